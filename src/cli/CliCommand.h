@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QStringList>
+
+#include <functional>
+
+// One top-level word of rivuletrix-cli ("record", "probe", "index" ...). Each
+// command file registers its words with a static CliCommand; main() looks the
+// first argument up. Output goes to standard output, errors to standard error
+// with a non-zero return.
+struct CliCommand {
+    using Handler = std::function<int(const QStringList& args)>;
+    CliCommand(const char* word, const char* usage, Handler handler);
+
+    static const CliCommand* Find(const QString& word);
+    static QString Usage();
+
+    const char* word;
+    const char* usage;
+    Handler handler;
+};
+
+// Small helpers shared by the command files.
+namespace cli {
+// Value of "--name VALUE" in args, or def when absent.
+QString Option(const QStringList& args, const QString& name, const QString& def = {});
+bool Flag(const QStringList& args, const QString& name);
+// Arguments that are neither options nor option values.
+QStringList Positional(const QStringList& args, const QStringList& optionsWithValue);
+int Fail(const QString& message);
+void Print(const QByteArray& bytes);
+} // namespace cli

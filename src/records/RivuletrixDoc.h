@@ -1,0 +1,163 @@
+#pragma once
+
+#include "records/Sample.h"
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+// Run state of a channel document; all false at creation unless stated.
+struct RunFlags {
+    bool live = false;
+    bool setUp = false;
+    bool startAllowed = false;
+    bool starting = false;
+    bool waitingForData = false;
+    bool running = false;
+    bool primed = false;
+    bool dataReceived = false;
+    bool ending = false;
+    bool cancelled = false;
+    bool autoStopped = false;
+    bool stopDetected = false;
+    bool analyzerShutDown = false;
+    bool testActive = false;
+    bool templatePending = false;
+    bool wrongInlet = false;
+};
+
+// The document of one channel window: the test record (header and samples),
+// its file form, the live intake of samples and every value computed from
+// them. Lives on the user-interface thread.
+class CRivuletrixDoc : public QObject {
+    Q_OBJECT
+public:
+    explicit CRivuletrixDoc(QObject* parent = nullptr);
+    ~CRivuletrixDoc() override;
+
+    // ---- Header (H1..H22) ----
+    QString InstSerialNum, InstVersion;    // H1
+    int ChannelNo = 0;                     // H2, 0-based
+    QString TdSerialNum, TdVersion;        // H2
+    QString RepHeader1, RepHeader2, RepHeader3; // H3..H5
+    QString ControlNumber;                 // H6
+    QString Operator;                      // H7
+    QString Manufacture;                   // H8
+    QString Model;                         // H9
+    QString SerialNumber;                  // H10
+    QString Location;                      // H11
+    char TestType = 'N';                   // H12: 'F', 'O', 'P', 'D'; 'N' no test
+    double SetFlowRate = 0;                // H13, ml/h
+    double SetVolume = 0;                  // H14, ml
+    double SetBasalFlowRate = 0;           // H15, ml/h
+    double SetPcaVolume = 0;               // H16, ml
+    QString SetFlowRateText, SetVolumeText, SetBasalFlowRateText, SetPcaVolumeText;
+    QString SetPcaTime;                    // H17
+    QString StartDate, StartTime;          // H18
+    QString InstModel;                     // H19
+    QString InstDesc;                      // H20
+    QString InstManuf;                     // H21
+    QString Comments;                      // H22
+
+    // ---- Derived values ----
+    bool SetRateIsZero = false;
+    bool NewModel = true;       // times in ms; false for "PXR-7" records
+    int TicksPerSecond = 1000;  // 256 for "PXR-7" records
+    bool FlowOrOcclusion = true;
+    int BolusThresholdK = 2;
+
+    // Template fields.
+    QString TemplateName;
+    int TemplateSteps = 0;     // from the N line; non-zero marks a template record
+    int TemplateCurrentStep = 0; // 1-based step being run
+    int StepToShow = 1;        // the E line at which reading stops
+
+    // Values the views take from the settings (a live window keeps its own).
+    int DefaultTolerance = 0;
+    int GraphLineWidth = 1;
+    QString DefaultPressureUnit;
+
+    RunFlags Run;
+    bool KeepEverySample = false;
+    bool Modified = false;
+
+    // ---- Samples ----
+    const std::vector<Sample>& Samples() const { return m_samples; }
+    // The stored count of the record model: next free slot while live, the
+    // slot of the last complete D line after reading.
+    int StoredCount() const { return m_storedCount; }
+    void SetSample(int slot, const Sample& s);
+    uint32_t ElapsedTimeMs() const { return m_elapsed; }
+    int RefreshCount() const { return m_refreshCount; }
+
+    // ---- Record file ----
+    // One record section: N line (template runs), H1..H22, the D lines and,
+    // for template runs, the E line.
+    QByteArray FormatSection() const;
+    // Writes a plain record through a temporary file and an atomic replace.
+    bool WriteRecordFile(const QString& path, QString* error = nullptr) const;
+    // Resets the document and reads a ".p8d"/".p7d" file up to the step to
+    // show. keepSamples = false reads the header only (index rebuilds).
+    bool ReadRecordFile(const QString& path, QString* error = nullptr, bool keepSamples = true);
+    // The same from bytes already in memory.
+    void ReadRecordBytes(const char* data, size_t size, bool keepSamples = true);
+    QString PathName() const { return m_pathName; }
+
+    // Reads one header line ("H18,08-Dec-2026,14:05:09") into the fields.
+    void ReadHeaderLine(const char* line, size_t len);
+    // Stamps StartDate/StartTime from the given local time (Start Test).
+    void StampStart(const class QDateTime& now);
+
+    QString MakeRecordFileName() const;
+    static QString TestTypeName(char type);
+
+    // ---- Live intake ----
+    void AddSample(const QByteArray& line);
+    // Automatic stop check after every stored sample; the run controller
+    // installs it.
+    std::function<void()> StopCheck;
+    // Wall clock in whole seconds, replaceable by tests.
+    std::function<qint64()> Clock;
+
+    // Clears header, samples and run state as a document reset does.
+    void ResetRecord();
+
+    // ---- Calculations ----
+    int SampleCount() const;
+    uint32_t ElapsedTicks(int i) const;
+    uint32_t VolumeAt(int i) const;
+    char StatusAt(int i) const;
+    int PressureAt(int i) const;
+    double PressureKpa(int i) const;
+    double PressurePsi(int i) const;
+    double FlowFromDelta(uint32_t dt, uint32_t dv) const;
+    double FlowOver(int i, int n) const;
+    double AverageFlowAt(int i) const;
+    int BolusEdgeAt(int i) const;
+    int BolusCount() const;
+    int PcaTableRows() const;
+    uint32_t VolumeStep() const;
+    static QString FormatHms(uint64_t ms);
+
+Q_SIGNALS:
+    // Every view of the document redraws.
+    void UpdateAllViews();
+
+private:
+    const Sample* At(int i) const {
+        return (i >= 0 && size_t(i) < m_samples.size()) ? &m_samples[size_t(i)] : nullptr;
+    }
+    void ReadSampleLine(const char* line, size_t len, size_t slotLimit);
+
+    std::vector<Sample> m_samples;
+    int m_storedCount = 0;
+    uint32_t m_elapsed = 0;
+    QString m_pathName;
+    qint64 m_acquisitionStart = 0;
+    qint64 m_lastRefresh = 0;
+    int m_refreshCount = 0;
+};
