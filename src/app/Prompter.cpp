@@ -1,18 +1,16 @@
 #include "Prompter.h"
 
-#include <QLoggingCategory>
+#include "Trace.h"
 
 #include <atomic>
 
-Q_LOGGING_CATEGORY(lcPrompt, "rivuletrix.trace")
-
 void ScriptedPrompter::Message(const QString& text, Icon) {
-    qCDebug(lcPrompt) << "Message:" << text;
+    qCDebug(lcTrace) << "Message:" << text;
     messages.append(text);
 }
 
 bool ScriptedPrompter::Question(const QString& text, Icon) {
-    qCDebug(lcPrompt) << "Question:" << text;
+    qCDebug(lcTrace) << "Question:" << text;
     questions.append(text);
     if (m_answers.isEmpty()) return m_defaultAnswer;
     return m_answers.takeFirst();

@@ -95,9 +95,10 @@ public:
     int RefreshCount() const { return m_refreshCount; }
 
     // ---- Record file ----
-    // One record section: N line (template runs), H1..H22, the D lines and,
-    // for template runs, the E line.
-    QByteArray FormatSection() const;
+    // One record section: the N line when nLine is set, H1..H22, the D lines
+    // and, when endStep > 0 (template runs), the E line "E<endStep>". Template
+    // sections leave out the zero-time samples after slot 0.
+    QByteArray FormatSection(bool nLine = false, int endStep = 0) const;
     // Writes a plain record through a temporary file and an atomic replace.
     bool WriteRecordFile(const QString& path, QString* error = nullptr) const;
     // Resets the document and reads a ".p8d"/".p7d" file up to the step to
@@ -112,7 +113,8 @@ public:
     // Stamps StartDate/StartTime from the given local time (Start Test).
     void StampStart(const class QDateTime& now);
 
-    QString MakeRecordFileName() const;
+    // Empty when the type or the start stamp cannot make a name.
+    QString MakeRecordFileName(bool templateRecord = false) const;
     static QString TestTypeName(char type);
 
     // ---- Live intake ----

@@ -1,0 +1,76 @@
+#include "RivuletrixDoc.h"
+
+#include <QDateTime>
+
+CRivuletrixDoc::CRivuletrixDoc(QObject* parent) : QObject(parent) {
+    Clock = [] { return QDateTime::currentSecsSinceEpoch(); };
+}
+
+CRivuletrixDoc::~CRivuletrixDoc() = default;
+
+void CRivuletrixDoc::SetSample(int slot, const Sample& s) {
+    if (slot < 0) return;
+    if (size_t(slot) >= m_samples.size()) m_samples.resize(size_t(slot) + 1);
+    m_samples[size_t(slot)] = s;
+}
+
+void CRivuletrixDoc::ResetRecord() {
+    std::vector<Sample>().swap(m_samples);
+    m_storedCount = 0;
+    m_elapsed = 0;
+    m_acquisitionStart = m_lastRefresh = 0;
+    m_refreshCount = 0;
+
+    InstSerialNum.clear();
+    InstVersion.clear();
+    ChannelNo = 0;
+    TdSerialNum.clear();
+    TdVersion.clear();
+    RepHeader1.clear();
+    RepHeader2.clear();
+    RepHeader3.clear();
+    ControlNumber.clear();
+    Operator.clear();
+    Manufacture.clear();
+    Model.clear();
+    SerialNumber.clear();
+    Location.clear();
+    TestType = 'N';
+    SetFlowRate = SetVolume = SetBasalFlowRate = SetPcaVolume = 0;
+    SetFlowRateText.clear();
+    SetVolumeText.clear();
+    SetBasalFlowRateText.clear();
+    SetPcaVolumeText.clear();
+    SetPcaTime.clear();
+    StartDate.clear();
+    StartTime.clear();
+    InstModel.clear();
+    InstDesc.clear();
+    InstManuf.clear();
+    Comments.clear();
+
+    SetRateIsZero = false;
+    NewModel = true;
+    TicksPerSecond = 1000;
+    FlowOrOcclusion = true;
+    BolusThresholdK = 2;
+    TemplateName.clear();
+    TemplateSteps = 0;
+    TemplateCurrentStep = 0;
+
+    const bool live = Run.live;
+    Run = RunFlags{};
+    Run.live = live;
+    KeepEverySample = false;
+    Modified = false;
+}
+
+QString CRivuletrixDoc::TestTypeName(char type) {
+    switch (type) {
+    case 'F': return QStringLiteral("Flow");
+    case 'O': return QStringLiteral("Occlusion");
+    case 'P': return QStringLiteral("PCA/Dual Flow");
+    case 'D': return QStringLiteral("Dual Flow");
+    default: return QStringLiteral("Unknown");
+    }
+}
