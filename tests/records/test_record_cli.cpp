@@ -1,0 +1,106 @@
+// rivuletrix-cli record ... on the fixture records.
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTest>
+
+namespace {
+
+struct Result {
+    int exitCode = -1;
+    QByteArray out, err;
+};
+
+Result Cli(const QStringList& args) {
+    QProcess p;
+    p.start(QStringLiteral(RX_BINARY_DIR "/src/cli/rivuletrix-cli"), args);
+    Result r;
+    if (!p.waitForFinished(60000)) return r;
+    r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    r.out = p.readAllStandardOutput();
+    r.err = p.readAllStandardError();
+    return r;
+}
+
+QString Fixture(const char* name) { return QStringLiteral(RX_TEST_DATA "/records/") + QLatin1String(name); }
+
+} // namespace
+
+class TestRecordCli : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void show() {
+        const Result r = Cli({"record", "show", Fixture("template_3step.p8d"), "--step", "2"});
+        QCOMPARE(r.exitCode, 0);
+        const QJsonObject o = QJsonDocument::fromJson(r.out).object();
+        QCOMPARE(o.value("TestType").toString(), QStringLiteral("O"));
+        QCOMPARE(o.value("TemplateName").toString(), QStringLiteral("Night Check"));
+        QCOMPARE(o.value("TemplateSteps").toInt(), 3);
+        QCOMPARE(o.value("SampleCount").toInt(), 5);
+        QCOMPARE(o.value("ControlNumber").toString(), QStringLiteral("PUMP-0042"));
+        QCOMPARE(o.value("StartTime").toString(), QStringLiteral("14:05:09"));
+        QCOMPARE(o.value("TicksPerSecond").toInt(), 1000);
+        for (const char* key : {"InstSerialNum", "InstVersion", "ChannelNo", "TdSerialNum", "TdVersion",
+                                "RepHeader1", "RepHeader2", "RepHeader3", "Operator", "Manufacture", "Model",
+                                "SerialNumber", "Location", "SetFlowRate", "SetVolume", "SetBasalFlowRate",
+                                "SetPcaVolume", "StartDate", "InstModel", "InstDesc", "InstManuf", "Comments",
+                                "BolusCount", "VolumeStep", "PcaTableRows"})
+            QVERIFY2(o.contains(QLatin1String(key)), key);
+    }
+
+    void samples() {
+        const Result r = Cli({"record", "samples", Fixture("flow_small.p8d")});
+        QCOMPARE(r.exitCode, 0);
+        const QList<QByteArray> lines = r.out.trimmed().split('\n');
+        QCOMPARE(lines.size(), 1 + 42);
+        QCOMPARE(lines[0], QByteArray("index,code,ticks,volume,pressure,flow,average_flow,bolus_edge"));
+        QCOMPARE(lines[1], QByteArray("0, ,0,0,0,0.00,0.00,0"));
+        QCOMPARE(lines[2], QByteArray("1,:,0,0,0,0.00,0.00,0"));
+        // 500 ms and 17 units after the start: 17 x 10 / 500 x 3600.
+        QCOMPARE(lines[3], QByteArray("2, ,500,17,5,1224.00,1224.00,0"));
+    }
+
+    void flow_data() {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QByteArray>("out");
+        QTest::newRow("one sample") << QStringList{"--index", "3", "--window", "1"} << QByteArray("1296.00\n");
+        QTest::newRow("volume window") << QStringList{"--index", "41", "--window", "-100"} << QByteArray("1248.00\n"); // 104 units over 3 s
+    }
+    void flow() {
+        QFETCH(QStringList, args);
+        QFETCH(QByteArray, out);
+        const Result r = Cli(QStringList{"record", "flow", Fixture("flow_small.p8d")} + args);
+        QCOMPARE(r.exitCode, 0);
+        QCOMPARE(r.out, out);
+    }
+
+    void name() {
+        const Result r = Cli({"record", "name", "--type", "F", "--date", "08-Dec-2026", "--time", "14:05:09",
+                              "--transducer", "T123"});
+        QCOMPARE(r.exitCode, 0);
+        QCOMPARE(r.out, QByteArray("RXr_F2026kdp8d_T123.p8d\n"));
+        const Result t = Cli({"record", "name", "--type", "F", "--date", "08-Dec-2026", "--time", "14:05:09",
+                              "--transducer", "T123", "--template"});
+        QCOMPARE(t.out, QByteArray("RXr_TF2026kdp8d_T123.p8d\n"));
+    }
+
+    void errors_data() {
+        QTest::addColumn<QStringList>("args");
+        QTest::newRow("missing file") << QStringList{"record", "show", "/nonexistent.p8d"};
+        QTest::newRow("no file") << QStringList{"record", "samples"};
+        QTest::newRow("bad step") << QStringList{"record", "show", Fixture("flow_small.p8d"), "--step", "x"};
+        QTest::newRow("bad window") << QStringList{"record", "flow", Fixture("flow_small.p8d"), "--index", "3"};
+        QTest::newRow("no name possible") << QStringList{"record", "name", "--type", "-"};
+        QTest::newRow("unknown verb") << QStringList{"record", "frobnicate"};
+    }
+    void errors() {
+        QFETCH(QStringList, args);
+        const Result r = Cli(args);
+        QVERIFY(r.exitCode > 0);
+        QVERIFY(r.out.isEmpty());
+        QVERIFY(r.err.startsWith("rivuletrix-cli: "));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestRecordCli)
+#include "test_record_cli.moc"
