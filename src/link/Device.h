@@ -1,0 +1,167 @@
+#pragma once
+
+#include "link/ChannelSetup.h"
+#include "link/FoundAnalyzer.h"
+#include "link/FrameAssembler.h"
+#include "link/ReplyDispatcher.h"
+#include "link/ReplyFields.h"
+#include "link/Template.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+class CRivuletrixDoc;
+class QIODevice;
+class SerialTransport;
+
+// One connected analyzer: its port and I/O thread, the senders of every
+// command, the reply fields and signals, the blocking requests, and the
+// channel document table through which measurement lines reach the channel
+// windows.
+//
+// Threads: the I/O thread cuts frames and dispatches replies; reply fields
+// are written under the dispatcher's mutex before the reply's signal is
+// raised, and requests copy them under the same mutex. Measurement lines are
+// handed to the documents on the documents' own (user-interface) thread.
+class CDevice : public QObject, private LineSink {
+    Q_OBJECT
+public:
+    // Time limits of the requests.
+    static constexpr std::chrono::milliseconds kReplyLimit{1000};
+    static constexpr std::chrono::milliseconds kSerialLimit{10000};
+    // Record and template downloads fail when no line of theirs arrives for
+    // this long.
+    static constexpr std::chrono::milliseconds kDownloadIdleLimit{20000};
+    // User notes: the end reply must come within this long after the last
+    // notes line.
+    static constexpr std::chrono::milliseconds kNotesIdleLimit{2000};
+
+    explicit CDevice(const FoundAnalyzer& found, QObject* parent = nullptr);
+    ~CDevice() override;
+
+    // ---- Identity (a copy of the found record) ----
+    QString PortName, Name, SerialNumber;
+    int Channels[4] = {0, 0, 0, 0};
+    int Added = 0, Connected = 0;
+    int Kind = FoundAnalyzer::KindUsbSerial;
+    int Slot = 0;
+    QString DeviceModel;
+    std::atomic<char> BatteryState{'H'};
+    FoundAnalyzer Identity() const;
+
+    // ---- Per-channel test setup, filled by the setup sheet ----
+    ChannelSetup Setup[4];
+
+    // ---- Channel document table ----
+    // A document enters itself for its channel (0..3) and removes itself
+    // (nullptr) before it goes away. Measurement lines for a channel without
+    // a document are dropped.
+    void SetChannelDoc(int channelIndex, CRivuletrixDoc* doc);
+    CRivuletrixDoc* ChannelDoc(int channelIndex) const;
+
+    // ---- Lifecycle ----
+    // Opens the port (kind 2) and starts the I/O thread, then sends POLL and
+    // LOG. On failure shows "Com Error" and returns false.
+    bool StartConnection();
+    // Sends the goodbye and closes the port; the I/O thread ends.
+    void DisconnectDevice();
+    bool IsConnected() const;
+    // The port went away (unplugged): every request fails at once.
+    bool IsLost() const { return m_lost.load(); }
+    // Why the last request failed.
+    QString LastError() const;
+
+    // ---- Senders ----
+    void SendPOLL();
+    void SendBYE();
+    void SendLOG();
+    void SendSTATUS();
+    void SendGETBATSTATUS();
+    void SendEND(int channelIndex);
+    void SendRECS();
+    void SendGETREC(int number);
+    void SendDELREC(int number);
+    void SendGETSN(int unit);
+    void SendGETPARAMS(int unit);
+    void SendStartTest(int channelIndex, int testType, bool autoStart, const QString& controlNumber,
+                       const QString& operatorName, double setFlowRate);
+    void SendSETTMPLT(const pxr::Template& t);
+    void SendGETTMPLTCOUNT();
+    void SendGETTMPLT(int number);
+    // The user notes file set with SetUserNotesFile(), in 100-byte pieces.
+    void SendSETUSERNOTES();
+    void SendGETUSERNOTES();
+    // Shows "Instruction Manual Sent".
+    void SendUMSETINSTRUCT(const QString& scrambled);
+    void SetUserNotesFile(QIODevice* file) { m_notesOut = file; }
+
+    char PollBattery();
+
+    // ---- Requests: 0 success, 1 failure (time limit or lost port) ----
+    int GetParameters(AnalyzerParameters& out);
+    int GetRecordCount(int& count);
+    int GetTemplateCount(int& count);
+    int GetTemplate(int number, pxr::Template& out);
+    // Writes the record in its N/E form into file, which must be open for
+    // writing; the device holds it only during the call.
+    int GetRecord(int number, QIODevice& file);
+    int GetSerialNumbers(int unit, SerialNumbers& out);
+    int GetUserNotes(QIODevice& file);
+
+    QString GetChannelStatus(int channelIndex) const;
+    char LastBatteryReply() const;
+
+    // The reply side, for tests and diagnostics.
+    ReplyDispatcher& Dispatcher() { return m_dispatcher; }
+    // Overrides the download idle limit (tests).
+    void SetDownloadIdleLimit(std::chrono::milliseconds limit) { m_downloadIdle = limit; }
+    // Feeds received bytes as if they came from the port (the I/O thread's
+    // path: framing, dispatch, delivery of the measurement lines).
+    void FeedChunk(const char* data, size_t size);
+
+Q_SIGNALS:
+    // The port went away; emitted once, from the I/O thread.
+    void AnalyzerLost(const QString& portName);
+    // Record lines received by the download in progress (progress display).
+    void RecordLinesReceived(int total);
+
+private:
+    void DeliverLine(int channelIndex, const char* line, size_t size) override;
+    void FlushLines();
+    quint64 Write(const QByteArray& bytes);
+    void WriteAll(const QList<QByteArray>& writes);
+    // Waits for a request's reply: the time starts when its command has left
+    // the port. Sets LastError on failure.
+    int WaitReply(AutoResetEvent& event, quint64 seq, std::chrono::milliseconds limit,
+                  const char* what);
+    // Waits for a download's end: fails when no line arrives for idle.
+    int WaitDownload(AutoResetEvent& event, quint64 seq, std::chrono::milliseconds idle,
+                     const char* what);
+    void SetError(const QString& text);
+    void OnPortLost(const QString& reason);
+
+    std::unique_ptr<SerialTransport> m_transport;
+    FrameAssembler m_assembler; // I/O thread
+    ReplyDispatcher m_dispatcher;
+    std::vector<QByteArray> m_pendingLines[4]; // I/O thread
+
+    mutable std::mutex m_docMutex;
+    QPointer<CRivuletrixDoc> m_docs[4];
+
+    mutable std::mutex m_errorMutex;
+    QString m_lastError;
+    std::atomic<bool> m_lost{false};
+    std::atomic<bool> m_connected{false};
+    std::atomic<int> m_lastReportedLines{0};
+    std::chrono::milliseconds m_downloadIdle = kDownloadIdleLimit;
+    QIODevice* m_notesOut = nullptr;
+};

@@ -1,0 +1,59 @@
+#pragma once
+
+#include "link/FoundAnalyzer.h"
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include <mutex>
+#include <optional>
+
+class QSerialPort;
+
+// Finds analyzers: lists the candidate ports, probes each and keeps two
+// lists, the found list (found, not yet added) and the ready list (added for
+// connection). Serial numbers are unique across both. The lists are guarded,
+// so the search may run on a worker thread while the dialog reads copies.
+class PortScanner {
+public:
+    static constexpr int kMaxPorts = 10;
+
+    // Ports of USB serial bridges, then those named in RIVULETRIX_PORTS
+    // (':'-separated; ';' on Windows); at most 10. Returns the count.
+    int EnumerateAnalyzerPorts();
+    QStringList Ports() const;
+    QString CurrentPort() const;
+
+    // Enumerates the ports and probes each; new analyzers join the found list.
+    void ScanUsbPorts();
+    // Probes the given ports instead of the enumerated ones.
+    void ScanPorts(const QStringList& ports);
+
+    // The probe exchange on a port opened with the probe profile. Closes the
+    // port. Nothing when no analyzer answered or it is busy.
+    std::optional<FoundAnalyzer> ProbePort(QSerialPort& port);
+
+    // Removes the found records of that kind that were not added.
+    void PurgeKind(int kind);
+
+    QList<FoundAnalyzer> Found() const;
+    QList<FoundAnalyzer> Ready() const;
+    // Moves an analyzer between the lists by serial number; false when it is
+    // not there (or, for Remove, when it is connected).
+    bool Add(const QString& serialNumber);
+    bool Remove(const QString& serialNumber);
+    // Replaces the record with the same serial number in either list.
+    bool Update(const FoundAnalyzer& record);
+
+private:
+    // Adds a probed analyzer unless its serial number is listed already.
+    bool AddFound(const FoundAnalyzer& found);
+    void ProbeOne(const QString& portName);
+
+    mutable std::mutex m_mutex;
+    QStringList m_ports;
+    QString m_current;
+    QList<FoundAnalyzer> m_found;
+    QList<FoundAnalyzer> m_ready;
+};

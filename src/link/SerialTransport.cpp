@@ -1,0 +1,228 @@
+#include "SerialTransport.h"
+
+#include "link/TrafficLog.h"
+
+#include <QLoggingCategory>
+#include <QObject>
+#include <QSerialPort>
+#include <QThread>
+#include <QTimer>
+
+#include <thread>
+
+Q_LOGGING_CATEGORY(lcLink, "rivuletrix.trace.link")
+
+int OpenPort(QSerialPort& port, const QString& name, LineProfile profile) {
+    if (name.isEmpty()) return 16;
+    port.setPortName(name);
+    if (!port.open(QIODevice::ReadWrite)) return 16;
+    int result = 0;
+    if (!port.setBaudRate(QSerialPort::Baud115200) || !port.setDataBits(QSerialPort::Data8) ||
+        !port.setParity(QSerialPort::NoParity) || !port.setStopBits(QSerialPort::OneStop) ||
+        !port.setFlowControl(QSerialPort::NoFlowControl))
+        result = 4;
+    // Modem lines: a pseudo-terminal has none, so a refusal is not an error.
+    const bool assert = profile == LineProfile::Probe;
+    port.setDataTerminalReady(assert);
+    port.setRequestToSend(assert);
+    port.clearError();
+    port.setReadBufferSize(profile == LineProfile::Probe ? 4096 : 0);
+    if (result == 0 && !port.clear(QSerialPort::AllDirections)) result = 1;
+    port.clearError();
+    if (result != 0) port.close();
+    return result;
+}
+
+SerialTransport::SerialTransport(ChunkHandler onChunk, LostHandler onLost)
+    : m_onChunk(std::move(onChunk)), m_onLost(std::move(onLost)) {}
+
+SerialTransport::~SerialTransport() {
+    Close();
+}
+
+int SerialTransport::Open(const QString& portName) {
+    Close();
+    m_portName = portName;
+    {
+        std::lock_guard lock(m_mutex);
+        m_lost = false;
+        m_queue.clear();
+    }
+    m_thread = std::make_unique<QThread>();
+    m_thread->setObjectName(QStringLiteral("analyzer-io"));
+    m_context = new QObject;
+    m_context->moveToThread(m_thread.get());
+    m_thread->start();
+
+    int result = 16;
+    QMetaObject::invokeMethod(
+        m_context,
+        [this, &result] {
+            m_port = new QSerialPort(m_context);
+            m_pace = new QTimer(m_context);
+            m_pace->setSingleShot(true);
+            m_pace->setTimerType(Qt::PreciseTimer);
+            QObject::connect(m_pace, &QTimer::timeout, m_context, [this] { Pump(); });
+            result = OpenPort(*m_port, m_portName, LineProfile::Connection);
+            if (result != 0) return;
+            m_lastWrite = std::chrono::steady_clock::now();
+            QObject::connect(m_port, &QSerialPort::readyRead, m_context, [this] { OnReadyRead(); });
+            QObject::connect(m_port, &QSerialPort::errorOccurred, m_context,
+                             [this](QSerialPort::SerialPortError e) {
+                                 if (e == QSerialPort::ResourceError ||
+                                     (e == QSerialPort::ReadError && m_port && m_port->isOpen() &&
+                                      !m_port->isReadable()))
+                                     OnLost(m_port ? m_port->errorString() : QString());
+                                 else if (e != QSerialPort::NoError && m_port)
+                                     m_port->clearError();
+                             });
+            std::lock_guard lock(m_mutex);
+            m_open = true;
+        },
+        Qt::BlockingQueuedConnection);
+    if (result != 0) Close();
+    return result;
+}
+
+quint64 SerialTransport::Write(const QByteArray& bytes) {
+    quint64 seq;
+    {
+        std::lock_guard lock(m_mutex);
+        if (!m_open || m_lost) return 0;
+        m_queue.push_back(bytes);
+        seq = ++m_queued;
+    }
+    QMetaObject::invokeMethod(
+        m_context, [this] { Pump(); }, Qt::QueuedConnection);
+    return seq;
+}
+
+bool SerialTransport::WaitWritten(quint64 seq, std::chrono::milliseconds limit) {
+    if (seq == 0) return false;
+    std::unique_lock lock(m_mutex);
+    m_written.wait_for(lock, limit, [&] { return m_sent >= seq || m_lost || !m_open; });
+    return m_sent >= seq;
+}
+
+void SerialTransport::Pump() {
+    using namespace std::chrono;
+    if (!m_port || !m_port->isOpen()) return;
+    if (m_pace->isActive()) return;
+    const auto now = steady_clock::now();
+    const auto since = duration_cast<milliseconds>(now - m_lastWrite).count();
+    if (since < kWriteGapMs) {
+        m_pace->start(int(kWriteGapMs - since));
+        return;
+    }
+    QByteArray bytes;
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_queue.empty()) return;
+        bytes = std::move(m_queue.front());
+        m_queue.pop_front();
+    }
+    m_port->write(bytes);
+    m_lastWrite = steady_clock::now();
+    TrafficLog::Instance().Append(m_portName, TrafficLog::Direction::Sent, bytes.constData(),
+                                  size_t(bytes.size()));
+    bool more;
+    {
+        std::lock_guard lock(m_mutex);
+        ++m_sent;
+        more = !m_queue.empty();
+    }
+    m_written.notify_all();
+    if (more) m_pace->start(kWriteGapMs);
+}
+
+void SerialTransport::OnReadyRead() {
+    if (!m_port) return;
+    const QByteArray data = m_port->readAll();
+    if (data.isEmpty()) return;
+    TrafficLog::Instance().Append(m_portName, TrafficLog::Direction::Received, data.constData(),
+                                  size_t(data.size()));
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_lost) return;
+    }
+    m_onChunk(data.constData(), size_t(data.size()));
+}
+
+void SerialTransport::OnLost(const QString& reason) {
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_lost) return;
+        m_lost = true;
+        m_queue.clear();
+    }
+    m_written.notify_all();
+    qCDebug(lcLink) << "SerialTransport: port lost" << m_portName << reason;
+    if (m_port) {
+        // Stop reading at once: no frame of this port is dispatched any more.
+        QObject::disconnect(m_port, nullptr, m_context, nullptr);
+        m_port->close();
+    }
+    if (m_onLost) m_onLost(reason);
+}
+
+void SerialTransport::CloseOnThread() {
+    if (m_port && m_port->isOpen()) {
+        // What is still queued (for example the goodbye) goes out paced, for
+        // at most about two seconds.
+        m_pace->stop();
+        for (int n = 0; n < 40; ++n) {
+            QByteArray bytes;
+            {
+                std::lock_guard lock(m_mutex);
+                if (m_queue.empty() || m_lost) break;
+                bytes = std::move(m_queue.front());
+                m_queue.pop_front();
+            }
+            const auto since = std::chrono::steady_clock::now() - m_lastWrite;
+            if (since < std::chrono::milliseconds(kWriteGapMs))
+                std::this_thread::sleep_for(std::chrono::milliseconds(kWriteGapMs) - since);
+            m_port->write(bytes);
+            m_lastWrite = std::chrono::steady_clock::now();
+            TrafficLog::Instance().Append(m_portName, TrafficLog::Direction::Sent,
+                                          bytes.constData(), size_t(bytes.size()));
+            m_port->waitForBytesWritten(1000);
+            std::lock_guard lock(m_mutex);
+            ++m_sent;
+        }
+        m_port->waitForBytesWritten(1000);
+        QObject::disconnect(m_port, nullptr, m_context, nullptr);
+        m_port->close();
+    }
+    delete m_port;
+    m_port = nullptr;
+    delete m_pace;
+    m_pace = nullptr;
+}
+
+void SerialTransport::Close() {
+    if (!m_thread) return;
+    {
+        std::lock_guard lock(m_mutex);
+        m_open = false;
+    }
+    m_written.notify_all();
+    QMetaObject::invokeMethod(
+        m_context, [this] { CloseOnThread(); }, Qt::BlockingQueuedConnection);
+    m_thread->quit();
+    m_thread->wait();
+    delete m_context;
+    m_context = nullptr;
+    m_thread.reset();
+    std::lock_guard lock(m_mutex);
+    m_queue.clear();
+}
+
+bool SerialTransport::IsOpen() const {
+    std::lock_guard lock(m_mutex);
+    return m_open && !m_lost;
+}
+
+bool SerialTransport::IsLost() const {
+    std::lock_guard lock(m_mutex);
+    return m_lost;
+}
