@@ -1,0 +1,213 @@
+#include "AdoDatabase.h"
+
+#include "StoreTrace.h"
+
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QSqlError>
+#include <QSqlQuery>
+
+#include <atomic>
+
+Q_LOGGING_CATEGORY(lcStore, "rivuletrix.trace", QtInfoMsg)
+
+namespace {
+const QString kDriver = QStringLiteral("QSQLITE");
+// A second writer (another workstation on a shared folder) holds the lock for
+// a moment at most; wait for it instead of failing at once.
+const QString kConnectOptions = QStringLiteral("QSQLITE_BUSY_TIMEOUT=5000");
+
+QString NextConnectionName() {
+    static std::atomic<int> counter{0};
+    return QStringLiteral("rx-ado-%1").arg(++counter);
+}
+} // namespace
+
+namespace adoerr {
+QString CodeMeaning(uint32_t code) {
+    switch (code) {
+    case kFileNotFound:
+        return QStringLiteral("The system cannot find the file specified.");
+    case kItemNotFound:
+        return QStringLiteral(
+            "Item cannot be found in the collection corresponding to the requested name or "
+            "ordinal.");
+    case kNoCurrentRecord:
+        return QStringLiteral("Either BOF or EOF is True, or the current record has been "
+                              "deleted. Requested operation requires a current record.");
+    case kObjectClosed:
+        return QStringLiteral("Operation is not allowed when the object is closed.");
+    case kBadArgument:
+        return QStringLiteral("Arguments are of the wrong type, are out of acceptable range, or "
+                              "are in conflict with one another.");
+    case kNoEditPending:
+        return QStringLiteral("No edit is pending.");
+    default:
+        break;
+    }
+    const uint32_t facility = (code >> 16) & 0x1FFF;
+    const uint32_t low = code & 0xFFFF;
+    if (facility == 4 && low >= 0x0200)
+        return QStringLiteral("IDispatch error #%1").arg(int(low) - 0x0200);
+    return QStringLiteral("Unknown error 0x%1").arg(QString::number(code, 16).toUpper());
+}
+
+uint32_t CodeOf(const QSqlError& error) {
+    bool ok = false;
+    const uint32_t native = error.nativeErrorCode().toUInt(&ok);
+    return kEngineBase | (ok ? (native & 0xFFFF) : 1u);
+}
+} // namespace adoerr
+
+CADODatabase::CADODatabase() : m_name(NextConnectionName()) {
+    QSqlDatabase::addDatabase(kDriver, m_name);
+}
+
+CADODatabase::~CADODatabase() {
+    Close();
+    QSqlDatabase::removeDatabase(m_name);
+}
+
+QString CADODatabase::ConnectionStringFor(const QString& path) {
+    return QStringLiteral("Provider=Microsoft.ACE.OLEDB.12.0; Data Source=%1").arg(path);
+}
+
+QString CADODatabase::DataSourceOf(const QString& connection) {
+    // "Key=Value" pairs separated by ';'; the path itself may not hold ';'.
+    const QStringList parts = connection.split(QLatin1Char(';'));
+    for (const QString& part : parts) {
+        const qsizetype eq = part.indexOf(QLatin1Char('='));
+        if (eq < 0) continue;
+        if (part.left(eq).trimmed().compare(QLatin1String("Data Source"), Qt::CaseInsensitive) == 0)
+            return part.mid(eq + 1).trimmed();
+    }
+    return {};
+}
+
+QString CADODatabase::DataSource() const {
+    return DataSourceOf(m_connection);
+}
+
+QSqlDatabase CADODatabase::Connection() const {
+    return QSqlDatabase::database(m_name, false);
+}
+
+void CADODatabase::RecordError(uint32_t code, const QString& meaning, const QString& source,
+                               const QString& description) {
+    const QString text =
+        QStringLiteral("CADODataBase Error\n\tCode = %1\n\tCode meaning = %2\n\tSource = %3\n\t"
+                       "Description = %4\n")
+            .arg(code, 8, 16, QLatin1Char('0'))
+            .arg(meaning, source, description);
+    m_lastErrorText =
+        QStringLiteral("Connection String = ") + m_connection + QLatin1Char('\n') + text;
+    m_lastError = code;
+    qCDebug(lcStore).noquote() << "\n" + m_lastErrorText;
+}
+
+bool CADODatabase::OpenConnection() {
+    const QString path = DataSource();
+    if (path.isEmpty() || !QFileInfo(path).isFile()) {
+        RecordError(adoerr::kFileNotFound, adoerr::CodeMeaning(adoerr::kFileNotFound),
+                    QStringLiteral("CADODatabase"),
+                    QStringLiteral("Could not find file '%1'.").arg(path));
+        return false;
+    }
+    QSqlDatabase db = Connection();
+    db.setDatabaseName(path);
+    db.setConnectOptions(kConnectOptions);
+    if (!db.open()) {
+        const QSqlError e = db.lastError();
+        RecordError(adoerr::CodeOf(e), e.driverText(), kDriver, e.databaseText());
+        return false;
+    }
+    // Opening is lazy in SQLite: the first statements prove that the file is
+    // a database. Rollback journal (safe on network shares, unlike WAL) and
+    // full synchronous writes, so a power cut never leaves half a row.
+    QSqlQuery q(db);
+    for (const char* sql : {"PRAGMA journal_mode=DELETE", "PRAGMA synchronous=FULL",
+                            "SELECT count(*) FROM sqlite_master"}) {
+        if (!q.exec(QLatin1String(sql))) {
+            const QSqlError e = q.lastError();
+            q.finish();
+            db.close();
+            RecordError(adoerr::CodeOf(e), e.driverText(), kDriver, e.databaseText());
+            return false;
+        }
+        q.finish();
+    }
+    return true;
+}
+
+bool CADODatabase::Open(const QString& connection, const QString& user, const QString& password) {
+    Q_UNUSED(user);
+    Q_UNUSED(password);
+    if (IsOpen()) Close();
+    if (!connection.isEmpty()) m_connection = connection;
+    m_open = OpenConnection();
+    if (!m_open) {
+        qCDebug(lcStore) << "\nCADODatabase::Open() -: Open() failure.";
+        return false;
+    }
+    qCDebug(lcStore) << "\nCADODatabase::Open(LPCTSTR lpstrConnection, LPCTSTR lpstrUserID, "
+                        "LPCTSTR lpstrPassword)-: Leave.";
+    return true;
+}
+
+bool CADODatabase::CanOpen(const QString& connection, const QString& user,
+                           const QString& password) {
+    const bool ok = Open(connection, user, password);
+    Close();
+    return ok;
+}
+
+bool CADODatabase::IsOpen() const {
+    return m_open && Connection().isOpen();
+}
+
+void CADODatabase::Close() {
+    if (m_inTransaction) RollbackTrans();
+    QSqlDatabase db = Connection();
+    if (db.isOpen()) db.close();
+    m_open = false;
+}
+
+bool CADODatabase::BeginTrans() {
+    if (!IsOpen() || m_inTransaction) return false;
+    QSqlDatabase db = Connection();
+    if (!db.transaction()) {
+        const QSqlError e = db.lastError();
+        RecordError(adoerr::CodeOf(e), e.driverText(), kDriver, e.databaseText());
+        return false;
+    }
+    m_inTransaction = true;
+    return true;
+}
+
+bool CADODatabase::CommitTrans() {
+    if (!IsOpen() || !m_inTransaction) return false;
+    QSqlDatabase db = Connection();
+    if (!db.commit()) {
+        const QSqlError e = db.lastError();
+        RecordError(adoerr::CodeOf(e), e.driverText(), kDriver, e.databaseText());
+        // A failed commit leaves the transaction open; give it back.
+        db.rollback();
+        m_inTransaction = false;
+        return false;
+    }
+    m_inTransaction = false;
+    return true;
+}
+
+bool CADODatabase::RollbackTrans() {
+    if (!m_inTransaction) return false;
+    m_inTransaction = false;
+    QSqlDatabase db = Connection();
+    if (!db.isOpen()) return false;
+    if (!db.rollback()) {
+        const QSqlError e = db.lastError();
+        RecordError(adoerr::CodeOf(e), e.driverText(), kDriver, e.databaseText());
+        return false;
+    }
+    return true;
+}

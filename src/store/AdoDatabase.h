@@ -1,0 +1,84 @@
+#pragma once
+
+#include <QSqlDatabase>
+#include <QString>
+
+#include <cstdint>
+
+// One connection to one database file. The files hold SQLite databases; the
+// connection string keeps the form the stores have always used
+// ("Provider=...; Data Source=<path>"), only the data source is read from it.
+// No operation throws or shows a message: failures return false and leave
+// the last error text and code behind.
+class CADODatabase {
+public:
+    CADODatabase();
+    virtual ~CADODatabase();
+    CADODatabase(const CADODatabase&) = delete;
+    CADODatabase& operator=(const CADODatabase&) = delete;
+
+    // Closes first when open; a non-empty connection string replaces the
+    // stored one. A missing file is an error (it is never created here).
+    bool Open(const QString& connection = {}, const QString& user = {},
+              const QString& password = {});
+    // As Open, then closes again whatever the outcome.
+    bool CanOpen(const QString& connection = {}, const QString& user = {},
+                 const QString& password = {});
+    bool IsOpen() const;
+    void Close();
+
+    // Transactions, for batches of writes (one fsync instead of one per row).
+    bool BeginTrans();
+    bool CommitTrans();
+    bool RollbackTrans();
+    bool InTransaction() const { return m_inTransaction; }
+
+    QString GetConnectionString() const { return m_connection; }
+    QString GetLastErrorString() const { return m_lastErrorText; }
+    uint32_t GetLastError() const { return m_lastError; }
+    int GetConnectionTimeout() const { return m_connectionTimeout; }
+    // The file named by the connection string.
+    QString DataSource() const;
+
+    // "Provider=Microsoft.ACE.OLEDB.12.0; Data Source=<path>"
+    static QString ConnectionStringFor(const QString& path);
+    static QString DataSourceOf(const QString& connection);
+
+    // The Qt connection; valid (and open) only while IsOpen().
+    QSqlDatabase Connection() const;
+    QString ConnectionName() const { return m_name; }
+
+    // Records an error in the connection format (also used by the stores'
+    // helpers that work on the connection directly).
+    void RecordError(uint32_t code, const QString& meaning, const QString& source,
+                     const QString& description);
+
+private:
+    bool OpenConnection();
+
+    QString m_name; // Qt connection name, unique per object
+    QString m_connection;
+    QString m_lastErrorText;
+    uint32_t m_lastError = 0;
+    int m_connectionTimeout = 0;
+    bool m_open = false;
+    bool m_inTransaction = false;
+};
+
+// Error codes this layer produces besides the engine's own (which are
+// 0x80040000 | the SQLite result code).
+namespace adoerr {
+constexpr uint32_t kFileNotFound = 0x80030002;    // STG_E_FILENOTFOUND
+constexpr uint32_t kItemNotFound = 0x800A0CC1;    // no such column
+constexpr uint32_t kNoCurrentRecord = 0x800A0BCD; // BOF or EOF, or the row was deleted
+constexpr uint32_t kObjectClosed = 0x800A0E78;
+constexpr uint32_t kBadArgument = 0x800A0BB9;   // wrong type or out of range
+constexpr uint32_t kNoEditPending = 0x800A0C93; // Update/CancelUpdate with nothing pending
+constexpr uint32_t kEngineBase = 0x80040000;
+
+// Meaning of a code: the known texts above, "IDispatch error #%d" for other
+// interface codes from 0x0200 up, otherwise "Unknown error 0x%0lX".
+QString CodeMeaning(uint32_t code);
+// Code of a Qt SQL error (engine base | SQLite's result code).
+uint32_t CodeOf(const class QSqlError& error);
+} // namespace adoerr

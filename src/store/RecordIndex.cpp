@@ -1,0 +1,234 @@
+#include "RecordIndex.h"
+
+#include "app/AppSettings.h"
+
+#include <QLocale>
+#include <QRegularExpression>
+
+namespace {
+const QString kUnknownControl = QStringLiteral("zzUNKNOWN");
+
+const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                               "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+
+// atoi: leading blanks, a sign, digits; 0 when there is no number.
+int LeadingInt(const QString& s) {
+    qsizetype i = 0;
+    while (i < s.size() && (s[i] == QLatin1Char(' ') || s[i] == QLatin1Char('\t'))) ++i;
+    bool negative = false;
+    if (i < s.size() && (s[i] == QLatin1Char('-') || s[i] == QLatin1Char('+'))) {
+        negative = s[i] == QLatin1Char('-');
+        ++i;
+    }
+    long long v = 0;
+    while (i < s.size() && s[i].isDigit() && v < 1000000) v = v * 10 + s[i++].digitValue();
+    return int(negative ? -v : v);
+}
+
+int MonthOfName(const QString& token) {
+    if (token.size() < 3) return 0;
+    const QString t = token.left(3);
+    for (int m = 0; m < 12; ++m)
+        if (t.compare(QLatin1String(kMonths[m]), Qt::CaseInsensitive) == 0) return m + 1;
+    return 0;
+}
+
+bool AllDigits(const QString& s) {
+    if (s.isEmpty()) return false;
+    for (QChar c : s)
+        if (!c.isDigit()) return false;
+    return true;
+}
+
+// A date and time with the date's numbers in day-month order (or month-day
+// when dayFirst is false); a month written as a name settles the order.
+QDateTime ParseDateTime(const QString& text, bool dayFirst) {
+    const QString t = text.simplified();
+    if (t.isEmpty()) return {};
+    // The time is the part with colons; the rest is the date.
+    QString datePart = t, timePart;
+    const qsizetype colon = t.indexOf(QLatin1Char(':'));
+    if (colon >= 0) {
+        const qsizetype blank = t.lastIndexOf(QLatin1Char(' '), colon);
+        if (blank < 0) return {};
+        datePart = t.left(blank);
+        timePart = t.mid(blank + 1);
+    }
+    QStringList d =
+        datePart.split(QRegularExpression(QStringLiteral("[-/. ]")), Qt::SkipEmptyParts);
+    if (d.size() != 3) return {};
+    int day = 0, month = 0, year = 0;
+    if (!AllDigits(d[1]) && (month = MonthOfName(d[1])) > 0 && AllDigits(d[0])) {
+        day = d[0].toInt();
+    } else if (!AllDigits(d[0]) && (month = MonthOfName(d[0])) > 0 && AllDigits(d[1])) {
+        day = d[1].toInt(); // "Dec-08-2026"
+    } else {
+        if (!AllDigits(d[0]) || !AllDigits(d[1])) return {};
+        day = (dayFirst ? d[0] : d[1]).toInt();
+        month = (dayFirst ? d[1] : d[0]).toInt();
+    }
+    if (!AllDigits(d[2]) || d[2].size() > 4) return {};
+    year = d[2].toInt();
+    if (d[2].size() <= 2) year += year < 30 ? 2000 : 1900;
+    const QDate date(year, month, day);
+    if (!date.isValid()) return {};
+    QTime time(0, 0, 0);
+    if (!timePart.isEmpty()) {
+        const QStringList p = timePart.split(QLatin1Char(':'));
+        if (p.size() < 2 || p.size() > 3) return {};
+        for (const QString& x : p)
+            if (!AllDigits(x) || x.size() > 2) return {};
+        time = QTime(p[0].toInt(), p[1].toInt(), p.size() == 3 ? p[2].toInt() : 0);
+        if (!time.isValid()) return {};
+    }
+    return QDateTime(date, time);
+}
+} // namespace
+
+RecordIndex::RecordIndex(const AppSettings& settings) : m_settings(settings) {}
+
+QString RecordIndex::SeedFolder() const {
+    return m_seedFolder.isEmpty() ? m_settings.WorkingDir() : m_seedFolder;
+}
+
+QString RecordIndex::DataFolder() const {
+    return m_dataFolder.isEmpty() ? m_settings.GetDataPath() : m_dataFolder;
+}
+
+bool RecordIndex::Open() {
+    return m_table.Open(DataFolder(), SeedFolder());
+}
+
+int RecordIndex::GetCount() {
+    CADORecordset* rs = m_table.Recordset();
+    return rs ? rs->GetRecordCount() : 0;
+}
+
+bool RecordIndex::ClearAll() {
+    CADORecordset* rs = m_table.Recordset();
+    if (!rs || !rs->IsOpen()) return false;
+    return rs->DeleteALL(rs->GetRecordCount());
+}
+
+bool RecordIndex::AddRow(const RecordIndexRow& r) {
+    CADORecordset* rs = m_table.Recordset();
+    if (!rs || !rs->AddNew()) return false;
+    // Every column, in the order of the table.
+    bool ok = rs->PutFieldValue(QStringLiteral("ControlNumber"), r.controlNumber) &&
+              rs->PutFieldValue(QStringLiteral("TypeofTest"), r.typeOfTest) &&
+              rs->PutFieldValue(QStringLiteral("StartDate"), r.startDate) &&
+              rs->PutFieldValue(QStringLiteral("StartTime"), r.startTime) &&
+              rs->PutFieldValue(QStringLiteral("DateTime"), r.dateTime) &&
+              rs->PutFieldValue(QStringLiteral("Filename"), r.fileName) &&
+              rs->PutFieldValue(QStringLiteral("Operator"), r.operatorName) &&
+              rs->PutFieldValue(QStringLiteral("Manufacture"), r.manufacture) &&
+              rs->PutFieldValue(QStringLiteral("Model"), r.model) &&
+              rs->PutFieldValue(QStringLiteral("SerialNumber"), r.serialNumber) &&
+              rs->PutFieldValue(QStringLiteral("Location"), r.location) &&
+              rs->PutFieldValue(QStringLiteral("Comments"), r.comments) &&
+              rs->PutFieldValue(QStringLiteral("ChannelNo"), r.channelNo) &&
+              rs->PutFieldValue(QStringLiteral("TdSerialNum"), r.tdSerialNum) &&
+              rs->PutFieldValue(QStringLiteral("TdVersion"), r.tdVersion) &&
+              rs->PutFieldValue(QStringLiteral("InstSerialNum"), r.instSerialNum) &&
+              rs->PutFieldValue(QStringLiteral("InstVersion"), r.instVersion) &&
+              rs->PutFieldValue(QStringLiteral("InstModel"), r.instModel) &&
+              rs->PutFieldValue(QStringLiteral("InstManuf"), r.instManuf) &&
+              rs->PutFieldValue(QStringLiteral("InstDesc"), r.instDesc) &&
+              rs->PutFieldValue(QStringLiteral("SetPcaTime"), r.setPcaTime) &&
+              rs->PutFieldValue(QStringLiteral("RepHeader1"), r.repHeader1) &&
+              rs->PutFieldValue(QStringLiteral("RepHeader2"), r.repHeader2) &&
+              rs->PutFieldValue(QStringLiteral("RepHeader3"), r.repHeader3) &&
+              rs->PutFieldValue(QStringLiteral("Tolerance"), r.tolerance) &&
+              rs->PutFieldValue(QStringLiteral("DeviceType"), r.deviceType) &&
+              rs->PutFieldValue(QStringLiteral("SetFlowRate"), r.setFlowRate) &&
+              rs->PutFieldValue(QStringLiteral("SetVolume"), r.setVolume) &&
+              rs->PutFieldValue(QStringLiteral("SetBasalFlowRate"), r.setBasalFlowRate) &&
+              rs->PutFieldValue(QStringLiteral("SetPcaVolume"), r.setPcaVolume);
+    // An invalid date-time is stored as NULL rather than losing the row.
+    if (!ok && !r.dateTime.isValid()) ok = true;
+    if (ok && rs->Update()) return true;
+    rs->CancelUpdate();
+    return false;
+}
+
+bool RecordIndex::ListRows(QList<RecordListRow>& rows) {
+    rows.clear();
+    CADORecordset* rs = m_table.Recordset();
+    if (!rs || !rs->IsOpen() || rs->IsBof()) return false;
+    const int count = rs->GetRecordCount();
+    if (count == 0) return false;
+    rows.reserve(count);
+    rs->MoveFirst();
+    for (int i = 0; i < count; ++i) {
+        if (rs->IsEof()) return false; // the count was too high
+        RecordListRow r;
+        rs->GetFieldValue(QStringLiteral("ControlNumber"), r.controlNumber);
+        rs->GetFieldValue(QStringLiteral("TypeofTest"), r.typeOfTest);
+        rs->GetFieldValue(QStringLiteral("StartDate"), r.startDate);
+        rs->GetFieldValue(QStringLiteral("StartTime"), r.startTime);
+        rs->GetFieldValue(QStringLiteral("SetFlowRate"), r.setFlowRate);
+        rs->GetFieldValue(QStringLiteral("Manufacture"), r.manufacture);
+        rs->GetFieldValue(QStringLiteral("SerialNumber"), r.serialNumber);
+        rs->GetFieldValue(QStringLiteral("Model"), r.model);
+        rs->GetFieldValue(QStringLiteral("TdSerialNum"), r.tdSerialNum);
+        rs->GetFieldValue(QStringLiteral("InstSerialNum"), r.instSerialNum);
+        rs->GetFieldValue(QStringLiteral("Filename"), r.fileName);
+        rows.append(r);
+        rs->MoveNext();
+    }
+    return true;
+}
+
+bool RecordIndex::FindEquipment(const QString& controlNumber, EquipmentDetails& details) {
+    CADORecordset* rs = m_table.Recordset();
+    if (!rs || !rs->IsOpen() || (rs->IsBof() && rs->IsEof())) return false;
+    // From the last row backward: the latest row added with that number.
+    rs->MoveLast();
+    const bool found =
+        rs->Find(CADORecordset::Criterion(QStringLiteral("ControlNumber"), controlNumber),
+                 CADORecordset::searchBackward);
+    if (found) {
+        details = EquipmentDetails{};
+        rs->GetFieldValue(QStringLiteral("ControlNumber"), details.controlNumber);
+        rs->GetFieldValue(QStringLiteral("Operator"), details.operatorName);
+        rs->GetFieldValue(QStringLiteral("Manufacture"), details.manufacture);
+        rs->GetFieldValue(QStringLiteral("Model"), details.model);
+        rs->GetFieldValue(QStringLiteral("SerialNumber"), details.serialNumber);
+        rs->GetFieldValue(QStringLiteral("Location"), details.location);
+        rs->GetFieldValue(QStringLiteral("Comments"), details.comments);
+    }
+    rs->MoveFirst();
+    return found;
+}
+
+bool RecordIndex::DeleteRow(const QString& column, const QString& value) {
+    Open();
+    CADORecordset* rs = m_table.Recordset();
+    if (!rs || !rs->IsOpen() || rs->IsBof()) return false;
+    rs->MoveFirst();
+    if (!rs->Find(CADORecordset::Criterion(column, value), CADORecordset::searchForward))
+        return false;
+    return rs->Delete();
+}
+
+QString RecordIndex::NormaliseStartDate(const QString& d) {
+    if (d.size() >= 7 && d[6] == QLatin1Char('-')) return d.left(7) + d.right(2); // 08-Dec-2026
+    const int month = LeadingInt(d.mid(3, 2));                                    // 08/12/2026
+    const QString name = month > 12  ? QStringLiteral("Inv")
+                         : month < 1 ? QStringLiteral("Jan")
+                                     : QLatin1String(kMonths[month - 1]);
+    return d.left(2) + QLatin1Char('-') + name + QLatin1Char('-') + d.right(2);
+}
+
+QDateTime RecordIndex::ParseStartDateTime(const QString& date, const QString& time) {
+    const QString text = date + QLatin1Char(' ') + time;
+    QDateTime dt = ParseDateTime(text, true); // English (United Kingdom) order
+    if (!dt.isValid()) {
+        // The user's own convention, when it puts the month first.
+        const QString fmt = QLocale::system().dateFormat(QLocale::ShortFormat);
+        const qsizetype m = fmt.indexOf(QLatin1Char('M')), dd = fmt.indexOf(QLatin1Char('d'));
+        if (m >= 0 && dd >= 0 && m < dd) dt = ParseDateTime(text, false);
+    }
+    if (!dt.isValid()) dt = QDateTime(QDate(1900, 1, 1), QTime(0, 0, 0));
+    return dt;
+}

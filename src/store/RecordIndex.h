@@ -1,0 +1,138 @@
+#pragma once
+
+#include "StoreRebuild.h"
+#include "StoreTable.h"
+
+#include <QDateTime>
+#include <QList>
+#include <QString>
+
+class AppSettings;
+class CRivuletrixDoc;
+
+// One row of the records index, every column.
+struct RecordIndexRow {
+    QString controlNumber;
+    QString typeOfTest;
+    QString startDate;
+    QString startTime;
+    QDateTime dateTime;
+    QString fileName;
+    QString operatorName;
+    QString manufacture;
+    QString model;
+    QString serialNumber;
+    QString location;
+    QString comments;
+    int channelNo = 0; // 0-based
+    QString tdSerialNum;
+    QString tdVersion;
+    QString instSerialNum;
+    QString instVersion;
+    QString instModel;
+    QString instManuf;
+    QString instDesc;
+    QString setPcaTime;
+    QString repHeader1, repHeader2, repHeader3;
+    int tolerance = 0;
+    QString deviceType;
+    QString setFlowRate;
+    QString setVolume;
+    QString setBasalFlowRate;
+    QString setPcaVolume;
+};
+
+// What the record browser lists.
+struct RecordListRow {
+    QString controlNumber;
+    QString startDate;
+    QString startTime;
+    QString typeOfTest;
+    QString manufacture;
+    QString model;
+    QString serialNumber;
+    QString instSerialNum;
+    QString tdSerialNum;
+    QString fileName;
+    QString setFlowRate;
+};
+
+// What the test setup pages take from the latest record of a control number.
+struct EquipmentDetails {
+    QString controlNumber;
+    QString operatorName;
+    QString manufacture;
+    QString model;
+    QString serialNumber;
+    QString location;
+    QString comments;
+};
+
+// The records index "RX_Records.accdb" in the data folder: one row per
+// record file, in the order rows were added. Operations return false (or 0,
+// or an empty list) on failure and never show a message.
+class RecordIndex {
+public:
+    explicit RecordIndex(const AppSettings& settings);
+
+    // Folder of the seed "RX_Records.bak"; the working directory unless set.
+    void SetSeedFolder(const QString& folder) { m_seedFolder = folder; }
+    QString SeedFolder() const;
+    // Overrides the data folder of the settings (empty: use the settings).
+    void SetDataFolder(const QString& folder) { m_dataFolder = folder; }
+    QString DataFolder() const;
+    // Nothing is indexed until the application has finished starting.
+    void SetStartupFinished(bool finished) { m_startupFinished = finished; }
+    bool StartupFinished() const { return m_startupFinished; }
+
+    bool Open();
+    void Close() { m_table.Close(); }
+    bool IsOpen() const { return m_table.IsOpen(); }
+    int GetCount();
+    bool ClearAll();
+    bool AddRow(const RecordIndexRow& row);
+    bool ListRows(QList<RecordListRow>& rows);
+    // The latest row added with this control number.
+    bool FindEquipment(const QString& controlNumber, EquipmentDetails& details);
+    // Reopens the index, then deletes the first row whose column holds value.
+    bool DeleteRow(const QString& column, const QString& value);
+
+    // Makes the row of a record and adds it. Adjusts the record as indexing
+    // always has: a blank control number becomes "zzUNKNOWN", an out-of-range
+    // tolerance the "FlowTolerance" setting, and the set-value texts the
+    // "%lf" forms stored in the row. deviceType is the text entered at test
+    // setup (records read from files do not carry it).
+    bool IndexRecord(CRivuletrixDoc& record, const QString& fileName,
+                     const QString& deviceType = {});
+    // The row IndexRecord would add, with the same adjustments of the record.
+    RecordIndexRow MakeRow(CRivuletrixDoc& record, const QString& fileName,
+                           const QString& deviceType = {}) const;
+
+    enum class RebuildKind {
+        // Index build dialog: needs an open index; "*.p8d" then "*.p7d"; a file
+        // that cannot be read is indexed as an empty record.
+        IndexBuild,
+        // Record browser when "BuildIndex" is "1": as the build, but an
+        // unreadable file gets no row.
+        Browser,
+        // Import: reopens the index first; "*.p8d" only; unreadable files get
+        // no row.
+        Import,
+    };
+    RebuildResult Rebuild(RebuildKind kind, const RebuildCallbacks& callbacks = {});
+
+    // Date texts as the index keeps them.
+    static QString NormaliseStartDate(const QString& date);
+    // "StartDate StartTime" read day first; 1 January 1900 when unreadable.
+    static QDateTime ParseStartDateTime(const QString& date, const QString& time);
+
+    QString LastError() const { return m_table.LastError(); }
+    StoreTable& Table() { return m_table; }
+
+private:
+    const AppSettings& m_settings;
+    QString m_seedFolder;
+    QString m_dataFolder;
+    bool m_startupFinished = false;
+    StoreTable m_table{store::DbKind::Records};
+};

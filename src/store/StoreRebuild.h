@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+
+// What a rebuild reports while it runs and when it is done. The index build
+// dialog shows the per-file progress; unreadable files are named and the
+// rebuild goes on.
+struct RebuildCallbacks {
+    // Before each file: running number from 1 and the file name.
+    std::function<void(int number, const QString& fileName)> onFile;
+    // A file that could not be read, with the reason.
+    std::function<void(const QString& fileName, const QString& error)> onUnreadable;
+};
+
+struct RebuildResult {
+    bool ran = false;       // false when the store could not be used at all
+    int filesProcessed = 0; // files listed and handled
+    int rowsAdded = 0;
+    QStringList unreadable;
+};

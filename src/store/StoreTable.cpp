@@ -1,0 +1,61 @@
+#include "StoreTable.h"
+
+#include "StoreTrace.h"
+#include "app/AppSettings.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSqlQuery>
+
+bool StoreTable::Open(const QString& dataFolder, const QString& seedFolder) {
+    if (m_rs) m_rs->Close();
+    if (dataFolder.trimmed().isEmpty()) {
+        qCDebug(lcStore) << "\nStoreTable::Open - no data folder";
+        m_db.Close();
+        return false;
+    }
+    MakeFolderChain(dataFolder);
+    m_path = QDir(dataFolder).filePath(store::DatabaseFileName(m_kind));
+    const QString connection = CADODatabase::ConnectionStringFor(m_path);
+    bool restored = false;
+    if (!m_db.CanOpen(connection) && !QFile::exists(m_path)) {
+        const QString seed = QDir(seedFolder).filePath(store::SeedFileName(m_kind));
+        if (QFile::exists(seed) && QFile::copy(seed, m_path)) {
+            // An installed seed may be read-only; its copy must not be.
+            QFile::setPermissions(m_path, QFile::permissions(m_path) | QFile::ReadOwner |
+                                              QFile::WriteOwner);
+            restored = true;
+        } else {
+            qCDebug(lcStore) << "\nStoreTable::Open - no seed at" << seed << ", creating the table";
+            restored = store::CreateEmptyDatabase(m_path, m_kind);
+        }
+    }
+    Q_UNUSED(restored);
+    if (!m_db.Open(connection)) return false;
+
+    // A database without any table (an empty file, a seed that lacked it) is
+    // given the table; a database with other tables is left alone.
+    {
+        QSqlQuery q(m_db.Connection());
+        if (q.exec(QStringLiteral("SELECT count(*) FROM sqlite_master WHERE type='table'")) &&
+            q.next() && q.value(0).toInt() == 0) {
+            q.finish();
+            store::CreateTables(m_db, m_kind);
+        }
+    }
+    store::EnsureLookupIndex(m_db, m_kind);
+
+    m_rs.reset();
+    m_rs = std::make_unique<CADORecordset>(&m_db);
+    return m_rs->Open(store::TableName(m_kind), CADORecordset::openTable);
+}
+
+void StoreTable::Close() {
+    if (m_rs) m_rs->Close();
+    m_db.Close();
+}
+
+QString StoreTable::LastError() const {
+    if (m_rs && !m_rs->GetLastErrorString().isEmpty()) return m_rs->GetLastErrorString();
+    return m_db.GetLastErrorString();
+}

@@ -1,0 +1,36 @@
+#pragma once
+
+#include "AdoDatabase.h"
+#include "AdoRecordset.h"
+#include "StoreSchema.h"
+
+#include <memory>
+
+// The connection and the table cursor one store keeps open, and the opening
+// rule both stores share: test the file, restore it from the seed when it is
+// missing, open the connection and the table.
+class StoreTable {
+public:
+    explicit StoreTable(store::DbKind kind) : m_kind(kind) {}
+    ~StoreTable() { Close(); }
+
+    // dataFolder holds the database; seedFolder the pristine copy. A missing
+    // database is restored from the seed (never over an existing file, so a
+    // damaged one stays for inspection); without a seed the empty table is
+    // created in place.
+    bool Open(const QString& dataFolder, const QString& seedFolder);
+    void Close();
+    bool IsOpen() const { return m_rs && m_rs->IsOpen(); }
+
+    CADODatabase& Database() { return m_db; }
+    // Null until the first successful connection.
+    CADORecordset* Recordset() { return m_rs.get(); }
+    QString DatabasePath() const { return m_path; }
+    QString LastError() const;
+
+private:
+    store::DbKind m_kind;
+    CADODatabase m_db;
+    std::unique_ptr<CADORecordset> m_rs; // destroyed before m_db
+    QString m_path;
+};
