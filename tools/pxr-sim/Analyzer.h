@@ -87,6 +87,7 @@ private:
     std::map<std::string, int> drops_;
     int unplugAfterLines_ = -1;
     int currentChannel_ = 1;
+    double lastTick_ = 0;
 };
 
 } // namespace pxrsim

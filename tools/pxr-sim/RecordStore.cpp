@@ -79,6 +79,7 @@ std::vector<std::string> RecordStore::sectionLines(const RecordHeader& h,
     lines.push_back("H21," + options_.manufacturer);
     lines.push_back("H22," + h.comments);
     // The first data line marks the start of the section.
+    for (std::string& l : lines) l = frameSafe(l);
     lines.push_back("D1,:,0,0,0");
     int n = 2;
     for (const Sample& s : samples)

@@ -111,7 +111,7 @@ std::string Scenario::parse(const std::vector<std::string>& lines,
         }
         if (i < tok.size()) {
             s.action = tok[i].text;
-            if (i + 1 < tok.size()) s.text = line.substr(tok[i + 1].start);
+            if (i + 1 < tok.size()) s.text = trim(line.substr(tok[i + 1].start));
             for (size_t k = i + 1; k < tok.size(); ++k) s.args.push_back(tok[k].text);
         }
         // "on CH" at the end names the channel.

@@ -98,7 +98,7 @@ std::vector<std::string> TemplateStore::replyLines(const Template* t) {
     std::vector<std::string> out;
     Template empty;
     if (!t) t = &empty;
-    out.push_back("[TMPLT,0," + t->name + "," + t->comments + "]\r\n");
+    out.push_back("[TMPLT,0," + frameSafe(t->name) + "," + frameSafe(t->comments) + "]\r\n");
     for (int k = 1; k <= t->stepCount && k <= 6; ++k) {
         const TemplateStep& s = t->steps[static_cast<size_t>(k - 1)];
         const char* word = s.type == 1   ? "FLOW"

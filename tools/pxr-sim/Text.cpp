@@ -149,4 +149,16 @@ bool parseDouble(std::string_view text, double& out) {
     return true;
 }
 
+std::string frameSafe(std::string text) {
+    for (char& c : text) {
+        if (c == '[')
+            c = '(';
+        else if (c == ']')
+            c = ')';
+        else if (c == '\r' || c == '\n')
+            c = ' ';
+    }
+    return text;
+}
+
 } // namespace pxrsim

@@ -31,4 +31,9 @@ std::string format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 bool parseInt(std::string_view text, long& out);
 bool parseDouble(std::string_view text, double& out);
 
+// Brackets inside a line would cut the PC's frame ('[' starts a new frame) or
+// its field (']' ends it), so text sent inside a line uses parentheses, and
+// line ends become blanks.
+std::string frameSafe(std::string text);
+
 } // namespace pxrsim

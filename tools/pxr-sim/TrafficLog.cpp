@@ -23,11 +23,11 @@ void TrafficLog::line(const char* tag, std::string_view text, bool escape) {
     if (!file_) return;
     std::string body = escape ? escapeBytes(text) : std::string(text);
     std::fprintf(file_, "%10.3f %s %s\n", nowMs() / 1000.0, tag, body.c_str());
-    std::fflush(file_);
 }
 
 void TrafficLog::warn(std::string_view text) {
     event(text);
+    flush();
     if (file_ != stderr) std::fprintf(stderr, "pxr-sim: %.*s\n", int(text.size()), text.data());
 }
 

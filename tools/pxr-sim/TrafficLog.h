@@ -1,7 +1,7 @@
 #pragma once
 // The traffic log: every byte the PC sent (RX), every frame the analyzer sent
-// (TX) and what the analyzer did (EV), one line each, flushed at once so that
-// tests can read it while the simulator runs.
+// (TX) and what the analyzer did (EV), one line each, flushed after every pass
+// of the main loop so that tests can read it while the simulator runs.
 
 #include <cstdio>
 #include <string>
@@ -17,6 +17,9 @@ public:
     void rx(std::string_view bytes) { line("RX", bytes, true); }
     void tx(std::string_view bytes) { line("TX", bytes, true); }
     void event(std::string_view text) { line("EV", text, false); }
+    void flush() {
+        if (file_) std::fflush(file_);
+    }
     // Diagnostics that also go to stderr when the log is a file.
     void warn(std::string_view text);
 

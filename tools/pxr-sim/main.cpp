@@ -68,5 +68,6 @@ int main(int argc, char** argv) {
     analyzer.step(0); // what is already queued still goes out
     analyzer.unplug();
     log.event("stopped");
+    log.flush();
     return 0;
 }
