@@ -7,6 +7,8 @@
 // unchanged; characters outside the code page become '?'.
 namespace codepage {
 QString ToUnicode(const char* data, qsizetype size);
-inline QString ToUnicode(const QByteArray& bytes) { return ToUnicode(bytes.constData(), bytes.size()); }
+inline QString ToUnicode(const QByteArray& bytes) {
+    return ToUnicode(bytes.constData(), bytes.size());
+}
 QByteArray FromUnicode(const QString& text);
 } // namespace codepage

@@ -26,4 +26,6 @@ Prompter& ThePrompter() {
     return p ? *p : fallback;
 }
 
-void SetPrompter(Prompter* prompter) { g_prompter.store(prompter); }
+void SetPrompter(Prompter* prompter) {
+    g_prompter.store(prompter);
+}

@@ -23,7 +23,8 @@ const CliCommand* CliCommand::Find(const QString& w) {
 
 QString CliCommand::Usage() {
     QString text = QStringLiteral("usage: rivuletrix-cli COMMAND ...\n");
-    for (const CliCommand* c : Registry()) text += QStringLiteral("  ") + QString::fromUtf8(c->usage) + '\n';
+    for (const CliCommand* c : Registry())
+        text += QStringLiteral("  ") + QString::fromUtf8(c->usage) + '\n';
     return text;
 }
 
@@ -34,7 +35,9 @@ QString Option(const QStringList& args, const QString& name, const QString& def)
     return args.at(i + 1);
 }
 
-bool Flag(const QStringList& args, const QString& name) { return args.contains(name); }
+bool Flag(const QStringList& args, const QString& name) {
+    return args.contains(name);
+}
 
 QStringList Positional(const QStringList& args, const QStringList& optionsWithValue) {
     QStringList out;

@@ -12,9 +12,9 @@
 
 namespace {
 
-const QStringList kValueOptions = {QStringLiteral("--step"),  QStringLiteral("--index"),
-                                   QStringLiteral("--window"), QStringLiteral("--type"),
-                                   QStringLiteral("--date"),  QStringLiteral("--time"),
+const QStringList kValueOptions = {QStringLiteral("--step"),      QStringLiteral("--index"),
+                                   QStringLiteral("--window"),    QStringLiteral("--type"),
+                                   QStringLiteral("--date"),      QStringLiteral("--time"),
                                    QStringLiteral("--transducer")};
 
 bool ParseInt(const QString& text, int& value) {
@@ -35,7 +35,8 @@ QString Load(const QStringList& args, CRivuletrixDoc& doc) {
         return QStringLiteral("--step takes a step number from 1");
     doc.StepToShow = step;
     QString error;
-    if (!doc.ReadRecordFile(path, &error)) return QStringLiteral("cannot read %1: %2").arg(path, error);
+    if (!doc.ReadRecordFile(path, &error))
+        return QStringLiteral("cannot read %1: %2").arg(path, error);
     return {};
 }
 
@@ -144,7 +145,8 @@ int Name(const QStringList& args) {
     doc.StartTime = cli::Option(args, QStringLiteral("--time"));
     doc.TdSerialNum = cli::Option(args, QStringLiteral("--transducer"));
     const QString name = doc.MakeRecordFileName(cli::Flag(args, QStringLiteral("--template")));
-    if (name.isEmpty()) return cli::Fail(QStringLiteral("no file name can be made from these values"));
+    if (name.isEmpty())
+        return cli::Fail(QStringLiteral("no file name can be made from these values"));
     cli::Print(name.toUtf8() + '\n');
     return 0;
 }
@@ -163,11 +165,11 @@ int Record(const QStringList& args) {
     return Flow(args, doc);
 }
 
-const CliCommand kRecord(
-    "record",
-    "record show FILE [--step N] | record samples FILE [--step N] | "
-    "record flow FILE --index I --window N | "
-    "record name --type C --date DD-Mmm-YYYY --time HH:MM:SS --transducer S [--template]",
-    Record);
+const CliCommand
+    kRecord("record",
+            "record show FILE [--step N] | record samples FILE [--step N] | "
+            "record flow FILE --index I --window N | "
+            "record name --type C --date DD-Mmm-YYYY --time HH:MM:SS --transducer S [--template]",
+            Record);
 
 } // namespace

@@ -11,7 +11,9 @@
 // first other character; no digits give 0.
 namespace bytes {
 
-inline bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+inline bool IsBlank(char c) {
+    return c == ' ' || c == '\t';
+}
 
 // 32-bit atol: out-of-range values saturate, as the runtime does.
 inline int32_t AtoL(std::string_view s) {
@@ -28,8 +30,8 @@ inline int32_t AtoL(std::string_view s) {
             break;
         }
     }
-    if (saturated) return negative ? std::numeric_limits<int32_t>::min()
-                                   : std::numeric_limits<int32_t>::max();
+    if (saturated)
+        return negative ? std::numeric_limits<int32_t>::min() : std::numeric_limits<int32_t>::max();
     if (negative) value = -value;
     if (value > std::numeric_limits<int32_t>::max()) return std::numeric_limits<int32_t>::max();
     return int32_t(value);

@@ -31,9 +31,13 @@ int CRivuletrixDoc::PressureAt(int i) const {
     return s ? s->pressure : 0;
 }
 
-double CRivuletrixDoc::PressureKpa(int i) const { return PressureAt(i) / 7.499; }
+double CRivuletrixDoc::PressureKpa(int i) const {
+    return PressureAt(i) / 7.499;
+}
 
-double CRivuletrixDoc::PressurePsi(int i) const { return PressureAt(i) / 51.71; }
+double CRivuletrixDoc::PressurePsi(int i) const {
+    return PressureAt(i) / 51.71;
+}
 
 double CRivuletrixDoc::FlowFromDelta(uint32_t dt, uint32_t dv) const {
     if (dv == 0) return 0;
@@ -52,7 +56,7 @@ double CRivuletrixDoc::FlowFromDelta(uint32_t dt, uint32_t dv) const {
 double CRivuletrixDoc::FlowOver(int i, int n) const {
     if (i < 1 || size_t(i) >= m_samples.size()) return 0;
     if (n > i) n = i;
-    const Sample* s = m_samples.data();
+    const SampleArray& s = m_samples;
     const uint32_t ti = s[i].time;
     const uint32_t vi = s[i].volume;
     if (n < 0) {
@@ -121,8 +125,10 @@ int CRivuletrixDoc::BolusCount() const {
         if (state == 0 && e >= 1 && double(f) > SetFlowRate * 200.0) {
             state = 1;
         } else if (state > 0) {
-            if (e < 0 && (SetFlowRate != 0 || f == 0)) state = state >= 2 ? -1 : 0;
-            else ++state;
+            if (e < 0 && (SetFlowRate != 0 || f == 0))
+                state = state >= 2 ? -1 : 0;
+            else
+                ++state;
         }
         if (state == -1) {
             ++n;
@@ -139,7 +145,7 @@ int CRivuletrixDoc::PcaTableRows() const {
 uint32_t CRivuletrixDoc::VolumeStep() const {
     if (TestType != 'F' && TestType != 'P') return 0;
     const int end = std::min<int>(m_storedCount, int(m_samples.size()));
-    const Sample* s = m_samples.data();
+    const SampleArray& s = m_samples;
     int first = 0;
     while (first < end && s[first].volume < 10000u) ++first;
     if (first >= end) return 0;

@@ -15,7 +15,9 @@ namespace {
 
 constexpr size_t kMaxLine = 119;
 
-QString Text(std::string_view s) { return codepage::ToUnicode(s.data(), qsizetype(s.size())); }
+QString Text(std::string_view s) {
+    return codepage::ToUnicode(s.data(), qsizetype(s.size()));
+}
 
 // Calls emit(line) for each line of at most 119 bytes: bytes up to LF, CR
 // dropped, a longer line cut and its rest read as the next line. A last line
@@ -134,20 +136,47 @@ void CRivuletrixDoc::ReadHeaderLine(const char* data, size_t len) {
     default: {
         QString* target = nullptr;
         switch (field) {
-        case 3: target = &RepHeader1; break;
-        case 4: target = &RepHeader2; break;
-        case 5: target = &RepHeader3; break;
-        case 6: target = &ControlNumber; break;
-        case 8: target = &Manufacture; break;
-        case 9: target = &Model; break;
-        case 10: target = &SerialNumber; break;
-        case 11: target = &Location; break;
-        case 17: target = &SetPcaTime; break;
-        case 19: target = &InstModel; break;
-        case 20: target = &InstDesc; break;
-        case 21: target = &InstManuf; break;
-        case 22: target = &Comments; break;
-        default: break;
+        case 3:
+            target = &RepHeader1;
+            break;
+        case 4:
+            target = &RepHeader2;
+            break;
+        case 5:
+            target = &RepHeader3;
+            break;
+        case 6:
+            target = &ControlNumber;
+            break;
+        case 8:
+            target = &Manufacture;
+            break;
+        case 9:
+            target = &Model;
+            break;
+        case 10:
+            target = &SerialNumber;
+            break;
+        case 11:
+            target = &Location;
+            break;
+        case 17:
+            target = &SetPcaTime;
+            break;
+        case 19:
+            target = &InstModel;
+            break;
+        case 20:
+            target = &InstDesc;
+            break;
+        case 21:
+            target = &InstManuf;
+            break;
+        case 22:
+            target = &Comments;
+            break;
+        default:
+            break;
         }
         if (target && tok.Next(a)) *target = Text(a);
         break;
@@ -187,7 +216,6 @@ void CRivuletrixDoc::ReadRecordBytes(const char* data, size_t size, bool keepSam
     ResetRecord();
     StepToShow = step;
     const size_t slotLimit = size / 2 + 1024;
-    if (keepSamples) m_samples.reserve(size / 24);
 
     ForEachLine(data, size, [&](std::string_view line) {
         if (line.empty()) return true;

@@ -8,6 +8,7 @@
 
 #include <charconv>
 #include <cstring>
+#include <utility>
 
 namespace {
 
@@ -32,6 +33,31 @@ public:
         for (qsizetype k = n; k < 7; ++k) m_out.append(' ');
     }
     void Eol() { m_out.append("\r\n", 2); }
+    // "D%i,%c,%li,%li,%li" lines numbered from 1, written straight into the
+    // buffer: this is the bulk of a record.
+    template <typename SampleOf> void Samples(size_t lines, SampleOf&& sampleOf) {
+        constexpr size_t kMaxLine = 48;
+        const qsizetype start = m_out.size();
+        m_out.resize(start + qsizetype(lines * kMaxLine));
+        char* p = m_out.data() + start;
+        for (size_t k = 0; k < lines; ++k) {
+            const auto [s, code] = sampleOf(k);
+            char* const end = p + kMaxLine;
+            *p++ = 'D';
+            p = std::to_chars(p, end, k + 1).ptr;
+            *p++ = ',';
+            *p++ = code;
+            *p++ = ',';
+            p = std::to_chars(p, end, int32_t(s.time)).ptr;
+            *p++ = ',';
+            p = std::to_chars(p, end, int32_t(s.volume)).ptr;
+            *p++ = ',';
+            p = std::to_chars(p, end, int(s.pressure)).ptr;
+            *p++ = '\r';
+            *p++ = '\n';
+        }
+        m_out.resize(p - m_out.constData());
+    }
     QByteArray Take() { return std::move(m_out); }
 
 private:
@@ -41,8 +67,7 @@ private:
 } // namespace
 
 QByteArray CRivuletrixDoc::FormatSection(bool nLine, int endStep) const {
-    // About 30 bytes per sample line.
-    LineBuffer out(1024 + m_samples.size() * 32);
+    LineBuffer out(2048);
     if (nLine) {
         out.Char('N');
         out.Int(TemplateSteps);
@@ -102,24 +127,16 @@ QByteArray CRivuletrixDoc::FormatSection(bool nLine, int endStep) const {
     size_t from = 1;
     if (endStep > 0)
         while (from < m_samples.size() && m_samples[from].time == 0) ++from;
-    long long line = 1;
     // Slot 0 always carries ':' whatever it holds; a live record's slot 0 is
     // empty, so every live record starts with D1,:,0,0,0.
-    const auto sampleLine = [&](const Sample& s, char code) {
-        out.Char('D');
-        out.Int(line++);
-        out.Char(',');
-        out.Char(code);
-        out.Char(',');
-        out.Int(int32_t(s.time));
-        out.Char(',');
-        out.Int(int32_t(s.volume));
-        out.Char(',');
-        out.Int(s.pressure);
-        out.Eol();
-    };
-    if (!m_samples.empty()) sampleLine(m_samples[0], ':');
-    for (size_t i = from; i < m_samples.size(); ++i) sampleLine(m_samples[i], m_samples[i].code);
+    if (!m_samples.empty()) {
+        const size_t lines = 1 + (m_samples.size() - from);
+        out.Samples(lines, [&](size_t k) -> std::pair<const Sample&, char> {
+            if (k == 0) return {m_samples[0], ':'};
+            const Sample& s = m_samples[from + k - 1];
+            return {s, s.code};
+        });
+    }
 
     if (endStep > 0) {
         out.Char('E');
@@ -132,7 +149,8 @@ QByteArray CRivuletrixDoc::FormatSection(bool nLine, int endStep) const {
 bool CRivuletrixDoc::WriteRecordFile(const QString& path, QString* error) const {
     QSaveFile file(path);
     const QByteArray bytes = FormatSection();
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered) ||
+        file.write(bytes) != bytes.size() || !file.commit()) {
         if (error) *error = file.errorString();
         return false;
     }

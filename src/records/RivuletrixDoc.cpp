@@ -15,7 +15,7 @@ void CRivuletrixDoc::SetSample(int slot, const Sample& s) {
 }
 
 void CRivuletrixDoc::ResetRecord() {
-    std::vector<Sample>().swap(m_samples);
+    m_samples.clear();
     m_storedCount = 0;
     m_elapsed = 0;
     m_acquisitionStart = m_lastRefresh = 0;
@@ -67,10 +67,15 @@ void CRivuletrixDoc::ResetRecord() {
 
 QString CRivuletrixDoc::TestTypeName(char type) {
     switch (type) {
-    case 'F': return QStringLiteral("Flow");
-    case 'O': return QStringLiteral("Occlusion");
-    case 'P': return QStringLiteral("PCA/Dual Flow");
-    case 'D': return QStringLiteral("Dual Flow");
-    default: return QStringLiteral("Unknown");
+    case 'F':
+        return QStringLiteral("Flow");
+    case 'O':
+        return QStringLiteral("Occlusion");
+    case 'P':
+        return QStringLiteral("PCA/Dual Flow");
+    case 'D':
+        return QStringLiteral("Dual Flow");
+    default:
+        return QStringLiteral("Unknown");
     }
 }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "records/Sample.h"
+#include "records/SampleArray.h"
 
 #include <QByteArray>
 #include <QObject>
@@ -40,41 +40,41 @@ public:
     ~CRivuletrixDoc() override;
 
     // ---- Header (H1..H22) ----
-    QString InstSerialNum, InstVersion;    // H1
-    int ChannelNo = 0;                     // H2, 0-based
-    QString TdSerialNum, TdVersion;        // H2
+    QString InstSerialNum, InstVersion;         // H1
+    int ChannelNo = 0;                          // H2, 0-based
+    QString TdSerialNum, TdVersion;             // H2
     QString RepHeader1, RepHeader2, RepHeader3; // H3..H5
-    QString ControlNumber;                 // H6
-    QString Operator;                      // H7
-    QString Manufacture;                   // H8
-    QString Model;                         // H9
-    QString SerialNumber;                  // H10
-    QString Location;                      // H11
-    char TestType = 'N';                   // H12: 'F', 'O', 'P', 'D'; 'N' no test
-    double SetFlowRate = 0;                // H13, ml/h
-    double SetVolume = 0;                  // H14, ml
-    double SetBasalFlowRate = 0;           // H15, ml/h
-    double SetPcaVolume = 0;               // H16, ml
+    QString ControlNumber;                      // H6
+    QString Operator;                           // H7
+    QString Manufacture;                        // H8
+    QString Model;                              // H9
+    QString SerialNumber;                       // H10
+    QString Location;                           // H11
+    char TestType = 'N';                        // H12: 'F', 'O', 'P', 'D'; 'N' no test
+    double SetFlowRate = 0;                     // H13, ml/h
+    double SetVolume = 0;                       // H14, ml
+    double SetBasalFlowRate = 0;                // H15, ml/h
+    double SetPcaVolume = 0;                    // H16, ml
     QString SetFlowRateText, SetVolumeText, SetBasalFlowRateText, SetPcaVolumeText;
-    QString SetPcaTime;                    // H17
-    QString StartDate, StartTime;          // H18
-    QString InstModel;                     // H19
-    QString InstDesc;                      // H20
-    QString InstManuf;                     // H21
-    QString Comments;                      // H22
+    QString SetPcaTime;           // H17
+    QString StartDate, StartTime; // H18
+    QString InstModel;            // H19
+    QString InstDesc;             // H20
+    QString InstManuf;            // H21
+    QString Comments;             // H22
 
     // ---- Derived values ----
     bool SetRateIsZero = false;
-    bool NewModel = true;       // times in ms; false for "PXR-7" records
-    int TicksPerSecond = 1000;  // 256 for "PXR-7" records
+    bool NewModel = true;      // times in ms; false for "PXR-7" records
+    int TicksPerSecond = 1000; // 256 for "PXR-7" records
     bool FlowOrOcclusion = true;
     int BolusThresholdK = 2;
 
     // Template fields.
     QString TemplateName;
-    int TemplateSteps = 0;     // from the N line; non-zero marks a template record
+    int TemplateSteps = 0;       // from the N line; non-zero marks a template record
     int TemplateCurrentStep = 0; // 1-based step being run
-    int StepToShow = 1;        // the E line at which reading stops
+    int StepToShow = 1;          // the E line at which reading stops
 
     // Values the views take from the settings (a live window keeps its own).
     int DefaultTolerance = 0;
@@ -86,7 +86,7 @@ public:
     bool Modified = false;
 
     // ---- Samples ----
-    const std::vector<Sample>& Samples() const { return m_samples; }
+    const SampleArray& Samples() const { return m_samples; }
     // The stored count of the record model: next free slot while live, the
     // slot of the last complete D line after reading.
     int StoredCount() const { return m_storedCount; }
@@ -155,7 +155,7 @@ private:
     }
     void ReadSampleLine(const char* line, size_t len, size_t slotLimit);
 
-    std::vector<Sample> m_samples;
+    SampleArray m_samples;
     int m_storedCount = 0;
     uint32_t m_elapsed = 0;
     QString m_pathName;

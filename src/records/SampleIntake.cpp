@@ -9,15 +9,20 @@ bool Hex(const char* p, int digits, uint32_t& value) {
     for (int k = 0; k < digits; ++k) {
         const char c = p[k];
         uint32_t d;
-        if (c >= '0' && c <= '9') d = uint32_t(c - '0');
-        else if (c >= 'A' && c <= 'F') d = uint32_t(c - 'A' + 10);
-        else return false;
+        if (c >= '0' && c <= '9')
+            d = uint32_t(c - '0');
+        else if (c >= 'A' && c <= 'F')
+            d = uint32_t(c - 'A' + 10);
+        else
+            return false;
         value = value << 4 | d;
     }
     return true;
 }
 
-char Upper(char c) { return (c >= 'a' && c <= 'z') ? char(c - 'a' + 'A') : c; }
+char Upper(char c) {
+    return (c >= 'a' && c <= 'z') ? char(c - 'a' + 'A') : c;
+}
 
 } // namespace
 

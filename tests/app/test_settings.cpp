@@ -45,17 +45,23 @@ private Q_SLOTS:
     void dataPath_data() {
         QTest::addColumn<QByteArray>("settings");
         QTest::addColumn<QString>("expected"); // "<ini>" stands for the settings folder
-        QTest::newRow("custom") << QByteArray("[Default Parameters]\r\nPathType=2\r\nCustomPath=D:\\Data\r\n")
-                                << QStringLiteral("D:\\Data");
+        QTest::newRow("custom")
+            << QByteArray("[Default Parameters]\r\nPathType=2\r\nCustomPath=D:\\Data\r\n")
+            << QStringLiteral("D:\\Data");
         QTest::newRow("default is the settings folder")
-            << QByteArray("[Default Parameters]\r\nPathType=0\r\nCustomPath=x\r\n") << QStringLiteral("<ini>");
-        QTest::newRow("network") << QByteArray("[default parameters]\r\nPathType=1\r\nNetworkPath=/mnt/share\r\n")
-                                 << QStringLiteral("/mnt/share");
-        QTest::newRow("missing path type") << QByteArray("[Default Parameters]\r\nCustomPath=x\r\n") << QString();
+            << QByteArray("[Default Parameters]\r\nPathType=0\r\nCustomPath=x\r\n")
+            << QStringLiteral("<ini>");
+        QTest::newRow("network")
+            << QByteArray("[default parameters]\r\nPathType=1\r\nNetworkPath=/mnt/share\r\n")
+            << QStringLiteral("/mnt/share");
+        QTest::newRow("missing path type")
+            << QByteArray("[Default Parameters]\r\nCustomPath=x\r\n") << QString();
         QTest::newRow("other path type is returned as it is")
-            << QByteArray("[Default Parameters]\r\nPathType=/srv/data\r\n") << QStringLiteral("/srv/data");
+            << QByteArray("[Default Parameters]\r\nPathType=/srv/data\r\n")
+            << QStringLiteral("/srv/data");
         QTest::newRow("blanks and case in names")
-            << QByteArray("[ Default Parameters ]\r\n  pathtype =  2 \r\n CUSTOMPATH = \"/data/x\"  \r\n")
+            << QByteArray(
+                   "[ Default Parameters ]\r\n  pathtype =  2 \r\n CUSTOMPATH = \"/data/x\"  \r\n")
             << QStringLiteral("/data/x");
     }
     void dataPath() {
@@ -80,7 +86,8 @@ private Q_SLOTS:
 
     void longValueIsCut() {
         WriteLocation();
-        Write(SettingsFile(), "[Default Parameters]\r\nReportHeader1=" + QByteArray(300, 'a') + "\r\n");
+        Write(SettingsFile(),
+              "[Default Parameters]\r\nReportHeader1=" + QByteArray(300, 'a') + "\r\n");
         AppSettings app(Work());
         QString value;
         QVERIFY(app.GetSetting(settings::kSection, QStringLiteral("ReportHeader1"), value));
@@ -111,14 +118,17 @@ private Q_SLOTS:
         QFETCH(int, messages);
         if (location)
             Write(Work() + QStringLiteral("/RivuletrixIniFilePath.ini"),
-                  locationValue ? "[INIFilePath]\r\nINIFilePathWin7=" + SettingsDir().toUtf8() + "\r\n"
-                                : QByteArray("[INIFilePath]\r\n"));
+                  locationValue
+                      ? "[INIFilePath]\r\nINIFilePathWin7=" + SettingsDir().toUtf8() + "\r\n"
+                      : QByteArray("[INIFilePath]\r\n"));
         AppSettings app(Work());
         QString value;
         QVERIFY(!app.GetSetting(settings::kSection, QStringLiteral("PathType"), value));
-        QVERIFY(!app.WriteSetting(settings::kSection, QStringLiteral("PathType"), QStringLiteral("2")));
+        QVERIFY(
+            !app.WriteSetting(settings::kSection, QStringLiteral("PathType"), QStringLiteral("2")));
         QCOMPARE(m_prompter.messages.size(), messages);
-        for (const QString& m : m_prompter.messages) QCOMPARE(m, QStringLiteral("INI File not Found"));
+        for (const QString& m : m_prompter.messages)
+            QCOMPARE(m, QStringLiteral("INI File not Found"));
         // Nothing was created.
         QVERIFY(!QFile::exists(SettingsFile()));
         QCOMPARE(QFile::exists(Work() + QStringLiteral("/RivuletrixIniFilePath.ini")), location);
@@ -129,11 +139,15 @@ private Q_SLOTS:
         Write(SettingsFile(), "; installed defaults\r\n[Default Parameters]\r\nPathType=0\r\n\r\n"
                               "[Connection Details]\r\nA=1\r\n");
         AppSettings app(Work());
-        QVERIFY(app.WriteSetting(settings::kSection, QStringLiteral("PATHTYPE "), QStringLiteral("2")));
-        QVERIFY(app.WriteSetting(settings::kSection, QStringLiteral("CustomPath  "), QStringLiteral("/d")));
-        QVERIFY(app.WriteSetting(QStringLiteral("New Section"), QStringLiteral("K"), QStringLiteral("v")));
+        QVERIFY(
+            app.WriteSetting(settings::kSection, QStringLiteral("PATHTYPE "), QStringLiteral("2")));
+        QVERIFY(app.WriteSetting(settings::kSection, QStringLiteral("CustomPath  "),
+                                 QStringLiteral("/d")));
+        QVERIFY(app.WriteSetting(QStringLiteral("New Section"), QStringLiteral("K"),
+                                 QStringLiteral("v")));
         QCOMPARE(Read(SettingsFile()),
-                 QByteArray("; installed defaults\r\n[Default Parameters]\r\nPATHTYPE=2\r\nCustomPath=/d\r\n\r\n"
+                 QByteArray("; installed defaults\r\n[Default "
+                            "Parameters]\r\nPATHTYPE=2\r\nCustomPath=/d\r\n\r\n"
                             "[Connection Details]\r\nA=1\r\n[New Section]\r\nK=v\r\n"));
         QCOMPARE(app.GetDataPath(), QStringLiteral("/d"));
     }
@@ -144,7 +158,8 @@ private Q_SLOTS:
         WriteLocation();
         QVERIFY(QDir().mkpath(SettingsFile()));
         AppSettings app(Work());
-        QVERIFY(!app.WriteSetting(settings::kSection, QStringLiteral("PathType"), QStringLiteral("2")));
+        QVERIFY(
+            !app.WriteSetting(settings::kSection, QStringLiteral("PathType"), QStringLiteral("2")));
         QCOMPARE(m_prompter.messages, QStringList{QStringLiteral("Write Failed")});
     }
 

@@ -18,7 +18,8 @@ void Fill(CRivuletrixDoc& doc, const QList<Row>& rows, bool oldModel = false) {
     file += "D1,:,0,0,0\n";
     for (qsizetype k = 0; k < rows.size(); ++k)
         file += "D" + QByteArray::number(k + 2) + "," + rows[k].code + "," +
-                QByteArray::number(rows[k].time) + "," + QByteArray::number(rows[k].volume) + ",0\n";
+                QByteArray::number(rows[k].time) + "," + QByteArray::number(rows[k].volume) +
+                ",0\n";
     doc.ReadRecordBytes(file.constData(), size_t(file.size()));
 }
 
@@ -35,9 +36,11 @@ private Q_SLOTS:
         QTest::newRow("100 ms, 2.5 ul: 90 ml/h") << false << 100u << 25u << 9000.0;
         QTest::newRow("no volume") << false << 100u << 0u << 0.0;
         QTest::newRow("no time step gives no flow") << false << 0u << 25u << 0.0;
-        QTest::newRow("dv x 10 wraps in 32 bits") << false << 1000u << 500000000u << double(uint32_t(5000000000ull)) * 3.6;
+        QTest::newRow("dv x 10 wraps in 32 bits")
+            << false << 1000u << 500000000u << double(uint32_t(5000000000ull)) * 3.6;
         QTest::newRow("old: 2 s, 100 units") << true << 512u << 100u << 1800.0;
-        QTest::newRow("old: large volume") << true << 1024u << 120000000u << double(120000000u / 4u * 36u);
+        QTest::newRow("old: large volume")
+            << true << 1024u << 120000000u << double(120000000u / 4u * 36u);
         QTest::newRow("old: long window") << true << 76800u << 1000u << double(1000u * 36u / 300u);
         QTest::newRow("old: mid volume") << true << 256u << 450001u << double(450001u * 36u);
         QTest::newRow("old: no time") << true << 0u << 5u << 4294967295.0;
@@ -68,7 +71,8 @@ private Q_SLOTS:
             << QList<Row>{{100, 10}, {200, 20, 'C'}, {300, 30}} << 4 << 1 << 20.0 * 10 / 200 * 3600;
         QTest::newRow("decreasing volume") << QList<Row>{{100, 50}, {200, 40}} << 3 << 1 << 0.0;
         QTest::newRow("volume window of 50 units")
-            << QList<Row>{{100, 20}, {200, 40}, {300, 60}, {400, 80}} << 5 << -50 << 60.0 * 10 / 300 * 3600;
+            << QList<Row>{{100, 20}, {200, 40}, {300, 60}, {400, 80}} << 5 << -50
+            << 60.0 * 10 / 300 * 3600;
         QTest::newRow("volume window longer than the record")
             << QList<Row>{{100, 20}, {200, 40}} << 3 << -5000 << 40.0 * 10 / 200 * 3600;
     }
@@ -118,9 +122,12 @@ private Q_SLOTS:
         QTest::newRow("r starts") << QList<Row>{{100, 1}, {200, 2, 'r'}} << 3 << 1;
         QTest::newRow("T ends") << QList<Row>{{100, 1}, {200, 2, 'T'}} << 3 << -1;
         QTest::newRow("t is nothing") << QList<Row>{{100, 1}, {200, 2, 't'}} << 3 << 0;
-        QTest::newRow("bubble two before") << QList<Row>{{100, 1, 'b'}, {200, 2}, {300, 3, 'R'}} << 4 << 0;
-        QTest::newRow("bubble just after") << QList<Row>{{100, 1}, {200, 2, 'R'}, {300, 3, 'b'}} << 3 << 0;
-        QTest::newRow("bubble three before is far") << QList<Row>{{100, 1, 'b'}, {200, 2}, {300, 3}, {400, 4, 'R'}} << 5 << 1;
+        QTest::newRow("bubble two before")
+            << QList<Row>{{100, 1, 'b'}, {200, 2}, {300, 3, 'R'}} << 4 << 0;
+        QTest::newRow("bubble just after")
+            << QList<Row>{{100, 1}, {200, 2, 'R'}, {300, 3, 'b'}} << 3 << 0;
+        QTest::newRow("bubble three before is far")
+            << QList<Row>{{100, 1, 'b'}, {200, 2}, {300, 3}, {400, 4, 'R'}} << 5 << 1;
         QTest::newRow("B does not suppress") << QList<Row>{{100, 1, 'B'}, {200, 2, 'R'}} << 3 << 1;
     }
     void bolusEdgesFromCodes() {
@@ -186,12 +193,15 @@ private Q_SLOTS:
         QTest::addColumn<char>("type");
         QTest::addColumn<QList<uint>>("volumes");
         QTest::addColumn<uint>("step");
-        QTest::newRow("doubling found") << 'F' << QList<uint>{5000, 10000, 15000, 20000, 25000, 30000} << 10000u;
-        QTest::newRow("later start") << 'P' << QList<uint>{10001, 15000, 20001, 22000, 30000, 44000, 50000} << 15000u;
+        QTest::newRow("doubling found")
+            << 'F' << QList<uint>{5000, 10000, 15000, 20000, 25000, 30000} << 10000u;
+        QTest::newRow("later start")
+            << 'P' << QList<uint>{10001, 15000, 20001, 22000, 30000, 44000, 50000} << 15000u;
         QTest::newRow("never doubles") << 'F' << QList<uint>{10000, 12000, 14000} << 0u;
         QTest::newRow("below 1 ml") << 'F' << QList<uint>{100, 200, 400} << 0u;
         QTest::newRow("occlusion has none") << 'O' << QList<uint>{10000, 20000, 30000} << 0u;
-        QTest::newRow("falling volumes") << 'F' << QList<uint>{12000, 10000, 20000, 30000, 1} << 10000u;
+        QTest::newRow("falling volumes")
+            << 'F' << QList<uint>{12000, 10000, 20000, 30000, 1} << 10000u;
     }
     void volumeStep() {
         QFETCH(char, type);
@@ -199,7 +209,8 @@ private Q_SLOTS:
         QFETCH(uint, step);
         CRivuletrixDoc doc;
         QList<Row> rows;
-        for (qsizetype k = 0; k < volumes.size(); ++k) rows.append({uint32_t(100 * (k + 1)), volumes[k]});
+        for (qsizetype k = 0; k < volumes.size(); ++k)
+            rows.append({uint32_t(100 * (k + 1)), volumes[k]});
         Fill(doc, rows);
         doc.TestType = type;
         QCOMPARE(doc.VolumeStep(), step);

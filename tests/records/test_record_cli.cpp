@@ -22,7 +22,9 @@ Result Cli(const QStringList& args) {
     return r;
 }
 
-QString Fixture(const char* name) { return QStringLiteral(RX_TEST_DATA "/records/") + QLatin1String(name); }
+QString Fixture(const char* name) {
+    return QStringLiteral(RX_TEST_DATA "/records/") + QLatin1String(name);
+}
 
 } // namespace
 
@@ -40,11 +42,13 @@ private Q_SLOTS:
         QCOMPARE(o.value("ControlNumber").toString(), QStringLiteral("PUMP-0042"));
         QCOMPARE(o.value("StartTime").toString(), QStringLiteral("14:05:09"));
         QCOMPARE(o.value("TicksPerSecond").toInt(), 1000);
-        for (const char* key : {"InstSerialNum", "InstVersion", "ChannelNo", "TdSerialNum", "TdVersion",
-                                "RepHeader1", "RepHeader2", "RepHeader3", "Operator", "Manufacture", "Model",
-                                "SerialNumber", "Location", "SetFlowRate", "SetVolume", "SetBasalFlowRate",
-                                "SetPcaVolume", "StartDate", "InstModel", "InstDesc", "InstManuf", "Comments",
-                                "BolusCount", "VolumeStep", "PcaTableRows"})
+        for (const char* key : {"InstSerialNum", "InstVersion", "ChannelNo",  "TdSerialNum",
+                                "TdVersion",     "RepHeader1",  "RepHeader2", "RepHeader3",
+                                "Operator",      "Manufacture", "Model",      "SerialNumber",
+                                "Location",      "SetFlowRate", "SetVolume",  "SetBasalFlowRate",
+                                "SetPcaVolume",  "StartDate",   "InstModel",  "InstDesc",
+                                "InstManuf",     "Comments",    "BolusCount", "VolumeStep",
+                                "PcaTableRows"})
             QVERIFY2(o.contains(QLatin1String(key)), key);
     }
 
@@ -53,7 +57,8 @@ private Q_SLOTS:
         QCOMPARE(r.exitCode, 0);
         const QList<QByteArray> lines = r.out.trimmed().split('\n');
         QCOMPARE(lines.size(), 1 + 42);
-        QCOMPARE(lines[0], QByteArray("index,code,ticks,volume,pressure,flow,average_flow,bolus_edge"));
+        QCOMPARE(lines[0],
+                 QByteArray("index,code,ticks,volume,pressure,flow,average_flow,bolus_edge"));
         QCOMPARE(lines[1], QByteArray("0, ,0,0,0,0.00,0.00,0"));
         QCOMPARE(lines[2], QByteArray("1,:,0,0,0,0.00,0.00,0"));
         // 500 ms and 17 units after the start: 17 x 10 / 500 x 3600.
@@ -63,8 +68,10 @@ private Q_SLOTS:
     void flow_data() {
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<QByteArray>("out");
-        QTest::newRow("one sample") << QStringList{"--index", "3", "--window", "1"} << QByteArray("1296.00\n");
-        QTest::newRow("volume window") << QStringList{"--index", "41", "--window", "-100"} << QByteArray("1248.00\n"); // 104 units over 3 s
+        QTest::newRow("one sample")
+            << QStringList{"--index", "3", "--window", "1"} << QByteArray("1296.00\n");
+        QTest::newRow("volume window") << QStringList{"--index", "41", "--window", "-100"}
+                                       << QByteArray("1248.00\n"); // 104 units over 3 s
     }
     void flow() {
         QFETCH(QStringList, args);
@@ -75,12 +82,12 @@ private Q_SLOTS:
     }
 
     void name() {
-        const Result r = Cli({"record", "name", "--type", "F", "--date", "08-Dec-2026", "--time", "14:05:09",
-                              "--transducer", "T123"});
+        const Result r = Cli({"record", "name", "--type", "F", "--date", "08-Dec-2026", "--time",
+                              "14:05:09", "--transducer", "T123"});
         QCOMPARE(r.exitCode, 0);
         QCOMPARE(r.out, QByteArray("RXr_F2026kdp8d_T123.p8d\n"));
-        const Result t = Cli({"record", "name", "--type", "F", "--date", "08-Dec-2026", "--time", "14:05:09",
-                              "--transducer", "T123", "--template"});
+        const Result t = Cli({"record", "name", "--type", "F", "--date", "08-Dec-2026", "--time",
+                              "14:05:09", "--transducer", "T123", "--template"});
         QCOMPARE(t.out, QByteArray("RXr_TF2026kdp8d_T123.p8d\n"));
     }
 
@@ -88,8 +95,10 @@ private Q_SLOTS:
         QTest::addColumn<QStringList>("args");
         QTest::newRow("missing file") << QStringList{"record", "show", "/nonexistent.p8d"};
         QTest::newRow("no file") << QStringList{"record", "samples"};
-        QTest::newRow("bad step") << QStringList{"record", "show", Fixture("flow_small.p8d"), "--step", "x"};
-        QTest::newRow("bad window") << QStringList{"record", "flow", Fixture("flow_small.p8d"), "--index", "3"};
+        QTest::newRow("bad step") << QStringList{"record", "show", Fixture("flow_small.p8d"),
+                                                 "--step", "x"};
+        QTest::newRow("bad window")
+            << QStringList{"record", "flow", Fixture("flow_small.p8d"), "--index", "3"};
         QTest::newRow("no name possible") << QStringList{"record", "name", "--type", "-"};
         QTest::newRow("unknown verb") << QStringList{"record", "frobnicate"};
     }

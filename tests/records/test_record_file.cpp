@@ -14,7 +14,9 @@ QByteArray ReadAll(const QString& path) {
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
-QString Fixture(const char* name) { return QStringLiteral(RX_TEST_DATA "/records/") + QLatin1String(name); }
+QString Fixture(const char* name) {
+    return QStringLiteral(RX_TEST_DATA "/records/") + QLatin1String(name);
+}
 
 void Read(CRivuletrixDoc& doc, const QByteArray& bytes) {
     doc.ReadRecordBytes(bytes.constData(), size_t(bytes.size()));
@@ -55,7 +57,8 @@ private Q_SLOTS:
         doc.SetSample(2, Make(200, 50, -4));
         const QByteArray expected =
             "H1,80001234,3.10\r\nH2,3,T123,1.0\r\nH3,Clinical Engineering\r\nH4,\r\nH5,\r\n"
-            "H6,O'Brien-7\r\nH7,Smith, J.\r\nH8,Caf\xe9 Pumps\r\nH9,\r\nH10,\r\nH11,\r\nH12,Flow\r\n"
+            "H6,O'Brien-7\r\nH7,Smith, J.\r\nH8,Caf\xe9 "
+            "Pumps\r\nH9,\r\nH10,\r\nH11,\r\nH12,Flow\r\n"
             "H13,5.00   \r\nH14,123.46 \r\nH15,0.00   \r\nH16,0.00   \r\nH17,\r\n"
             "H18,08-Dec-2026,14:05:09\r\nH19,PXR-8\r\nH20,\r\nH21,\r\nH22,\r\n"
             "D1,:,0,0,0\r\nD2,R,100,25,3\r\nD3, ,200,50,-4\r\n";
@@ -127,24 +130,42 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("line");
         QTest::addColumn<QString>("field");
         QTest::addColumn<QString>("value");
-        QTest::newRow("empty field skipped") << QByteArray("H8,,Acme") << "Manufacture" << "Acme";
-        QTest::newRow("serial moves up") << QByteArray("H1,,2.10") << "InstSerialNum" << "2.10";
-        QTest::newRow("no version then") << QByteArray("H1,,2.10") << "InstVersion" << "";
-        QTest::newRow("operator to <") << QByteArray("H7,Smith, J.<x") << "Operator" << "Smith, J.";
-        QTest::newRow("operator without <") << QByteArray("H7,,Lee, A,B") << "Operator" << "Lee, A,B";
-        QTest::newRow("old H2 channel") << QByteArray("H2,3ABC,2.2") << "ChannelNo" << "2";
-        QTest::newRow("old H2 serial") << QByteArray("H2,3ABC,2.2") << "TdSerialNum" << "ABC";
-        QTest::newRow("old H2 version") << QByteArray("H2,3ABC,2.2") << "TdVersion" << "2.2";
-        QTest::newRow("new H2 channel") << QByteArray("H2,4,T9,1.1") << "ChannelNo" << "3";
-        QTest::newRow("new H2 serial") << QByteArray("H2,4,T9,1.1") << "TdSerialNum" << "T9";
-        QTest::newRow("type first character") << QByteArray("H12,Occlusion") << "TestType" << "O";
-        QTest::newRow("rate text kept") << QByteArray("H13,5.00   ") << "SetFlowRateText" << "5.00   ";
-        QTest::newRow("rate value") << QByteArray("H13,12.50  ") << "SetFlowRate" << "12.5";
-        QTest::newRow("start date") << QByteArray("H18,08-Dec-2026,14:05:09") << "StartDate" << "08-Dec-2026";
-        QTest::newRow("start time") << QByteArray("H18,08-Dec-2026,14:05:09") << "StartTime" << "14:05:09";
-        QTest::newRow("missing token keeps field") << QByteArray("H6") << "ControlNumber" << "kept";
-        QTest::newRow("cp1252 text") << QByteArray("H11,Station \x80 3") << "Location" << "Station \u20ac 3";
-        QTest::newRow("comments") << QByteArray("H22,ok") << "Comments" << "ok";
+        QTest::newRow("empty field skipped") << QByteArray("H8,,Acme") << "Manufacture"
+                                             << "Acme";
+        QTest::newRow("serial moves up") << QByteArray("H1,,2.10") << "InstSerialNum"
+                                         << "2.10";
+        QTest::newRow("no version then") << QByteArray("H1,,2.10") << "InstVersion"
+                                         << "";
+        QTest::newRow("operator to <") << QByteArray("H7,Smith, J.<x") << "Operator"
+                                       << "Smith, J.";
+        QTest::newRow("operator without <") << QByteArray("H7,,Lee, A,B") << "Operator"
+                                            << "Lee, A,B";
+        QTest::newRow("old H2 channel") << QByteArray("H2,3ABC,2.2") << "ChannelNo"
+                                        << "2";
+        QTest::newRow("old H2 serial") << QByteArray("H2,3ABC,2.2") << "TdSerialNum"
+                                       << "ABC";
+        QTest::newRow("old H2 version") << QByteArray("H2,3ABC,2.2") << "TdVersion"
+                                        << "2.2";
+        QTest::newRow("new H2 channel") << QByteArray("H2,4,T9,1.1") << "ChannelNo"
+                                        << "3";
+        QTest::newRow("new H2 serial") << QByteArray("H2,4,T9,1.1") << "TdSerialNum"
+                                       << "T9";
+        QTest::newRow("type first character") << QByteArray("H12,Occlusion") << "TestType"
+                                              << "O";
+        QTest::newRow("rate text kept") << QByteArray("H13,5.00   ") << "SetFlowRateText"
+                                        << "5.00   ";
+        QTest::newRow("rate value") << QByteArray("H13,12.50  ") << "SetFlowRate"
+                                    << "12.5";
+        QTest::newRow("start date") << QByteArray("H18,08-Dec-2026,14:05:09") << "StartDate"
+                                    << "08-Dec-2026";
+        QTest::newRow("start time") << QByteArray("H18,08-Dec-2026,14:05:09") << "StartTime"
+                                    << "14:05:09";
+        QTest::newRow("missing token keeps field") << QByteArray("H6") << "ControlNumber"
+                                                   << "kept";
+        QTest::newRow("cp1252 text") << QByteArray("H11,Station \x80 3") << "Location"
+                                     << "Station \u20ac 3";
+        QTest::newRow("comments") << QByteArray("H22,ok") << "Comments"
+                                  << "ok";
     }
     void headerLines() {
         QFETCH(QByteArray, line);
@@ -153,15 +174,21 @@ private Q_SLOTS:
         CRivuletrixDoc doc;
         doc.ControlNumber = QStringLiteral("kept");
         doc.ReadHeaderLine(line.constData(), size_t(line.size()));
-        const QHash<QString, QString> fields = {
-            {"Manufacture", doc.Manufacture},     {"InstSerialNum", doc.InstSerialNum},
-            {"InstVersion", doc.InstVersion},     {"Operator", doc.Operator},
-            {"ChannelNo", QString::number(doc.ChannelNo)}, {"TdSerialNum", doc.TdSerialNum},
-            {"TdVersion", doc.TdVersion},         {"TestType", QString(QLatin1Char(doc.TestType))},
-            {"SetFlowRateText", doc.SetFlowRateText}, {"SetFlowRate", QString::number(doc.SetFlowRate)},
-            {"StartDate", doc.StartDate},         {"StartTime", doc.StartTime},
-            {"ControlNumber", doc.ControlNumber}, {"Location", doc.Location},
-            {"Comments", doc.Comments}};
+        const QHash<QString, QString> fields = {{"Manufacture", doc.Manufacture},
+                                                {"InstSerialNum", doc.InstSerialNum},
+                                                {"InstVersion", doc.InstVersion},
+                                                {"Operator", doc.Operator},
+                                                {"ChannelNo", QString::number(doc.ChannelNo)},
+                                                {"TdSerialNum", doc.TdSerialNum},
+                                                {"TdVersion", doc.TdVersion},
+                                                {"TestType", QString(QLatin1Char(doc.TestType))},
+                                                {"SetFlowRateText", doc.SetFlowRateText},
+                                                {"SetFlowRate", QString::number(doc.SetFlowRate)},
+                                                {"StartDate", doc.StartDate},
+                                                {"StartTime", doc.StartTime},
+                                                {"ControlNumber", doc.ControlNumber},
+                                                {"Location", doc.Location},
+                                                {"Comments", doc.Comments}};
         QVERIFY(fields.contains(field));
         QCOMPARE(fields.value(field), value);
     }
@@ -171,10 +198,14 @@ private Q_SLOTS:
         QTest::addColumn<double>("rate");
         QTest::addColumn<double>("basal");
         QTest::addColumn<bool>("rateIsZero");
-        QTest::newRow("zero basal takes the rate") << QByteArray("H12,PCA\nH13,2.00\nH15,0.00\n") << 2.0 << 2.0 << false;
-        QTest::newRow("zero rate takes the basal") << QByteArray("H12,PCA\nH13,0.00\nH15,3.00\n") << 3.0 << 3.0 << false;
-        QTest::newRow("both zero") << QByteArray("H12,PCA\nH13,0.00\nH15,0.00\n") << 0.0 << 0.0 << true;
-        QTest::newRow("flow leaves the basal") << QByteArray("H12,Flow\nH13,2.00\nH15,0.00\n") << 2.0 << 0.0 << true;
+        QTest::newRow("zero basal takes the rate")
+            << QByteArray("H12,PCA\nH13,2.00\nH15,0.00\n") << 2.0 << 2.0 << false;
+        QTest::newRow("zero rate takes the basal")
+            << QByteArray("H12,PCA\nH13,0.00\nH15,3.00\n") << 3.0 << 3.0 << false;
+        QTest::newRow("both zero")
+            << QByteArray("H12,PCA\nH13,0.00\nH15,0.00\n") << 0.0 << 0.0 << true;
+        QTest::newRow("flow leaves the basal")
+            << QByteArray("H12,Flow\nH13,2.00\nH15,0.00\n") << 2.0 << 0.0 << true;
     }
     void pcaRatesFillEachOther() {
         QFETCH(QByteArray, lines);
@@ -194,18 +225,25 @@ private Q_SLOTS:
         QTest::addColumn<int>("stored");
         QTest::addColumn<int>("slot");
         QTest::addColumn<QString>("sample"); // "code,time,volume,pressure"
-        QTest::newRow("plain") << QByteArray("D1,:,0,0,0\nD2, ,100,25,3\n") << 2 << 2 << " ,100,25,3";
-        QTest::newRow("time joined to code") << QByteArray("D2,R100,25,3\n") << 2 << 2 << "R,100,25,3";
-        QTest::newRow("empty fields skipped") << QByteArray("D2,,b,,100,,25,3\n") << 2 << 2 << "b,100,25,3";
+        QTest::newRow("plain") << QByteArray("D1,:,0,0,0\nD2, ,100,25,3\n") << 2 << 2
+                               << " ,100,25,3";
+        QTest::newRow("time joined to code")
+            << QByteArray("D2,R100,25,3\n") << 2 << 2 << "R,100,25,3";
+        QTest::newRow("empty fields skipped")
+            << QByteArray("D2,,b,,100,,25,3\n") << 2 << 2 << "b,100,25,3";
         QTest::newRow("short line keeps fields, not the count")
             << QByteArray("D1,:,0,0,0\nD2,a,100\n") << 1 << 2 << "a,100,0,0";
-        QTest::newRow("negative slot ignored") << QByteArray("D1,:,0,0,0\nD-4,a,1,2,3\n") << 1 << 1 << ":,0,0,0";
+        QTest::newRow("negative slot ignored")
+            << QByteArray("D1,:,0,0,0\nD-4,a,1,2,3\n") << 1 << 1 << ":,0,0,0";
         QTest::newRow("gap reads as empty") << QByteArray("D5, ,9,9,9\n") << 5 << 3 << " ,0,0,0";
         QTest::newRow("count follows the last complete line")
             << QByteArray("D1,:,0,0,0\nD3, ,5,5,5\nD2, ,4,4,4\n") << 2 << 3 << " ,5,5,5";
-        QTest::newRow("pressure is 16-bit") << QByteArray("D2, ,1,1,70000\n") << 2 << 2 << " ,1,1,4464";
-        QTest::newRow("crlf and stray cr") << QByteArray("D2, ,1\r00,2,3\r\n") << 2 << 2 << " ,100,2,3";
-        QTest::newRow("last line without LF ignored") << QByteArray("D2, ,1,2,3\nD3, ,4,5,6") << 2 << 3 << " ,0,0,0";
+        QTest::newRow("pressure is 16-bit")
+            << QByteArray("D2, ,1,1,70000\n") << 2 << 2 << " ,1,1,4464";
+        QTest::newRow("crlf and stray cr")
+            << QByteArray("D2, ,1\r00,2,3\r\n") << 2 << 2 << " ,100,2,3";
+        QTest::newRow("last line without LF ignored")
+            << QByteArray("D2, ,1,2,3\nD3, ,4,5,6") << 2 << 3 << " ,0,0,0";
     }
     void sampleLines() {
         QFETCH(QByteArray, file);
@@ -244,7 +282,8 @@ private Q_SLOTS:
         QTest::newRow("step 1") << Fixture("template_3step.p8d") << 1 << 'F' << 3 << 1000;
         QTest::newRow("step 2") << Fixture("template_3step.p8d") << 2 << 'O' << 4 << 1000;
         QTest::newRow("step 3") << Fixture("template_3step.p8d") << 3 << 'F' << 3 << 1000;
-        QTest::newRow("step beyond reads all") << Fixture("template_3step.p8d") << 6 << 'F' << 3 << 1000;
+        QTest::newRow("step beyond reads all")
+            << Fixture("template_3step.p8d") << 6 << 'F' << 3 << 1000;
         QTest::newRow("old model") << Fixture("old_model.p7d") << 1 << 'F' << 4 << 256;
     }
     void templateStepsAndOldModel() {
@@ -345,15 +384,23 @@ private Q_SLOTS:
         QTest::addColumn<QString>("time");
         QTest::addColumn<bool>("templ");
         QTest::addColumn<QString>("name");
-        QTest::newRow("worked example") << 'F' << "08-Dec-2026" << "14:05:09" << false << "RXr_F2026kdp8d_T123.p8d";
-        QTest::newRow("template") << 'O' << "08-Dec-2026" << "14:05:09" << true << "RXr_TO2026kdp8d_T123.p8d";
-        QTest::newRow("padded to five") << 'P' << "00-Jan-2026" << "00:00:01" << false << "RXr_P202600001_T123.p8d";
-        QTest::newRow("lower-case month") << 'F' << "01-jan-2027" << "00:00:00" << false << "RXr_F2027023k0_T123.p8d";
-        QTest::newRow("unknown month counts as January") << 'F' << "01-Foo-2027" << "00:00:00" << false
-                                                         << "RXr_F2027023k0_T123.p8d";
-        QTest::newRow("type not a letter") << '-' << "08-Dec-2026" << "14:05:09" << false << "";
-        QTest::newRow("no test") << '\0' << "08-Dec-2026" << "14:05:09" << false << "";
-        QTest::newRow("year not digits") << 'F' << "08-Dec-20 6" << "14:05:09" << false << "";
+        QTest::newRow("worked example") << 'F' << "08-Dec-2026"
+                                        << "14:05:09" << false << "RXr_F2026kdp8d_T123.p8d";
+        QTest::newRow("template") << 'O' << "08-Dec-2026"
+                                  << "14:05:09" << true << "RXr_TO2026kdp8d_T123.p8d";
+        QTest::newRow("padded to five") << 'P' << "00-Jan-2026"
+                                        << "00:00:01" << false << "RXr_P202600001_T123.p8d";
+        QTest::newRow("lower-case month") << 'F' << "01-jan-2027"
+                                          << "00:00:00" << false << "RXr_F2027023k0_T123.p8d";
+        QTest::newRow("unknown month counts as January")
+            << 'F' << "01-Foo-2027"
+            << "00:00:00" << false << "RXr_F2027023k0_T123.p8d";
+        QTest::newRow("type not a letter") << '-' << "08-Dec-2026"
+                                           << "14:05:09" << false << "";
+        QTest::newRow("no test") << '\0' << "08-Dec-2026"
+                                 << "14:05:09" << false << "";
+        QTest::newRow("year not digits") << 'F' << "08-Dec-20 6"
+                                         << "14:05:09" << false << "";
     }
     void fileNames() {
         QFETCH(char, type);
@@ -373,8 +420,12 @@ private Q_SLOTS:
         QTest::addColumn<QDateTime>("now");
         QTest::addColumn<QString>("date");
         QTest::addColumn<QString>("time");
-        QTest::newRow("single-digit day") << QDateTime(QDate(2026, 12, 8), QTime(14, 5, 9)) << "08-Dec-2026" << "14:05:09";
-        QTest::newRow("two-digit day") << QDateTime(QDate(2027, 1, 31), QTime(0, 0, 0)) << "31-Jan-2027" << "00:00:00";
+        QTest::newRow("single-digit day")
+            << QDateTime(QDate(2026, 12, 8), QTime(14, 5, 9)) << "08-Dec-2026"
+            << "14:05:09";
+        QTest::newRow("two-digit day")
+            << QDateTime(QDate(2027, 1, 31), QTime(0, 0, 0)) << "31-Jan-2027"
+            << "00:00:00";
     }
     void startStamp() {
         QFETCH(QDateTime, now);

@@ -57,7 +57,8 @@ private Q_SLOTS:
         QTest::addColumn<QList<QByteArray>>("lines");
         QTest::addColumn<int>("stored");
         QList<QByteArray> l;
-        QTest::newRow("21 characters are too few") << QList<QByteArray>{Line(' ', 100, 1, 0).left(21)} << 0;
+        QTest::newRow("21 characters are too few")
+            << QList<QByteArray>{Line(' ', 100, 1, 0).left(21)} << 0;
         QTest::newRow("zero time dropped") << QList<QByteArray>{Line(' ', 0, 1, 0)} << 1;
         QTest::newRow("50 ms step dropped")
             << QList<QByteArray>{Line(' ', 100, 1, 0), Line(' ', 150, 2, 0)} << 2;
@@ -66,7 +67,8 @@ private Q_SLOTS:
         QTest::newRow("50 ms kept after over-pressure")
             << QList<QByteArray>{Line('o', 100, 1, 0), Line(' ', 150, 2, 0)} << 3;
         QTest::newRow("upper-case over-pressure too")
-            << QList<QByteArray>{Line(' ', 100, 1, 0), Line('O', 200, 1, 0), Line(' ', 210, 2, 0)} << 4;
+            << QList<QByteArray>{Line(' ', 100, 1, 0), Line('O', 200, 1, 0), Line(' ', 210, 2, 0)}
+            << 4;
         QTest::newRow("time going back dropped")
             << QList<QByteArray>{Line('o', 500, 1, 0), Line(' ', 400, 2, 0)} << 2;
         QTest::newRow("volume going back dropped")
