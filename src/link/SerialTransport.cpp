@@ -67,14 +67,16 @@ int SerialTransport::Open(const QString& portName) {
             if (result != 0) return;
             m_lastWrite = std::chrono::steady_clock::now();
             QObject::connect(m_port, &QSerialPort::readyRead, m_context, [this] { OnReadyRead(); });
+            // A failed read ends the reader: on Linux an unplugged USB bridge
+            // reports a resource error, a closed pseudo-terminal a read error.
             QObject::connect(m_port, &QSerialPort::errorOccurred, m_context,
                              [this](QSerialPort::SerialPortError e) {
-                                 if (e == QSerialPort::ResourceError ||
-                                     (e == QSerialPort::ReadError && m_port && m_port->isOpen() &&
-                                      !m_port->isReadable()))
-                                     OnLost(m_port ? m_port->errorString() : QString());
-                                 else if (e != QSerialPort::NoError && m_port)
-                                     m_port->clearError();
+                                 if (!m_port) return;
+                                 if (e == QSerialPort::ResourceError || e == QSerialPort::ReadError)
+                                     OnLost(m_port->errorString());
+                                 else if (e != QSerialPort::NoError)
+                                     qCDebug(lcLink) << "SerialTransport: port error" << m_portName
+                                                     << e << m_port->errorString();
                              });
             std::lock_guard lock(m_mutex);
             m_open = true;
@@ -159,8 +161,14 @@ void SerialTransport::OnLost(const QString& reason) {
     qCDebug(lcLink) << "SerialTransport: port lost" << m_portName << reason;
     if (m_port) {
         // Stop reading at once: no frame of this port is dispatched any more.
+        // The port is closed once Qt has left its notifier.
         QObject::disconnect(m_port, nullptr, m_context, nullptr);
-        m_port->close();
+        QMetaObject::invokeMethod(
+            m_context,
+            [this] {
+                if (m_port) m_port->close();
+            },
+            Qt::QueuedConnection);
     }
     if (m_onLost) m_onLost(reason);
 }

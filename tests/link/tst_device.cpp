@@ -1,0 +1,317 @@
+// The device object over a real pseudo-terminal, against a scripted analyzer
+// whose bytes and timing the test controls exactly.
+#include "PtyPeer.h"
+
+#include "app/Prompter.h"
+#include "link/Device.h"
+#include "records/RivuletrixDoc.h"
+
+#include <QBuffer>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QThread>
+
+#include <future>
+
+using namespace std::chrono;
+using namespace std::chrono_literals;
+
+namespace {
+FoundAnalyzer Found(const QString& port) {
+    FoundAnalyzer f;
+    f.portName = port;
+    f.name = QStringLiteral("Bench");
+    f.serialNumber = QStringLiteral("80001234");
+    f.kind = FoundAnalyzer::KindUsbSerial;
+    f.model = QStringLiteral("PXR-8");
+    for (int& c : f.channels) c = 1;
+    return f;
+}
+
+QByteArray Line(int channel, char code, uint32_t time, uint32_t volume, int16_t pressure) {
+    return QByteArray::number(channel) + code +
+           QByteArray::number(time, 16).rightJustified(8, '0') +
+           QByteArray::number(volume, 16).rightJustified(8, '0') +
+           QByteArray::number(uint16_t(pressure), 16).rightJustified(4, '0') + "\r\n";
+}
+
+QList<QByteArray> Lines(const PtyPeer& peer) {
+    QList<QByteArray> out;
+    for (const auto& c : peer.Commands()) out << c.bytes;
+    return out;
+}
+} // namespace
+
+class TestDevice : public QObject {
+    Q_OBJECT
+    ScriptedPrompter m_prompter;
+
+private Q_SLOTS:
+    void init() {
+        m_prompter.messages.clear();
+        SetPrompter(&m_prompter);
+    }
+    void cleanup() { SetPrompter(nullptr); }
+
+    // A new connection sends POLL then LOG, each after the write pause.
+    void connectSendsPollThenLog() {
+        PtyPeer peer;
+        QVERIFY(peer.Ok());
+        CDevice dev(Found(peer.SlavePath()));
+        const auto start = steady_clock::now();
+        QVERIFY(dev.StartConnection());
+        QVERIFY(peer.WaitFor("[LOG]\r\n"));
+        QCOMPARE(peer.All(), QByteArray("[POLL]\r\n[LOG]\r\n"));
+        const auto cmds = peer.Commands();
+        QVERIFY(cmds[0].at - start >= 45ms);
+        QVERIFY(cmds[1].at - cmds[0].at >= 45ms);
+        dev.DisconnectDevice();
+        QVERIFY(peer.WaitFor("[BYE]\r\n"));
+        QVERIFY(!dev.IsConnected());
+    }
+
+    void openFailureShowsComError() {
+        CDevice dev(Found(QStringLiteral("/nonexistent/tty")));
+        QVERIFY(!dev.StartConnection());
+        QCOMPARE(m_prompter.messages, QStringList{"Com Error"});
+        AnalyzerParameters p;
+        QCOMPARE(dev.GetParameters(p), 1);
+    }
+
+    // Guards over the wire: GETREC 1234 sends 999, DELREC 1000 nothing.
+    void guardsOnTheWire() {
+        PtyPeer peer;
+        CDevice dev(Found(peer.SlavePath()));
+        QVERIFY(dev.StartConnection());
+        dev.SendGETREC(1234);
+        dev.SendDELREC(1000);
+        dev.SendDELREC(12);
+        dev.SendStartTest(3, 1, true, "A,1", "JS", 12.5);
+        QVERIFY(peer.WaitFor(QByteArray("JS,1250]\r\n\0", 11)));
+        QCOMPARE(Lines(peer), (QList<QByteArray>{"[POLL]", "[LOG]", "[GETREC,999]", "[DELREC,12]",
+                                                 "[C4FA,A-1,JS,1250]"}));
+        QCOMPARE(m_prompter.messages, QStringList{"Record Number is greater than 999"});
+        QVERIFY(peer.All().endsWith(QByteArray("]\r\n\0", 4)));
+    }
+
+    // Parameters: four replies are not enough; the late fifth one serves the
+    // next request at once.
+    void parametersFourThenLateFifth() {
+        PtyPeer peer;
+        peer.On("[GETPARAMS,0]",
+                QByteArray("[P1,Rivuletrix Labs]\r\n[P2,PXR-8]\r\n"
+                           "[P3,Infusion Analyzer]\r\n[P4,m,100%,Std,07,V,N]\r\n"));
+        CDevice dev(Found(peer.SlavePath()));
+        QVERIFY(dev.StartConnection());
+        AnalyzerParameters p;
+        p.p1 = QStringLiteral("unchanged");
+        QCOMPARE(dev.GetParameters(p), 1);
+        QCOMPARE(p.p1, QStringLiteral("unchanged"));
+        QVERIFY(dev.LastError().contains(QLatin1String("no reply")));
+
+        peer.Send("[P5,Bench 1]\r\n");
+        QTRY_VERIFY(dev.Dispatcher().ParamsSignal.IsSet());
+        peer.On("[GETPARAMS,0]", QByteArray()); // the analyzer stays silent now
+        QCOMPARE(dev.GetParameters(p), 0);
+        QCOMPARE(p.p2, QStringLiteral("PXR-8"));
+        QCOMPARE(p.p5, QStringLiteral("Bench 1"));
+        dev.DisconnectDevice();
+    }
+
+    // Status cycle: a silent analyzer makes each poll wait its full second;
+    // after a reply the next request goes at once, and the status is read.
+    void statusCycle() {
+        PtyPeer peer;
+        CDevice dev(Found(peer.SlavePath()));
+        QVERIFY(dev.StartConnection());
+        auto t0 = steady_clock::now();
+        dev.SendSTATUS();
+        QVERIFY(steady_clock::now() - t0 >= 950ms);
+        QVERIFY(peer.WaitFor("[STATUS]\r\n"));
+
+        peer.On("[STATUS]", QByteArray("[STAT,vvFFPPFFffFF]\r\n"));
+        t0 = steady_clock::now();
+        dev.SendSTATUS(); // still no reply to the first request: waits again
+        QVERIFY(steady_clock::now() - t0 >= 950ms);
+        QTRY_COMPARE(dev.GetChannelStatus(0), QStringLiteral("vPf"));
+        t0 = steady_clock::now();
+        dev.SendSTATUS(); // the reply came: no wait
+        QVERIFY(steady_clock::now() - t0 < 900ms);
+        QCOMPARE(dev.GetChannelStatus(2), QStringLiteral("FFF"));
+
+        peer.On("[GETBATSTATUS]", QByteArray("[BATSTATUS,S]\r\n"));
+        dev.PollBattery(); // waits, sends; the reply arrives afterwards
+        QTRY_COMPARE(dev.LastBatteryReply(), 'S');
+        QCOMPARE(dev.PollBattery(), 'S');
+        dev.DisconnectDevice();
+    }
+
+    // Measurement lines reach AddSample on the document's thread, per channel;
+    // a channel without a document drops them.
+    void measurementLinesReachTheDocument() {
+        PtyPeer peer;
+        CDevice dev(Found(peer.SlavePath()));
+        CRivuletrixDoc doc1, doc3;
+        const QThread* docThread = nullptr;
+        int wrongThread = 0;
+        connect(&doc1, &CRivuletrixDoc::UpdateAllViews, this, [&] {
+            docThread = QThread::currentThread();
+            if (docThread != thread()) ++wrongThread;
+        });
+        dev.SetChannelDoc(0, &doc1);
+        dev.SetChannelDoc(2, &doc3);
+        QVERIFY(dev.StartConnection());
+        QByteArray burst;
+        for (uint32_t i = 1; i <= 20; ++i) {
+            burst += Line(1, ' ', i * 100, i * 35, int16_t(-3));
+            burst += Line(2, ' ', i * 100, i * 35, 0);
+            burst += Line(3, i == 5 ? 'o' : ' ', i * 100, i * 10, 700);
+        }
+        // Split across writes, with garbage and NULs between lines.
+        peer.Send(burst.left(37));
+        peer.Send(QByteArray("zz\x01\x02", 4) + burst.mid(37, 500));
+        peer.Send(QByteArray("\r\n", 2) + burst.mid(537));
+        QTRY_COMPARE(doc1.StoredCount(), 21);
+        QTRY_COMPARE(doc3.StoredCount(), 21);
+        QCOMPARE(wrongThread, 0);
+        QCOMPARE(doc1.Samples()[20].time, 2000u);
+        QCOMPARE(doc1.Samples()[20].pressure, int16_t(-3));
+        QCOMPARE(doc3.Samples()[5].code, 'o');
+        QVERIFY(doc3.KeepEverySample);
+
+        // Removing the document stops delivery.
+        dev.SetChannelDoc(0, nullptr);
+        peer.Send(Line(1, ' ', 9000, 9000, 0) + Line(3, ' ', 9000, 9000, 0));
+        QTRY_COMPARE(doc3.StoredCount(), 22);
+        QCOMPARE(doc1.StoredCount(), 21);
+        dev.DisconnectDevice();
+    }
+
+    void recordDownload() {
+        PtyPeer peer;
+        const QByteArray section = "H1,80001234,2.10\r\nH2,1,T123,1.05\r\nD1,:,0,0,0\r\n"
+                                   "D2, ,1000,350,-2\r\n";
+        peer.On("[GETREC,",
+                [section](const QByteArray&) { return section + section + section + "[END]\r\n"; });
+        peer.On("[RECS]", QByteArray("[RECS,003]\r\n"));
+        CDevice dev(Found(peer.SlavePath()));
+        QVERIFY(dev.StartConnection());
+        QSignalSpy progress(&dev, &CDevice::RecordLinesReceived);
+        int count = 0;
+        QCOMPARE(dev.GetRecordCount(count), 0);
+        QCOMPARE(count, 3);
+        QTemporaryDir dir;
+        QFile file(dir.filePath("rec.p8d"));
+        QVERIFY(file.open(QIODevice::ReadWrite | QIODevice::Truncate));
+        QCOMPARE(dev.GetRecord(2, file), 0);
+        QVERIFY(!file.isOpen());
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(),
+                 "N3\r\n" + section + "E1\r\n" + section + "E2\r\n" + section + "E0");
+        QVERIFY(Lines(peer).contains("[GETREC,002]"));
+        QTRY_VERIFY(!progress.isEmpty());
+        QCOMPARE(progress.last().at(0).toInt(), 12);
+        dev.DisconnectDevice();
+    }
+
+    // A silent analyzer: downloads fail after their idle limit, requests
+    // after theirs, and nothing hangs.
+    void silentAnalyzer() {
+        PtyPeer peer;
+        CDevice dev(Found(peer.SlavePath()));
+        QVERIFY(dev.StartConnection());
+        dev.SetDownloadIdleLimit(600ms);
+        QBuffer buf;
+        buf.open(QIODevice::ReadWrite);
+        auto t0 = steady_clock::now();
+        QCOMPARE(dev.GetRecord(1, buf), 1);
+        QVERIFY(steady_clock::now() - t0 >= 550ms);
+        QVERIFY(dev.LastError().contains(QLatin1String("no line")));
+        pxr::Template t;
+        QCOMPARE(dev.GetTemplate(1, t), 1);
+        int n = -1;
+        QCOMPARE(dev.GetRecordCount(n), 1);
+        QCOMPARE(n, -1);
+        dev.DisconnectDevice();
+    }
+
+    // Lines keep a slow download alive past its idle limit.
+    void slowDownloadKeepsGoing() {
+        PtyPeer peer;
+        CDevice dev(Found(peer.SlavePath()));
+        QVERIFY(dev.StartConnection());
+        dev.SetDownloadIdleLimit(400ms);
+        auto result = std::async(std::launch::async, [&] {
+            QBuffer buf;
+            buf.open(QIODevice::ReadWrite);
+            const int r = dev.GetRecord(1, buf);
+            return std::make_pair(r, buf.data());
+        });
+        QVERIFY(peer.WaitFor("[GETREC,001]\r\n"));
+        for (int i = 1; i <= 4; ++i) {
+            QThread::msleep(250);
+            peer.Send("D" + QByteArray::number(i) + ",:,0,0,0\r\n");
+        }
+        peer.Send("[END]\r\n");
+        const auto [r, data] = result.get();
+        QCOMPARE(r, 0);
+        QVERIFY(data.endsWith("D4,:,0,0,0\r\nE0"));
+        dev.DisconnectDevice();
+    }
+
+    // Unplugging during a download: the request fails at once, the device
+    // reports itself lost, later requests fail at once, nothing crashes.
+    void unplugDuringDownload() {
+        PtyPeer peer;
+        CDevice dev(Found(peer.SlavePath()));
+        QSignalSpy lost(&dev, &CDevice::AnalyzerLost);
+        QVERIFY(dev.StartConnection());
+        auto result = std::async(std::launch::async, [&] {
+            QBuffer buf;
+            buf.open(QIODevice::ReadWrite);
+            const auto t0 = steady_clock::now();
+            const int r = dev.GetRecord(1, buf);
+            return std::make_pair(r, steady_clock::now() - t0);
+        });
+        QVERIFY(peer.WaitFor("[GETREC,001]\r\n"));
+        peer.Send("H1,80001234,2.10\r\nD1,:,0,0,0\r\n");
+        QThread::msleep(100);
+        peer.Unplug();
+        const auto [r, took] = result.get();
+        QCOMPARE(r, 1);
+        QVERIFY2(took < 10s, "the download waited out its limit");
+        QTRY_COMPARE(lost.size(), 1);
+        QVERIFY(dev.IsLost());
+        QVERIFY(dev.LastError().contains(QLatin1String("unplugged")));
+        AnalyzerParameters p;
+        const auto t0 = steady_clock::now();
+        QCOMPARE(dev.GetParameters(p), 1);
+        dev.SendSTATUS();
+        QVERIFY(steady_clock::now() - t0 < 500ms);
+        dev.DisconnectDevice();
+    }
+
+    void notesDownloadAndUpload() {
+        PtyPeer peer;
+        peer.On("[GETUSERNOTES]", QByteArray("[UN,First line]\r\n[UN,Second]\r\n[UNEND]\r\n"));
+        CDevice dev(Found(peer.SlavePath()));
+        QVERIFY(dev.StartConnection());
+        QBuffer notes;
+        notes.open(QIODevice::ReadWrite);
+        QCOMPARE(dev.GetUserNotes(notes), 0);
+        QCOMPARE(notes.data(), QByteArray("First line\nSecond\n"));
+
+        QByteArray text(230, 'n');
+        QBuffer out(&text);
+        out.open(QIODevice::ReadOnly);
+        dev.SetUserNotesFile(&out);
+        dev.SendSETUSERNOTES();
+        QVERIFY(peer.WaitFor(text + "]"));
+        QVERIFY(peer.All().endsWith("[SETUSERNOTES]\r\n[" + text + "]"));
+        dev.DisconnectDevice();
+    }
+};
+
+QTEST_GUILESS_MAIN(TestDevice)
+#include "tst_device.moc"
