@@ -78,7 +78,7 @@ RebuildResult RecordIndex::Rebuild(RebuildKind kind, const RebuildCallbacks& cb)
     if (kind != RebuildKind::Import) patterns << QStringLiteral("*.p7d");
     const QDir dir(DataFolder());
     for (const QString& pattern : patterns) {
-        const QStringList files = dir.entryList({pattern}, QDir::Files | QDir::Hidden, QDir::Name);
+        const QStringList files = store::ListDataFiles(dir, pattern);
         for (const QString& file : files) {
             ++result.filesProcessed;
             if (cb.onFile) cb.onFile(result.filesProcessed, file);

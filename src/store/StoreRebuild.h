@@ -15,6 +15,15 @@ struct RebuildCallbacks {
     std::function<void(const QString& fileName, const QString& error)> onUnreadable;
 };
 
+class QDir;
+
+namespace store {
+// The files of dir matching pattern in name order: regular files, and links
+// that lead nowhere (listed, so that they are reported as unreadable). Pipes
+// and devices are passed over: opening one could block the rebuild.
+QStringList ListDataFiles(const QDir& dir, const QString& pattern);
+} // namespace store
+
 struct RebuildResult {
     bool ran = false;       // false when the store could not be used at all
     int filesProcessed = 0; // files listed and handled

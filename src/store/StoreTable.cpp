@@ -1,5 +1,7 @@
 #include "StoreTable.h"
 
+#include "StoreRebuild.h"
+
 #include "StoreTrace.h"
 #include "app/AppSettings.h"
 
@@ -58,4 +60,15 @@ void StoreTable::Close() {
 QString StoreTable::LastError() const {
     if (m_rs && !m_rs->GetLastErrorString().isEmpty()) return m_rs->GetLastErrorString();
     return m_db.GetLastErrorString();
+}
+
+QStringList store::ListDataFiles(const QDir& dir, const QString& pattern) {
+    QStringList out;
+    const QFileInfoList entries =
+        dir.entryInfoList({pattern}, QDir::Files | QDir::Hidden | QDir::System, QDir::Name);
+    for (const QFileInfo& fi : entries)
+        if ((fi.isSymLink() && !fi.exists()) || (fi.isFile() && !fi.isSymLink()) ||
+            (fi.isSymLink() && QFileInfo(fi.symLinkTarget()).isFile()))
+            out << fi.fileName();
+    return out;
 }

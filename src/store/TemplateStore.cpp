@@ -148,8 +148,7 @@ RebuildResult TemplateStore::RebuildTemplateIndex(RebuildKind kind, const Rebuil
     result.ran = true;
     ClearAll();
     const QDir dir(DataFolder());
-    const QStringList files =
-        dir.entryList({QStringLiteral("*.p8t")}, QDir::Files | QDir::Hidden, QDir::Name);
+    const QStringList files = store::ListDataFiles(dir, QStringLiteral("*.p8t"));
     for (const QString& file : files) {
         ++result.filesProcessed;
         if (cb.onFile) cb.onFile(result.filesProcessed, file);

@@ -103,14 +103,16 @@ private Q_SLOTS:
         Template longer = FlowPca();
         longer.name = QStringLiteral("A much longer template name");
         QVERIFY(store.WriteTemplateFile(QStringLiteral("RXt_X.p8t"), longer));
-        const QByteArray before = StoreTestEnv::Read(store.TemplateFilePath(QStringLiteral("RXt_X.p8t")));
+        const QByteArray before =
+            StoreTestEnv::Read(store.TemplateFilePath(QStringLiteral("RXt_X.p8t")));
 
         Template shorter = FlowPca();
         shorter.name = QStringLiteral("B");
         shorter.stepCount = 1;
         shorter.steps[1] = shorter.steps[2] = TemplateStep{};
         QVERIFY(store.WriteTemplateFile(QStringLiteral("RXt_X.p8t"), shorter));
-        const QByteArray after = StoreTestEnv::Read(store.TemplateFilePath(QStringLiteral("RXt_X.p8t")));
+        const QByteArray after =
+            StoreTestEnv::Read(store.TemplateFilePath(QStringLiteral("RXt_X.p8t")));
         const QByteArray encoded = templatefile::Encode(shorter);
         QCOMPARE(after.size(), before.size()); // the older tail stays
         QCOMPARE(after.left(encoded.size()), encoded);
@@ -131,14 +133,19 @@ private Q_SLOTS:
         QTest::addColumn<bool>("result");
         QTest::addColumn<QString>("fileName");
         QTest::addColumn<QString>("message");
-        QTest::newRow("new") << "Infusion-1" << false << -1 << true << "RXt_Infusion-1.p8t" << "";
-        QTest::newRow("overwrite yes") << "Infusion-1" << true << 1 << true << "RXt_Infusion-1.p8t" << "";
-        QTest::newRow("overwrite no") << "Infusion-1" << true << 0 << false << "RXt_Infusion-1.p8t" << "";
-        QTest::newRow("empty") << "" << false << -1 << false << "" << "Not a valid Templatename";
+        QTest::newRow("new") << "Infusion-1" << false << -1 << true << "RXt_Infusion-1.p8t"
+                             << "";
+        QTest::newRow("overwrite yes") << "Infusion-1" << true << 1 << true << "RXt_Infusion-1.p8t"
+                                       << "";
+        QTest::newRow("overwrite no") << "Infusion-1" << true << 0 << false << "RXt_Infusion-1.p8t"
+                                      << "";
+        QTest::newRow("empty") << "" << false << -1 << false << ""
+                               << "Not a valid Templatename";
         // A name from an analyzer must not lead out of the data folder.
         QTest::newRow("slash") << "../../etc/x" << false << -1 << false << ""
                                << "Not a valid Templatename";
-        QTest::newRow("backslash") << "a\\b" << false << -1 << false << "" << "Not a valid Templatename";
+        QTest::newRow("backslash") << "a\\b" << false << -1 << false << ""
+                                   << "Not a valid Templatename";
     }
     void makeTemplateFileName() {
         QFETCH(QString, name);
@@ -157,9 +164,10 @@ private Q_SLOTS:
         QCOMPARE(store.MakeTemplateFileName(name, out), result);
         QCOMPARE(out, fileName);
         QCOMPARE(prompter.messages, message.isEmpty() ? QStringList() : QStringList{message});
-        QCOMPARE(prompter.questions,
-                 answer < 0 ? QStringList()
-                            : QStringList{QStringLiteral("File already exist,Do you want to overwrite it")});
+        QCOMPARE(prompter.questions, answer < 0
+                                         ? QStringList()
+                                         : QStringList{QStringLiteral(
+                                               "File already exist,Do you want to overwrite it")});
         SetPrompter(nullptr);
     }
 };

@@ -139,7 +139,9 @@ private Q_SLOTS:
 
         QStringList progress, unreadable;
         RebuildCallbacks cb;
-        cb.onFile = [&](int n, const QString& f) { progress << QStringLiteral("%1 %2").arg(n).arg(f); };
+        cb.onFile = [&](int n, const QString& f) {
+            progress << QStringLiteral("%1 %2").arg(n).arg(f);
+        };
         cb.onUnreadable = [&](const QString& f, const QString&) { unreadable << f; };
         const RebuildResult r = store.RebuildTemplateIndex(TemplateStore::RebuildKind(kind), cb);
         QVERIFY(r.ran);
