@@ -1,6 +1,7 @@
 #include "Device.h"
 
 #include "app/Prompter.h"
+#include "link/ChannelInbox.h"
 #include "link/Commands.h"
 #include "link/SerialTransport.h"
 #include "records/RivuletrixDoc.h"
@@ -27,6 +28,12 @@ CDevice::CDevice(const FoundAnalyzer& found, QObject* parent)
 
 CDevice::~CDevice() {
     if (m_transport) m_transport->Close();
+    for (ChannelInbox*& inbox : m_inbox) {
+        if (!inbox) continue;
+        inbox->Detach();
+        inbox->deleteLater();
+        inbox = nullptr;
+    }
 }
 
 FoundAnalyzer CDevice::Identity() const {
@@ -46,25 +53,31 @@ FoundAnalyzer CDevice::Identity() const {
 
 void CDevice::SetChannelDoc(int channelIndex, CRivuletrixDoc* doc) {
     if (channelIndex < 0 || channelIndex > 3) return;
-    std::lock_guard lock(m_docMutex);
-    m_docs[channelIndex] = doc;
+    ChannelInbox* old;
+    {
+        std::lock_guard lock(m_docMutex);
+        old = m_inbox[channelIndex];
+        m_inbox[channelIndex] = doc ? new ChannelInbox(doc) : nullptr;
+    }
+    if (old) {
+        old->Detach();
+        old->deleteLater();
+    }
     if (doc) {
         // A document that goes away without removing itself is removed here,
         // before its memory is released.
-        connect(
-            doc, &QObject::destroyed, this,
-            [this, channelIndex, doc] {
-                std::lock_guard lock(m_docMutex);
-                if (m_docs[channelIndex] == doc) m_docs[channelIndex] = nullptr;
-            },
-            Qt::DirectConnection);
+        connect(doc, &QObject::destroyed, this,
+                [this, channelIndex, doc] {
+                    if (ChannelDoc(channelIndex) == doc) SetChannelDoc(channelIndex, nullptr);
+                },
+                Qt::DirectConnection);
     }
 }
 
 CRivuletrixDoc* CDevice::ChannelDoc(int channelIndex) const {
     if (channelIndex < 0 || channelIndex > 3) return nullptr;
     std::lock_guard lock(m_docMutex);
-    return m_docs[channelIndex];
+    return m_inbox[channelIndex] ? m_inbox[channelIndex]->Doc() : nullptr;
 }
 
 bool CDevice::StartConnection() {
@@ -136,18 +149,10 @@ void CDevice::FlushLines() {
         std::vector<QByteArray>& pending = m_pendingLines[ch];
         if (pending.empty()) continue;
         std::lock_guard lock(m_docMutex);
-        CRivuletrixDoc* doc = m_docs[ch];
-        if (doc) {
-            // One queued call per read and channel; the document's thread
-            // runs AddSample.
-            QMetaObject::invokeMethod(
-                doc,
-                [doc, lines = std::move(pending)] {
-                    for (const QByteArray& line : lines) doc->AddSample(line);
-                },
-                Qt::QueuedConnection);
-        }
-        pending = {};
+        if (m_inbox[ch])
+            m_inbox[ch]->Push(pending); // one wake-up per batch
+        else
+            pending.clear();
     }
 }
 

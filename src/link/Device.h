@@ -10,7 +10,6 @@
 #include <QByteArray>
 #include <QList>
 #include <QObject>
-#include <QPointer>
 #include <QString>
 
 #include <atomic>
@@ -19,6 +18,7 @@
 #include <mutex>
 #include <vector>
 
+class ChannelInbox;
 class CRivuletrixDoc;
 class QIODevice;
 class SerialTransport;
@@ -155,7 +155,7 @@ private:
     std::vector<QByteArray> m_pendingLines[4]; // I/O thread
 
     mutable std::mutex m_docMutex;
-    QPointer<CRivuletrixDoc> m_docs[4];
+    ChannelInbox* m_inbox[4] = {nullptr, nullptr, nullptr, nullptr};
 
     mutable std::mutex m_errorMutex;
     QString m_lastError;

@@ -3,9 +3,9 @@
 #include "link/TrafficLog.h"
 
 #include <QLoggingCategory>
+#include <QEventLoop>
 #include <QObject>
 #include <QSerialPort>
-#include <QThread>
 #include <QTimer>
 
 #include <thread>
@@ -33,12 +33,15 @@ int OpenPort(QSerialPort& port, const QString& name, LineProfile profile) {
     return result;
 }
 
+void TransportWorker::Pump() { m_t.Pump(); }
+void TransportWorker::Quit() {
+    if (m_t.m_loop) m_t.m_loop->quit();
+}
+
 SerialTransport::SerialTransport(ChunkHandler onChunk, LostHandler onLost)
     : m_onChunk(std::move(onChunk)), m_onLost(std::move(onLost)) {}
 
-SerialTransport::~SerialTransport() {
-    Close();
-}
+SerialTransport::~SerialTransport() { Close(); }
 
 int SerialTransport::Open(const QString& portName) {
     Close();
@@ -47,55 +50,68 @@ int SerialTransport::Open(const QString& portName) {
         std::lock_guard lock(m_mutex);
         m_lost = false;
         m_queue.clear();
+        m_queued = m_sent = 0;
     }
-    m_thread = std::make_unique<QThread>();
-    m_thread->setObjectName(QStringLiteral("analyzer-io"));
-    m_context = new QObject;
-    m_context->moveToThread(m_thread.get());
-    m_thread->start();
+    // A thread of our own (its start and join order everything it shares
+    // with the caller) running a Qt event loop for the port.
+    std::promise<int> opened;
+    std::future<int> result = opened.get_future();
+    m_thread = std::thread([this, &opened] { ThreadMain(opened); });
+    const int code = result.get();
+    if (code != 0) m_thread.join();
+    return code;
+}
 
-    int result = 16;
-    QMetaObject::invokeMethod(
-        m_context,
-        [this, &result] {
-            m_port = new QSerialPort(m_context);
-            m_pace = new QTimer(m_context);
-            m_pace->setSingleShot(true);
-            m_pace->setTimerType(Qt::PreciseTimer);
-            QObject::connect(m_pace, &QTimer::timeout, m_context, [this] { Pump(); });
-            result = OpenPort(*m_port, m_portName, LineProfile::Connection);
-            if (result != 0) return;
-            m_lastWrite = std::chrono::steady_clock::now();
-            QObject::connect(m_port, &QSerialPort::readyRead, m_context, [this] { OnReadyRead(); });
-            // A failed read ends the reader: on Linux an unplugged USB bridge
-            // reports a resource error, a closed pseudo-terminal a read error.
-            QObject::connect(m_port, &QSerialPort::errorOccurred, m_context,
-                             [this](QSerialPort::SerialPortError e) {
-                                 if (!m_port) return;
-                                 if (e == QSerialPort::ResourceError || e == QSerialPort::ReadError)
-                                     OnLost(m_port->errorString());
-                                 else if (e != QSerialPort::NoError)
-                                     qCDebug(lcLink) << "SerialTransport: port error" << m_portName
-                                                     << e << m_port->errorString();
-                             });
-            std::lock_guard lock(m_mutex);
-            m_open = true;
-        },
-        Qt::BlockingQueuedConnection);
-    if (result != 0) Close();
-    return result;
+void SerialTransport::ThreadMain(std::promise<int>& opened) {
+    QEventLoop loop;
+    QSerialPort port;
+    QTimer pace;
+    TransportWorker worker(*this);
+    pace.setSingleShot(true);
+    pace.setTimerType(Qt::PreciseTimer);
+    const int code = OpenPort(port, m_portName, LineProfile::Connection);
+    if (code != 0) {
+        opened.set_value(code);
+        return;
+    }
+    m_loop = &loop;
+    m_port = &port;
+    m_pace = &pace;
+    m_lastWrite = std::chrono::steady_clock::now();
+    QObject::connect(&pace, &QTimer::timeout, &worker, [this] { Pump(); });
+    QObject::connect(&port, &QSerialPort::readyRead, &worker, [this] { OnReadyRead(); });
+    // A failed read ends the reader: on Linux an unplugged USB bridge reports
+    // a resource error, a closed pseudo-terminal a read error.
+    QObject::connect(&port, &QSerialPort::errorOccurred, &worker,
+                     [this](QSerialPort::SerialPortError e) {
+                         if (!m_port) return;
+                         if (e == QSerialPort::ResourceError || e == QSerialPort::ReadError)
+                             OnLost(m_port->errorString());
+                         else if (e != QSerialPort::NoError)
+                             qCDebug(lcLink) << "SerialTransport: port error" << m_portName << e
+                                             << m_port->errorString();
+                     });
+    {
+        std::lock_guard lock(m_mutex);
+        m_worker = &worker;
+        m_open = true;
+    }
+    opened.set_value(0); // `opened` is gone after this
+    loop.exec();
+    DrainAndClose();
+    std::lock_guard lock(m_mutex);
+    m_worker = nullptr;
+    m_loop = nullptr;
+    m_port = nullptr;
+    m_pace = nullptr;
 }
 
 quint64 SerialTransport::Write(const QByteArray& bytes) {
-    quint64 seq;
-    {
-        std::lock_guard lock(m_mutex);
-        if (!m_open || m_lost) return 0;
-        m_queue.push_back(bytes);
-        seq = ++m_queued;
-    }
-    QMetaObject::invokeMethod(
-        m_context, [this] { Pump(); }, Qt::QueuedConnection);
+    std::lock_guard lock(m_mutex);
+    if (!m_open || m_lost || !m_worker) return 0;
+    m_queue.push_back(bytes);
+    const quint64 seq = ++m_queued;
+    QMetaObject::invokeMethod(m_worker, "Pump", Qt::QueuedConnection);
     return seq;
 }
 
@@ -110,8 +126,7 @@ void SerialTransport::Pump() {
     using namespace std::chrono;
     if (!m_port || !m_port->isOpen()) return;
     if (m_pace->isActive()) return;
-    const auto now = steady_clock::now();
-    const auto since = duration_cast<milliseconds>(now - m_lastWrite).count();
+    const auto since = duration_cast<milliseconds>(steady_clock::now() - m_lastWrite).count();
     if (since < kWriteGapMs) {
         m_pace->start(int(kWriteGapMs - since));
         return;
@@ -159,68 +174,56 @@ void SerialTransport::OnLost(const QString& reason) {
     }
     m_written.notify_all();
     qCDebug(lcLink) << "SerialTransport: port lost" << m_portName << reason;
-    if (m_port) {
-        // Stop reading at once: no frame of this port is dispatched any more.
-        // The port is closed once Qt has left its notifier.
-        QObject::disconnect(m_port, nullptr, m_context, nullptr);
-        QMetaObject::invokeMethod(
-            m_context,
-            [this] {
-                if (m_port) m_port->close();
-            },
-            Qt::QueuedConnection);
-    }
+    // Stop reading at once: no frame of this port is dispatched any more.
+    // The port itself is closed once Qt has left its notifier.
+    QObject::disconnect(m_port, nullptr, nullptr, nullptr);
+    QTimer::singleShot(0, m_port, [this] {
+        if (m_port) m_port->close();
+    });
     if (m_onLost) m_onLost(reason);
 }
 
-void SerialTransport::CloseOnThread() {
-    if (m_port && m_port->isOpen()) {
-        // What is still queued (for example the goodbye) goes out paced, for
-        // at most about two seconds.
-        m_pace->stop();
-        for (int n = 0; n < 40; ++n) {
-            QByteArray bytes;
-            {
-                std::lock_guard lock(m_mutex);
-                if (m_queue.empty() || m_lost) break;
-                bytes = std::move(m_queue.front());
-                m_queue.pop_front();
-            }
-            const auto since = std::chrono::steady_clock::now() - m_lastWrite;
-            if (since < std::chrono::milliseconds(kWriteGapMs))
-                std::this_thread::sleep_for(std::chrono::milliseconds(kWriteGapMs) - since);
-            m_port->write(bytes);
-            m_lastWrite = std::chrono::steady_clock::now();
-            TrafficLog::Instance().Append(m_portName, TrafficLog::Direction::Sent,
-                                          bytes.constData(), size_t(bytes.size()));
-            m_port->waitForBytesWritten(1000);
+void SerialTransport::DrainAndClose() {
+    if (!m_port->isOpen()) return;
+    // What is still queued (for example the goodbye) goes out paced, for at
+    // most about two seconds.
+    m_pace->stop();
+    for (int n = 0; n < 40; ++n) {
+        QByteArray bytes;
+        {
+            std::lock_guard lock(m_mutex);
+            if (m_queue.empty() || m_lost) break;
+            bytes = std::move(m_queue.front());
+            m_queue.pop_front();
+        }
+        const auto since = std::chrono::steady_clock::now() - m_lastWrite;
+        if (since < std::chrono::milliseconds(kWriteGapMs))
+            std::this_thread::sleep_for(std::chrono::milliseconds(kWriteGapMs) - since);
+        m_port->write(bytes);
+        m_lastWrite = std::chrono::steady_clock::now();
+        TrafficLog::Instance().Append(m_portName, TrafficLog::Direction::Sent, bytes.constData(),
+                                      size_t(bytes.size()));
+        m_port->waitForBytesWritten(1000);
+        {
             std::lock_guard lock(m_mutex);
             ++m_sent;
         }
-        m_port->waitForBytesWritten(1000);
-        QObject::disconnect(m_port, nullptr, m_context, nullptr);
-        m_port->close();
+        m_written.notify_all();
     }
-    delete m_port;
-    m_port = nullptr;
-    delete m_pace;
-    m_pace = nullptr;
+    m_port->waitForBytesWritten(1000);
+    QObject::disconnect(m_port, nullptr, nullptr, nullptr);
+    m_port->close();
 }
 
 void SerialTransport::Close() {
-    if (!m_thread) return;
+    if (!m_thread.joinable()) return;
     {
         std::lock_guard lock(m_mutex);
         m_open = false;
+        if (m_worker) QMetaObject::invokeMethod(m_worker, "Quit", Qt::QueuedConnection);
     }
     m_written.notify_all();
-    QMetaObject::invokeMethod(
-        m_context, [this] { CloseOnThread(); }, Qt::BlockingQueuedConnection);
-    m_thread->quit();
-    m_thread->wait();
-    delete m_context;
-    m_context = nullptr;
-    m_thread.reset();
+    m_thread.join();
     std::lock_guard lock(m_mutex);
     m_queue.clear();
 }

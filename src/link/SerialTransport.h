@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QObject>
 #include <QString>
 
 #include <chrono>
@@ -8,12 +9,27 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <future>
 #include <mutex>
+#include <thread>
 
-class QObject;
+class QEventLoop;
 class QSerialPort;
-class QThread;
 class QTimer;
+class SerialTransport;
+
+// The I/O thread's end of a transport: other threads only post data-free
+// wake-ups to it (the data itself goes through the transport's mutex).
+class TransportWorker : public QObject {
+    Q_OBJECT
+public:
+    explicit TransportWorker(SerialTransport& t) : m_t(t) {}
+    Q_INVOKABLE void Pump();
+    Q_INVOKABLE void Quit();
+
+private:
+    SerialTransport& m_t;
+};
 
 // Line profiles of an analyzer port: 115200 baud, 8 data bits, no parity, one
 // stop bit, no flow control. The probe asserts DTR and RTS while the port is
@@ -58,19 +74,22 @@ public:
     QString PortName() const { return m_portName; }
 
 private:
+    friend class TransportWorker;
+    void ThreadMain(std::promise<int>& opened);
     void Pump();                        // I/O thread
     void OnReadyRead();                 // I/O thread
     void OnLost(const QString& reason); // I/O thread
-    void CloseOnThread();
+    void DrainAndClose();               // I/O thread
 
     ChunkHandler m_onChunk;
     LostHandler m_onLost;
     QString m_portName;
 
-    std::unique_ptr<QThread> m_thread;
-    QObject* m_context = nullptr;                      // lives on the I/O thread
-    QSerialPort* m_port = nullptr;                     // I/O thread only
-    QTimer* m_pace = nullptr;                          // I/O thread only
+    std::thread m_thread;
+    TransportWorker* m_worker = nullptr; // lives on the I/O thread; under m_mutex
+    QEventLoop* m_loop = nullptr;        // I/O thread only
+    QSerialPort* m_port = nullptr;       // I/O thread only
+    QTimer* m_pace = nullptr;            // I/O thread only
     std::chrono::steady_clock::time_point m_lastWrite; // I/O thread only
 
     mutable std::mutex m_mutex;

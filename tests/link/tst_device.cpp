@@ -1,13 +1,13 @@
 // The device object over a real pseudo-terminal, against a scripted analyzer
 // whose bytes and timing the test controls exactly.
 #include "PtyPeer.h"
+#include "TestMain.h"
 
 #include "app/Prompter.h"
 #include "link/Device.h"
 #include "records/RivuletrixDoc.h"
 
 #include <QBuffer>
-#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
@@ -197,7 +197,8 @@ private Q_SLOTS:
         peer.On("[RECS]", QByteArray("[RECS,003]\r\n"));
         CDevice dev(Found(peer.SlavePath()));
         QVERIFY(dev.StartConnection());
-        QSignalSpy progress(&dev, &CDevice::RecordLinesReceived);
+        int lastProgress = 0; // queued to this thread
+        connect(&dev, &CDevice::RecordLinesReceived, this, [&](int n) { lastProgress = n; });
         int count = 0;
         QCOMPARE(dev.GetRecordCount(count), 0);
         QCOMPARE(count, 3);
@@ -210,8 +211,7 @@ private Q_SLOTS:
         QCOMPARE(file.readAll(),
                  "N3\r\n" + section + "E1\r\n" + section + "E2\r\n" + section + "E0");
         QVERIFY(Lines(peer).contains("[GETREC,002]"));
-        QTRY_VERIFY(!progress.isEmpty());
-        QCOMPARE(progress.last().at(0).toInt(), 12);
+        QTRY_COMPARE(lastProgress, 12);
         dev.DisconnectDevice();
     }
 
@@ -265,7 +265,8 @@ private Q_SLOTS:
     void unplugDuringDownload() {
         PtyPeer peer;
         CDevice dev(Found(peer.SlavePath()));
-        QSignalSpy lost(&dev, &CDevice::AnalyzerLost);
+        int lost = 0; // queued to this thread
+        connect(&dev, &CDevice::AnalyzerLost, this, [&] { ++lost; });
         QVERIFY(dev.StartConnection());
         auto result = std::async(std::launch::async, [&] {
             QBuffer buf;
@@ -281,7 +282,7 @@ private Q_SLOTS:
         const auto [r, took] = result.get();
         QCOMPARE(r, 1);
         QVERIFY2(took < 10s, "the download waited out its limit");
-        QTRY_COMPARE(lost.size(), 1);
+        QTRY_COMPARE(lost, 1);
         QVERIFY(dev.IsLost());
         QVERIFY(dev.LastError().contains(QLatin1String("unplugged")));
         AnalyzerParameters p;
@@ -313,5 +314,5 @@ private Q_SLOTS:
     }
 };
 
-QTEST_GUILESS_MAIN(TestDevice)
+RX_LINK_TEST_MAIN(TestDevice)
 #include "tst_device.moc"
