@@ -80,7 +80,10 @@ void Analyzer::unplug() {
 
 void Analyzer::unplugAfterOutput() {
     if (!pty_.isOpen()) return;
-    out_.push_back({{}, out_.empty() ? nowMs() : out_.back().due, true});
+    // A hang-up discards what the PC has not read yet, so give it a moment to
+    // take the last bytes first.
+    const double lastOut = out_.empty() ? nowMs() : std::max(nowMs(), out_.back().due);
+    out_.push_back({{}, lastOut + 100, true});
 }
 
 ChannelModel* Analyzer::channel(int number) {
