@@ -202,7 +202,10 @@ bool CADORecordset::Load(const QString& sql, bool table) {
         RecordError(adoerr::kItemNotFound, QStringLiteral("Column list changed while opening."));
         return false;
     }
-    for (int i = 0; i < m_columns.size(); ++i) m_columnIndex.insert(m_columns[i].name.toLower(), i);
+    for (int i = 0; i < m_columns.size(); ++i) {
+        m_columnIndex.insert(m_columns[i].name.toLower(), i);
+        m_columnIndex.insert(m_columns[i].name, i);
+    }
     qint64 position = 0;
     m_positionOfRowid.clear();
     m_rowidOrdered = true;
@@ -462,6 +465,9 @@ bool CADORecordset::SetBookmark(qint64 bookmark) {
 // ---- reading ----
 
 int CADORecordset::ColumnIndex(const QString& name) const {
+    // Callers nearly always spell the name as the table does: no copies then.
+    const auto exact = m_columnIndex.constFind(name);
+    if (exact != m_columnIndex.constEnd()) return exact.value();
     QString key = name.trimmed();
     if (key.startsWith(QLatin1Char('[')) && key.endsWith(QLatin1Char(']')))
         key = key.mid(1, key.size() - 2);

@@ -143,7 +143,7 @@ private:
     QString m_table;
     int m_option = openUnknown;
     QVector<Column> m_columns;
-    QHash<QString, int> m_columnIndex; // lower-case name -> index
+    QHash<QString, int> m_columnIndex; // name as declared and in lower case -> index
     QVector<Row> m_rows;
     int m_pos = -1; // -1 before the first row, m_rows.size() after the last
     int m_live = 0;
