@@ -118,7 +118,8 @@ bool RecordIndex::AddRow(const RecordIndexRow& r) {
               rs->PutFieldValue(QStringLiteral("TypeofTest"), r.typeOfTest) &&
               rs->PutFieldValue(QStringLiteral("StartDate"), r.startDate) &&
               rs->PutFieldValue(QStringLiteral("StartTime"), r.startTime) &&
-              rs->PutFieldValue(QStringLiteral("DateTime"), r.dateTime) &&
+              (r.dateTime.isValid() ? rs->PutFieldValue(QStringLiteral("DateTime"), r.dateTime)
+                                    : rs->PutFieldValue(QStringLiteral("DateTime"), QString())) &&
               rs->PutFieldValue(QStringLiteral("Filename"), r.fileName) &&
               rs->PutFieldValue(QStringLiteral("Operator"), r.operatorName) &&
               rs->PutFieldValue(QStringLiteral("Manufacture"), r.manufacture) &&
@@ -144,8 +145,6 @@ bool RecordIndex::AddRow(const RecordIndexRow& r) {
               rs->PutFieldValue(QStringLiteral("SetVolume"), r.setVolume) &&
               rs->PutFieldValue(QStringLiteral("SetBasalFlowRate"), r.setBasalFlowRate) &&
               rs->PutFieldValue(QStringLiteral("SetPcaVolume"), r.setPcaVolume);
-    // An invalid date-time is stored as NULL rather than losing the row.
-    if (!ok && !r.dateTime.isValid()) ok = true;
     if (ok && rs->Update()) return true;
     rs->CancelUpdate();
     return false;
@@ -154,7 +153,9 @@ bool RecordIndex::AddRow(const RecordIndexRow& r) {
 bool RecordIndex::ListRows(QList<RecordListRow>& rows) {
     rows.clear();
     CADORecordset* rs = m_table.Recordset();
-    if (!rs || !rs->IsOpen() || rs->IsBof()) return false;
+    // An empty table, not merely a cursor left before the first row: every
+    // operation places the cursor itself.
+    if (!rs || !rs->IsOpen() || (rs->IsBof() && rs->IsEof())) return false;
     const int count = rs->GetRecordCount();
     if (count == 0) return false;
     rows.reserve(count);
@@ -204,7 +205,9 @@ bool RecordIndex::FindEquipment(const QString& controlNumber, EquipmentDetails& 
 bool RecordIndex::DeleteRow(const QString& column, const QString& value) {
     Open();
     CADORecordset* rs = m_table.Recordset();
-    if (!rs || !rs->IsOpen() || rs->IsBof()) return false;
+    // An empty table, not merely a cursor left before the first row: every
+    // operation places the cursor itself.
+    if (!rs || !rs->IsOpen() || (rs->IsBof() && rs->IsEof())) return false;
     rs->MoveFirst();
     if (!rs->Find(CADORecordset::Criterion(column, value), CADORecordset::searchForward))
         return false;

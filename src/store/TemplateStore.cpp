@@ -72,7 +72,9 @@ bool TemplateStore::AddRow(const TemplateRow& row) {
 bool TemplateStore::ListRows(QList<TemplateRow>& rows) {
     rows.clear();
     CADORecordset* rs = m_table.Recordset();
-    if (!rs || !rs->IsOpen() || rs->IsBof()) return false;
+    // An empty table, not merely a cursor left before the first row: every
+    // operation places the cursor itself.
+    if (!rs || !rs->IsOpen() || (rs->IsBof() && rs->IsEof())) return false;
     const int count = rs->GetRecordCount();
     if (count == 0) return false;
     rows.reserve(count);
@@ -93,7 +95,9 @@ bool TemplateStore::ListRows(QList<TemplateRow>& rows) {
 
 bool TemplateStore::DeleteRow(const QString& column, const QString& value) {
     CADORecordset* rs = m_table.Recordset();
-    if (!rs || !rs->IsOpen() || rs->IsBof()) return false;
+    // An empty table, not merely a cursor left before the first row: every
+    // operation places the cursor itself.
+    if (!rs || !rs->IsOpen() || (rs->IsBof() && rs->IsEof())) return false;
     rs->MoveFirst();
     if (!rs->Find(CADORecordset::Criterion(column, value), CADORecordset::searchForward))
         return false;

@@ -233,10 +233,18 @@ private Q_SLOTS:
         QCOMPARE(d.operatorName, QStringLiteral("quote"));
         QVERIFY(!index.FindEquipment(QStringLiteral("x' OR '1'='1"), d));
         QVERIFY(!index.FindEquipment(QStringLiteral("a12"), d));
+        // A row without a date-time keeps its other columns.
+        RecordIndexRow undated =
+            Row(QStringLiteral("U1"), QStringLiteral("5.p8d"), QStringLiteral("undated"));
+        undated.dateTime = QDateTime();
+        QVERIFY(index.AddRow(undated));
+        QVERIFY(index.FindEquipment(QStringLiteral("U1"), d));
+        QCOMPARE(d.operatorName, QStringLiteral("undated"));
         // The cursor is back on the first row for the next user.
         QList<RecordListRow> rows;
         QVERIFY(index.ListRows(rows));
-        QCOMPARE(rows.size(), 4);
+        QCOMPARE(rows.size(), 5);
+        QCOMPARE(rows[4].fileName, QStringLiteral("5.p8d"));
     }
 
     void deleteRowReopensFirst() {

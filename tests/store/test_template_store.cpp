@@ -101,6 +101,13 @@ private Q_SLOTS:
         QCOMPARE(Names(store), (QStringList{QStringLiteral("Other"), QStringLiteral("O'Brien 2")}));
         QVERIFY(store.DeleteRow(QStringLiteral("TemplateName"), QStringLiteral("O'Brien 2")));
         QVERIFY(!store.DeleteRow(QStringLiteral("TemplateName"), QStringLiteral("O'Brien 2")));
+        // A cursor left before the first row does not hide the rows.
+        store.Table().Recordset()->MoveFirst();
+        store.Table().Recordset()->MovePrevious();
+        QVERIFY(store.Table().Recordset()->IsBof());
+        QCOMPARE(Names(store), QStringList{QStringLiteral("Other")});
+        store.Table().Recordset()->MovePrevious();
+        QVERIFY(store.DeleteRow(QStringLiteral("TemplateName"), QStringLiteral("Other")));
         store.ClearAll();
         QCOMPARE(store.GetCount(), 0);
     }
