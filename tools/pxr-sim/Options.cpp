@@ -83,7 +83,8 @@ State and faults
 
 Scenario
   --script FILE           run the scenario in FILE (see below)
-  --do 'STEP; STEP'       scenario steps on the command line (repeatable, after --script)
+  --do 'STEP; STEP'       scenario steps on the command line (repeatable, after --script;
+                          ';' separates steps)
   --seed N                random seed for noise (default 1)
   --log FILE              traffic log ("-" = stderr): one line per event,
                             <seconds> RX <bytes>   what the PC sent, exactly
