@@ -133,12 +133,10 @@ static std::vector<Sample> presetSamples(char type, double rate, int count, std:
 }
 
 void RecordStore::addPresets(int n, std::mt19937& rng) {
-    int channelCount =
-        static_cast<int>(std::count(options_.channels.begin(), options_.channels.end(), true));
     std::vector<int> present;
     for (int c = 0; c < 4; ++c)
         if (options_.channels[static_cast<size_t>(c)]) present.push_back(c + 1);
-    if (channelCount == 0) present.push_back(1);
+    if (present.empty()) present.push_back(1);
 
     // 1 December 2026, 09:00 local time, one record per hour after it.
     std::tm base{};

@@ -204,6 +204,28 @@ class TestRunTest(SimTestCase):
         self.assertIn(b"[ERASED]", sim.ask(b"[DELREC,3]\r\n", b"[ERASED"))
         self.assertIn(b"[RECS,002]", sim.ask(b"[RECS]\r\n", b"[RECS"))
 
+    def test_preset_records_cover_every_test_type(self):
+        sim = self.start("--preset-records", "4", "--channels", "2,3")
+        self.assertIn(b"[RECS,004]", sim.ask(b"[RECS]\r\n", b"[RECS"))
+        cases = [(1, [b"Flow"], b"2"), (2, [b"Occlusion"], b"3"), (3, [b"PCA/Dual Flow"], b"2"),
+                 (4, [b"Flow", b"Occlusion", b"Flow"], b"3")]
+        for number, types, channel in cases:
+            with self.subTest(record=number):
+                reply = sim.ask(b"[GETREC,%03d]\r\n" % number, b"[END")
+                lines = reply[next(i for i, l in enumerate(reply) if l.startswith(b"H1,")):-1]
+                self.assertEqual([l[4:] for l in lines if l.startswith(b"H12,")], types)
+                self.assertEqual({l.split(b",")[1] for l in lines if l.startswith(b"H2,")},
+                                 {channel})
+                self.assertEqual(lines.count(b"D1,:,0,0,0"), len(types))
+                for line in lines:
+                    self.assertRegex(line, rb"^(H\d+,.*|D\d+,.,\d+,\d+,-?\d+)$")
+                # Samples only move forward in time and volume within a section.
+                samples = [l.split(b",") for l in lines if l.startswith(b"D")]
+                for a, b in zip(samples, samples[1:]):
+                    if b[0] != b"D1":
+                        self.assertGreater(int(b[2]), int(a[2]))
+                        self.assertGreaterEqual(int(b[3]), int(a[3]))
+
     def test_occlusion_ends_by_itself_with_over_pressure_codes(self):
         sim = self.start("--accel", "100", "--profile", "1:ramp=40,peak=500,over=300,stop=20")
         sim.ask(b"[C1O,X,Y,2500]\r\n\x00", b"[OK")
