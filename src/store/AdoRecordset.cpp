@@ -10,6 +10,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <utility>
 
 namespace {
 const QString kDefaultDateFormat = QStringLiteral("%Y-%m-%d %H:%M:%S");
@@ -73,6 +74,7 @@ CADORecordset::CADORecordset(CADODatabase* database) : m_db(database) {}
 CADORecordset::~CADORecordset() {
     Close();
     m_statements.clear();
+    m_unprepared = QSqlQuery();
 }
 
 // ---- errors ----
@@ -109,12 +111,15 @@ QString CADORecordset::QuotedTable() const {
 
 QSqlQuery& CADORecordset::Prepared(const QString& sql) {
     auto it = m_statements.find(sql);
-    if (it == m_statements.end()) {
-        QSqlQuery q(m_db->Connection());
-        q.prepare(sql);
-        it = m_statements.insert(sql, q);
+    if (it != m_statements.end()) return it.value();
+    QSqlQuery q(m_db->Connection());
+    if (!q.prepare(sql)) {
+        // Not kept: a statement refused once (a lock, a schema change) may
+        // be accepted next time. Its exec fails with the prepare error.
+        m_unprepared = std::move(q);
+        return m_unprepared;
     }
-    return it.value();
+    return m_statements.insert(sql, std::move(q)).value();
 }
 
 bool CADORecordset::Open(const QString& source, int option) {
@@ -231,6 +236,7 @@ void CADORecordset::Close() {
     if (!m_open) return;
     if (m_editMode != dbEditNone) CancelUpdate();
     m_statements.clear();
+    m_unprepared = QSqlQuery();
     m_rows.clear();
     m_rows.squeeze();
     m_positionOfRowid.clear();

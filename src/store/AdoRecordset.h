@@ -165,5 +165,6 @@ private:
     QString m_lastErrorText;
     uint32_t m_lastError = 0;
 
-    QHash<QString, QSqlQuery> m_statements;
+    QHash<QString, QSqlQuery> m_statements; // prepared once, by their text
+    QSqlQuery m_unprepared;
 };
