@@ -106,7 +106,10 @@ bool WriteValue(const QString& filePath, const QString& section, const QString& 
             if (!k.isNull() && SameName(k, key)) at = i;
         }
         if (at >= 0) {
-            text.lines[at] = entry;
+            // The key keeps the spelling the file has; only the value changes.
+            const QString& line = text.lines[at];
+            text.lines[at] =
+                line.left(line.indexOf(QLatin1Char('='))).trimmed() + QLatin1Char('=') + value;
         } else {
             // After the section's last non-blank line.
             qsizetype insertAt = end;

@@ -252,15 +252,14 @@ bool CRivuletrixDoc::ReadRecordFile(const QString& path, QString* error, bool ke
         if (error) *error = file.errorString();
         return false;
     }
-    const qint64 size = file.size();
-    const uchar* mapped = size > 0 ? file.map(0, size) : nullptr;
-    if (mapped) {
-        ReadRecordBytes(reinterpret_cast<const char*>(mapped), size_t(size), keepSamples);
-        file.unmap(const_cast<uchar*>(mapped));
-    } else {
-        const QByteArray bytes = file.readAll();
-        ReadRecordBytes(bytes.constData(), size_t(bytes.size()), keepSamples);
+    // Read, not mapped: a file on a network share that shrinks while mapped
+    // would take the program down.
+    const QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError) {
+        if (error) *error = file.errorString();
+        return false;
     }
+    ReadRecordBytes(bytes.constData(), size_t(bytes.size()), keepSamples);
     m_pathName = path;
     return true;
 }

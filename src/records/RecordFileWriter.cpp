@@ -66,7 +66,7 @@ private:
 
 } // namespace
 
-QByteArray CRivuletrixDoc::FormatSection(bool nLine, int endStep) const {
+QByteArray CRivuletrixDoc::FormatSection(bool nLine, int endStep) {
     LineBuffer out(2048);
     if (nLine) {
         out.Char('N');
@@ -110,6 +110,7 @@ QByteArray CRivuletrixDoc::FormatSection(bool nLine, int endStep) const {
     if (TestType == 'F' || TestType == 'O' || TestType == 'P') out.Text(TestTypeName(TestType));
     out.Eol();
     number("H13,", SetFlowRate);
+    SetRateIsZero = SetFlowRate == 0;
     number("H14,", SetVolume);
     number("H15,", SetBasalFlowRate);
     number("H16,", SetPcaVolume);
@@ -146,7 +147,7 @@ QByteArray CRivuletrixDoc::FormatSection(bool nLine, int endStep) const {
     return out.Take();
 }
 
-bool CRivuletrixDoc::WriteRecordFile(const QString& path, QString* error) const {
+bool CRivuletrixDoc::WriteRecordFile(const QString& path, QString* error) {
     QSaveFile file(path);
     const QByteArray bytes = FormatSection();
     if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered) ||

@@ -1,6 +1,10 @@
 #include "RivuletrixDoc.h"
 
+#include "app/Prompter.h"
+
 #include <QDateTime>
+
+#include <new>
 
 CRivuletrixDoc::CRivuletrixDoc(QObject* parent) : QObject(parent) {
     Clock = [] { return QDateTime::currentSecsSinceEpoch(); };
@@ -8,10 +12,18 @@ CRivuletrixDoc::CRivuletrixDoc(QObject* parent) : QObject(parent) {
 
 CRivuletrixDoc::~CRivuletrixDoc() = default;
 
-void CRivuletrixDoc::SetSample(int slot, const Sample& s) {
-    if (slot < 0) return;
-    if (size_t(slot) >= m_samples.size()) m_samples.resize(size_t(slot) + 1);
+bool CRivuletrixDoc::SetSample(int slot, const Sample& s) {
+    if (slot < 0) return false;
+    if (size_t(slot) >= m_samples.size()) {
+        try {
+            m_samples.resize(size_t(slot) + 1);
+        } catch (const std::bad_alloc&) {
+            ThePrompter().Message(QStringLiteral("Error - Out of Memory"), Prompter::Icon::Warning);
+            return false;
+        }
+    }
     m_samples[size_t(slot)] = s;
+    return true;
 }
 
 void CRivuletrixDoc::ResetRecord() {

@@ -90,7 +90,8 @@ public:
     // The stored count of the record model: next free slot while live, the
     // slot of the last complete D line after reading.
     int StoredCount() const { return m_storedCount; }
-    void SetSample(int slot, const Sample& s);
+    // False (after "Error - Out of Memory") when the slot cannot be made.
+    bool SetSample(int slot, const Sample& s);
     uint32_t ElapsedTimeMs() const { return m_elapsed; }
     int RefreshCount() const { return m_refreshCount; }
 
@@ -98,9 +99,10 @@ public:
     // One record section: the N line when nLine is set, H1..H22, the D lines
     // and, when endStep > 0 (template runs), the E line "E<endStep>". Template
     // sections leave out the zero-time samples after slot 0.
-    QByteArray FormatSection(bool nLine = false, int endStep = 0) const;
+    // Writing H13 also sets SetRateIsZero.
+    QByteArray FormatSection(bool nLine = false, int endStep = 0);
     // Writes a plain record through a temporary file and an atomic replace.
-    bool WriteRecordFile(const QString& path, QString* error = nullptr) const;
+    bool WriteRecordFile(const QString& path, QString* error = nullptr);
     // Resets the document and reads a ".p8d"/".p7d" file up to the step to
     // show. keepSamples = false reads the header only (index rebuilds).
     bool ReadRecordFile(const QString& path, QString* error = nullptr, bool keepSamples = true);

@@ -59,7 +59,7 @@ void CRivuletrixDoc::AddSample(const QByteArray& line) {
     s.time = time;
     s.volume = volume;
     s.pressure = int16_t(uint16_t(pressure));
-    SetSample(m_storedCount, s);
+    if (!SetSample(m_storedCount, s)) return;
     m_elapsed = time;
     ++m_storedCount;
 

@@ -147,7 +147,7 @@ private Q_SLOTS:
                                  QStringLiteral("v")));
         QCOMPARE(Read(SettingsFile()),
                  QByteArray("; installed defaults\r\n[Default "
-                            "Parameters]\r\nPATHTYPE=2\r\nCustomPath=/d\r\n\r\n"
+                            "Parameters]\r\nPathType=2\r\nCustomPath=/d\r\n\r\n"
                             "[Connection Details]\r\nA=1\r\n[New Section]\r\nK=v\r\n"));
         QCOMPARE(app.GetDataPath(), QStringLiteral("/d"));
     }

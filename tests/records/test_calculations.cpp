@@ -64,7 +64,8 @@ private Q_SLOTS:
         QTest::newRow("one sample back") << even << 3 << 1 << 9000.0;
         QTest::newRow("slot 0 is out") << even << 0 << 1 << 0.0;
         QTest::newRow("beyond the array") << even << 9 << 1 << 0.0;
-        QTest::newRow("n above i is cut to i") << even << 3 << 99 << 75.0 * 10 / 300 * 3600;
+        QTest::newRow("n above i is cut to i")
+            << QList<Row>{{100, 10}, {200, 50}, {300, 60}} << 4 << 99 << 60.0 * 10 / 300 * 3600;
         QTest::newRow("60 ms apart widens to 100 ms")
             << QList<Row>{{100, 10}, {160, 16}, {220, 22}} << 4 << 1 << 12.0 * 10 / 120 * 3600;
         QTest::newRow("C slot passed over")

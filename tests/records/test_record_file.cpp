@@ -309,6 +309,35 @@ private Q_SLOTS:
         }
     }
 
+    void wholeFileWithOddHeaderForms() {
+        CRivuletrixDoc doc;
+        QVERIFY(doc.ReadRecordFile(Fixture("header_forms.p8d")));
+        QCOMPARE(doc.InstSerialNum, QStringLiteral("2.10"));
+        QCOMPARE(doc.InstVersion, QString());
+        QCOMPARE(doc.ChannelNo, 2);
+        QCOMPARE(doc.TdSerialNum, QStringLiteral("ABC"));
+        QCOMPARE(doc.Operator, QStringLiteral("Smith, J."));
+        QCOMPARE(doc.Manufacture, QStringLiteral("Acme"));
+        QCOMPARE(doc.TestType, 'P');
+        QCOMPARE(doc.SetBasalFlowRate, 2.0); // a zero basal rate takes the set rate
+        QVERIFY(!doc.FlowOrOcclusion);
+        // The comment line, the cut 130-byte line and the unterminated last
+        // line add nothing.
+        QCOMPARE(doc.StoredCount(), 3);
+        QCOMPARE(doc.StatusAt(2), 'R');
+        QCOMPARE(doc.ElapsedTicks(2), 200u);
+    }
+
+    void savingSetsTheZeroRateFlag() {
+        CRivuletrixDoc doc;
+        doc.SetFlowRate = 0;
+        doc.FormatSection();
+        QVERIFY(doc.SetRateIsZero);
+        doc.SetFlowRate = 3;
+        doc.FormatSection();
+        QVERIFY(!doc.SetRateIsZero);
+    }
+
     void readingResetsThePreviousRecord() {
         CRivuletrixDoc doc;
         QVERIFY(doc.ReadRecordFile(Fixture("flow_small.p8d")));
