@@ -1,6 +1,7 @@
 #include "CommandParser.h"
 
 #include <algorithm>
+#include <cctype>
 
 namespace pxrsim {
 
@@ -129,17 +130,58 @@ std::vector<Incoming> CommandParser::feed(const char* data, size_t size, double 
     return out;
 }
 
+// The PC writes the manual's bytes separately from its command line, at least
+// 50 ms later, so the quiet gap only ends a manual once its data has begun; an
+// empty manual (only the command line went out) ends after a second.
+static constexpr double kManualFirstByteMs = 1000;
+
+// Bytes that are nothing but well-formed command lines.
+static bool onlyCommandLines(const std::string& data) {
+    if (data.empty() || data[0] != '[') return false;
+    size_t i = 0;
+    while (i < data.size()) {
+        if (data[i] != '[') return false;
+        size_t close = data.find("]\r\n", i);
+        if (close == std::string::npos) return false;
+        for (size_t k = i + 1; k < close; ++k) {
+            const char c = data[k];
+            if (!(std::isupper(static_cast<unsigned char>(c)) ||
+                  std::isdigit(static_cast<unsigned char>(c)) || c == ','))
+                return false;
+        }
+        i = close + 3;
+        while (i < data.size() && data[i] == '\0') ++i;
+    }
+    return true;
+}
+
 std::vector<Incoming> CommandParser::poll(double now) {
     std::vector<Incoming> out;
-    if (mode_ == Mode::Manual && now - lastByte_ >= manualGap_)
-        finishData(Incoming::Kind::Manual, out);
-    else if (mode_ == Mode::NotesBody && notesCloseSeen_ && now - lastByte_ >= notesGap_)
+    if (mode_ == Mode::Manual &&
+        now - lastByte_ >=
+            (data_.empty() ? std::max<double>(kManualFirstByteMs, manualGap_) : manualGap_)) {
+        if (onlyCommandLines(data_)) {
+            // No manual came, only the PC's next commands: take them as such.
+            std::string commands = data_;
+            data_.clear();
+            dataRaw_.clear();
+            finishData(Incoming::Kind::Manual, out);
+            for (Incoming& in : feed(commands.data(), commands.size(), now))
+                out.push_back(std::move(in));
+        } else {
+            finishData(Incoming::Kind::Manual, out);
+        }
+    } else if (mode_ == Mode::NotesBody && notesCloseSeen_ && now - lastByte_ >= notesGap_)
         finishData(Incoming::Kind::Notes, out);
     return out;
 }
 
 double CommandParser::msUntilDue(double now) const {
-    if (mode_ == Mode::Manual) return std::max(0.0, lastByte_ + manualGap_ - now);
+    if (mode_ == Mode::Manual)
+        return std::max(0.0, lastByte_ +
+                                 (data_.empty() ? std::max<double>(kManualFirstByteMs, manualGap_)
+                                                : manualGap_) -
+                                 now);
     if (mode_ == Mode::NotesBody && notesCloseSeen_)
         return std::max(0.0, lastByte_ + notesGap_ - now);
     return 1e9;

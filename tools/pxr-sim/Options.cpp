@@ -33,7 +33,8 @@ Timing
                           (default 1; a two-hour test at 720 takes 10 s)
   --prime-delay MS        real time from a set-up start command to primed (default 1500)
   --autostart-delay MS    real time from an AutoStart start to flow detected (default 1000)
-  --manual-gap MS         quiet time that ends an incoming instruction manual (default 40)
+  --manual-gap MS         quiet time that ends an incoming instruction manual once its
+                          data has begun (default 40; no data within 1 s: an empty manual)
   --notes-gap MS          quiet time after ']' that ends incoming user notes (default 300)
 
 Measurement profiles

@@ -301,13 +301,21 @@ class TransferTest(SimTestCase):
         self.assertEqual([f for f in reply if f.startswith(b"[UN")],
                          [b"[UN,first line]", b"[UN,second (x)]", b"[UN," + b"y" * 150 + b"]",
                           b"[UNEND]"])
+        # The PC writes the command line and the manual separately, 50 ms apart.
         manual = bytes(range(256)) * 2
-        sim.send(b"[UMSETINSTRUCT]\r\n" +
-                 bytes(b ^ MANUAL_KEY[i % 36] for i, b in enumerate(manual)))
-        time.sleep(0.3)
+        sim.send(b"[UMSETINSTRUCT]\r\n")
+        time.sleep(0.06)
+        sim.send(bytes(b ^ MANUAL_KEY[i % 36] for i, b in enumerate(manual)))
+        time.sleep(0.06)
+        self.assertIn(b"[POLL,1,1,1,1]", sim.ask(b"[POLL]\r\n", b"[POLL"))  # back to commands
         with open(manual_out, "rb") as f:
             self.assertEqual(f.read(), manual)
-        self.assertIn(b"[POLL,1,1,1,1]", sim.ask(b"[POLL]\r\n", b"[POLL"))  # back to commands
+        # A manual file the PC could not open: only the command line goes out.
+        sim.send(b"[UMSETINSTRUCT]\r\n")
+        time.sleep(0.06)
+        self.assertIn(b"[RECS,000]", sim.ask(b"[RECS]\r\n", b"[RECS"))
+        with open(manual_out, "rb") as f:
+            self.assertEqual(f.read(), b"")
 
 
 class FaultTest(SimTestCase):
