@@ -66,11 +66,12 @@ void CDevice::SetChannelDoc(int channelIndex, CRivuletrixDoc* doc) {
     if (doc) {
         // A document that goes away without removing itself is removed here,
         // before its memory is released.
-        connect(doc, &QObject::destroyed, this,
-                [this, channelIndex, doc] {
-                    if (ChannelDoc(channelIndex) == doc) SetChannelDoc(channelIndex, nullptr);
-                },
-                Qt::DirectConnection);
+        connect(
+            doc, &QObject::destroyed, this,
+            [this, channelIndex, doc] {
+                if (ChannelDoc(channelIndex) == doc) SetChannelDoc(channelIndex, nullptr);
+            },
+            Qt::DirectConnection);
     }
 }
 

@@ -2,15 +2,15 @@
 
 #include "link/TrafficLog.h"
 
-#include <QLoggingCategory>
 #include <QEventLoop>
+#include <QLoggingCategory>
 #include <QObject>
 #include <QSerialPort>
 #include <QTimer>
 
 #include <thread>
 
-Q_LOGGING_CATEGORY(lcLink, "rivuletrix.trace.link")
+Q_LOGGING_CATEGORY(lcLink, "rivuletrix.trace.link", QtWarningMsg)
 
 int OpenPort(QSerialPort& port, const QString& name, LineProfile profile) {
     if (name.isEmpty()) return 16;
@@ -33,7 +33,9 @@ int OpenPort(QSerialPort& port, const QString& name, LineProfile profile) {
     return result;
 }
 
-void TransportWorker::Pump() { m_t.Pump(); }
+void TransportWorker::Pump() {
+    m_t.Pump();
+}
 void TransportWorker::Quit() {
     if (m_t.m_loop) m_t.m_loop->quit();
 }
@@ -41,7 +43,9 @@ void TransportWorker::Quit() {
 SerialTransport::SerialTransport(ChunkHandler onChunk, LostHandler onLost)
     : m_onChunk(std::move(onChunk)), m_onLost(std::move(onLost)) {}
 
-SerialTransport::~SerialTransport() { Close(); }
+SerialTransport::~SerialTransport() {
+    Close();
+}
 
 int SerialTransport::Open(const QString& portName) {
     Close();
@@ -203,14 +207,14 @@ void SerialTransport::DrainAndClose() {
         m_lastWrite = std::chrono::steady_clock::now();
         TrafficLog::Instance().Append(m_portName, TrafficLog::Direction::Sent, bytes.constData(),
                                       size_t(bytes.size()));
-        m_port->waitForBytesWritten(1000);
+        if (m_port->bytesToWrite() > 0) m_port->waitForBytesWritten(1000);
         {
             std::lock_guard lock(m_mutex);
             ++m_sent;
         }
         m_written.notify_all();
     }
-    m_port->waitForBytesWritten(1000);
+    if (m_port->bytesToWrite() > 0) m_port->waitForBytesWritten(1000);
     QObject::disconnect(m_port, nullptr, nullptr, nullptr);
     m_port->close();
 }

@@ -8,8 +8,8 @@
 #include <condition_variable>
 #include <deque>
 #include <functional>
-#include <memory>
 #include <future>
+#include <memory>
 #include <mutex>
 #include <thread>
 
@@ -86,10 +86,10 @@ private:
     QString m_portName;
 
     std::thread m_thread;
-    TransportWorker* m_worker = nullptr; // lives on the I/O thread; under m_mutex
-    QEventLoop* m_loop = nullptr;        // I/O thread only
-    QSerialPort* m_port = nullptr;       // I/O thread only
-    QTimer* m_pace = nullptr;            // I/O thread only
+    TransportWorker* m_worker = nullptr;               // lives on the I/O thread; under m_mutex
+    QEventLoop* m_loop = nullptr;                      // I/O thread only
+    QSerialPort* m_port = nullptr;                     // I/O thread only
+    QTimer* m_pace = nullptr;                          // I/O thread only
     std::chrono::steady_clock::time_point m_lastWrite; // I/O thread only
 
     mutable std::mutex m_mutex;
