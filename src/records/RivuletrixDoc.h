@@ -82,6 +82,16 @@ public:
     QString DefaultPressureUnit;
 
     RunFlags Run;
+    // View options (commands 32003..32005), all on at creation.
+    bool ShowKey = true;
+    bool ShowTestDetails = true;
+    bool ShowTestParameters = true;
+    // Live time axis window in whole minutes; 1 at the start of a test.
+    int LiveWindowMinutes = 1;
+    // The time axis spans at least this many ticks.
+    uint32_t MinTimeSpan = 0;
+    // Set when a test ends: the view writes its screen image at the next redraw.
+    bool ScreenImageRequested = false;
     bool KeepEverySample = false;
     bool Modified = false;
 

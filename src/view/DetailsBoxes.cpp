@@ -1,0 +1,194 @@
+#include "DetailsBoxes.h"
+
+#include "records/RivuletrixDoc.h"
+
+#include <QTextOption>
+
+#include <cmath>
+
+namespace boxes {
+
+void Frame(RenderContext& c, const QRect& r, bool pickedUp) {
+    QPainter& p = c.p;
+    p.save();
+    p.setPen(Qt::NoPen);
+    p.setBrush(pickedUp ? viewcolor::kPickedFill : viewcolor::kBoxFill);
+    p.drawRect(r);
+    p.setBrush(Qt::NoBrush);
+    // Bump edge inside a black frame.
+    p.setPen(QColor(255, 255, 255));
+    p.drawRect(r.adjusted(1, 1, -2, -2));
+    p.setPen(QColor(128, 128, 128));
+    p.drawRect(r.adjusted(2, 2, -1, -1));
+    p.setPen(Qt::black);
+    p.drawRect(r.adjusted(0, 0, -1, -1));
+    p.restore();
+}
+
+QStringList DetailsLines(const CRivuletrixDoc& d) {
+    QStringList l;
+    l << QStringLiteral("Control Number   :  %1").arg(d.ControlNumber);
+    l << QString::asprintf("%s Test @ %4.2f ml/h",
+                           CRivuletrixDoc::TestTypeName(d.TestType).toUtf8().constData(),
+                           d.SetFlowRate);
+    l << QStringLiteral("Started : %1  %2").arg(d.StartDate, d.StartTime);
+    l << QStringLiteral("Manuf : %1").arg(d.Manufacture);
+    l << QStringLiteral("Device Type : %1").arg(d.Model);
+    l << QStringLiteral("Serial No. : %1").arg(d.SerialNumber);
+    l << QStringLiteral("Location : %1").arg(d.Location);
+    l << QStringLiteral("Operator : %1").arg(d.Operator);
+    l << QStringLiteral("Comments : %1").arg(d.Comments);
+    for (QString& s : l) s = s.trimmed();
+    return l;
+}
+
+void DrawDetails(RenderContext& c) {
+    ViewState& st = c.st;
+    FloatingBox& box = st.detailsBox;
+    box.drawn = false;
+    if (!c.doc.ShowTestDetails) return;
+    const QStringList lines = DetailsLines(c.doc);
+    c.p.save();
+    QFont font(QStringLiteral("Arial"));
+    font.setPixelSize(std::max(1, c.t.dpiY * 9 / 80));
+    c.p.setFont(font);
+    const QFontMetrics fm = c.p.fontMetrics();
+    const int w = fm.averageCharWidth(), h = fm.height();
+    int widest = 0;
+    for (const QString& s : lines) widest = std::max(widest, fm.horizontalAdvance(s));
+    const int bw = widest + 2 * w;
+    const int bh = 9 * h + h / 2 - 2;
+    if (bh > st.height / 2 + st.rightMargin || bw > st.width / 2) {
+        c.p.restore();
+        return;
+    }
+    if (box.firstPlacement) {
+        box.x = st.left + st.width - bw - 1;
+        box.y = st.rightMargin;
+        box.firstPlacement = false;
+    }
+    box.width = bw;
+    box.height = bh;
+    if (box.y < st.topLimit) box.y = st.topLimit;
+    if (c.t.preview) {
+        box.x = st.left + 1;
+        box.y = st.topLimit + 1;
+    }
+    Frame(c, box.Rect(), box.pickedUp);
+    c.p.setPen(Qt::black);
+    for (int j = 0; j < lines.size(); ++j)
+        c.p.drawText(QPoint(box.x + w, box.y + h / 4 + j * h + fm.ascent()), lines[j]);
+    c.p.restore();
+    box.drawn = true;
+}
+
+QStringList MeasuredLines(const RenderContext& c) {
+    const CRivuletrixDoc& d = c.doc;
+    const ViewState& st = c.st;
+    QStringList l = {QString(), QString(), QString(), QString()};
+    const int latest = d.SampleCount() - 1;
+    if (d.TestType == 'O') {
+        const int unit = st.pressureUnit;
+        if (d.Run.live) {
+            const int p = d.PressureAt(latest);
+            l[0] = unit == 1   ? QString::asprintf("Current Pressure %7.2f psi", p / 51.71)
+                   : unit == 2 ? QString::asprintf("Current Pressure %7.2f kPa", p / 7.499)
+                               : QString::asprintf("Current Pressure : %1.0f mmHg", double(p));
+        }
+        const int pm = st.pressureMax;
+        l[1] = unit == 1   ? QString::asprintf("Peak Pressure : %7.2f psi", pm / 51.71)
+               : unit == 2 ? QString::asprintf("Peak Pressure : %7.2f kPa", pm / 7.499)
+                           : QString::asprintf("Peak Pressure : %1.0f mmHg", double(pm));
+        l[2] = QStringLiteral("Occurred at : %1")
+                   .arg(CRivuletrixDoc::FormatHms(d.ElapsedTicks(st.pressureMaxIndex)));
+        return l;
+    }
+    const uint32_t volume = d.VolumeAt(latest);
+    if (volume > 3200) {
+        if (d.TestType == 'F') {
+            l[0] = QString::asprintf("Ave. Rate : %3.2f ml/hr", d.AverageFlowAt(latest) / 100.0);
+        } else if (d.TestType == 'P') {
+            double basal = 0;
+            if (!d.SetRateIsZero) {
+                // Time and volume outside the boluses; never below zero.
+                const double dt = double(st.timeMax) - st.bolusDurationTotal * 1000.0;
+                const double dv = double(st.volumeMax) - st.bolusVolumeTotal * 10000.0;
+                if (dt > 0 && dv > 0) basal = d.FlowFromDelta(uint32_t(dt), uint32_t(dv)) / 100.0;
+            }
+            l[0] = QString::asprintf("Ave. Basal/Primary Flow Rate %0.2f ml/h", basal);
+        }
+    }
+    l[1] = QString::asprintf("Total Volume : %3.2f ml", volume / 10000.0);
+    l[2] = QStringLiteral("Elapsed Time : %1")
+               .arg(CRivuletrixDoc::FormatHms(std::max(d.ElapsedTicks(latest), d.MinTimeSpan)));
+    float deviation = 0;
+    if (d.SetFlowRate != 0)
+        deviation = float((float(d.AverageFlowAt(latest) / 100.0) - float(d.SetFlowRate)) /
+                          float(d.SetFlowRate) * 100.0f);
+    l[3] = QString::asprintf("Deviation: %5.2f", double(deviation));
+    return l;
+}
+
+void DrawMeasured(RenderContext& c) {
+    ViewState& st = c.st;
+    FloatingBox& box = st.measuredBox;
+    box.drawn = false;
+    if (c.t.paper || !c.doc.ShowTestParameters || !st.measuredAllowed || !c.plotOk) return;
+    const int pitch = c.charH + c.extLeading;
+    if (6 * pitch > st.height) return;
+    const int w = c.maxCharW;
+    QStringList lines = MeasuredLines(c);
+    c.p.save();
+    c.p.setFont(c.PointFont(8));
+    const QFontMetrics fm = c.p.fontMetrics();
+    int widest = 0;
+    for (QString& s : lines) {
+        s = s.trimmed();
+        widest = std::max(widest, fm.horizontalAdvance(s));
+    }
+    const int bw = widest + 2 * w;
+    const int bh = 4 * pitch + pitch / 2;
+    if (bw <= 0 || bh <= 0 || bh > st.height / 2 || bw > st.width / 2) {
+        c.p.restore();
+        return;
+    }
+    if (box.firstPlacement) {
+        box.x = st.left + st.width - bw - 1;
+        box.y = st.bottom - bh - 1;
+        box.firstPlacement = false;
+    }
+    box.width = bw;
+    box.height = bh;
+    Frame(c, box.Rect(), box.pickedUp);
+    c.p.setPen(Qt::black);
+    for (int j = 0; j < 4; ++j)
+        c.p.drawText(QPoint(box.x + w, box.y + pitch / 4 + j * pitch + fm.ascent()), lines[j]);
+    c.p.restore();
+    box.drawn = true;
+}
+
+void DrawAutoStopBanner(RenderContext& c) {
+    if (c.t.paper || !c.doc.Run.autoStopped) return;
+    // The channel stays running until the user presses STOP.
+    c.doc.Run.running = true;
+    if (c.doc.Run.analyzerShutDown) return;
+    const int left = c.st.left;
+    const QRect r(QPoint(left + 5, c.t.dpiY / 2 + 10), QPoint(left + 170, c.t.dpiY / 2 + 75));
+    QPainter& p = c.p;
+    p.save();
+    p.setPen(Qt::NoPen);
+    p.setBrush(viewcolor::kBoxFill);
+    p.drawRect(r);
+    p.setBrush(Qt::NoBrush);
+    p.setPen(QColor(255, 255, 255));
+    p.drawLine(r.left() + 1, r.top() + 1, r.left() + 1, r.bottom() - 1);
+    p.setPen(Qt::black);
+    p.drawRect(r);
+    p.setPen(viewcolor::kRed);
+    p.setFont(c.PointFont(10, QFont::Bold));
+    p.drawText(r.translated(0, 10), Qt::AlignHCenter | Qt::AlignTop | Qt::TextWordWrap,
+               QStringLiteral("Test terminated by auto-stop settings.  Click STOP to save."));
+    p.restore();
+}
+
+} // namespace boxes

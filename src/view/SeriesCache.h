@@ -1,0 +1,108 @@
+#pragma once
+
+#include <QObject>
+
+#include <climits>
+#include <cstdint>
+#include <vector>
+
+class CRivuletrixDoc;
+
+// The derived series of one record (instantaneous flow over 0.24 ml windows,
+// average flow) and the raw ones (volume, pressure), folded into min/max
+// block tables as samples arrive, with the record's maxima. Samples only
+// append, so each one is computed once; a frame then reads per-column
+// extremes from the tables instead of visiting every sample. Nothing is kept
+// per sample: the few samples at column edges are computed again on demand.
+// Lives as a child of its document, shared by all views of it.
+class SeriesCache : public QObject {
+    Q_OBJECT
+public:
+    enum Series { Inst, Avg, Volume, Pressure, SeriesCount };
+
+    static constexpr int kBlockBits = 4; // 16 samples per block
+    static constexpr int kBlock = 1 << kBlockBits;
+    static constexpr int kSuperBits = 8; // 256 samples per super block
+    static constexpr int kSuper = 1 << kSuperBits;
+
+    struct Extremes {
+        int32_t mn[SeriesCount] = {INT32_MAX, INT32_MAX, INT32_MAX, INT32_MAX};
+        int32_t mx[SeriesCount] = {INT32_MIN, INT32_MIN, INT32_MIN, INT32_MIN};
+        void Add(int s, int32_t v) {
+            if (v < mn[s]) mn[s] = v;
+            if (v > mx[s]) mx[s] = v;
+        }
+        void Merge(const Extremes& o) {
+            for (int s = 0; s < SeriesCount; ++s) {
+                if (o.mn[s] < mn[s]) mn[s] = o.mn[s];
+                if (o.mx[s] > mx[s]) mx[s] = o.mx[s];
+            }
+        }
+        bool Empty(int s) const { return mn[s] > mx[s]; }
+    };
+    struct Block {
+        Extremes e;
+        uint32_t k = 0; // window start of the instantaneous flow at the block's first sample
+    };
+
+    // The cache of a document, created on first use.
+    static SeriesCache* For(const CRivuletrixDoc* doc);
+    explicit SeriesCache(const CRivuletrixDoc* doc);
+
+    // Takes in the samples appended since the last call; starts again when
+    // the document was reset or re-read.
+    void Sync();
+    void Invalidate();
+
+    const CRivuletrixDoc* Doc() const { return m_doc; }
+    int Processed() const { return m_processed; }
+    // Fast paths need times and volumes that never go back.
+    bool Monotone() const { return m_monotoneTime && m_monotoneVolume; }
+
+    // ---- Per-sample values (exact, as drawn) ----
+    bool Included(int s, int i) const;
+    // Window start of the instantaneous flow at i (literal search).
+    int InstWindowStart(int i) const;
+    int32_t Value(int s, int i, int k = -1) const;
+
+    // Extremes and first / last included sample of a series over [a, b).
+    struct Range {
+        int32_t mn = INT32_MAX, mx = INT32_MIN;
+        int first = -1, last = -1;
+    };
+    Range Query(int s, int a, int b) const;
+
+    // ---- Maxima over all samples (status 'C' excluded) ----
+    double maxAvgFlow = 0;
+    double maxInstFlow1 = 0; // FlowOver(i, 1)
+    double maxPcaFlow = 0;   // the bolus-following flow of PCA records
+    uint32_t maxTicks = 0;
+    uint32_t maxVolume = 0;
+    int pressureMax = 0, pressureMin = 0;
+    int pressureMaxIndex = 0, pressureMinIndex = 0;
+    // Samples with a marker status (bubble, air lock, over pressure).
+    std::vector<int> events;
+
+    // Bytes held for the tables.
+    size_t BytesUsed() const;
+
+private:
+    void Add(int i);
+    // Walks [a, b) sample by sample into r.
+    void Walk(int s, int a, int b, Range& r) const;
+
+    const CRivuletrixDoc* m_doc;
+    int m_processed = 0;
+    char m_type = 0;
+    bool m_newModel = true;
+    // Identity of the last sample taken in, to notice a re-read document.
+    uint32_t m_lastTime = 0, m_lastVolume = 0;
+    char m_lastCode = 0;
+    bool m_monotoneTime = true, m_monotoneVolume = true;
+    uint32_t m_kBig = 0;
+    // PCA maxima state.
+    bool m_inBolus = false;
+    int m_bolusBegin = 0;
+    std::vector<Block> m_blocks;
+    std::vector<Extremes> m_supers;
+};

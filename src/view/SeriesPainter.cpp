@@ -1,0 +1,670 @@
+#include "SeriesPainter.h"
+
+#include "view/GraphLayout.h"
+#include "view/PathSink.h"
+#include "view/SeriesCache.h"
+
+#include "records/RivuletrixDoc.h"
+
+#include <cmath>
+
+namespace series {
+namespace {
+
+using layout::Clamp16;
+
+QPen LinePen(const QColor& color, int width, Qt::PenStyle style = Qt::SolidLine) {
+    QPen pen(color, width <= 1 ? 1 : width, style);
+    if (width > 1) {
+        pen.setCapStyle(Qt::RoundCap);
+        pen.setJoinStyle(Qt::RoundJoin);
+    }
+    return pen;
+}
+
+int64_t Trunc(double v) {
+    if (v > 9e18) return INT64_MAX / 2;
+    if (v < -9e18) return INT64_MIN / 2;
+    return int64_t(v);
+}
+
+// y of a value on an axis of the given scale.
+int YOf(const RenderContext& c, double value, double scale) {
+    return Clamp16(int64_t(c.st.bottom) - Trunc(value / scale));
+}
+
+bool InMarkerRange(int x, int y) {
+    return x >= -32767 && x <= 32766 && y >= -32767 && y <= 32766;
+}
+
+// "Drawing forward": a point left of the last one only moves the pen.
+struct Forward {
+    PathSink& sink;
+    int lastX;
+    bool Draw(int x, int y) {
+        if (x < lastX) {
+            sink.MoveTo(lastX, y);
+            return false;
+        }
+        sink.LineTo(x, y);
+        lastX = x;
+        return true;
+    }
+};
+
+int64_t Column(const RenderContext& c, int i) {
+    return Trunc(c.doc.ElapsedTicks(i) / c.st.timeScale);
+}
+
+// First sample after i whose column lies beyond col (columns never go back).
+int ColumnEnd(const RenderContext& c, int i, int n, int64_t col) {
+    int lo = i, hi = i + 1, step = 1;
+    while (hi < n && Column(c, hi) <= col) {
+        lo = hi;
+        hi += step;
+        step *= 2;
+    }
+    if (hi > n) hi = n;
+    // Column(lo) <= col, and hi == n or Column(hi) > col.
+    while (hi - lo > 1) {
+        const int mid = lo + (hi - lo) / 2;
+        if (Column(c, mid) <= col)
+            lo = mid;
+        else
+            hi = mid;
+    }
+    return hi;
+}
+
+// Draws a cached series column by column from the block tables: per column
+// the first, lowest, highest and last included sample. maxCol limits x to the
+// plot's right edge when set.
+template <typename YFn>
+void DrawColumns(RenderContext& c, int s, Forward& fwd, int first, YFn yOf, int64_t maxCol = -1) {
+    SeriesCache& cache = c.cache;
+    const int n = cache.Processed();
+    int i = first;
+    while (i < n) {
+        int64_t col = Column(c, i);
+        int b;
+        if (maxCol >= 0 && col >= maxCol) {
+            col = maxCol;
+            b = n;
+        } else {
+            b = ColumnEnd(c, i, n, col);
+        }
+        const SeriesCache::Range r = cache.Query(s, i, b);
+        if (r.first >= 0) {
+            const int x = Clamp16(int64_t(c.st.left) + col);
+            fwd.Draw(x, yOf(cache.Value(s, r.first)));
+            fwd.Draw(x, yOf(r.mn));
+            fwd.Draw(x, yOf(r.mx));
+            fwd.Draw(x, yOf(cache.Value(s, r.last)));
+        }
+        i = b;
+    }
+}
+
+bool FastPath(const RenderContext& c) {
+    return !c.o.everyPoint && c.cache.Monotone() && c.st.timeScale > 0;
+}
+
+void DrawCaption(RenderContext& c, int x, int y, const QString& text, bool rightAligned) {
+    c.p.save();
+    c.p.setFont(c.PointFont(8));
+    c.p.setPen(viewcolor::kRed);
+    const QFontMetrics fm = c.p.fontMetrics();
+    const int w = fm.horizontalAdvance(text);
+    // Lower corner at the point.
+    c.p.drawText(QPoint(rightAligned ? x - w : x, y - fm.descent()), text);
+    c.p.restore();
+}
+
+} // namespace
+
+QPen PressurePen(const RenderContext& c) {
+    return LinePen(viewcolor::kPressure, c.o.lineWidth);
+}
+QPen InstFlowPen(const RenderContext& c) {
+    return c.t.monochrome ? LinePen(viewcolor::kBlack, 1)
+                          : LinePen(viewcolor::kInstFlow, c.o.lineWidth);
+}
+QPen AvgFlowPen(const RenderContext& c) {
+    return c.t.monochrome ? LinePen(viewcolor::kBlack, 1, Qt::DashDotLine)
+                          : LinePen(viewcolor::kAvgFlow, c.o.lineWidth);
+}
+QPen VolumePen(const RenderContext& c) {
+    return c.t.monochrome ? LinePen(viewcolor::kBlack, 1, Qt::DotLine)
+                          : LinePen(viewcolor::kVolume, c.o.lineWidth);
+}
+QPen PcaPen(const RenderContext& c) {
+    return c.t.monochrome ? LinePen(viewcolor::kBlack, 1) : LinePen(viewcolor::kPca, c.o.lineWidth);
+}
+QPen SetRatePen() {
+    return LinePen(viewcolor::kBlack, 1, Qt::DashLine);
+}
+QPen TolerancePen() {
+    return LinePen(viewcolor::kBlack, 1, Qt::DashDotDotLine);
+}
+
+void EnsureScales(RenderContext& c) {
+    ViewState& st = c.st;
+    if (st.timeScale == 0) {
+        st.timeScale = double(st.timeMax) / double(st.width);
+        if (st.timeScale == 0) st.timeScale = 1.0;
+    }
+    if (st.flowScale == 0) st.flowScale = layout::AxisScale(st.flowMax, st.height, 5);
+}
+
+// ---------------------------------------------------------------- markers
+
+void Bubble(RenderContext& c, int x, int y) {
+    if (!InMarkerRange(x, y)) return;
+    c.st.key.bubble = true;
+    c.p.save();
+    c.p.setPen(LinePen(viewcolor::kBlue, 1));
+    c.p.setBrush(Qt::NoBrush);
+    const int rx = c.t.dpiX / 30, ry = c.t.dpiY / 30;
+    const int sx = c.t.dpiX / 40, sy = c.t.dpiY / 40;
+    // A rising string of bubbles while the point is low in the plot.
+    const int limit = (y > c.st.bottom ? y + c.charH : c.st.bottom) - 3 * c.charH;
+    int yy = y;
+    for (int group = 0; group < 64; ++group) {
+        c.p.drawEllipse(QPoint(x, yy), rx, ry);
+        c.p.drawEllipse(QPoint(x, yy + 2 * ry), sx, sy);
+        c.p.drawEllipse(QPoint(x, yy + 2 * ry - 6 * sy), sx, sy);
+        yy -= 8 * sy;
+        if (yy <= limit || sy <= 0) break;
+    }
+    c.p.restore();
+}
+
+void AirLock(RenderContext& c, int x, int y, bool first, bool caption) {
+    if (!InMarkerRange(x, y)) return;
+    c.st.key.airLock = true;
+    const int w = c.charW, h = c.charH;
+    c.p.save();
+    c.p.setPen(LinePen(viewcolor::kRed, 1));
+    if (first) {
+        c.p.drawLine(x - w, y - h / 2, x + w, y + h / 2);
+        c.p.drawLine(x - w, y + h / 2, x + w, y - h / 2);
+    } else {
+        c.p.drawLine(x, y - h / 2, x - w, y - h / 2);
+        c.p.drawLine(x, y + h / 2, x - w, y + h / 2);
+    }
+    c.p.restore();
+    if (caption) DrawCaption(c, x, y, QStringLiteral("(Air Lock)"), false);
+}
+
+void OverPressure(RenderContext& c, int x, int y, bool caption) {
+    c.st.key.overPressure = true;
+    const int w = c.charW, h = c.charH;
+    c.p.save();
+    c.p.setPen(LinePen(viewcolor::kBlue, 1));
+    c.p.setBrush(Qt::NoBrush);
+    c.p.drawLine(x, y, x, y - (3 * h) / 4);
+    c.p.drawEllipse(QRect(x - w / 2, y - h / 2, w, h));
+    c.p.restore();
+    if (caption) DrawCaption(c, x, y, QStringLiteral("Over Pressure"), true);
+}
+
+void BolusStart(RenderContext& c, int x, int y) {
+    if (!InMarkerRange(x, y)) return;
+    c.st.key.bolusMarkers = true;
+    const int w = c.charW, h = c.charH;
+    c.p.save();
+    c.p.setPen(LinePen(viewcolor::kRed, 1));
+    c.p.drawLine(x, y + h / 2, x, y - h / 2);
+    c.p.drawLine(x, y - h / 2, x - w, y + h / 2 - h / 4);
+    c.p.drawLine(x, y - h / 2, x + w, y + h / 2 - h / 4);
+    c.p.restore();
+}
+
+void BolusEnd(RenderContext& c, int x, int y) {
+    if (!InMarkerRange(x, y)) return;
+    c.st.key.bolusMarkers = true;
+    const int w = c.charW, h = c.charH;
+    c.p.save();
+    c.p.setPen(LinePen(viewcolor::kRed, 1));
+    c.p.drawLine(x, y - h, x, y);
+    c.p.drawLine(x, y, x - w, y - h + h / 4);
+    c.p.drawLine(x, y, x + w, y - h + h / 4);
+    c.p.restore();
+}
+
+// ---------------------------------------------------------------- series
+
+void DrawPressure(RenderContext& c) {
+    ViewState& st = c.st;
+    const CRivuletrixDoc& d = c.doc;
+    if (!c.plotOk) return;
+    if (d.TestType == 'O') st.key.pressure = true;
+    EnsureScales(c);
+    if (st.pressureScale == 0) st.pressureScale = layout::AxisScale(st.pressureMax, st.height, 5);
+    const double scale = st.pressureScale;
+    const auto yOf = [&](int32_t v) { return YOf(c, v, scale); };
+    const int n = d.SampleCount();
+    PathSink sink(c.o.everyPoint);
+    c.p.setPen(PressurePen(c));
+    const int x0 = Clamp16(int64_t(st.left) + Column(c, 0));
+    sink.MoveTo(x0, yOf(d.PressureAt(0)));
+    Forward fwd{sink, x0};
+    if (FastPath(c)) {
+        DrawColumns(c, SeriesCache::Pressure, fwd, 0, yOf);
+    } else {
+        for (int i = 0; i < n; ++i) {
+            if (!c.cache.Included(SeriesCache::Pressure, i)) continue;
+            fwd.Draw(Clamp16(int64_t(st.left) + Column(c, i)), yOf(d.PressureAt(i)));
+        }
+    }
+    sink.Finish(c.p);
+    // Over-pressure markers, captioned at the first of a run.
+    for (int i : c.cache.events) {
+        const char code = d.StatusAt(i);
+        if (code != 'o' && code != 'O') continue;
+        if (!c.cache.Included(SeriesCache::Pressure, i)) continue;
+        const char prev = d.StatusAt(i - 1);
+        OverPressure(c, Clamp16(int64_t(st.left) + Column(c, i)), yOf(d.PressureAt(i)),
+                     prev != 'o' && prev != 'O');
+    }
+}
+
+void DrawSetRate(RenderContext& c) {
+    ViewState& st = c.st;
+    if (!c.plotOk || c.doc.TestType == 'O') return;
+    const double rate = c.doc.SetFlowRate * 100.0;
+    if (!(rate > 0)) return;
+    EnsureScales(c);
+    const double tol = c.doc.DefaultTolerance;
+    const double upper = (tol / 100.0 + 1.0) * rate;
+    const double lower = (1.0 - tol / 100.0) * rate;
+    const int x1 = st.left, x2 = st.left + st.width;
+    c.p.setPen(SetRatePen());
+    int y = YOf(c, rate, st.flowScale);
+    c.p.drawLine(x1, y, x2, y);
+    c.p.setPen(TolerancePen());
+    y = YOf(c, upper, st.flowScale);
+    c.p.drawLine(x1, y, x2, y);
+    y = YOf(c, lower, st.flowScale);
+    c.p.drawLine(x1, y, x2, y);
+}
+
+void DrawInstFlow(RenderContext& c) {
+    ViewState& st = c.st;
+    const CRivuletrixDoc& d = c.doc;
+    if (!c.plotOk) return;
+    st.key.instFlow = true;
+    EnsureScales(c);
+    const double scale = st.flowScale;
+    // A line drawn here ends one pixel lower.
+    const auto yOf = [&](int32_t v) { return Clamp16(int64_t(YOf(c, v, scale)) + 1); };
+    PathSink sink(c.o.everyPoint);
+    c.p.setPen(InstFlowPen(c));
+    const int x0 = Clamp16(int64_t(st.left) + Column(c, 0));
+    sink.MoveTo(x0, YOf(c, std::trunc(d.FlowOver(0, 1)), scale));
+    Forward fwd{sink, x0};
+    if (FastPath(c) && c.cache.Monotone()) {
+        DrawColumns(c, SeriesCache::Inst, fwd, 0, yOf);
+    } else {
+        const int n = d.SampleCount();
+        for (int i = 0; i < n; ++i) {
+            if (!c.cache.Included(SeriesCache::Inst, i)) continue;
+            fwd.Draw(Clamp16(int64_t(st.left) + Column(c, i)),
+                     yOf(c.cache.Value(SeriesCache::Inst, i)));
+        }
+    }
+    sink.Finish(c.p);
+}
+
+namespace {
+bool IsFlowMarker(char code) {
+    return code == 'b' || code == 'B' || code == 'a' || code == 'A';
+}
+// Bubble and air-lock markers at the average flow (or PCA) points.
+void FlowMarkers(RenderContext& c, int i, int x, int y) {
+    const char code = c.doc.StatusAt(i);
+    if (code == 'b' || code == 'B') {
+        Bubble(c, x, y);
+    } else if (code == 'a' || code == 'A') {
+        const char prev = c.doc.StatusAt(i - 1);
+        const bool first = prev != 'a' && prev != 'A';
+        AirLock(c, x, y, first, first);
+    }
+}
+} // namespace
+
+void DrawAvgFlow(RenderContext& c) {
+    ViewState& st = c.st;
+    const CRivuletrixDoc& d = c.doc;
+    if (!c.plotOk) return;
+    st.key.avgFlow = true;
+    EnsureScales(c);
+    const double scale = st.flowScale;
+    const auto yOf = [&](int32_t v) { return YOf(c, v, scale); };
+    const int right = st.left + st.width;
+    const auto xOf = [&](int i) {
+        return Clamp16(std::min<int64_t>(int64_t(st.left) + Column(c, i), right));
+    };
+    PathSink sink(c.o.everyPoint);
+    c.p.setPen(AvgFlowPen(c));
+    const int x0 = xOf(0);
+    sink.MoveTo(x0, yOf(c.cache.Value(SeriesCache::Avg, 0)));
+    Forward fwd{sink, x0};
+    // Samples where a line was drawn carry the markers.
+    std::vector<char> drawnAt;
+    const bool fast = FastPath(c);
+    if (fast) {
+        DrawColumns(c, SeriesCache::Avg, fwd, 0, yOf, int64_t(st.width));
+    } else {
+        const int n = d.SampleCount();
+        drawnAt.assign(size_t(std::max(n, 0)), 0);
+        for (int i = 0; i < n; ++i) {
+            if (!c.cache.Included(SeriesCache::Avg, i)) continue;
+            if (fwd.Draw(xOf(i), yOf(c.cache.Value(SeriesCache::Avg, i)))) drawnAt[size_t(i)] = 1;
+        }
+    }
+    sink.Finish(c.p);
+    for (int i : c.cache.events) {
+        if (!c.cache.Included(SeriesCache::Avg, i)) continue;
+        if (!fast && (size_t(i) >= drawnAt.size() || !drawnAt[size_t(i)])) continue;
+        FlowMarkers(c, i, xOf(i), yOf(c.cache.Value(SeriesCache::Avg, i)));
+    }
+}
+
+void DrawVolume(RenderContext& c) {
+    ViewState& st = c.st;
+    const CRivuletrixDoc& d = c.doc;
+    if (!c.plotOk) return;
+    st.key.volume = true;
+    EnsureScales(c);
+    if (st.volumeScale == 0) st.volumeScale = layout::AxisScale(st.volumeMax, st.height, 10);
+    const double scale = st.volumeScale;
+    const auto yOf = [&](int64_t v) { return YOf(c, double(v), scale); };
+    PathSink sink(c.o.everyPoint);
+    c.p.setPen(VolumePen(c));
+    const int x0 = Clamp16(int64_t(st.left) + Column(c, 0));
+    sink.MoveTo(x0, yOf(d.VolumeAt(0)));
+    Forward fwd{sink, x0};
+    const int n = d.SampleCount();
+    if (FastPath(c) && d.TestType != 'P') {
+        DrawColumns(c, SeriesCache::Volume, fwd, 0, yOf);
+    } else {
+        // PCA records leave out flat stretches except the last sample.
+        bool any = false;
+        uint32_t lastDrawn = 0;
+        for (int i = 0; i < n; ++i) {
+            if (d.StatusAt(i) == 'C') continue;
+            const uint32_t v = d.VolumeAt(i);
+            if (d.TestType == 'P' && any && v == lastDrawn && i != n - 1) continue;
+            fwd.Draw(Clamp16(int64_t(st.left) + Column(c, i)), yOf(v));
+            lastDrawn = v;
+            any = true;
+        }
+    }
+    sink.Finish(c.p);
+}
+
+// ---------------------------------------------------------------- PCA
+
+namespace {
+
+struct BolusLabeller {
+    RenderContext& c;
+    QRect lastRect;
+    bool lastRaised = false;
+
+    // Label of bolus n with its statistics, placed right of the start point.
+    void Draw(int preStart, int end, int start, int lastIn, int n, int startX, int topY) {
+        const CRivuletrixDoc& d = c.doc;
+        ViewState& st = c.st;
+        int r = lastIn;
+        while (r >= 0 && d.FlowOver(r, 1) == 0) --r;
+        if (r < 0) r = lastIn;
+        const double duration =
+            (double(d.ElapsedTicks(r)) - double(d.ElapsedTicks(start))) / d.TicksPerSecond;
+        const double volume = (double(d.VolumeAt(end)) - double(d.VolumeAt(preStart))) / 10000.0;
+        const double rate = d.FlowOver(r, r - start) / 100.0;
+        if (n <= 1) {
+            st.bolusVolumeTotal = st.bolusDurationTotal = st.bolusRateTotal = 0;
+            lastRect = QRect();
+            lastRaised = false;
+        }
+        st.bolusVolumeTotal += volume;
+        st.bolusDurationTotal += duration;
+        st.bolusRateTotal += rate;
+        if (!st.showBolusLabels) return;
+
+        const QString texts[3] = {QString::asprintf("Bolus/Sec Volume  %0.2f ml", volume).trimmed(),
+                                  QString::asprintf("Duration %0.2f secs", duration).trimmed(),
+                                  QString::asprintf("Av. Rate  %7.2f ml/h", rate).trimmed()};
+        c.p.save();
+        const QFont font = c.PointFont(8);
+        c.p.setFont(font);
+        const QFontMetrics fm = c.p.fontMetrics();
+        // Line pitch: character height less internal leading.
+        const int pitch = std::max(1, font.pixelSize());
+        int longest = 0;
+        for (const QString& t : texts) longest = std::max(longest, fm.horizontalAdvance(t));
+        const int across = 3 * pitch + pitch / 4;
+        const int along = longest + 2 * fm.averageCharWidth();
+        if (across > st.width / 2 || along > st.height / 2) {
+            c.p.restore();
+            return;
+        }
+        int left = startX + pitch;
+        int bottom = topY;
+        bool raised = false;
+        if (!lastRect.isNull() && !lastRaised && left < lastRect.right() &&
+            bottom - along < lastRect.bottom() + fm.averageCharWidth()) {
+            bottom = lastRect.top();
+            raised = true;
+        }
+        if (raised) {
+            c.p.setPen(LinePen(viewcolor::kRed, 1));
+            c.p.drawLine(startX + pitch / 2, bottom, startX + pitch / 2,
+                         topY + 2 * fm.averageCharWidth());
+        }
+        // Keep the label inside the plot.
+        const int right = st.left + st.width;
+        if (left + across > right) left = right - across;
+        if (bottom - along < c.Top()) bottom = c.Top() + along;
+        const QRect rect(left, bottom - along, across, along);
+        c.p.setPen(LinePen(viewcolor::kRed, 1));
+        if (!c.t.paper)
+            c.p.setBrush(viewcolor::kLabelFill);
+        else
+            c.p.setBrush(Qt::NoBrush);
+        c.p.drawRect(rect);
+        c.p.setPen(viewcolor::kBlack);
+        // Three texts reading upwards, side by side.
+        for (int j = 0; j < 3; ++j) {
+            c.p.save();
+            c.p.translate(left + pitch / 8 + j * pitch, bottom - fm.averageCharWidth());
+            c.p.rotate(-90);
+            c.p.drawText(QPoint(0, fm.ascent()), texts[j]);
+            c.p.restore();
+        }
+        c.p.restore();
+        lastRect = rect;
+        lastRaised = raised;
+    }
+};
+
+} // namespace
+
+void DrawPca(RenderContext& c) {
+    ViewState& st = c.st;
+    const CRivuletrixDoc& d = c.doc;
+    if (!c.plotOk) return;
+    st.key.pcaFlow = true;
+    EnsureScales(c);
+    st.bolusCount = 0;
+    const double setRate = d.SetFlowRate != 0 ? d.SetFlowRate : 0.0001;
+    const int n = d.SampleCount();
+    const int last = n - 1;
+    const auto xOf = [&](int i) { return Clamp16(int64_t(st.left) + Column(c, i)); };
+    double raisedMax = 0;
+    const auto yOfFlow = [&](double f) { return YOf(c, f, st.flowScale); };
+    PathSink sink(c.o.everyPoint);
+    c.p.setPen(PcaPen(c));
+    QPoint prev(xOf(0), yOfFlow(std::trunc(d.FlowOver(0, 1))));
+    sink.MoveTo(prev.x(), prev.y());
+    Forward fwd{sink, prev.x()};
+    BolusLabeller labels{c, QRect(), false};
+    // Markers are drawn after the curve so that the curve never hides them.
+    struct Mark {
+        int kind; // 0 start, 1 end, 2 flow marker
+        int i, x, y;
+    };
+    std::vector<Mark> marks;
+    struct Label {
+        int preStart, end, start, lastIn, n, x, y;
+    };
+    std::vector<Label> pending;
+    const bool avgShown = st.showAvgFlow;
+    int highest = INT_MAX;
+
+    if (d.NewModel) {
+        int anchor = 0, bolusStart = 0, bolusLen = 0, bolusEnd = 0, lastIn = 0;
+        bool inBolus = false, endPending = false;
+        QPoint startPoint;
+        for (int i = 1; i <= last; ++i) {
+            const char code = d.StatusAt(i);
+            if (code == 'C') continue;
+            if (d.ElapsedTicks(i) < d.ElapsedTicks(i - 1)) continue;
+            if (d.ElapsedTicks(i) == d.ElapsedTicks(i - 1) && d.StatusAt(i - 1) == 'T') continue;
+            double flow = std::trunc(d.FlowOver(i, i - anchor));
+            if (inBolus) anchor = i;
+            st.lastPcaFlow = flow;
+            const int edge = d.BolusEdgeAt(i);
+            int y = yOfFlow(flow);
+            if (inBolus && bolusLen > 1) {
+                const double f2 = std::trunc(d.FlowOver(i, i - bolusStart));
+                if (f2 > st.flowMax) raisedMax = std::max(raisedMax, f2 * 100.0 / 80.0);
+                y = yOfFlow(f2);
+            }
+            const QPoint pt(xOf(i), y);
+            if (!avgShown && IsFlowMarker(d.StatusAt(i))) marks.push_back({2, i, pt.x(), pt.y()});
+            if (!inBolus && edge > 0) {
+                inBolus = true;
+                bolusStart = std::max(i, 1);
+                bolusLen = 1;
+                startPoint = pt;
+                highest = pt.y();
+            } else if (inBolus) {
+                if (edge == 1) {
+                    bolusStart = i;
+                    bolusLen = 1;
+                } else if (edge < 0) {
+                    marks.push_back({0, bolusStart, startPoint.x(), startPoint.y()});
+                    bolusEnd = i;
+                    lastIn = i;
+                    anchor = i;
+                    endPending = true;
+                    inBolus = false;
+                } else {
+                    ++bolusLen;
+                }
+            }
+            if (endPending && (d.VolumeAt(i) != d.VolumeAt(i - 1) || i == last)) {
+                endPending = false;
+                marks.push_back({1, i, pt.x(), pt.y()});
+                bolusEnd = i;
+                ++st.bolusCount;
+                int preStart = bolusStart, start = bolusStart;
+                if (d.SetRateIsZero) {
+                    preStart = std::max(0, preStart - 1);
+                    start = std::max(0, start - 1);
+                }
+                pending.push_back({preStart, bolusEnd, start, lastIn, st.bolusCount, startPoint.x(),
+                                   highest - c.charH / 2});
+            }
+            if (d.SetFlowRate == 0 || d.VolumeAt(i) != 0) {
+                fwd.Draw(pt.x(), pt.y());
+                prev = pt;
+            }
+            if (inBolus) highest = std::min(highest, pt.y());
+        }
+    } else {
+        // Older records: edges come from the flow itself.
+        int state = 0, anchor = 0, preStart = 0, bolusStart = 0, bolusEnd = -1, lastIn = 0;
+        double prevFlow = 0;
+        QPoint startPoint;
+        const uint32_t tps = uint32_t(d.TicksPerSecond);
+        int prevKept = -1;
+        for (int i = 0; i <= last; ++i) {
+            if (d.StatusAt(i) == 'C') continue;
+            if (prevKept >= 0 && d.ElapsedTicks(i) < d.ElapsedTicks(prevKept) + tps) continue;
+            if (i > 0 && d.ElapsedTicks(i) == 0) continue;
+            double flow = std::trunc(d.FlowOver(i, i - anchor));
+            const int anchorBefore = anchor;
+            if (flow != 0) anchor = i;
+            if (state < 1 && bolusEnd >= 0) {
+                if (state < -1 && flow == 0 && i != last) continue;
+                if (prevFlow == 0 && flow != 0)
+                    flow = std::trunc(d.FlowOver(i, i - std::max(bolusEnd - 1, 0)));
+                if (state == -1) {
+                    state = -2;
+                    bolusEnd = i;
+                }
+            }
+            prevKept = i;
+            const int edge = d.BolusEdgeAt(i);
+            const QPoint pt(xOf(i), yOfFlow(flow));
+            if (!avgShown && IsFlowMarker(d.StatusAt(i))) marks.push_back({2, i, pt.x(), pt.y()});
+            if (state == 0 && edge >= 1 && flow > 200.0 * setRate) {
+                state = 1;
+                preStart = std::max(i - 1, 1);
+                bolusStart = std::max(i, 1);
+                startPoint = pt;
+                highest = pt.y();
+            } else if (state > 0) {
+                if (edge >= 1 && bolusStart == i - 1) {
+                    bolusStart = i;
+                } else if (edge < 0) {
+                    bolusEnd = i;
+                    lastIn = i - 1;
+                    state = state == 1 ? 0 : -1;
+                } else {
+                    if (state == 1) marks.push_back({0, i, prev.x(), prev.y()});
+                    ++state;
+                }
+            }
+            if (state == -2 && (d.VolumeAt(i) != d.VolumeAt(i - 1) || i == last)) {
+                state = 0;
+                marks.push_back({1, i, prev.x(), prev.y()});
+                bolusEnd = i;
+                ++st.bolusCount;
+                pending.push_back({preStart, bolusEnd, bolusStart, lastIn, st.bolusCount,
+                                   startPoint.x(), highest - c.charH / 2});
+            }
+            const bool drawIt =
+                (i == anchor && i != last) ||
+                (i == anchorBefore + 1 && d.VolumeAt(i) == d.VolumeAt(anchorBefore)) || i == last;
+            if (drawIt) {
+                fwd.Draw(pt.x(), pt.y());
+                prev = pt;
+            }
+            if (state > 0) highest = std::min(highest, pt.y());
+            prevFlow = flow;
+        }
+    }
+    sink.Finish(c.p);
+    for (const Mark& m : marks) {
+        if (m.kind == 0)
+            BolusStart(c, m.x, m.y);
+        else if (m.kind == 1)
+            BolusEnd(c, m.x, m.y);
+        else
+            FlowMarkers(c, m.i, m.x, m.y);
+    }
+    for (const Label& l : pending) labels.Draw(l.preStart, l.end, l.start, l.lastIn, l.n, l.x, l.y);
+    if (raisedMax > st.flowMax) {
+        // A bolus outgrew the scale: the next redraw takes the larger maximum
+        // for every series at once.
+        st.flowMax = raisedMax;
+        c.needsRedraw = true;
+    }
+}
+
+} // namespace series

@@ -1,0 +1,141 @@
+#pragma once
+
+#include <QRect>
+
+#include <cstdint>
+
+class CRivuletrixDoc;
+
+// Command ids of the channel view (the numbers of the menus and toolbars).
+namespace viewcmd {
+enum Id : int {
+    SetupTest = 32000,
+    StartTest = 32001,
+    EndTest = 32002,
+    ShowKey = 32003,
+    ShowTestParameters = 32004,
+    ShowTestDetails = 32005,
+    ShrinkYAxis = 32009,
+    ResetYAxis = 32010,
+    ExpandYAxis = 32011,
+    TemplateNextStep = 32012,
+    TemplatePreviousStep = 32013,
+    ShowDataTable = 32014,
+    ShowPressure = 32019,
+    ShowAverageFlow = 32020,
+    ShowDeliveredVolume = 32021,
+    ShowInstantaneousFlow = 32022,
+    ShowTrumpetCurve = 32023,
+    ShowPcaDualFlow = 32024,
+    ShowBolusDetails = 32025,
+    GridLines = 32026,
+    UnitKpa = 32027,
+    UnitPsi = 32028,
+    UnitMmHg = 32029,
+};
+} // namespace viewcmd
+
+// Which items the last redraw drew; the key box lists exactly these.
+struct KeyFlags {
+    bool overPressure = false;
+    bool airLock = false;
+    bool bubble = false;
+    bool volume = false;
+    bool instFlow = false;
+    bool avgFlow = false;
+    bool pressure = false;
+    bool bolusMarkers = false;
+    bool pcaFlow = false;
+};
+
+// One floating box over the plot (key, test details, measured values).
+struct FloatingBox {
+    int x = 0, y = 0, width = 0, height = 0;
+    bool pickedUp = false;
+    bool firstPlacement = true;
+    bool drawn = false; // drawn by the last redraw, so it can be picked up
+    QRect Rect() const { return QRect(x, y, width, height); }
+    bool Contains(int px, int py) const {
+        return px >= x && px <= x + width && py >= y && py <= y + height;
+    }
+};
+
+// Scaling state of the Y axes.
+struct YScale {
+    bool manual = false;
+    bool limitReached = false;
+    double flowRange = 0;     // 0.01 ml/h
+    double volumeRange = 0;   // 0.0001 ml
+    double pressureRange = 0; // mmHg
+};
+
+// Everything one channel window remembers between redraws. Plain data so
+// that the renderer can run without a widget (command line, tests, paper).
+struct ViewState {
+    // ---- Options ----
+    bool grid = true;
+    int pressureUnit = 0; // 0 mmHg, 1 psi, 2 kPa
+    char rememberedType = 0;
+    bool showPressure = false;
+    bool showInstFlow = false;
+    bool showAvgFlow = false;
+    bool showVolume = false;
+    bool showPca = false;
+    bool showBolusLabels = true;
+    bool showTrumpet = false;
+    bool showDataTable = false;
+    // Switched off by a landscape print until a portrait one.
+    bool keyAllowed = true;
+    bool measuredAllowed = true;
+
+    // ---- Scaling ----
+    YScale y;
+    double flowMax = 0; // only grows; reset by the instantaneous-flow toggle
+    uint32_t timeMax = 0;
+    uint32_t volumeMax = 0;
+    int pressureMax = 0, pressureMin = 0;
+    int pressureMaxIndex = 0, pressureMinIndex = 0;
+    double timeScale = 0, flowScale = 0, pressureScale = 0, volumeScale = 0;
+
+    // ---- Layout of the last redraw ----
+    int left = 0, bottom = 0, width = 0, height = 0, savedBottom = 0;
+    int topLimit = 0;
+    int leftMargin = 0, rightMargin = 0, vertMargin = 0;
+    int rightLimit = 0, bottomLimit = 0; // for moving boxes, set by the key box
+    // Tick spacing (screen and paper) to carry boxes onto a page.
+    int screenTickW = 0, screenTickH = 0, screenLeft = 0, screenBottom = 0;
+    int paperTickW = 0, paperTickH = 0;
+
+    KeyFlags key;
+    FloatingBox keyBox, detailsBox, measuredBox;
+
+    // ---- Bolus labels of the last redraw ----
+    int bolusCount = 0;
+    double bolusVolumeTotal = 0, bolusDurationTotal = 0, bolusRateTotal = 0;
+    double lastPcaFlow = 0;
+
+    // Resets the series flags to the defaults of a record type.
+    void SetTypeDefaults(char type);
+    // Called on every resize: the boxes are placed again at the next redraw.
+    void FlagFirstPlacement() {
+        keyBox.firstPlacement = detailsBox.firstPlacement = measuredBox.firstPlacement = true;
+    }
+
+    // ---- Y-axis commands; true when the view must redraw ----
+    bool Shrink(double autoFlow, double autoVolume, double autoPressure);
+    bool Expand(double autoFlow, double autoVolume, double autoPressure);
+    bool ResetScale();
+
+    // Show / hide toggles.
+    void ToggleInstFlow() {
+        showInstFlow = !showInstFlow;
+        flowMax = 0;
+    }
+
+    // Picks a box up or puts the picked one down at a left-button press.
+    // Returns true when the window is to be redrawn.
+    bool MousePress(int x, int y);
+};
+
+// Pressure unit index of a unit name: "mmHg" 0, "psi" 1, "kPa" 2, else -1.
+int PressureUnitFromName(const QString& name);
