@@ -1,20 +1,59 @@
+#include "app/MainFrame.h"
 #include "app/MessageBoxPrompter.h"
+#include "app/RivuletrixApp.h"
+#include "store/RecordIndex.h"
 
 #include <QApplication>
-#include <QMainWindow>
+#include <QDir>
+#include <QLockFile>
+#include <QMessageBox>
+#include <QScreen>
+#include <QStandardPaths>
+#include <QTimer>
 
 int main(int argc, char** argv) {
-    QApplication app(argc, argv);
+    QApplication qapp(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Rivuletrix"));
     QApplication::setApplicationDisplayName(QStringLiteral("Rivuletrix"));
     QApplication::setApplicationVersion(QStringLiteral(RIVULETRIX_VERSION));
     MessageBoxPrompter prompter;
     SetPrompter(&prompter);
 
-    QMainWindow frame;
-    frame.setWindowTitle(QStringLiteral("Rivuletrix Test Application"));
-    frame.resize(1280, 800);
+    // One instance per user session.
+    QString runtime = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+    if (runtime.isEmpty()) runtime = QDir::tempPath();
+    QLockFile lock(runtime +
+                   QStringLiteral("/RIVULETRIX-088FA840-B10D-11D3-BC36-006067709674.lock"));
+    lock.setStaleLockTime(0);
+    if (!lock.tryLock(0)) {
+        ThePrompter().Message(QStringLiteral("Application is already running"));
+        return 0;
+    }
+    if (QScreen* screen = QGuiApplication::primaryScreen();
+        screen && screen->size().width() <= 800) {
+        QMessageBox::warning(
+            nullptr, QStringLiteral("Rivuletrix Software"),
+            QStringLiteral("Video resolution must be configured to at least 1024 X 768 "
+                           "to run this Application"));
+        return 0;
+    }
+
+    CRivuletrixApp app;
+    app.StartingUp = true;
+    CMainFrame frame(app);
     prompter.SetParent(&frame);
-    frame.show();
-    return app.exec();
+    const QStringList args = QApplication::arguments().mid(1);
+    QString record;
+    for (const QString& a : args)
+        if (!a.startsWith(QLatin1Char('-'))) record = a;
+    app.StartupSettings();
+    app.Initialised = true;
+    app.Records().SetStartupFinished(true);
+    frame.showMaximized();
+    if (!record.isEmpty()) frame.OpenRecordFile(record);
+    app.StartingUp = false;
+    QTimer::singleShot(0, &frame, &CMainFrame::ShowSplash);
+    const int code = QApplication::exec();
+    app.ExitInstance();
+    return code == 18 ? 0 : code;
 }

@@ -1,0 +1,61 @@
+#include "AnalyzerPoll.h"
+
+#include "RivuletrixApp.h"
+#include "link/Device.h"
+
+#include <QThreadPool>
+
+AnalyzerPoll::AnalyzerPoll(CRivuletrixApp& app, QObject* parent) : QObject(parent), m_app(app) {}
+
+AnalyzerPoll::~AnalyzerPoll() {
+    for (int slot = 1; slot <= 4; ++slot) WaitIdle(slot);
+}
+
+void AnalyzerPoll::Poll() {
+    for (int slot = 1; slot <= 4; ++slot) {
+        CDevice* device = m_app.Device(slot);
+        const auto set = [&](char state) {
+            if (m_indicator[slot - 1] == state) return;
+            m_indicator[slot - 1] = state;
+            Q_EMIT IndicatorChanged(slot, state);
+        };
+        if (!device) {
+            set('N');
+            continue;
+        }
+        const char before = device->BatteryState;
+        const bool pxr2k = device->DeviceModel == QLatin1String("PXR2K");
+        // An analyzer whose battery is empty is no longer polled; the
+        // indicator of a PXR2K in that state is cleared.
+        if (before == 'S') {
+            if (pxr2k) set('N');
+            continue;
+        }
+        {
+            std::lock_guard lock(m_mutex);
+            if (m_busy[slot - 1]) continue; // the previous cycle still waits
+            m_busy[slot - 1] = true;
+        }
+        QThreadPool::globalInstance()->start([this, device, slot, before, pxr2k] {
+            device->SendSTATUS();
+            const char after = pxr2k ? device->PollBattery() : before;
+            QMetaObject::invokeMethod(this, [this, slot, before, after, pxr2k] {
+                if (pxr2k) Finished(slot, before, after);
+            });
+            std::lock_guard lock(m_mutex);
+            m_busy[slot - 1] = false;
+            m_idle.notify_all();
+        });
+    }
+}
+
+void AnalyzerPoll::Finished(int slot, char before, char after) {
+    if (after == before || m_indicator[slot - 1] == after) return;
+    m_indicator[slot - 1] = after;
+    Q_EMIT IndicatorChanged(slot, after);
+}
+
+void AnalyzerPoll::WaitIdle(int slot) {
+    std::unique_lock lock(m_mutex);
+    m_idle.wait(lock, [&] { return !m_busy[slot - 1]; });
+}

@@ -1,0 +1,84 @@
+#pragma once
+
+#include "app/BatteryNotice.h"
+#include "app/RivuletrixApp.h"
+
+#include <QHash>
+#include <QMainWindow>
+#include <QPointer>
+
+class CDialogTopDevicePane;
+class ChannelWindow;
+class QAction;
+class QLabel;
+class QMdiArea;
+class QMdiSubWindow;
+class QSystemTrayIcon;
+class QTimer;
+
+// The main window: child area with the channel windows, menus, toolbar,
+// status bar, device selector bar, notification-area icon, the analyzer poll
+// and battery notices, and the window arrangement.
+class CMainFrame : public QMainWindow, public ChannelWindowHost {
+    Q_OBJECT
+public:
+    explicit CMainFrame(CRivuletrixApp& app, QWidget* parent = nullptr);
+    ~CMainFrame() override;
+
+    // ChannelWindowHost
+    void OpenChannelWindow(int slot, int channel) override;
+    void CloseChannelWindow(int slot, int channel) override;
+    void ArrangeChannelWindows() override;
+
+    // Shows the splash; when it goes, the connection manager searches.
+    void ShowSplash();
+    void RunConnectionManager(bool search);
+
+    QAction* Action(int id) const { return m_actions.value(id); }
+    QMdiArea* MdiArea() const { return m_mdi; }
+    CDialogTopDevicePane* DevicePane() const { return m_devicePane; }
+    ChannelWindow* ChannelWindowAt(int slot, int channel) const;
+    // Enabling and check marks of every action from the present state.
+    void UpdateCommands();
+    // Battery notice refresh; returns 'N', 'H', 'L' or 'S'.
+    char RefreshBatteryNotice(bool withBalloon);
+    const BatteryNotice::Notice& LastNotice() const { return m_lastNotice; }
+    bool PollRunning() const;
+
+    // Opens a record file in a window of its own.
+    bool OpenRecordFile(const QString& path);
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    void CreateActions();
+    void CreateMenus();
+    void CreateToolBar();
+    void CreateStatusBar();
+    void CreateTray();
+    QAction* AddAction(int id, const QString& text, const QString& prompt = {});
+    void OnCommand(int id);
+    void OnBalloonTimer();
+    void OnAnalyzerLost(int slot, const QString& name);
+    void ShowAbout();
+    void HelpManual();
+    void InstrumentSettings();
+
+    CRivuletrixApp& m_app;
+    QMdiArea* m_mdi;
+    CDialogTopDevicePane* m_devicePane;
+    QSystemTrayIcon* m_tray = nullptr;
+    QHash<int, QAction*> m_actions;
+    QTimer* m_pollTimer;    // 5: 1000 ms while an analyzer is connected
+    QTimer* m_iconTimer;    // 6: 500 ms
+    QTimer* m_balloonTimer; // 7: 30 s
+    QTimer* m_balloonEnd;   // 8: 10 s, once
+    QTimer* m_updateTimer;  // command enabling
+    bool m_balloonShown = false;
+    BatteryNotice m_notice;
+    BatteryNotice::Notice m_lastNotice;
+    QPointer<QMdiSubWindow> m_table[4][4];
+    bool m_arranging = false;
+};

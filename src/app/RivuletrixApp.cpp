@@ -1,0 +1,159 @@
+#include "RivuletrixApp.h"
+
+#include "AnalyzerPoll.h"
+#include "link/Device.h"
+#include "link/PortScanner.h"
+#include "store/RecordIndex.h"
+#include "store/TemplateStore.h"
+
+#include <QDir>
+
+namespace {
+CRivuletrixApp* g_app = nullptr;
+}
+
+CRivuletrixApp::CRivuletrixApp(const QString& workingDir, QObject* parent)
+    : QObject(parent), AppSettings(workingDir), m_records(std::make_unique<RecordIndex>(*this)),
+      m_templates(std::make_unique<TemplateStore>(*this)),
+      m_scanner(std::make_unique<PortScanner>()), m_poll(std::make_unique<AnalyzerPoll>(*this)) {
+    g_app = this;
+    // The seed databases are installed beside the location file.
+    m_records->SetSeedFolder(WorkingDir());
+    m_templates->SetSeedFolder(WorkingDir());
+}
+
+CRivuletrixApp::~CRivuletrixApp() {
+    for (auto& d : m_devices)
+        if (d) d->DisconnectDevice();
+    m_poll.reset();
+    if (g_app == this) g_app = nullptr;
+}
+
+CRivuletrixApp* CRivuletrixApp::Instance() {
+    return g_app;
+}
+
+void CRivuletrixApp::StartupSettings() {
+    const QString section = settings::kSection;
+    QString value;
+    if (!m_records->IsOpen() && !m_records->Open()) {
+        WriteSetting(section, QStringLiteral("DefaultPath  "), PublicFolder());
+        WriteSetting(section, QStringLiteral("PathType"), QStringLiteral("0"));
+    }
+    if (!GetSetting(section, QStringLiteral("DefaultPath  "), value))
+        WriteSetting(section, QStringLiteral("DefaultPath  "), PublicFolder());
+    if (!GetSetting(section, QStringLiteral("CustomPath  "), value))
+        WriteSetting(section, QStringLiteral("CustomPath  "), PublicFolder());
+    if (!m_templates->IsOpen()) m_templates->Open();
+    LoadSettingsCopies();
+}
+
+void CRivuletrixApp::LoadSettingsCopies() {
+    for (int k = 0; k < 3; ++k)
+        ReportHeader[k] = Setting(QStringLiteral("ReportHeader%1").arg(k + 1));
+    FlowTolerance = IntSetting(QStringLiteral("FlowTolerance "));
+    GraphLineWidth = IntSetting(QStringLiteral("GraphLineWidth"));
+    DefaultPressureUnit = Setting(QStringLiteral("DefaultPressureUnit"));
+}
+
+void CRivuletrixApp::ExitInstance() {
+    for (FoundAnalyzer record : m_scanner->Ready()) DisconnectAnalyzer(record.slot, record);
+    Initialised = false;
+    m_records->SetStartupFinished(false);
+    if (m_records->IsOpen()) m_records->Close();
+    if (m_templates->IsOpen()) m_templates->Close();
+}
+
+CDevice* CRivuletrixApp::Device(int slot) const {
+    return (slot >= 1 && slot <= kSlots) ? m_devices[slot - 1].get() : nullptr;
+}
+
+int CRivuletrixApp::FreeSlot() const {
+    // A slot is free when it holds no analyzer. (Looking only at the channel-1
+    // window would hand out the slot of an analyzer without channel 1.)
+    for (int s = 1; s <= kSlots; ++s)
+        if (!m_devices[s - 1]) return s;
+    return 0;
+}
+
+bool CRivuletrixApp::TestInProgress(int slot) const {
+    for (int s = 0; s < kSlots; ++s) {
+        if (slot != 0 && s != slot - 1) continue;
+        for (int c = 0; c < kChannels; ++c)
+            if (SetUpFlags[s][c] || StartedFlags[s][c]) return true;
+    }
+    return false;
+}
+
+int CRivuletrixApp::ConnectAnalyzer(int slot, FoundAnalyzer& record) {
+    if (slot < 1 || slot > kSlots) return 0;
+    auto& entry = m_devices[slot - 1];
+    entry.reset();
+    record.slot = slot;
+    entry = std::make_unique<CDevice>(record);
+    entry->Slot = slot;
+    if (!entry->StartConnection()) {
+        entry.reset();
+        record.slot = 0;
+        return 0;
+    }
+    connect(
+        entry.get(), &CDevice::AnalyzerLost, this,
+        [this, slot](const QString&) {
+            if (CDevice* d = Device(slot)) Q_EMIT AnalyzerLost(slot, d->Name);
+        },
+        Qt::QueuedConnection);
+    const bool pxr8 = record.model == QLatin1String("PXR-8");
+    if (ConnectedCount < 4) {
+        ++ConnectedCount;
+        ChannelCount += pxr8 ? 4 : 1;
+    }
+    for (int c = 1; c <= kChannels; ++c) {
+        if (!record.channels[c - 1]) continue;
+        ChannelPresent[slot - 1][c - 1] = true;
+        CurrentAnalyzer = slot;
+        CurrentChannel = c;
+        if (m_host) m_host->OpenChannelWindow(slot, c);
+    }
+    if (pxr8)
+        ++Pxr8Count;
+    else if (record.model == QLatin1String("PXR2K"))
+        ++Pxr2kCount;
+    Q_EMIT AnalyzersChanged();
+    return slot;
+}
+
+int CRivuletrixApp::DisconnectAnalyzer(int slot, FoundAnalyzer& record) {
+    if (CDevice* d = Device(slot)) {
+        d->DisconnectDevice();
+        m_poll->WaitIdle(slot);
+        m_devices[slot - 1].reset();
+    }
+    const bool pxr8 = record.model == QLatin1String("PXR-8");
+    if (ConnectedCount > 0) {
+        --ConnectedCount;
+        ChannelCount = std::max(0, ChannelCount - (pxr8 ? 4 : 1));
+    }
+    if (slot >= 1 && slot <= kSlots) {
+        for (int c = 1; c <= kChannels; ++c) {
+            if (!record.channels[c - 1]) continue;
+            ChannelPresent[slot - 1][c - 1] = false;
+            if (m_host) m_host->CloseChannelWindow(slot, c);
+            ChannelDocs[slot - 1][c - 1] = nullptr;
+        }
+    }
+    CurrentAnalyzer = -1;
+    for (int s = 1; s <= kSlots; ++s)
+        if (m_devices[s - 1]) {
+            CurrentAnalyzer = s;
+            break;
+        }
+    if (pxr8)
+        Pxr8Count = std::max(0, Pxr8Count - 1);
+    else if (record.model == QLatin1String("PXR2K"))
+        Pxr2kCount = std::max(0, Pxr2kCount - 1);
+    record.slot = 0;
+    record.connected = 0;
+    Q_EMIT AnalyzersChanged();
+    return slot;
+}

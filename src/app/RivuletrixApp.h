@@ -1,0 +1,122 @@
+#pragma once
+
+#include "app/AppSettings.h"
+#include "link/FoundAnalyzer.h"
+
+#include <QObject>
+#include <QString>
+
+#include <memory>
+
+class AnalyzerPoll;
+class CDevice;
+class CRivuletrixDoc;
+class PortScanner;
+class RecordIndex;
+class TemplateStore;
+
+// Where channel windows come from: the main window opens and closes them. The
+// application's slot operations call it, so they run without a screen too.
+class ChannelWindowHost {
+public:
+    virtual ~ChannelWindowHost() = default;
+    // Opens the channel window of (slot 1..4, channel 1..4); its document is
+    // entered in the application's channel document table.
+    virtual void OpenChannelWindow(int slot, int channel) = 0;
+    virtual void CloseChannelWindow(int slot, int channel) = 0;
+    // The channel windows are arranged again (the selected analyzer changed).
+    virtual void ArrangeChannelWindows() = 0;
+};
+
+// The application: settings, the two stores, the four analyzer slots with
+// their counts, the channel document table and the run flags every window
+// reads.
+class CRivuletrixApp : public QObject, public AppSettings {
+    Q_OBJECT
+public:
+    static constexpr int kSlots = 4;
+    static constexpr int kChannels = 4;
+
+    explicit CRivuletrixApp(const QString& workingDir = {}, QObject* parent = nullptr);
+    ~CRivuletrixApp() override;
+
+    static CRivuletrixApp* Instance();
+
+    // ---- Start-up and exit ----
+    // Settings steps of start-up: data folders, both stores, settings copies.
+    void StartupSettings();
+    // Re-reads the report headers, tolerance, line width and pressure unit.
+    void LoadSettingsCopies();
+    // Disconnects every analyzer of the ready list and closes both stores.
+    void ExitInstance();
+
+    bool StartingUp = false;
+    bool Initialised = false;
+    bool SettingsChanged = false;
+
+    // Start-up copies of the settings, defaults of new tests and live windows.
+    QString ReportHeader[3];
+    int FlowTolerance = 0;
+    int GraphLineWidth = 1;
+    QString DefaultPressureUnit;
+
+    RecordIndex& Records() { return *m_records; }
+    TemplateStore& Templates() { return *m_templates; }
+    PortScanner& Scanner() { return *m_scanner; }
+    AnalyzerPoll& Poll() { return *m_poll; }
+
+    // ---- Analyzer slots ----
+    // The device in slot 1..4, or nullptr.
+    CDevice* Device(int slot) const;
+    // Creates the device, connects it and opens its channel windows. Returns
+    // the slot, or 0 when it could not connect.
+    int ConnectAnalyzer(int slot, FoundAnalyzer& record);
+    // Disconnects the device of the slot (none for slot 0), closes its channel
+    // windows and selects the lowest slot still connected. Returns the slot.
+    int DisconnectAnalyzer(int slot, FoundAnalyzer& record);
+    // The lowest slot that holds no analyzer, or 0.
+    int FreeSlot() const;
+    // The "Default mode" tick: one PXR-8, or any PXR2K.
+    bool DefaultMode() const { return Pxr8Count == 1 || Pxr2kCount > 0; }
+
+    void SetWindowHost(ChannelWindowHost* host) { m_host = host; }
+    ChannelWindowHost* WindowHost() const { return m_host; }
+
+    int ConnectedCount = 0;
+    int ChannelCount = 0;
+    int Pxr8Count = 0;
+    int Pxr2kCount = 0;
+    int CurrentAnalyzer = -1; // -1 none, else 1..4
+    int CurrentChannel = 0;   // channel of the window being created
+    bool ViewAll = false;
+
+    // Per (slot, channel), 0-based: present, document, set-up and started.
+    bool ChannelPresent[kSlots][kChannels] = {};
+    CRivuletrixDoc* ChannelDocs[kSlots][kChannels] = {};
+    bool SetUpFlags[kSlots][kChannels] = {};
+    bool StartedFlags[kSlots][kChannels] = {};
+    int SetUpTests = 0;
+    bool CancelInProgress = false;
+    bool EndingInProgress = false;
+
+    // A test is set up or started on some channel (of one slot, or of any).
+    bool TestInProgress(int slot = 0) const;
+
+Q_SIGNALS:
+    // Slots, counts or the selection changed: menus and bars refresh.
+    void AnalyzersChanged();
+    // An analyzer's port went away while connected.
+    void AnalyzerLost(int slot, const QString& name);
+
+private:
+    std::unique_ptr<CDevice> m_devices[kSlots];
+    std::unique_ptr<RecordIndex> m_records;
+    std::unique_ptr<TemplateStore> m_templates;
+    std::unique_ptr<PortScanner> m_scanner;
+    std::unique_ptr<AnalyzerPoll> m_poll; // goes before the devices, after its workers end
+    ChannelWindowHost* m_host = nullptr;
+};
+
+inline CRivuletrixApp* RxApp() {
+    return CRivuletrixApp::Instance();
+}

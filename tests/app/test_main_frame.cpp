@@ -1,0 +1,381 @@
+// The main window with simulated analyzers: search, connect, channel
+// windows, operating mode, battery notices, arrangement, reconnection at
+// start-up, the information dialog and the close guard.
+#include "../link/SimProcess.h"
+
+#include "app/AnalyzerPoll.h"
+#include "app/ChannelWindow.h"
+#include "app/CommandIds.h"
+#include "app/DevicePane.h"
+#include "app/MainFrame.h"
+#include "app/Prompter.h"
+#include "app/RivuletrixApp.h"
+#include "link/Device.h"
+#include "link/DeviceInfoDlg.h"
+#include "link/ManageConnectionDlg.h"
+#include "link/PortScanner.h"
+
+#include <QAction>
+#include <QFile>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTreeWidget>
+
+#include <memory>
+
+namespace {
+
+QStringList Titles(const CMainFrame& frame) {
+    QStringList titles;
+    for (QMdiSubWindow* w : frame.MdiArea()->subWindowList()) titles << w->windowTitle();
+    titles.sort();
+    return titles;
+}
+
+QStringList Args(const char* model, const char* name, const char* serial,
+                 const char* channels = nullptr) {
+    QStringList a{"--model", model, "--name", name, "--serial", serial, "--prime-delay", "200"};
+    if (channels) a << "--channels" << channels;
+    return a;
+}
+
+} // namespace
+
+class TestMainFrame : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+    ScriptedPrompter m_prompter;
+    std::unique_ptr<CRivuletrixApp> m_app;
+    std::unique_ptr<CMainFrame> m_frame;
+    std::vector<std::unique_ptr<SimProcess>> m_sims;
+
+    void Sim(const QString& name, const QStringList& args) {
+        m_sims.push_back(std::make_unique<SimProcess>(name, args));
+        QVERIFY(m_sims.back()->Ok());
+    }
+    QString Ports() const {
+        QStringList links;
+        for (const auto& s : m_sims) links << s->Link();
+        return links.join(QLatin1Char(':'));
+    }
+    void Start() {
+        qputenv("RIVULETRIX_PORTS", Ports().toLocal8Bit());
+        m_app = std::make_unique<CRivuletrixApp>(m_dir->path());
+        m_frame = std::make_unique<CMainFrame>(*m_app);
+        m_frame->resize(1400, 900);
+        m_frame->show();
+    }
+    // Searches with the manager and returns it, open.
+    std::unique_ptr<CManageConnectionDlg> Search() {
+        auto dlg = std::make_unique<CManageConnectionDlg>(*m_app, true, m_frame.get());
+        QSignalSpy done(dlg.get(), &CManageConnectionDlg::SearchFinished);
+        dlg->show();
+        done.wait(20000);
+        return dlg;
+    }
+    void ConnectAll(CManageConnectionDlg& dlg) {
+        while (dlg.UsbList()->topLevelItemCount() > 0) {
+            dlg.UsbList()->setCurrentItem(dlg.UsbList()->topLevelItem(0));
+            dlg.AddSelected();
+        }
+        for (int k = 0; k < dlg.ReadyList()->topLevelItemCount(); ++k) {
+            dlg.ReadyList()->setCurrentItem(dlg.ReadyList()->topLevelItem(k));
+            dlg.ConnectSelected();
+        }
+    }
+    QString Setting(const QString& section, const QString& key) {
+        QString value;
+        m_app->GetSetting(section, key, value);
+        return value;
+    }
+
+private Q_SLOTS:
+    void initTestCase() {
+        if (!SimProcess::Available()) QSKIP("pxr-sim not built");
+    }
+    void init() {
+        m_dir = std::make_unique<QTemporaryDir>();
+        const QString settingsDir = m_dir->filePath(QStringLiteral("settings"));
+        QDir().mkpath(settingsDir);
+        QDir().mkpath(m_dir->filePath(QStringLiteral("data")));
+        QFile loc(m_dir->filePath(QStringLiteral("RivuletrixIniFilePath.ini")));
+        QVERIFY(loc.open(QIODevice::WriteOnly));
+        loc.write("[INIFilePath]\r\nINIFilePathWin7=" + settingsDir.toUtf8() + "\r\n");
+        loc.close();
+        QFile ini(settingsDir + QStringLiteral("/RivuletrixApp.ini"));
+        QVERIFY(ini.open(QIODevice::WriteOnly));
+        ini.write("[Default Parameters]\r\nPathType=2\r\nCustomPath=" +
+                  m_dir->filePath("data").toUtf8() + "\r\nGraphLineWidth=1\r\n");
+        ini.close();
+        m_prompter = ScriptedPrompter();
+        SetPrompter(&m_prompter);
+    }
+    void cleanup() {
+        if (m_app) {
+            for (FoundAnalyzer r : m_app->Scanner().Ready())
+                if (r.connected) m_app->DisconnectAnalyzer(r.slot, r);
+        }
+        m_frame.reset();
+        m_app.reset();
+        m_sims.clear();
+        SetPrompter(nullptr);
+    }
+
+    void searchListsEachAnalyzerOnce() {
+        Sim("a", Args("PXR-8", "Bench A", "80000001"));
+        Sim("b", Args("PXR2K", "Bench K", "20000002"));
+        Sim("twin", Args("PXR-8", "Bench A twin", "80000001")); // same serial number
+        Start();
+        auto dlg = Search();
+        QCOMPARE(dlg->UsbList()->topLevelItemCount(), 2);
+        dlg->Search(); // a second search lists them once again
+        QSignalSpy done(dlg.get(), &CManageConnectionDlg::SearchFinished);
+        QVERIFY(done.wait(20000));
+        QCOMPARE(dlg->UsbList()->topLevelItemCount(), 2);
+        QStringList serials;
+        for (int k = 0; k < 2; ++k) serials << dlg->UsbList()->topLevelItem(k)->text(1);
+        serials.sort();
+        QCOMPARE(serials, (QStringList{"20000002", "80000001"}));
+    }
+
+    void connectOpensChannelWindowsAndSavesSerials() {
+        Sim("a", Args("PXR-8", "Bench A", "80000001", "1,2,4"));
+        Sim("k", Args("PXR2K", "Bench K", "20000002"));
+        Start();
+        auto dlg = Search();
+        ConnectAll(*dlg);
+        QCOMPARE(m_app->ConnectedCount, 2);
+        QCOMPARE(Titles(*m_frame), (QStringList{"Channel 1 Bench A", "Channel 1 Bench K",
+                                                "Channel 2 Bench A", "Channel 4 Bench A"}));
+        QCOMPARE(dlg->ReadyList()->topLevelItem(0)->text(0),
+                 QStringLiteral(" Bench A   3 Channels"));
+        // After the probe's goodbye, a connection starts with POLL then LOG
+        // (written by the link's own thread, so they may still be on the way).
+        const auto firstCommands = [this] {
+            const QStringList sent = m_sims[0]->Received();
+            return sent.mid(sent.lastIndexOf(QStringLiteral("[BYE]\\r\\n")) + 1, 2);
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(firstCommands(), (QStringList{"[POLL]\\r\\n", "[LOG]\\r\\n"}),
+                                  3000);
+        dlg->reject();
+        dlg.reset(); // saves the serial numbers
+        const QString section = QStringLiteral("Connection Details");
+        QStringList saved;
+        for (int n = 1; n <= 4; ++n)
+            saved << Setting(section, QStringLiteral("%1DeviceSerialNumber").arg(n));
+        QCOMPARE(saved, (QStringList{"80000001", "20000002", "", ""}));
+        QCOMPARE(m_app->CurrentAnalyzer, 1);
+    }
+
+    void defaultModeFollowsTheModels_data() {
+        QTest::addColumn<QStringList>("models");
+        QTest::addColumn<bool>("ticked");
+        QTest::newRow("one PXR-8") << QStringList{"PXR-8"} << true;
+        QTest::newRow("two PXR-8") << QStringList{"PXR-8", "PXR-8"} << false;
+        QTest::newRow("PXR-8 and PXR2K") << QStringList{"PXR-8", "PXR2K"} << true;
+    }
+    void defaultModeFollowsTheModels() {
+        QFETCH(QStringList, models);
+        QFETCH(bool, ticked);
+        for (int k = 0; k < models.size(); ++k)
+            Sim(QStringLiteral("s%1").arg(k),
+                Args(models[k].toLatin1(), QStringLiteral("Dev%1").arg(k).toLatin1(),
+                     QStringLiteral("9000000%1").arg(k).toLatin1()));
+        Start();
+        QVERIFY(!m_frame->Action(cmd::DefaultMode)->isChecked());
+        auto dlg = Search();
+        ConnectAll(*dlg);
+        m_frame->UpdateCommands();
+        QCOMPARE(m_frame->Action(cmd::DefaultMode)->isChecked(), ticked);
+        QVERIFY(m_frame->Action(cmd::DefaultMode)->isEnabled());
+    }
+
+    void batteryLowShowsItsNotice() {
+        Sim("k", Args("PXR2K", "Bench K", "20000002") << "--battery"
+                                                      << "L");
+        Start();
+        auto dlg = Search();
+        ConnectAll(*dlg);
+        CDevice* device = m_app->Device(1);
+        QVERIFY(device);
+        QVERIFY(m_frame->PollRunning());
+        QTRY_COMPARE_WITH_TIMEOUT((m_app->Poll().Poll(), char(device->BatteryState)), 'L', 8000);
+        QTRY_COMPARE_WITH_TIMEOUT(m_frame->DevicePane()->BatteryIndicator(1), 'L', 3000);
+        QCOMPARE(m_frame->RefreshBatteryNotice(true), 'L');
+        QCOMPARE(m_frame->LastNotice().title, QStringLiteral("Battery Low"));
+        QCOMPARE(m_frame->LastNotice().message, QStringLiteral("Battery low in Device: 1"));
+    }
+
+    void emptyBatteryIsNoLongerPolled() {
+        Sim("k", Args("PXR2K", "Bench K", "20000002") << "--battery"
+                                                      << "S");
+        Start();
+        auto dlg = Search();
+        ConnectAll(*dlg);
+        CDevice* device = m_app->Device(1);
+        QVERIFY(device);
+        QTRY_COMPARE_WITH_TIMEOUT((m_app->Poll().Poll(), char(device->BatteryState)), 'S', 8000);
+        QCOMPARE(m_frame->RefreshBatteryNotice(true), 'S');
+        QCOMPARE(m_frame->LastNotice().title, QStringLiteral("Battery Empty"));
+        QCOMPARE(m_frame->LastNotice().message, QStringLiteral("Battery empty in Device: 1"));
+        QTest::qWait(1200);
+        const int before = m_sims[0]->Received().size();
+        for (int k = 0; k < 3; ++k) {
+            m_app->Poll().Poll();
+            QTest::qWait(400);
+        }
+        QCOMPARE(m_sims[0]->Received().size(), before);
+        QCOMPARE(m_app->Poll().Indicator(1), 'N'); // a shut-down PXR2K has its indicator cleared
+        // Import needs a battery that is not empty.
+        m_app->CurrentAnalyzer = 1;
+        m_frame->UpdateCommands();
+        QVERIFY(!m_frame->Action(cmd::Import)->isEnabled());
+        QVERIFY(!m_frame->Action(cmd::Export)->isEnabled()); // and nothing is exported to a PXR2K
+    }
+
+    void selectorArrangesWindows() {
+        Sim("a", Args("PXR-8", "Bench A", "80000001", "1,2"));
+        Sim("b", Args("PXR-8", "Bench B", "80000002", "1,3"));
+        Start();
+        auto dlg = Search();
+        ConnectAll(*dlg);
+        dlg->reject();
+        m_frame->UpdateCommands();
+        CDialogTopDevicePane* pane = m_frame->DevicePane();
+        QCOMPARE(pane->AnalyzerButton(1)->text(), QStringLiteral("Bench A - Dev 1"));
+        QCOMPARE(pane->AnalyzerButton(2)->text(), QStringLiteral("Bench B - Dev 2"));
+        QVERIFY(!pane->AnalyzerButton(3)->isEnabled());
+        QCOMPARE(pane->AnalyzerButton(3)->text(), QStringLiteral(" "));
+        QVERIFY(pane->ViewAllButton()->isEnabled());
+
+        pane->AnalyzerButton(2)->click();
+        QTest::qWait(50);
+        QTRY_VERIFY(m_frame->ChannelWindowAt(1, 1)->isMinimized());
+        QVERIFY(m_frame->ChannelWindowAt(1, 2)->isMinimized());
+        QVERIFY(!m_frame->ChannelWindowAt(2, 1)->isMinimized());
+        QVERIFY(!m_frame->ChannelWindowAt(2, 3)->isMinimized());
+        QCOMPARE(m_app->CurrentAnalyzer, 2);
+
+        pane->ViewAllButton()->click();
+        QTRY_VERIFY(!m_frame->ChannelWindowAt(1, 1)->isMinimized());
+        QVERIFY(!m_frame->ChannelWindowAt(1, 2)->isMinimized());
+        QVERIFY(m_app->ViewAll);
+        // Analyzer commands are off while all are viewed.
+        m_frame->UpdateCommands();
+        QVERIFY(!m_frame->Action(cmd::InstrumentSettings)->isEnabled());
+    }
+
+    void savedSerialNumbersReconnectAtStartUp() {
+        Sim("a", Args("PXR-8", "Bench A", "80000001", "1,2,3,4"));
+        Start();
+        // Saved without the trailing blank some analyzers pad their number with.
+        QVERIFY(m_app->WriteSetting(QStringLiteral("Connection Details"),
+                                    QStringLiteral("1DeviceSerialNumber"),
+                                    QStringLiteral("80000001")));
+        auto dlg = Search();
+        QCOMPARE(m_app->ConnectedCount, 1);
+        QVERIFY(m_app->Device(1));
+        QCOMPARE(m_frame->MdiArea()->subWindowList().size(), 4);
+        QCOMPARE(dlg->ReadyList()->topLevelItemCount(), 1);
+        QCOMPARE(dlg->UsbList()->topLevelItemCount(), 0);
+    }
+
+    void informationDialog() {
+        Sim("k", Args("PXR2K", "Bench K", "20000002"));
+        Start();
+        auto dlg = Search();
+        ConnectAll(*dlg);
+        CDeviceInfoDlg info(*m_app->Device(1));
+        QSignalSpy filled(&info, &CDeviceInfoDlg::Filled);
+        QVERIFY(filled.wait(20000));
+        QCOMPARE(info.windowTitle(), QStringLiteral("Bench K"));
+        QCOMPARE(info.Field(QStringLiteral("Model")), QStringLiteral("PXR2K"));
+        QVERIFY(!info.Field(QStringLiteral("Manufacturer")).isEmpty());
+        QCOMPARE(info.Field(QStringLiteral("Serial Number")), QStringLiteral("20000002"));
+        QVERIFY(!info.Field(QStringLiteral("Channel 1 S/N ")).isEmpty());
+        for (int c = 2; c <= 4; ++c)
+            QCOMPARE(info.Field(QStringLiteral("Channel %1 S/N ").arg(c)),
+                     QStringLiteral("Not Connected"));
+        QVERIFY(m_prompter.messages.isEmpty());
+    }
+
+    void silentAnalyzerGivesCommunicationError() {
+        Sim("k", Args("PXR2K", "Bench K", "20000002"));
+        Start();
+        auto dlg = Search();
+        ConnectAll(*dlg);
+        // Unplugged after connecting: every request fails at once.
+        m_sims.clear();
+        CDeviceInfoDlg info(*m_app->Device(1));
+        QSignalSpy filled(&info, &CDeviceInfoDlg::Filled);
+        QVERIFY(filled.wait(15000));
+        QCOMPARE(m_prompter.messages, QStringList{QStringLiteral("Communication Error")});
+        QCOMPARE(info.Field(QStringLiteral("Channel 2 S/N ")), QStringLiteral("Not Connected"));
+    }
+
+    void closingWithATestIsRefused() {
+        Start();
+        m_app->SetUpFlags[3][1] = true; // channel 2 of analyzer 4
+        QVERIFY(!m_frame->close());
+        QCOMPARE(m_prompter.messages,
+                 QStringList{QStringLiteral("Stop All Tests before closing.\nDisconnect Devices "
+                                            "using Manage Connection Screen.")});
+        m_app->SetUpFlags[3][1] = false;
+    }
+
+    void disconnectDuringATestIsRefused() {
+        Sim("a", Args("PXR-8", "Bench A", "80000001", "1"));
+        Start();
+        auto dlg = Search();
+        ConnectAll(*dlg);
+        m_app->StartedFlags[0][0] = true;
+        dlg->ReadyList()->setCurrentItem(dlg->ReadyList()->topLevelItem(0));
+        dlg->DisconnectSelected();
+        QCOMPARE(m_prompter.messages.size(), 1);
+        QVERIFY(m_app->Device(1));
+        m_app->StartedFlags[0][0] = false;
+        dlg->DisconnectSelected();
+        QVERIFY(!m_app->Device(1));
+        QCOMPARE(m_frame->MdiArea()->subWindowList().size(), 0);
+        QCOMPARE(m_app->ConnectedCount, 0);
+        QCOMPARE(m_app->CurrentAnalyzer, -1);
+    }
+
+    void unpluggedAnalyzerIsShownLostAndReconnects() {
+        Sim("a", Args("PXR-8", "Bench A", "80000001", "1"));
+        Start();
+        auto dlg = Search();
+        ConnectAll(*dlg);
+        const QString link = m_sims[0]->Link();
+        m_sims.clear(); // unplugged
+        QTRY_VERIFY_WITH_TIMEOUT(m_app->Device(1)->IsLost(), 5000);
+        m_frame->UpdateCommands();
+        QCOMPARE(m_frame->DevicePane()->AnalyzerButton(1)->text(),
+                 QStringLiteral("Bench A - lost"));
+        // Plugged in again: disconnect and connect through the manager.
+        Sim("a", Args("PXR-8", "Bench A", "80000001", "1"));
+        qputenv("RIVULETRIX_PORTS", Ports().toLocal8Bit());
+        dlg->ReadyList()->setCurrentItem(dlg->ReadyList()->topLevelItem(0));
+        dlg->DisconnectSelected();
+        QVERIFY(!m_app->Device(1));
+        dlg->ReadyList()->setCurrentItem(dlg->ReadyList()->topLevelItem(0));
+        dlg->RemoveSelected();
+        dlg->Search();
+        QSignalSpy done(dlg.get(), &CManageConnectionDlg::SearchFinished);
+        QVERIFY(done.wait(20000));
+        ConnectAll(*dlg);
+        QVERIFY(m_app->Device(1));
+        QVERIFY(!m_app->Device(1)->IsLost());
+        m_frame->UpdateCommands();
+        QCOMPARE(m_frame->DevicePane()->AnalyzerButton(1)->text(),
+                 QStringLiteral("Bench A - Dev 1"));
+    }
+};
+
+QTEST_MAIN(TestMainFrame)
+#include "test_main_frame.moc"
