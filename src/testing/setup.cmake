@@ -1,0 +1,1 @@
+# The setup sheet and its validation.

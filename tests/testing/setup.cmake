@@ -1,0 +1,1 @@
+# Setup sheet tests.
