@@ -7,85 +7,99 @@
 #include <algorithm>
 #include <vector>
 
-// Collects one series as a pen path and draws it. Points arrive in drawing
-// order; per pixel column only the first, lowest, highest and last point
-// matter to a 1-pixel aliased line, so a column collapses to one vertical
-// segment and the segments between columns are kept as they are. The result
-// is drawn as separate segments, never as one long wide polyline. With
-// everyPoint set it keeps every point and draws polylines instead (the
-// reference the reduction is compared with).
+// Collects one series as a pen path and draws it as separate segments
+// (drawLines): long polylines with a pen wider than one pixel are very slow
+// in the raster engine. Points arrive in drawing order; within one pixel
+// column only the first, lowest, highest and last point matter, because the
+// segments between them cover the same pixels as every segment of the
+// column does (at any pen width, antialiasing off), so a column collapses to
+// at most four points. With everyPoint set every point is kept: the
+// reference the reduction is compared with.
 class PathSink {
 public:
     explicit PathSink(bool everyPoint = false) : m_every(everyPoint) {}
 
     void MoveTo(int x, int y) {
-        if (m_every) {
-            FlushPoly();
-            m_poly.append(QPoint(x, y));
-            return;
-        }
         FlushColumn();
-        m_cx = x;
-        m_mn = m_mx = m_lastY = y;
-        m_have = true;
-        m_single = true;
+        FlushPath();
+        m_path.append(QPoint(x, y));
+        if (!m_every) {
+            m_path.clear();
+            Open(x, y);
+        }
     }
 
     void LineTo(int x, int y) {
         if (m_every) {
-            if (m_poly.isEmpty()) m_poly.append(QPoint(x, y));
-            m_poly.append(QPoint(x, y));
+            if (m_path.isEmpty()) m_path.append(QPoint(x, y));
+            m_path.append(QPoint(x, y));
             return;
         }
         if (m_have && x == m_cx) {
             m_mn = std::min(m_mn, y);
             m_mx = std::max(m_mx, y);
-            m_lastY = y;
-            m_single = false;
+            m_last = y;
+            ++m_count;
             return;
         }
-        const bool had = m_have;
-        const int px = m_cx, py = m_lastY;
         FlushColumn();
-        if (had) m_lines.emplace_back(px, py, x, y);
-        m_cx = x;
-        m_mn = m_mx = m_lastY = y;
-        m_have = true;
-        m_single = !had;
+        Open(x, y);
     }
 
-    // Draws what was collected with the pen.
+    // Draws what was collected with the painter's pen.
     void Finish(QPainter& p) {
-        if (m_every) {
-            FlushPoly();
-            for (const QPolygon& poly : m_polys) p.drawPolyline(poly);
-            m_polys.clear();
-            return;
-        }
         FlushColumn();
-        if (!m_lines.empty()) p.drawLines(m_lines.data(), int(m_lines.size()));
-        m_lines.clear();
+        FlushPath();
+        std::vector<QLine> lines;
+        for (const QPolygon& path : m_paths) {
+            lines.clear();
+            lines.reserve(size_t(path.size()));
+            for (qsizetype k = 1; k < path.size(); ++k) lines.emplace_back(path[k - 1], path[k]);
+            p.drawLines(lines.data(), int(lines.size()));
+        }
+        m_paths.clear();
     }
 
-    size_t SegmentCount() const { return m_lines.size(); }
+    size_t PointCount() const {
+        size_t n = size_t(m_path.size());
+        for (const QPolygon& path : m_paths) n += size_t(path.size());
+        return n;
+    }
 
 private:
+    void Open(int x, int y) {
+        m_cx = x;
+        m_first = m_mn = m_mx = m_last = y;
+        m_count = 1;
+        m_have = true;
+    }
+    void Add(int x, int y) {
+        if (m_path.isEmpty() || m_path.last() != QPoint(x, y)) m_path.append(QPoint(x, y));
+    }
     void FlushColumn() {
-        if (!m_have) return;
-        // A lone point that no segment touches draws nothing, as a path of
-        // one point does.
-        if (m_mn != m_mx || !m_single) m_lines.emplace_back(m_cx, m_mn, m_cx, m_mx);
+        if (m_every || !m_have) return;
+        Add(m_cx, m_first);
+        if (m_count > 1) {
+            // Towards the nearer extreme first.
+            if (m_first - m_mn <= m_mx - m_first) {
+                Add(m_cx, m_mn);
+                Add(m_cx, m_mx);
+            } else {
+                Add(m_cx, m_mx);
+                Add(m_cx, m_mn);
+            }
+            Add(m_cx, m_last);
+        }
         m_have = false;
     }
-    void FlushPoly() {
-        if (m_poly.size() >= 2) m_polys.push_back(m_poly);
-        m_poly.clear();
+    void FlushPath() {
+        if (m_path.size() >= 2) m_paths.push_back(m_path);
+        m_path.clear();
     }
 
     bool m_every;
-    bool m_have = false, m_single = true;
-    int m_cx = 0, m_mn = 0, m_mx = 0, m_lastY = 0;
-    std::vector<QLine> m_lines;
-    QPolygon m_poly;
-    std::vector<QPolygon> m_polys;
+    bool m_have = false;
+    int m_cx = 0, m_first = 0, m_mn = 0, m_mx = 0, m_last = 0, m_count = 0;
+    QPolygon m_path;
+    std::vector<QPolygon> m_paths;
 };

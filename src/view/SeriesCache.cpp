@@ -272,6 +272,8 @@ SeriesCache::Range SeriesCache::Query(int s, int a, int b) const {
 }
 
 size_t SeriesCache::BytesUsed() const {
-    return m_blocks.capacity() * sizeof(Block) + m_supers.capacity() * sizeof(Extremes) +
+    // Deque chunks of 512 bytes; at most one partly used chunk each.
+    return (m_blocks.size() + 512 / sizeof(Block)) * sizeof(Block) +
+           (m_supers.size() + 512 / sizeof(Extremes)) * sizeof(Extremes) +
            events.capacity() * sizeof(int);
 }

@@ -4,6 +4,7 @@
 
 #include <climits>
 #include <cstdint>
+#include <deque>
 #include <vector>
 
 class CRivuletrixDoc;
@@ -103,6 +104,7 @@ private:
     // PCA maxima state.
     bool m_inBolus = false;
     int m_bolusBegin = 0;
-    std::vector<Block> m_blocks;
-    std::vector<Extremes> m_supers;
+    // Deques grow in small chunks: no doubling slack, no copy while live.
+    std::deque<Block> m_blocks;
+    std::deque<Extremes> m_supers;
 };

@@ -97,7 +97,7 @@ inline QByteArray Pca(double basal, int boluses, int everySamples, int bolusSamp
     return Record(Header('P', basal, basal), count, [=](int i) mutable {
         vol += basal * 10000.0 * periodMs / 3600000.0;
         const int phase = i % everySamples;
-        const bool bolus = i >= everySamples && phase >= 1 && phase <= bolusSamples;
+        const bool bolus = i >= everySamples && phase < bolusSamples;
         if (bolus) vol += bolusMl * 10000.0 / bolusSamples;
         char code = ' ';
         if (i >= everySamples && phase == 0) code = 'R';

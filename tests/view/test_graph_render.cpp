@@ -1,0 +1,334 @@
+// The renderer on synthetic records: per-column reduction against drawing
+// every point, colours in the plot, key entries, nothing outside the plot,
+// bolus labels, empty records, the screen image file.
+#include "SyntheticRecords.h"
+
+#include "records/RivuletrixDoc.h"
+#include "view/GraphRenderer.h"
+#include "view/SeriesCache.h"
+#include "view/TrumpetCurve.h"
+
+#include <QFile>
+#include <QImage>
+#include <QPainter>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QtEndian>
+
+namespace {
+
+struct Picture {
+    QImage image;
+    GraphRenderer::Result result;
+};
+
+Picture Draw(CRivuletrixDoc& doc, ViewState& st, QSize size, RenderOptions o = {}) {
+    Picture pic;
+    pic.image = QImage(size, QImage::Format_RGB32);
+    pic.image.fill(Qt::white);
+    QPainter p(&pic.image);
+    RenderTarget t;
+    t.width = size.width();
+    t.height = size.height();
+    pic.result = GraphRenderer::Render(p, doc, st, t, o);
+    return pic;
+}
+
+// Number of pixels that differ between two images.
+int Differences(const QImage& a, const QImage& b) {
+    int n = 0;
+    for (int y = 0; y < a.height(); ++y)
+        for (int x = 0; x < a.width(); ++x)
+            if (a.pixel(x, y) != b.pixel(x, y)) {
+                if (n < 8 && qEnvironmentVariableIsSet("RX_DIFF"))
+                    qDebug("diff at %d,%d reduced %06x full %06x", x, y, a.pixel(x, y) & 0xffffff,
+                           b.pixel(x, y) & 0xffffff);
+                ++n;
+            }
+    return n;
+}
+
+int CountColour(const QImage& img, const QRect& r, QRgb colour) {
+    int n = 0;
+    const QRect c = r.intersected(img.rect());
+    for (int y = c.top(); y <= c.bottom(); ++y)
+        for (int x = c.left(); x <= c.right(); ++x)
+            if ((img.pixel(x, y) & 0xffffff) == (colour & 0xffffff)) ++n;
+    return n;
+}
+
+QByteArray DenseFlow(int count) {
+    // 100 ms samples with noisy volume and bubbles / air locks scattered.
+    return synth::Flow(30.0, 100, count, 0.6, [](int i) {
+        if (i % 9973 == 0) return 'b';
+        if (i % 7919 < 3 && i > 7000) return 'a';
+        if (i % 15013 == 0) return 'C';
+        return ' ';
+    });
+}
+
+} // namespace
+
+class TestGraphRender : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    // The reduced drawing is pixel-identical to drawing every segment
+    // (antialiasing off, any pen width), for every series of each record kind.
+    void reductionMatchesEveryPoint_data() {
+        QTest::addColumn<QByteArray>("record");
+        QTest::addColumn<bool>("inst");
+        QTest::addColumn<QSize>("size");
+        QTest::addColumn<int>("lineWidth");
+        const QByteArray dense = DenseFlow(200000);
+        QTest::newRow("flow 200k dense, inst shown") << dense << true << QSize(1920, 1080) << 1;
+        QTest::newRow("flow 200k dense, width 3") << dense << true << QSize(1920, 1080) << 3;
+        QTest::newRow("flow 200k, small window") << dense << true << QSize(500, 300) << 1;
+        QTest::newRow("flow sparse (fewer samples than columns)")
+            << synth::Flow(12.5, 5000, 720, 0.3) << true << QSize(1920, 1080) << 1;
+        QTest::newRow("occlusion, negative start")
+            << synth::Occlusion(50000, 100, 900, 700, -30) << false << QSize(1280, 800) << 1;
+        QTest::newRow("pca") << synth::Pca(2.0, 6, 3000, 40, 1.0, 100) << false << QSize(1280, 800)
+                             << 1;
+        QTest::newRow("pca, width 5")
+            << synth::Pca(2.0, 6, 3000, 40, 1.0, 100) << false << QSize(1280, 800) << 5;
+    }
+    void reductionMatchesEveryPoint() {
+        QFETCH(QByteArray, record);
+        QFETCH(bool, inst);
+        QFETCH(QSize, size);
+        QFETCH(int, lineWidth);
+        CRivuletrixDoc doc;
+        synth::Load(doc, record);
+        ViewState a, b;
+        a.SetTypeDefaults(doc.TestType);
+        a.showInstFlow = inst;
+        a.showPressure = true;
+        b = a;
+        RenderOptions reducedOptions, every;
+        reducedOptions.lineWidth = every.lineWidth = lineWidth;
+        every.everyPoint = true;
+        const Picture reduced = Draw(doc, a, size, reducedOptions);
+        const Picture full = Draw(doc, b, size, every);
+        QVERIFY(reduced.result.plotOk);
+        QCOMPARE(Differences(reduced.image, full.image), 0);
+    }
+
+    // The block tables take well under 4 bytes per sample.
+    void cacheMemoryPerSample() {
+        CRivuletrixDoc doc;
+        synth::Load(doc, DenseFlow(300000));
+        SeriesCache* cache = SeriesCache::For(&doc);
+        cache->Sync();
+        QCOMPARE(cache->Processed(), doc.SampleCount());
+        QVERIFY2(double(cache->BytesUsed()) / doc.SampleCount() <= 4.0,
+                 qPrintable(QString::number(double(cache->BytesUsed()) / doc.SampleCount())));
+    }
+
+    // Live: samples appended after a frame are taken in incrementally and
+    // give the same picture as a fresh cache over the whole record.
+    void incrementalCacheMatchesFresh() {
+        CRivuletrixDoc live;
+        live.Clock = [] { return qint64(0); };
+        live.TestType = 'F';
+        live.SetFlowRate = 30;
+        live.Run.running = true;
+        live.Run.live = true;
+        ViewState st;
+        uint32_t v = 0;
+        for (int i = 1; i <= 30000; ++i) {
+            v += 8 + (i * 7919) % 5;
+            live.AddSample(synth::Line(i % 5000 == 0 ? 'b' : ' ', uint32_t(i) * 100, v, 10));
+            if (i % 7000 == 0) Draw(live, st, QSize(800, 500));
+        }
+        st.showInstFlow = true;
+        const Picture inc = Draw(live, st, QSize(800, 500));
+        SeriesCache::For(&live)->Invalidate();
+        ViewState st2 = st;
+        st2.showInstFlow = true;
+        const Picture fresh = Draw(live, st2, QSize(800, 500));
+        QCOMPARE(Differences(inc.image, fresh.image), 0);
+    }
+
+    // Series colours lie in the plot; no series colour outside the plot
+    // apart from the key box; the key lists what was drawn.
+    void flowPicture() {
+        CRivuletrixDoc doc;
+        doc.DefaultTolerance = 5;
+        synth::Load(doc, synth::Flow(12.5, 1000, 3600, 0.2));
+        ViewState st;
+        st.SetTypeDefaults('F');
+        st.rememberedType = 'F';
+        st.showInstFlow = true;
+        const Picture pic = Draw(doc, st, QSize(1200, 800));
+        const QRect plot = pic.result.plot;
+        QVERIFY(plot.width() > 1000);
+        QVERIFY(CountColour(pic.image, plot, qRgb(255, 0, 0)) > 100); // instantaneous
+        QVERIFY(CountColour(pic.image, plot, qRgb(0, 0, 255)) > 100); // average
+        QVERIFY(CountColour(pic.image, plot, qRgb(0, 223, 0)) > 100); // volume
+        QCOMPARE(pic.result.keyItems,
+                 QStringList({"Average Flow", "Delivered Volume", "Instantaneous Flow",
+                              "Set Flow Rate", "5% Tolerance"}));
+        QVERIFY(st.keyBox.drawn);
+        QImage outside = pic.image.copy();
+        QPainter p(&outside);
+        p.fillRect(plot, Qt::white);
+        p.fillRect(st.keyBox.Rect().adjusted(0, 0, 1, 1), Qt::white);
+        p.end();
+        for (QRgb c : {qRgb(255, 0, 0), qRgb(0, 0, 255), qRgb(0, 223, 0)})
+            QCOMPARE(CountColour(outside, outside.rect(), c), 0);
+    }
+
+    void occlusionPictureAndKey() {
+        CRivuletrixDoc doc;
+        synth::Load(doc, synth::Occlusion(600, 1000, 900, 700));
+        ViewState st;
+        const Picture pic = Draw(doc, st, QSize(1200, 800));
+        QCOMPARE(pic.result.keyItems, QStringList({"(Over Pressure)", "Pressure"}));
+        QVERIFY(CountColour(pic.image, pic.result.plot, qRgb(0, 0, 255)) > 100);
+        // No flow or volume series for an Occlusion record.
+        QCOMPARE(CountColour(pic.image, pic.image.rect(), qRgb(0, 223, 0)), 0);
+        // The set rate counts one more key line although it is not drawn.
+        QFontMetrics fm(QFont("Arial"));
+        QVERIFY(st.keyBox.height > 0);
+    }
+
+    // One label per completed bolus; the count matches the document's.
+    void pcaBolusLabels() {
+        CRivuletrixDoc doc;
+        synth::Load(doc, synth::Pca(2.0, 5, 240, 12, 1.0));
+        ViewState st;
+        const Picture pic = Draw(doc, st, QSize(1280, 800));
+        QCOMPARE(st.bolusCount, 5);
+        QCOMPARE(doc.BolusCount(), 5);
+        // The start sample already carries the first interval of each bolus.
+        QVERIFY(qAbs(st.bolusVolumeTotal - 5.0 * 11 / 12) < 0.05);
+        QVERIFY(pic.result.keyItems.contains("Bolus / Secondary Start"));
+        // Labels fill (220, 255, 255) on screen: five of them.
+        QVERIFY(CountColour(pic.image, pic.result.plot, qRgb(220, 255, 255)) > 5 * 200);
+        st.showBolusLabels = false;
+        const Picture bare = Draw(doc, st, QSize(1280, 800));
+        QCOMPARE(CountColour(bare.image, bare.result.plot, qRgb(220, 255, 255)), 0);
+        QCOMPARE(st.bolusCount, 5);
+    }
+
+    // A record without samples shows its axes; the flow axis follows the
+    // set rate and the time axis counts seconds.
+    void emptyRecord() {
+        CRivuletrixDoc doc;
+        doc.TestType = 'F';
+        doc.SetFlowRate = 10;
+        ViewState st;
+        const Picture pic = Draw(doc, st, QSize(800, 600));
+        QVERIFY(pic.result.plotOk);
+        QCOMPARE(st.flowMax, 1000.0);
+        QCOMPARE(st.timeScale, 1.0);
+        QVERIFY(CountColour(pic.image, pic.image.rect(), qRgb(0, 0, 0)) > 100);
+    }
+
+    // Too small a window draws no plot and no boxes that need it.
+    void tinyWindow() {
+        CRivuletrixDoc doc;
+        synth::Load(doc, synth::Flow(12.5, 1000, 100));
+        ViewState st;
+        const Picture pic = Draw(doc, st, QSize(60, 40));
+        QVERIFY(!pic.result.plotOk);
+        QVERIFY(!st.keyBox.drawn);
+    }
+
+    // A key box wider than half the plot is left out (the flag stays on).
+    void keyTooWide() {
+        CRivuletrixDoc doc;
+        synth::Load(doc, synth::Flow(12.5, 1000, 100));
+        ViewState st;
+        Draw(doc, st, QSize(300, 600));
+        QVERIFY(!st.keyBox.drawn);
+        QVERIFY(doc.ShowKey);
+    }
+
+    // Without any entry the key switches itself off.
+    void keyWithoutEntriesTurnsOff() {
+        CRivuletrixDoc doc;
+        synth::Load(doc, synth::Flow(0, 1000, 100));
+        ViewState st;
+        st.SetTypeDefaults('F');
+        st.rememberedType = 'F';
+        st.showAvgFlow = st.showVolume = false;
+        Draw(doc, st, QSize(1000, 700));
+        QVERIFY(!doc.ShowKey);
+    }
+
+    void trumpetFailureSwitchesOff() {
+        CRivuletrixDoc doc;
+        synth::Load(doc, synth::Flow(10, 10000, 300));
+        ViewState st;
+        st.showTrumpet = true;
+        const Picture pic = Draw(doc, st, QSize(800, 600));
+        QVERIFY(pic.result.trumpetFailed);
+        QVERIFY(!st.showTrumpet);
+        const Picture again = Draw(doc, st, QSize(800, 600));
+        QVERIFY(!again.result.trumpetFailed);
+        QVERIFY(again.result.plotOk);
+    }
+
+    void trumpetPicture() {
+        CRivuletrixDoc doc;
+        synth::Load(doc, synth::Flow(10, 10000, 750, 0.2));
+        ViewState st;
+        st.showTrumpet = true;
+        const Picture pic = Draw(doc, st, QSize(1000, 700));
+        QVERIFY(!pic.result.trumpetFailed);
+        QVERIFY(st.showTrumpet);
+        QVERIFY(CountColour(pic.image, pic.image.rect(), qRgb(0, 0, 0)) > 1000);
+        QVERIFY(st.detailsBox.drawn);
+    }
+
+    // Boxes: details top right, measured values bottom right, banner when
+    // the test stopped by itself (and the channel then counts as running).
+    void boxesAndBanner() {
+        CRivuletrixDoc doc;
+        synth::Load(doc, synth::Flow(12.5, 1000, 600));
+        ViewState st;
+        Picture pic = Draw(doc, st, QSize(1200, 800));
+        QVERIFY(st.detailsBox.drawn);
+        QVERIFY(st.measuredBox.drawn);
+        QCOMPARE(st.measuredBox.x + st.measuredBox.width, st.left + st.width - 1);
+        QCOMPARE(st.measuredBox.y + st.measuredBox.height, st.bottom - 1);
+        QCOMPARE(st.detailsBox.x + st.detailsBox.width, st.left + st.width - 1);
+        const QRect banner(st.left + 5, 96 / 2 + 10, 165, 65);
+        QCOMPARE(CountColour(pic.image, banner, qRgb(255, 0, 0)), 0);
+        doc.Run.autoStopped = true;
+        pic = Draw(doc, st, QSize(1200, 800));
+        QVERIFY(doc.Run.running);
+        QVERIFY(CountColour(pic.image, banner, qRgb(255, 0, 0)) > 50);
+        doc.Run.analyzerShutDown = true;
+        pic = Draw(doc, st, QSize(1200, 800));
+        QCOMPARE(CountColour(pic.image, banner.adjusted(2, 2, -2, -2), qRgb(255, 255, 230)), 0);
+    }
+
+    void screenImageFile() {
+        QImage img(33, 7, QImage::Format_RGB32);
+        img.fill(qRgb(10, 20, 30));
+        img.setPixel(0, 6, qRgb(200, 100, 50));
+        QTemporaryDir dir;
+        const QString path = dir.filePath("DC_Image.bmp");
+        QVERIFY(GraphRenderer::WriteBitmap(img, path));
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        const QByteArray b = f.readAll();
+        const int row = ((24 * 33 + 31) / 32) * 4;
+        QCOMPARE(b.size(), 54 + row * 7);
+        QCOMPARE(b.left(2), QByteArray("BM"));
+        const auto u32 = [&](int at) { return qFromLittleEndian<quint32>(b.constData() + at); };
+        QCOMPARE(u32(2), quint32(b.size()));
+        QCOMPARE(u32(10), 54u);
+        QCOMPARE(u32(18), 33u);
+        QCOMPARE(u32(22), 7u);
+        // Bottom-up rows, blue green red: the first row is the last line.
+        QCOMPARE(quint8(b[54]), quint8(50));
+        QCOMPARE(quint8(b[56]), quint8(200));
+        QCOMPARE(QImage(path).pixel(0, 6), qRgb(200, 100, 50));
+    }
+};
+
+QTEST_MAIN(TestGraphRender)
+#include "test_graph_render.moc"
