@@ -1,0 +1,341 @@
+#include "RivuletrixWinView.h"
+
+#include "view/SeriesCache.h"
+#include "view/TrumpetCurve.h"
+#include "view/ViewToolbar.h"
+
+#include "app/AppSettings.h"
+#include "app/Prompter.h"
+#include "app/Trace.h"
+#include "records/RivuletrixDoc.h"
+
+#include <QAction>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QPaintEvent>
+#include <QPainter>
+#include <QToolBar>
+#include <QWheelEvent>
+
+// The client area: paints the composed picture, reports size and presses.
+class GraphCanvas : public QWidget {
+public:
+    explicit GraphCanvas(CRivuletrixWinView* view) : QWidget(view), m_view(view) {
+        // Every pixel is painted from the composed picture.
+        setAttribute(Qt::WA_OpaquePaintEvent);
+        setMinimumSize(50, 50);
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter p(this);
+        m_view->PaintCanvas(p);
+    }
+    void resizeEvent(QResizeEvent* e) override {
+        QWidget::resizeEvent(e);
+        m_view->CanvasResized();
+    }
+    void mousePressEvent(QMouseEvent* e) override {
+        if (e->button() == Qt::LeftButton) m_view->CanvasPressed(e->position().toPoint());
+        QWidget::mousePressEvent(e);
+    }
+    // The wheel neither scrolls nor reaches the parent.
+    void wheelEvent(QWheelEvent* e) override { e->accept(); }
+
+private:
+    CRivuletrixWinView* m_view;
+};
+
+CRivuletrixWinView::CRivuletrixWinView(CRivuletrixDoc* doc, QWidget* parent,
+                                       const AppSettings* settings)
+    : QMainWindow(parent), m_doc(doc), m_settings(settings) {
+    m_canvas = new GraphCanvas(this);
+    setCentralWidget(m_canvas);
+
+    m_toolbar = new QToolBar(tr("View"), this);
+    m_toolbar->setIconSize(QSize(18, 18));
+    addToolBar(Qt::TopToolBarArea, m_toolbar);
+
+    using namespace viewcmd;
+    MakeAction(SetupTest, tr("Set&up Test"), tr("Setup Test"), false);
+    MakeAction(StartTest, tr("&Start Test"), tr("Start Test"), false);
+    MakeAction(EndTest, tr("&End Test"), tr("End Test"), false);
+    MakeAction(ShowKey, tr("Show &Key"), tr("Show / Hide Key Box"), true);
+    MakeAction(ShowTestParameters, tr("Show / Hide Test &Parameters"),
+               tr("Display Test Parameters"), true);
+    MakeAction(ShowTestDetails, tr("Show / Hide Test &Details"), tr("Display Test Details"), true);
+    MakeAction(ShowDataTable, tr("Show / Hide &Data Table"), tr("View Data Table"), true);
+    MakeAction(ExpandYAxis, tr("Move Down Y-Axis"), tr("Expand Y-Axis"), false);
+    MakeAction(ResetYAxis, tr("Y-Axis Fitin"), tr("Reset Y-Axis"), false);
+    MakeAction(ShrinkYAxis, tr("Move Up Y-Axis"), tr("Shrink Y-Axis"), false);
+    MakeAction(TemplatePreviousStep, tr("Template Previous Step"), tr("Template Previous Step"),
+               false);
+    MakeAction(TemplateNextStep, tr("Template Next Step"), tr("Template Next Step"), false);
+    MakeAction(GridLines, tr("&Grid Lines"), tr("Grid Lines"), true);
+    MakeAction(UnitMmHg, tr("&mmHg"), tr("Pressure = mmHg"), true);
+    MakeAction(UnitPsi, tr("&psi"), tr("Pressure = psi"), true);
+    MakeAction(UnitKpa, tr("&kPa"), tr("Pressure = kPa"), true);
+    MakeAction(ShowPressure, tr("Show &Pressure"), tr("Pressure Graph"), true);
+    MakeAction(ShowAverageFlow, tr("Show &Ave Flow"), tr("Average Flow Rate Graph"), true);
+    MakeAction(ShowDeliveredVolume, tr("Show &Delivered Volume"), tr("Delivered Volume Graph"),
+               true);
+    MakeAction(ShowInstantaneousFlow, tr("Show &Instantaneous Flow"),
+               tr("Instantaneous Flow Graph"), true);
+    MakeAction(ShowPcaDualFlow, tr("Show &PCA /Dual Flow"), tr("PCA /Dual Flow graph"), true);
+    MakeAction(ShowBolusDetails, tr("Show PCA /Dual &Bolus / Secondary Details"),
+               tr("Bolus/Secondary Details"), true);
+    MakeAction(ShowTrumpetCurve, tr("Show &Trumpet Curve"), tr("Trumpet Curve"), true);
+
+    const int toolbarOrder[] = {SetupTest,
+                                StartTest,
+                                EndTest,
+                                0,
+                                ShowKey,
+                                ShowTestParameters,
+                                ShowTestDetails,
+                                ShowDataTable,
+                                0,
+                                ExpandYAxis,
+                                ResetYAxis,
+                                ShrinkYAxis,
+                                0,
+                                TemplatePreviousStep,
+                                TemplateNextStep};
+    for (int id : toolbarOrder) {
+        if (id == 0)
+            m_toolbar->addSeparator();
+        else
+            m_toolbar->addAction(m_actions.value(id));
+    }
+
+    m_frameTimer.setSingleShot(true);
+    connect(&m_frameTimer, &QTimer::timeout, this, [this] {
+        if (m_pending) m_canvas->update();
+    });
+    // Enabling follows document state that changes without a signal.
+    m_updateTimer.setInterval(250);
+    connect(&m_updateTimer, &QTimer::timeout, this, &CRivuletrixWinView::UpdateActions);
+    m_updateTimer.start();
+    connect(m_doc, &CRivuletrixDoc::UpdateAllViews, this, &CRivuletrixWinView::ScheduleRedraw);
+    connect(m_doc, &QObject::destroyed, this, [this] { m_doc = nullptr; });
+    m_sinceFrame.start();
+    OnInitialUpdate();
+    UpdateActions();
+}
+
+CRivuletrixWinView::~CRivuletrixWinView() = default;
+
+QAction* CRivuletrixWinView::MakeAction(int id, const QString& text, const QString& tip,
+                                        bool checkable) {
+    auto* a = new QAction(viewtoolbar::Icon(id), text, this);
+    a->setToolTip(tip);
+    a->setStatusTip(tip);
+    a->setCheckable(checkable);
+    a->setData(id);
+    connect(a, &QAction::triggered, this, [this, id] { Command(id); });
+    m_actions.insert(id, a);
+    return a;
+}
+
+void CRivuletrixWinView::AddViewMenu(QMenu* menu) const {
+    using namespace viewcmd;
+    for (int id : {ShowKey, ShowTestParameters, ShowTestDetails, ShowDataTable})
+        menu->addAction(m_actions.value(id));
+    menu->addSeparator();
+    for (int id : {ShowPressure, ShowAverageFlow, ShowDeliveredVolume, ShowInstantaneousFlow,
+                   ShowPcaDualFlow, ShowBolusDetails, ShowTrumpetCurve, GridLines})
+        menu->addAction(m_actions.value(id));
+    QMenu* scale = menu->addMenu(tr("Scale &Graph"));
+    for (int id : {ShrinkYAxis, ResetYAxis, ExpandYAxis}) scale->addAction(m_actions.value(id));
+    QMenu* units = menu->addMenu(tr("Pressure &Units"));
+    for (int id : {UnitMmHg, UnitPsi, UnitKpa}) units->addAction(m_actions.value(id));
+}
+
+void CRivuletrixWinView::OnInitialUpdate() {
+    QString unit;
+    const AppSettings fallback;
+    const AppSettings& s = m_settings ? *m_settings : fallback;
+    if (s.GetSetting(settings::kSection, QStringLiteral("DefaultPressureUnit"), unit)) {
+        const int u = PressureUnitFromName(unit.trimmed());
+        if (u >= 0) m_state.pressureUnit = u;
+    }
+}
+
+int CRivuletrixWinView::LineWidth() const {
+    // One process-wide width, read again at most twice a second so that
+    // sixteen live windows do not each read the settings file every frame.
+    static int width = 1;
+    static QElapsedTimer since;
+    if (!since.isValid() || since.elapsed() > 500) {
+        QString text;
+        const AppSettings fallback;
+        const AppSettings& s = m_settings ? *m_settings : fallback;
+        if (s.GetSetting(settings::kSection, QStringLiteral("GraphLineWidth"), text))
+            width = GraphRenderer::LineWidthFromText(text);
+        since.start();
+    }
+    return width;
+}
+
+void CRivuletrixWinView::UpdateActions() {
+    if (!m_doc) return;
+    using namespace viewcmd;
+    const CRivuletrixDoc& d = *m_doc;
+    const char type = d.TestType;
+    const bool started = m_started ? m_started() : d.Run.running;
+    const auto set = [this](int id, bool enabled, bool checked) {
+        QAction* a = m_actions.value(id);
+        a->setEnabled(enabled);
+        if (a->isCheckable()) a->setChecked(checked);
+    };
+    set(ShowKey, true, d.ShowKey);
+    set(ShowTestParameters, true, d.ShowTestParameters);
+    set(ShowTestDetails, true, d.ShowTestDetails);
+    // The data table comes with its own pane; not offered yet.
+    set(ShowDataTable, false, m_state.showDataTable);
+    set(GridLines, true, m_state.grid);
+    set(UnitMmHg, type == 'O', m_state.pressureUnit == 0);
+    set(UnitPsi, type == 'O', m_state.pressureUnit == 1);
+    set(UnitKpa, type == 'O', m_state.pressureUnit == 2);
+    set(ShowPressure, type == 'O', m_state.showPressure);
+    set(ShowAverageFlow, started ? type != 'P' : type == 'F', m_state.showAvgFlow);
+    set(ShowDeliveredVolume, type == 'F' || type == 'P', m_state.showVolume);
+    set(ShowInstantaneousFlow, type == 'F', m_state.showInstFlow);
+    set(ShowPcaDualFlow, type == 'P', m_state.showPca);
+    set(ShowBolusDetails, type == 'P', m_state.showBolusLabels);
+    set(ShowTrumpetCurve, type == 'F', m_state.showTrumpet);
+    for (int id : {ShrinkYAxis, ResetYAxis, ExpandYAxis}) set(id, true, false);
+    // Test commands belong to the run controller, which connects to their
+    // actions and says when they are enabled.
+    for (int id : {SetupTest, StartTest, EndTest, TemplatePreviousStep, TemplateNextStep})
+        m_actions.value(id)->setEnabled(m_runEnabled ? m_runEnabled(id) : false);
+}
+
+void CRivuletrixWinView::RedrawAll() {
+    UpdateActions();
+    if (m_doc) Q_EMIT m_doc->UpdateAllViews();
+}
+
+void CRivuletrixWinView::Command(int id) {
+    if (!m_doc) return;
+    using namespace viewcmd;
+    CRivuletrixDoc& d = *m_doc;
+    ViewState& st = m_state;
+    const double autoPressure = st.pressureMax - st.pressureMin;
+    switch (id) {
+    case ShowKey:
+        d.ShowKey = !d.ShowKey;
+        break;
+    case ShowTestParameters:
+        d.ShowTestParameters = !d.ShowTestParameters;
+        break;
+    case ShowTestDetails:
+        d.ShowTestDetails = !d.ShowTestDetails;
+        break;
+    case GridLines:
+        st.grid = !st.grid;
+        break;
+    case UnitMmHg:
+        st.pressureUnit = 0;
+        break;
+    case UnitPsi:
+        st.pressureUnit = 1;
+        break;
+    case UnitKpa:
+        st.pressureUnit = 2;
+        break;
+    case ShowPressure:
+        st.showPressure = !st.showPressure;
+        break;
+    case ShowAverageFlow:
+        st.showAvgFlow = !st.showAvgFlow;
+        break;
+    case ShowDeliveredVolume:
+        st.showVolume = !st.showVolume;
+        break;
+    case ShowInstantaneousFlow:
+        st.ToggleInstFlow();
+        break;
+    case ShowPcaDualFlow:
+        st.showPca = !st.showPca;
+        break;
+    case ShowBolusDetails:
+        st.showBolusLabels = !st.showBolusLabels;
+        break;
+    case ShowTrumpetCurve:
+        st.showTrumpet = !st.showTrumpet;
+        break;
+    case ShrinkYAxis:
+        if (st.Shrink(st.flowMax, st.volumeMax, autoPressure)) break;
+        UpdateActions();
+        return;
+    case ExpandYAxis:
+        st.Expand(st.flowMax, st.volumeMax, autoPressure);
+        break;
+    case ResetYAxis:
+        st.ResetScale();
+        break;
+    default:
+        return;
+    }
+    RedrawAll();
+}
+
+void CRivuletrixWinView::ScheduleRedraw() {
+    m_pending = true;
+    if (m_frameTimer.isActive()) return;
+    const qint64 since = m_sinceFrame.elapsed();
+    if (since >= kMinFrameMs)
+        m_canvas->update();
+    else
+        m_frameTimer.start(int(kMinFrameMs - since));
+}
+
+QImage CRivuletrixWinView::Compose() {
+    const QSize size = m_canvas->size();
+    QImage image(size.isEmpty() ? QSize(1, 1) : size, QImage::Format_RGB32);
+    image.fill(Qt::white);
+    if (!m_doc) return image;
+    QPainter p(&image);
+    RenderTarget t;
+    t.width = image.width();
+    t.height = image.height();
+    t.dpiX = m_canvas->logicalDpiX();
+    t.dpiY = m_canvas->logicalDpiY();
+    RenderOptions o;
+    o.lineWidth = LineWidth();
+    o.templateStepIndex = m_templateStep;
+    m_result = GraphRenderer::Render(p, *m_doc, m_state, t, o);
+    return image;
+}
+
+void CRivuletrixWinView::PaintCanvas(QPainter& painter) {
+    m_pending = false;
+    m_sinceFrame.start();
+    ++m_frames;
+    m_image = Compose();
+    painter.drawImage(0, 0, m_image);
+    if (m_doc && m_doc->ScreenImageRequested) {
+        m_doc->ScreenImageRequested = false;
+        GraphRenderer::WriteBitmap(m_image, QStringLiteral("DC_Image.bmp"));
+    }
+    if (m_result.trumpetFailed) {
+        // Told after the paint, then the graph is drawn again.
+        QTimer::singleShot(0, this, [this] {
+            ThePrompter().Message(TrumpetCurve::FailureText(), Prompter::Icon::Warning);
+            Q_EMIT TrumpetFailed();
+            UpdateActions();
+            m_canvas->update();
+        });
+    }
+    if (m_result.needsRedraw) ScheduleRedraw();
+}
+
+void CRivuletrixWinView::CanvasResized() {
+    m_state.FlagFirstPlacement();
+}
+
+void CRivuletrixWinView::CanvasPressed(const QPoint& pos) {
+    if (m_state.showDataTable) return;
+    if (m_state.MousePress(pos.x(), pos.y())) m_canvas->update();
+}
