@@ -5,9 +5,11 @@
 
 #include "app/Prompter.h"
 #include "link/Device.h"
+#include "link/TrafficLog.h"
 #include "records/RivuletrixDoc.h"
 
 #include <QBuffer>
+#include <QDateTime>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
@@ -69,6 +71,45 @@ private Q_SLOTS:
         dev.DisconnectDevice();
         QVERIFY(peer.WaitFor("[BYE]\r\n"));
         QVERIFY(!dev.IsConnected());
+        // After a disconnect nothing more is dispatched, nothing more is sent.
+        peer.Send("[STAT,vvvvFFFFffff]\r\n");
+        QTest::qWait(200);
+        QCOMPARE(dev.GetChannelStatus(0), QString());
+        dev.SendPOLL();
+        QTest::qWait(100);
+        // (The closed terminal is back in its cooked mode and echoes what the
+        // peer wrote; what matters is that no second POLL came.)
+        QVERIFY(peer.All().startsWith("[POLL]\r\n[LOG]\r\n[BYE]\r\n"));
+        QCOMPARE(peer.All().count("[POLL]"), 1);
+    }
+
+    // The raw traffic log: every byte, with direction and time.
+    void trafficLog() {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("traffic.log");
+        TrafficLog::Instance().SetPath(path);
+        PtyPeer peer;
+        peer.On("[POLL]", QByteArray("[POLL,1,0,0,0]\r\n"));
+        CDevice dev(Found(peer.SlavePath()));
+        QVERIFY(dev.StartConnection());
+        QVERIFY(peer.WaitFor("[LOG]\r\n"));
+        QThread::msleep(100);
+        dev.SendStartTest(0, 1, false, "C", "O", 1.0);
+        QVERIFY(peer.WaitFor("O,100]"));
+        dev.DisconnectDevice();
+        TrafficLog::Instance().SetPath(QString());
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        const QList<QByteArray> lines = f.readAll().split('\n');
+        const QString port = peer.SlavePath();
+        QVERIFY(lines[0].endsWith(" " + port.toUtf8() + " > [POLL]\\r\\n"));
+        QVERIFY(QDateTime::fromString(QString::fromUtf8(lines[0].left(23)), Qt::ISODateWithMs)
+                    .isValid());
+        QByteArray all;
+        for (const QByteArray& l : lines) all += l + '\n';
+        QVERIFY(all.contains(" < [POLL,1,0,0,0]\\r\\n"));
+        QVERIFY(all.contains(" > [C1F,C,O,100]\\r\\n\\x00"));
+        QVERIFY(all.contains(" > [BYE]\\r\\n"));
     }
 
     void openFailureShowsComError() {

@@ -50,19 +50,24 @@ private Q_SLOTS:
         SimProcess dup("dup", {"--serial", "80001234", "--name", "Twin"});
         SimProcess busy("busy", {"--serial", "777", "--busy"});
         SimProcess silent("silent", {"--serial", "888", "--silent"});
+        // The model reply is looked for at byte 17 or 23 only: behind a P1 text
+        // of 10 or 16 characters.
         SimProcess shortP1("shortp1", {"--serial", "999", "--manufacturer", "Acme"});
-        QVERIFY(a.Ok() && b.Ok() && dup.Ok() && busy.Ok() && silent.Ok() && shortP1.Ok());
+        SimProcess p1of10("p1of10", {"--serial", "1010", "--manufacturer", "Acme Pumps"});
+        QVERIFY(a.Ok() && b.Ok() && dup.Ok() && busy.Ok() && silent.Ok() && shortP1.Ok() &&
+                p1of10.Ok());
 
-        qputenv("RIVULETRIX_PORTS", QStringList{a.Link(), silent.Link(), b.Link(), dup.Link(),
-                                                busy.Link(), shortP1.Link(), "/nonexistent/tty"}
-                                        .join(':')
-                                        .toLocal8Bit());
+        qputenv("RIVULETRIX_PORTS",
+                QStringList{a.Link(), silent.Link(), b.Link(), dup.Link(), busy.Link(),
+                            shortP1.Link(), p1of10.Link(), "/nonexistent/tty"}
+                    .join(':')
+                    .toLocal8Bit());
         PortScanner scanner;
-        QCOMPARE(scanner.EnumerateAnalyzerPorts(), 7);
+        QCOMPARE(scanner.EnumerateAnalyzerPorts(), 8);
         scanner.ScanUsbPorts();
         qunsetenv("RIVULETRIX_PORTS");
         const QList<FoundAnalyzer> found = scanner.Found();
-        QCOMPARE(found.size(), 2);
+        QCOMPARE(found.size(), 3);
         QCOMPARE(found[0].portName, a.Link());
         QCOMPARE(found[0].name, QStringLiteral("Bench A"));
         QCOMPARE(found[0].serialNumber, QStringLiteral("80001234"));
@@ -72,6 +77,7 @@ private Q_SLOTS:
         QCOMPARE(found[0].battery, 'H');
         QCOMPARE(found[1].model, QStringLiteral("PXR2K"));
         QCOMPARE(QList<int>(found[1].channels, found[1].channels + 4), (QList<int>{1, 0, 0, 0}));
+        QCOMPARE(found[2].serialNumber, QStringLiteral("1010"));
         // The probe's bytes, exactly.
         QCOMPARE(a.Received(), (QStringList{"[GETPARAMS,0]\\r\\n", "[GETSN,0]\\r\\n",
                                             "[POLL]\\r\\n", "[BYE]\\r\\n"}));
@@ -81,6 +87,7 @@ private Q_SLOTS:
         scanner.PurgeKind(FoundAnalyzer::KindUsbSerial);
         scanner.ScanPorts({a.Link(), b.Link()});
         QCOMPARE(scanner.Found().size(), 1);
+        QCOMPARE(scanner.Found()[0].serialNumber, QStringLiteral("80001234"));
         QCOMPARE(scanner.Ready().size(), 1);
         QCOMPARE(scanner.Ready()[0].serialNumber, QStringLiteral("20005678"));
     }
