@@ -88,7 +88,10 @@ TrumpetCurve TrumpetCurve::Compute(const CRivuletrixDoc& d) {
             }
             if (s != minute) target = prev;
         }
-        if (uint32_t(target - prev) <= uint32_t(now - target) && i > 0) {
+        if (i > last) {
+            // The record ends at or before the target: its last sample.
+            i = last;
+        } else if (uint32_t(target - prev) <= uint32_t(now - target) && i > 0) {
             --i;
             prev = d.ElapsedTicks(i - 1);
         }
