@@ -284,10 +284,7 @@ private Q_SLOTS:
         notesIn.write("Check the inlet filter\nCalibrated 2026\n");
         notesIn.close();
         SimProcess sim("s", {"--notes", notesIn.fileName(), "--notes-out", dir.filePath("out.p8u"),
-                             "--manual-out", dir.filePath("manual.out"),
-                             // The manual's bytes follow the command line after the
-                             // 50 ms write pause, longer than the default gap.
-                             "--manual-gap", "500"});
+                             "--manual-out", dir.filePath("manual.out")});
         QVERIFY(sim.Ok());
         CDevice dev(Probe(sim.Link()));
         QVERIFY(dev.StartConnection());
