@@ -1,1 +1,4 @@
 # The run controller and template runs.
+target_sources(rivuletrix_core PRIVATE
+    ${CMAKE_CURRENT_LIST_DIR}/RunController.cpp ${CMAKE_CURRENT_LIST_DIR}/RunController.h
+)

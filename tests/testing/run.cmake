@@ -1,1 +1,3 @@
 # Run controller tests.
+rx_add_test(test_run_controller SOURCES ${CMAKE_CURRENT_LIST_DIR}/test_run_controller.cpp
+            ${CMAKE_CURRENT_LIST_DIR}/RunFixture.h LABELS run pty tsan TIMEOUT 600)

@@ -1,0 +1,682 @@
+#include "RunController.h"
+
+#include "SetupSheetRunner.h"
+#include "app/Prompter.h"
+#include "app/RivuletrixApp.h"
+#include "app/Trace.h"
+#include "link/Device.h"
+#include "records/RivuletrixDoc.h"
+#include "store/RecordIndex.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTimer>
+
+#include <cmath>
+
+namespace {
+
+const QString kCancelOcclusion = QStringLiteral("Do you want the Cancel the Test?");
+const QString kCancelTest = QStringLiteral("The test on this channel has not started.\nAre you "
+                                           "sure you want to cancel it?\n\nNOTE: If the cancel "
+                                           "process does not complete\nyou should infuse some "
+                                           "water into the channel\nyou are cancelling.");
+const QString kSaveQuestion =
+    QStringLiteral("Do you want to save the test results for %1?\n(NO will discard the results)");
+const QString kPrintQuestion = QStringLiteral("Do you want to print the results?");
+const QString kNotSaved = QStringLiteral(
+    "The Test results for %1 have not been saved.\nDo you want to save the results ?");
+const QString kWaitForStop =
+    QStringLiteral("Wait for all Tests to STOP !!!, or CANCEL before closing Rivuletrix.");
+const QString kStopAll = QStringLiteral(
+    "Stop All Tests before closing.\nDisconnect Devices using Manage Connection Screen.");
+const QString kShutDown =
+    QStringLiteral("PXR-2K has shutdown. Please remove the device from Manage Connection window.");
+
+constexpr int kStatusMs = 200;
+constexpr int kEndWaitPasses = 25; // 5 s of status updates
+
+bool IsPrimed(const QString& s) {
+    static const QStringList primed = {"FFF", "FPF", "vFF", "vPF", "oOT", "TOT"};
+    return primed.contains(s);
+}
+
+int TypeIndex(char type) {
+    switch (type) {
+    case 'F':
+        return 1;
+    case 'O':
+        return 2;
+    case 'P':
+        return 3;
+    default:
+        return 0;
+    }
+}
+
+QChar At(const QString& s, int i) {
+    return i < s.size() ? s[i] : QLatin1Char(' ');
+}
+
+} // namespace
+
+RunController::RunController(CRivuletrixApp& app, CRivuletrixDoc& doc, int slot, int channel,
+                             QObject* parent)
+    : QObject(parent), m_app(app), m_doc(doc), m_slot(slot), m_channel(channel),
+      m_statusTimer(new QTimer(this)) {
+    m_doc.StopCheck = [this] { NeedToStop(); };
+    m_doc.TestType = 'E'; // a new window
+    connect(m_statusTimer, &QTimer::timeout, this, &RunController::CheckStatus);
+    m_statusTimer->start(kStatusMs);
+}
+
+RunController::~RunController() {
+    m_doc.StopCheck = nullptr;
+}
+
+CDevice* RunController::Device() const {
+    return m_app.Device(m_slot);
+}
+
+QString RunController::ChannelStatus() const {
+    CDevice* d = Device();
+    return d ? d->GetChannelStatus(m_channel - 1) : QStringLiteral("   ");
+}
+
+QString RunController::WindowTitle() const {
+    CDevice* d = Device();
+    return QStringLiteral("Channel %1 ").arg(m_channel) + (d ? d->Name : QString());
+}
+
+QString RunController::ElapsedTimeText() const {
+    return CRivuletrixDoc::FormatHms(m_doc.ElapsedTimeMs());
+}
+
+void RunController::SetState(State s) {
+    if (m_state == s) return;
+    m_state = s;
+    Q_EMIT StateChanged(s);
+}
+
+void RunController::SetSetUpFlag(bool on) {
+    m_app.SetUpFlags[m_slot - 1][m_channel - 1] = on;
+}
+
+void RunController::SetStartedFlag(bool on) {
+    m_app.StartedFlags[m_slot - 1][m_channel - 1] = on;
+}
+
+bool RunController::StartedFlag() const {
+    return m_app.StartedFlags[m_slot - 1][m_channel - 1];
+}
+
+// ---- Setup ----
+
+void RunController::OnSetupTest() {
+    QString folder;
+    if (m_app.Setting(QStringLiteral("PathType")) == QLatin1String("1"))
+        folder = m_app.Setting(QStringLiteral("NetworkPath "));
+    else
+        folder = m_app.GetDataPath();
+    if (!folder.isEmpty()) MakeFolderChain(folder);
+    if (folder.isEmpty() || !QFileInfo(folder).isDir()) {
+        ThePrompter().Message(QStringLiteral(
+            "Please provide a valid path in the Control Menu\\Rivuletrix parameters box."));
+        return;
+    }
+    if (m_doc.Run.setUp || m_app.CancelInProgress) return;
+    CDevice* device = Device();
+    if (!device) {
+        ThePrompter().Message(QStringLiteral("Error, Unable to select the device."));
+        return;
+    }
+    m_app.CurrentAnalyzer = m_slot;
+    const bool allPages = device->DeviceModel != QLatin1String("PXR2K");
+    const bool ok =
+        m_sheet &&
+        m_sheet->RunSetupSheet(
+            *device, m_channel - 1,
+            QStringLiteral("Channel %1 Test Setup - ").arg(m_channel) + device->Name, allPages);
+    m_doc.Modified = false;
+    if (!ResetDocument() || !ok) return;
+
+    m_doc.Run.setUp = true;
+    CopyParameters();
+    SerialNumbers sn;
+    if (device->Kind == FoundAnalyzer::KindUsbSerial && device->GetSerialNumbers(0, sn) != 0) {
+        ThePrompter().Message(QStringLiteral("Please check for Device Connection."));
+        m_doc.Run.setUp = false;
+        ResetDocument();
+        return;
+    }
+    Q_EMIT ViewsChanged();
+    SetupHandOver();
+}
+
+void RunController::CopyParameters() {
+    CDevice* device = Device();
+    const ChannelSetup& setup = device->Setup[m_channel - 1];
+    const EquipmentRecord& eq = setup.equipment;
+    static const char kTypes[] = "EFOP";
+    m_doc.TestType = eq.typeIndex >= 0 && eq.typeIndex <= 3 ? kTypes[eq.typeIndex] : '\0';
+    m_doc.ControlNumber = eq.controlNumber;
+    m_doc.Operator = eq.operatorName;
+    m_doc.Manufacture = eq.manufacturer;
+    m_doc.Model = eq.deviceType;
+    m_doc.SerialNumber = eq.serialNumber;
+    m_doc.Location = eq.location;
+    m_doc.Comments = eq.comments;
+    const QString& model = device->DeviceModel;
+    const auto ms = [](int h, int m) { return uint32_t(h) * 3600000u + uint32_t(m) * 60000u; };
+    Stop = StopConditions{};
+    switch (m_doc.TestType) {
+    case 'F': {
+        const FlowBlock& f = setup.flow;
+        m_doc.SetFlowRate = f.setFlowRate;
+        m_doc.SetVolume = f.totalVolume;
+        Stop.onVolume = f.stopOnVolume;
+        Stop.volume = uint32_t(std::trunc(f.stopVolume * 10000.0));
+        Stop.onTime = f.stopOnTime;
+        Stop.time = ms(f.stopHours, f.stopMinutes);
+        Stop.first = f.firstCondition;
+        Stop.both = f.bothConditions;
+        ToleranceOverride = f.toleranceOverride;
+        Tolerance = f.tolerance;
+        AutoStart = f.autoStart;
+        if (model == QLatin1String("PXR2K") && Stop.volume == 0) Stop.volume = 10000000u;
+        if ((model == QLatin1String("PXR2K") || model == QLatin1String("PXR8")) && Stop.time == 0) {
+            Stop.time = 360000000u;
+            Stop.onTime = true;
+        }
+        break;
+    }
+    case 'O': {
+        const OcclusionBlock& o = setup.occlusion;
+        m_doc.SetFlowRate = o.setFlowRate;
+        Stop.onTime = o.stopOnTime;
+        Stop.time = ms(o.stopHours, o.stopMinutes);
+        if (Stop.time == 0) {
+            if (model == QLatin1String("PXR2K")) {
+                Stop.time = 1800000u;
+                Stop.onTime = true;
+            } else if (model == QLatin1String("PXR-8") || model == QLatin1String("PXR8")) {
+                Stop.time = 3600000u;
+                Stop.onTime = true;
+            }
+        }
+        break;
+    }
+    case 'P': {
+        const PcaBlock& p = setup.pca;
+        m_doc.SetBasalFlowRate = p.basalRate;
+        m_doc.SetFlowRate = p.basalRate;
+        m_doc.SetVolume = p.totalVolume;
+        m_doc.SetPcaVolume = p.bolusVolume;
+        Stop.onVolume = p.stopOnVolume;
+        Stop.volume = uint32_t(std::trunc(p.stopVolume * 10000.0));
+        Stop.onTime = p.stopOnTime;
+        Stop.time = ms(p.stopHours, p.stopMinutes);
+        Stop.first = p.firstCondition;
+        Stop.both = p.bothConditions;
+        AutoStart = p.autoStart;
+        break;
+    }
+    default:
+        break;
+    }
+    m_doc.SetRateIsZero = m_doc.SetFlowRate == 0;
+}
+
+void RunController::SetupHandOver() {
+    SetSetUpFlag(true);
+    m_doc.TicksPerSecond = 1000;
+    m_doc.NewModel = true;
+    const char type = m_doc.TestType;
+    const int index = TypeIndex(type);
+    if (index) {
+        m_doc.FlowOrOcclusion = type != 'P';
+        if (CDevice* d = Device())
+            d->SendStartTest(m_channel - 1, index, false, m_doc.ControlNumber, m_doc.Operator,
+                             m_doc.SetFlowRate);
+        m_doc.Run.testActive = true;
+    }
+    SetState(State::WaitingForPrimed);
+}
+
+void RunController::FinishSetupWait(const QString& status) {
+    if (At(status, 2) == QLatin1Char('f') || At(status, 1) == QLatin1Char('O')) {
+        m_doc.Run.running = true;
+        Q_EMIT ViewsChanged();
+    }
+    m_startDeadline = QDateTime::currentDateTime().addSecs(10);
+    m_app.SetUpTests = std::min(16, m_app.SetUpTests + 1);
+    m_doc.Run.startAllowed = true;
+    SetState(m_doc.Run.running ? State::Running : State::Armed);
+}
+
+// ---- Start ----
+
+void RunController::OnStartTest() {
+    m_doc.Run.starting = true;
+    CDevice* device = Device();
+    if (m_app.CurrentAnalyzer == -1 || !device) {
+        m_doc.Run.starting = false;
+        return;
+    }
+    SetStartedFlag(true);
+    SetSetUpFlag(false);
+    const char type = m_doc.TestType;
+    if (const int index = TypeIndex(type)) {
+        m_doc.FlowOrOcclusion = type != 'P';
+        device->SendStartTest(m_channel - 1, index, AutoStart && type != 'O', m_doc.ControlNumber,
+                              m_doc.Operator, m_doc.SetFlowRate);
+        m_doc.StampStart(QDateTime::currentDateTime());
+        m_doc.Run.waitingForData = true;
+    }
+    m_doc.Run.running = true;
+    m_doc.Run.starting = false;
+    m_doc.Run.startAllowed = false;
+    m_lastStop = StopReason::None;
+    m_stopSlot = -1;
+    m_keepResults = false;
+    SetState(State::Running);
+    Q_EMIT ViewsChanged();
+}
+
+// ---- Automatic stop ----
+
+bool RunController::NeedToStop() {
+    if (!m_doc.Run.running) return false;
+    CDevice* device = Device();
+    const int last = m_doc.StoredCount() - 1;
+    const uint32_t v = m_doc.VolumeAt(last);
+    const uint32_t t = m_doc.ElapsedTicks(last);
+    StopReason reason = StopReason::None;
+    if (Stop.onVolume && Stop.volume != 0 && v > Stop.volume)
+        reason = StopReason::Volume;
+    else if (Stop.onTime && Stop.time != 0 && t >= Stop.time)
+        reason = StopReason::Time;
+    else if (Stop.first && Stop.volume != 0 && Stop.time != 0 && (v > Stop.volume || t > Stop.time))
+        reason = v > Stop.volume ? StopReason::Volume : StopReason::Time;
+    else if (Stop.both && Stop.volume != 0 && Stop.time != 0 && v > Stop.volume && t > Stop.time)
+        reason = StopReason::Volume;
+    if (device && device->DeviceModel.contains(QLatin1String("PXR2K")) &&
+        device->BatteryState == 'S') {
+        m_doc.Run.analyzerShutDown = true;
+        reason = StopReason::Shutdown;
+    }
+
+    if (reason != StopReason::None) {
+        m_app.CurrentAnalyzer = m_slot;
+        m_doc.Run.autoStopped = true;
+        m_lastStop = reason;
+        m_stopSlot = last;
+        if (reason == StopReason::Shutdown) {
+            // The analyzer is gone: End Test saves without asking.
+            qCDebug(lcTrace) << "CRivuletrixDoc::NeedToStop Send command to stop PXR2K.";
+            QTimer::singleShot(0, this, &RunController::OnEndTest);
+        } else if (device) {
+            qCDebug(lcTrace) << "CRivuletrixDoc::NeedToStop PXR8 Initiated Stop operation.";
+            device->SendEND(m_channel - 1);
+        }
+        // Cleared so that later samples do not send the end again.
+        Stop = StopConditions{};
+        m_doc.Run.stopDetected = true;
+        Q_EMIT ViewsChanged();
+        return true;
+    }
+    const QChar first = At(ChannelStatus(), 0);
+    qCDebug(lcTrace) << "CRivuletrixDoc::NeedToStop() Status-:" << first;
+    const bool ended =
+        first == QLatin1Char('O') || first == QLatin1Char('V') || first == QLatin1Char(' ');
+    m_doc.Run.stopDetected = ended;
+    if (ended && m_lastStop == StopReason::None) m_lastStop = StopReason::Analyzer;
+    return ended;
+}
+
+// ---- End ----
+
+void RunController::OnEndTest() {
+    if (!EndPreStep()) return;
+    SetState(State::EndWait);
+    m_endWaitPasses = 0;
+}
+
+bool RunController::EndPreStep() {
+    CDevice* device = Device();
+    if (m_app.CurrentAnalyzer == -1 || !device) return false;
+    m_doc.Run.startAllowed = false;
+    if (m_doc.Run.ending || m_doc.Run.starting || m_app.CancelInProgress) return false;
+    m_app.EndingInProgress = true;
+    m_doc.Run.ending = true;
+    m_doc.Run.setUp = false;
+    Q_EMIT ScreenImageRequested();
+    const QString status = ChannelStatus();
+    const char type = m_doc.TestType;
+    bool cancelled = false;
+    if (type && At(status, 1) == QLatin1Char(QChar::toUpper(uint(type))) &&
+        !m_doc.Run.dataReceived && !m_doc.Run.analyzerShutDown) {
+        const bool yes = ThePrompter().Question(type == 'O' ? kCancelOcclusion : kCancelTest,
+                                                Prompter::Icon::Question);
+        if (!yes) {
+            m_doc.Run.ending = false;
+            m_app.EndingInProgress = false;
+            m_doc.Run.startAllowed = true;
+            return false;
+        }
+        cancelled = true;
+        m_app.CancelInProgress = true;
+        m_doc.Modified = false;
+    }
+    if (cancelled) {
+        m_app.CancelInProgress = false;
+        ResetDocument();
+        if (type == 'O') m_doc.TestType = 'O';
+        m_doc.Modified = false;
+        m_doc.Run.cancelled = true;
+        m_lastStop = StopReason::Cancelled;
+    } else if (m_lastStop == StopReason::None) {
+        m_lastStop = StopReason::User;
+    }
+    device->SendEND(m_channel - 1);
+    return true;
+}
+
+void RunController::EndWaitDone() {
+    m_doc.Run.running = m_doc.Run.cancelled;
+    ContinueEndTest();
+}
+
+void RunController::ContinueEndTest() {
+    Q_EMIT ViewsChanged();
+    SetSetUpFlag(false);
+    const bool byAnalyzer = m_doc.Run.stopDetected && !m_doc.Run.autoStopped;
+    if (m_doc.Run.autoStopped) m_doc.Run.stopDetected = false;
+    if (m_doc.Run.analyzerShutDown) {
+        SetStartedFlag(false);
+        FinishTest();
+        if (CDevice* d = Device()) {
+            d->SendEND(0);
+            d->SendBYE();
+        }
+        m_app.EndingInProgress = false;
+        m_app.SetUpTests = std::max(0, m_app.SetUpTests - 1);
+        ThePrompter().Message(kShutDown);
+        SetState(State::Idle);
+        Q_EMIT TestFinished();
+        return;
+    }
+    // A test the analyzer ended by itself keeps its results too: they are
+    // offered for saving like any other.
+    const bool cancelled = m_lastStop == StopReason::Cancelled;
+    if (!cancelled && (!m_doc.Run.stopDetected || (byAnalyzer && m_doc.Run.dataReceived)) &&
+        StartedFlag()) {
+        SetStartedFlag(false);
+        FinishTest();
+    }
+    SetStartedFlag(false);
+    m_doc.Run.dataReceived = false;
+    m_doc.Run.primed = false;
+    m_app.SetUpTests = std::max(0, m_app.SetUpTests - 1);
+    m_doc.Run.ending = false;
+    m_app.EndingInProgress = false;
+    AutoStart = false;
+    if (!m_keepResults) ResetDocument();
+    SetState(State::Idle);
+    Q_EMIT ViewsChanged();
+    Q_EMIT TestFinished();
+}
+
+void RunController::ReadAnalyzerIdentity() {
+    CDevice* device = Device();
+    if (!device) return;
+    AnalyzerParameters params;
+    if (device->GetParameters(params) == 0) {
+        m_doc.InstModel = params.p2;
+        m_doc.InstManuf = params.p1;
+        m_doc.InstDesc = params.p3;
+    }
+    SerialNumbers sn;
+    if (device->GetSerialNumbers(0, sn) == 0) {
+        m_doc.InstSerialNum = sn.serial;
+        m_doc.InstVersion = sn.firmware;
+    }
+    if (device->GetSerialNumbers(m_channel, sn) == 0) {
+        m_doc.TdSerialNum = sn.tdSerial;
+        m_doc.TdVersion = sn.tdFirmware;
+    }
+}
+
+void RunController::FinishTest() {
+    SetState(State::Finishing);
+    const bool shutDown = m_doc.Run.analyzerShutDown;
+    const bool save = shutDown || ThePrompter().Question(kSaveQuestion.arg(WindowTitle()),
+                                                         Prompter::Icon::Question);
+    bool saved = false;
+    if (save) {
+        ReadAnalyzerIdentity();
+        saved = SaveRecord();
+        if (!saved) {
+            // The results stay in memory, unsaved, until they are saved or
+            // the window is closed.
+            m_doc.Run.testActive = false;
+            m_keepResults = true;
+            return;
+        }
+    } else {
+        m_doc.Modified = false;
+    }
+    if (!shutDown && Print && ThePrompter().Question(kPrintQuestion, Prompter::Icon::Question))
+        Print();
+    CDevice* device = Device();
+    int count = 0;
+    // The analyzer keeps its copy when nothing else holds the results.
+    if (device && (saved || !save) && device->GetRecordCount(count) == 0 && count > 0 &&
+        device->DeviceModel != QLatin1String("PXR2K"))
+        device->SendDELREC(count);
+    m_doc.Run.testActive = false;
+    ResetDocument();
+    m_doc.Run.templatePending = false;
+    m_doc.Modified = false;
+}
+
+bool RunController::SaveRecord() {
+    const QString folder = m_app.GetDataPath();
+    if (folder.isEmpty() || !MakeFolderChain(folder)) {
+        ThePrompter().Message(
+            QStringLiteral("The test results could not be saved: the data folder \"%1\" "
+                           "cannot be created.")
+                .arg(QDir::toNativeSeparators(folder)));
+        return false;
+    }
+    const QString temp = m_app.Setting(QStringLiteral("CustomPath  ")) + QStringLiteral("/Temp/");
+    for (const char* db : {"RX_Records.accdb", "RX_Templates.accdb"}) {
+        const QString target = QDir(folder).filePath(QLatin1String(db));
+        if (!QFileInfo::exists(target) && QFileInfo::exists(temp + QLatin1String(db)))
+            QFile::copy(temp + QLatin1String(db), target);
+    }
+    const QString name = m_doc.MakeRecordFileName();
+    if (name.isEmpty()) {
+        ThePrompter().Message(
+            QStringLiteral("The test results could not be saved: the test has no start "
+                           "time to name the record file by."));
+        return false;
+    }
+    const QString title = WindowTitle();
+    Q_EMIT TitleChanged(QStringLiteral("Saving ") + name);
+    const QString path = QDir(folder).filePath(name);
+    QString error;
+    if (!m_doc.WriteRecordFile(path, &error)) {
+        Q_EMIT TitleChanged(title);
+        ThePrompter().Message(QStringLiteral("The test results could not be saved to %1:\n%2")
+                                  .arg(QDir::toNativeSeparators(path), error));
+        return false;
+    }
+    m_savedPath = path;
+    RecordIndex& index = m_app.Records();
+    if (!index.IsOpen()) index.Open();
+    if (!index.IndexRecord(m_doc, name,
+                           Device() ? Device()->Setup[m_channel - 1].equipment.deviceType
+                                    : QString()))
+        qCDebug(lcTrace) << "CRivuletrixDoc::SaveRecord - not indexed:" << index.LastError();
+    m_doc.Modified = false;
+    Q_EMIT TitleChanged(title);
+    return true;
+}
+
+bool RunController::ResetDocument() {
+    if (m_doc.Modified && m_doc.Run.live) {
+        CanClose();
+        if (m_doc.Modified) return false; // the unsaved results stay
+    }
+    const bool live = m_doc.Run.live;
+    const int channel = m_doc.ChannelNo;
+    m_doc.ResetRecord();
+    m_doc.TestType = '\0';
+    m_doc.ChannelNo = channel;
+    Stop = StopConditions{};
+    if (live) {
+        m_doc.RepHeader1 = m_app.ReportHeader[0];
+        m_doc.RepHeader2 = m_app.ReportHeader[1];
+        m_doc.RepHeader3 = m_app.ReportHeader[2];
+    } else {
+        m_doc.DefaultTolerance = m_app.IntSetting(QStringLiteral("FlowTolerance "));
+        m_doc.GraphLineWidth = m_app.IntSetting(QStringLiteral("GraphLineWidth"));
+        m_doc.DefaultPressureUnit = m_app.Setting(QStringLiteral("DefaultPressureUnit"));
+    }
+    return true;
+}
+
+bool RunController::CanClose() {
+    if (!m_doc.Run.templatePending) {
+        if (m_doc.Run.ending) {
+            ThePrompter().Message(kWaitForStop);
+            return false;
+        }
+        if (m_doc.Run.testActive) {
+            ThePrompter().Message(kStopAll);
+            return false;
+        }
+        if (!m_doc.Modified || !m_doc.Run.live) return true;
+        if (ThePrompter().Question(kNotSaved.arg(WindowTitle()), Prompter::Icon::Question)) {
+            if (!SaveRecord()) return false;
+            m_keepResults = false;
+        } else {
+            m_doc.Modified = false;
+        }
+        if (Print && ThePrompter().Question(kPrintQuestion, Prompter::Icon::Question)) Print();
+        return true;
+    }
+    if (!m_doc.Run.testActive) return true;
+    ThePrompter().Message(kStopAll);
+    return false;
+}
+
+// ---- Enabling and status ----
+
+bool RunController::SetupEnabled() const {
+    CDevice* d = Device();
+    return !m_app.ViewAll && m_doc.Run.live && d && m_app.ConnectedCount <= 4 &&
+           !m_doc.Run.running && !m_app.CancelInProgress && !m_doc.Run.setUp &&
+           d->BatteryState != 'S' && m_state == State::Idle;
+}
+
+bool RunController::StartEnabled() {
+    if (m_app.ViewAll) return false;
+    if (m_app.ConnectedCount == 0) return SetupEnabled();
+    CDevice* d = Device();
+    if (!m_doc.Run.live || !d) return false;
+    const QString status = ChannelStatus();
+    ApplyStatusEffects(status);
+    return IsPrimed(status) && m_doc.Run.startAllowed && !m_doc.Run.ending &&
+           !m_doc.Run.cancelled && d->BatteryState != 'S';
+}
+
+bool RunController::EndEnabled() const {
+    if (m_app.ViewAll) return false;
+    return (m_doc.Run.running && !m_doc.Run.ending && !m_doc.Run.starting &&
+            !m_app.EndingInProgress && m_state == State::Running) ||
+           (m_doc.Run.autoStopped && m_state == State::Running);
+}
+
+void RunController::ApplyStatusEffects(const QString& status) {
+    if (IsPrimed(status)) {
+        m_doc.Run.primed = true;
+        m_startDeadline = QDateTime();
+        m_doc.Run.wrongInlet = false;
+        m_inWrongInlet = false;
+    } else if (status == QLatin1String("vFf") || status == QLatin1String("vPf")) {
+        m_doc.Run.primed = true;
+        if (!m_refreshedRunning) Q_EMIT ViewsChanged();
+        m_refreshedRunning = true;
+    } else if (At(status, 2) == QLatin1Char('W')) {
+        m_doc.Run.wrongInlet = true;
+        if (!m_inWrongInlet) {
+            // Once each time the status turns to the wrong inlet.
+            m_inWrongInlet = true;
+            ThePrompter().Message(QStringLiteral("Pump connected to wrong inlet in Device") +
+                                      QStringLiteral(" %1 !!").arg(m_app.CurrentAnalyzer),
+                                  Prompter::Icon::Error);
+        }
+    } else {
+        m_doc.Run.primed = false;
+    }
+    if (At(status, 2) != QLatin1Char('W')) m_inWrongInlet = false;
+    if (status != QLatin1String("vFf") && status != QLatin1String("vPf"))
+        m_refreshedRunning = false;
+    if (m_wasPrimed != m_doc.Run.primed) Q_EMIT ViewsChanged();
+    m_wasPrimed = m_doc.Run.primed;
+
+    if (m_state == State::Armed && !m_doc.Run.running && At(status, 2) == QLatin1Char('T') &&
+        (m_doc.TestType == 'O' ||
+         (m_startDeadline.isValid() && QDateTime::currentDateTime() > m_startDeadline))) {
+        m_doc.Run.running = true;
+        SetState(State::Running);
+    }
+    if (m_state == State::Running && m_doc.Run.running && !m_doc.Run.autoStopped) {
+        const QChar first = At(status, 0);
+        if (first == QLatin1Char('O') || first == QLatin1Char('V') || first == QLatin1Char(' ')) {
+            if (!m_doc.Run.stopDetected) Q_EMIT ViewsChanged();
+            m_doc.Run.stopDetected = true;
+            if (m_lastStop == StopReason::None) m_lastStop = StopReason::Analyzer;
+        }
+    }
+}
+
+void RunController::CheckStatus() {
+    CDevice* device = Device();
+    if (!m_doc.Run.live) return;
+    if (!device || device->IsLost()) {
+        if (m_state == State::WaitingForPrimed) {
+            ThePrompter().Message(QStringLiteral("Please check for Device Connection."));
+            SetSetUpFlag(false);
+            m_doc.Run.setUp = false;
+            m_doc.Run.testActive = false;
+            ResetDocument();
+            SetState(State::Idle);
+        } else if (m_state == State::EndWait) {
+            EndWaitDone();
+        }
+        return;
+    }
+    // A PXR2K that shut down sends no more samples to stop on.
+    if (m_state == State::Running && !m_doc.Run.analyzerShutDown && device->BatteryState == 'S' &&
+        device->DeviceModel.contains(QLatin1String("PXR2K")))
+        NeedToStop();
+    const QString status = ChannelStatus();
+    switch (m_state) {
+    case State::WaitingForPrimed: {
+        const QChar first = At(status, 0);
+        if (first == QLatin1Char('F') || (m_doc.TestType == 'O' && first == QLatin1Char('T')))
+            FinishSetupWait(status);
+        break;
+    }
+    case State::EndWait:
+        if (At(status, 1) == QLatin1Char(' ') || ++m_endWaitPasses >= kEndWaitPasses) EndWaitDone();
+        return;
+    default:
+        break;
+    }
+    if (m_state != State::Idle && m_state != State::Finishing) ApplyStatusEffects(status);
+}

@@ -1,0 +1,121 @@
+#pragma once
+
+#include <QDateTime>
+#include <QObject>
+#include <QString>
+
+#include <cstdint>
+#include <functional>
+
+class CDevice;
+class CRivuletrixApp;
+class CRivuletrixDoc;
+class QTimer;
+class SetupSheetRunner;
+
+// Runs the test of one channel window: setup, the wait for the primed
+// channel, start, the automatic stop check, end (with the cancel question and
+// the end wait), the save and print prompts, and the saved, indexed record.
+// The waits are states advanced by the channel status, never nested loops.
+class RunController : public QObject {
+    Q_OBJECT
+public:
+    enum class State { Idle, WaitingForPrimed, Armed, Running, EndWait, Finishing };
+    // Why the last test stopped.
+    enum class StopReason { None, Volume, Time, Analyzer, User, Shutdown, Cancelled };
+
+    struct StopConditions {
+        bool onVolume = false;
+        uint32_t volume = 0; // 0.1 ul units
+        bool onTime = false;
+        uint32_t time = 0; // ms
+        bool first = false;
+        bool both = false;
+    };
+
+    // slot and channel 1-based. The controller installs itself as the
+    // document's stop check.
+    RunController(CRivuletrixApp& app, CRivuletrixDoc& doc, int slot, int channel,
+                  QObject* parent = nullptr);
+    ~RunController() override;
+
+    void SetSetupSheet(SetupSheetRunner* sheet) { m_sheet = sheet; }
+    // Printing through the view; without it the print question is not asked.
+    std::function<void()> Print;
+
+    // ---- Commands ----
+    void OnSetupTest();
+    void OnStartTest();
+    void OnEndTest();
+    bool NeedToStop();
+    bool CanClose();
+    // False when unsaved results could not be saved and stay.
+    bool ResetDocument();
+    // Writes the record in the data folder and indexes it; false (after a
+    // message naming the file) when it could not be written.
+    bool SaveRecord();
+
+    // ---- Enabling ----
+    bool SetupEnabled() const;
+    // Applies the status effects of the channel status first.
+    bool StartEnabled();
+    bool EndEnabled() const;
+
+    // ---- State ----
+    State CurrentState() const { return m_state; }
+    StopConditions Stop;
+    bool AutoStart = false;
+    int Tolerance = 0;
+    int ToleranceOverride = 0;
+    StopReason LastStop() const { return m_lastStop; }
+    // The sample slot on which the automatic stop was decided, or -1.
+    int StopSlot() const { return m_stopSlot; }
+    QString LastSavedPath() const { return m_savedPath; }
+    QString WindowTitle() const;
+    QString ElapsedTimeText() const;
+    CDevice* Device() const;
+    QString ChannelStatus() const;
+    // Reads the channel status and advances the waits; a timer calls it.
+    void CheckStatus();
+
+Q_SIGNALS:
+    void ViewsChanged();
+    void TitleChanged(const QString& title);
+    // The view writes its screen image (the test is ending).
+    void ScreenImageRequested();
+    // The test is over and the document reset (saved or not).
+    void TestFinished();
+    void StateChanged(RunController::State state);
+
+private:
+    void SetState(State s);
+    void SetupHandOver();
+    void FinishSetupWait(const QString& status);
+    bool EndPreStep();
+    void EndWaitDone();
+    void ContinueEndTest();
+    void FinishTest();
+    void ApplyStatusEffects(const QString& status);
+    void CopyParameters();
+    void SetSetUpFlag(bool on);
+    void SetStartedFlag(bool on);
+    bool StartedFlag() const;
+    void ReadAnalyzerIdentity();
+
+    CRivuletrixApp& m_app;
+    CRivuletrixDoc& m_doc;
+    int m_slot;
+    int m_channel;
+    SetupSheetRunner* m_sheet = nullptr;
+    QTimer* m_statusTimer;
+    State m_state = State::Idle;
+    StopReason m_lastStop = StopReason::None;
+    QDateTime m_startDeadline;
+    int m_endWaitPasses = 0;
+    bool m_wasPrimed = false;
+    bool m_inWrongInlet = false;
+    bool m_refreshedRunning = false;
+    QString m_savedPath;
+    int m_stopSlot = -1;
+    bool m_keepResults = false; // a save failed: the results stay until saved
+};

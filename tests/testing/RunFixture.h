@@ -1,0 +1,86 @@
+#pragma once
+
+// A connected simulated analyzer with live channel documents and their run
+// controllers, without windows: the pieces the run tests and the command-line
+// run share.
+#include "../link/SimProcess.h"
+
+#include "app/AnalyzerPoll.h"
+#include "app/Prompter.h"
+#include "app/RivuletrixApp.h"
+#include "link/Device.h"
+#include "link/PortScanner.h"
+#include "records/RivuletrixDoc.h"
+#include "store/RecordIndex.h"
+#include "testing/RunController.h"
+#include "testing/SetupSheetRunner.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <map>
+#include <memory>
+
+// Fills the parameter block as if the user had typed it.
+class ScriptedSheet : public SetupSheetRunner {
+public:
+    ChannelSetup setup;
+    bool accept = true;
+    bool RunSetupSheet(CDevice& device, int channelIndex, const QString&, bool) override {
+        if (!accept) return false;
+        device.Setup[channelIndex] = setup;
+        return true;
+    }
+};
+
+class RunHost : public ChannelWindowHost {
+public:
+    struct Channel {
+        std::unique_ptr<CRivuletrixDoc> doc;
+        std::unique_ptr<RunController> run;
+    };
+    CRivuletrixApp* app = nullptr;
+    SetupSheetRunner* sheet = nullptr;
+    std::map<int, Channel> channels; // slot * 10 + channel
+
+    void OpenChannelWindow(int slot, int channel) override {
+        Channel c;
+        c.doc = std::make_unique<CRivuletrixDoc>();
+        c.doc->Run.live = true;
+        c.doc->ChannelNo = channel - 1;
+        c.run = std::make_unique<RunController>(*app, *c.doc, slot, channel);
+        c.run->SetSetupSheet(sheet);
+        app->ChannelDocs[slot - 1][channel - 1] = c.doc.get();
+        app->Device(slot)->SetChannelDoc(channel - 1, c.doc.get());
+        channels[slot * 10 + channel] = std::move(c);
+    }
+    void CloseChannelWindow(int slot, int channel) override {
+        if (CDevice* d = app->Device(slot)) d->SetChannelDoc(channel - 1, nullptr);
+        channels.erase(slot * 10 + channel);
+    }
+    void ArrangeChannelWindows() override {}
+};
+
+// A working folder with settings, a data folder and the seed databases.
+inline bool MakeWorkingFolder(const QString& dir) {
+    const QString settings = dir + QStringLiteral("/settings");
+    const QString data = dir + QStringLiteral("/data");
+    QDir().mkpath(settings);
+    QDir().mkpath(data);
+    QFile loc(dir + QStringLiteral("/RivuletrixIniFilePath.ini"));
+    if (!loc.open(QIODevice::WriteOnly)) return false;
+    loc.write("[INIFilePath]\r\nINIFilePathWin7=" + settings.toUtf8() + "\r\n");
+    loc.close();
+    QFile ini(settings + QStringLiteral("/RivuletrixApp.ini"));
+    if (!ini.open(QIODevice::WriteOnly)) return false;
+    ini.write("[Default Parameters]\r\nPathType=2\r\nCustomPath=" + data.toUtf8() +
+              "\r\nDefaultPath=" + data.toUtf8() +
+              "\r\nReportHeader1=Clinical Engineering\r\nFlowTolerance=5\r\nGraphLineWidth=1\r\n");
+    ini.close();
+    for (const char* seed : {"RX_Records.bak", "RX_Templates.bak"})
+        QFile::copy(QStringLiteral(RX_BINARY_DIR "/") + QLatin1String(seed),
+                    dir + QLatin1Char('/') + QLatin1String(seed));
+    return true;
+}

@@ -1,0 +1,305 @@
+// Whole tests on a simulated analyzer at accelerated time: setup, start,
+// automatic stops, cancel, end, save, index and the analyzer's copy.
+#include "RunFixture.h"
+
+#include <QSignalSpy>
+#include <QTest>
+
+class TestRunController : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+    ScriptedPrompter m_prompter;
+    ScriptedSheet m_sheet;
+    RunHost m_host;
+    std::unique_ptr<CRivuletrixApp> m_app;
+    std::unique_ptr<SimProcess> m_sim;
+    QTimer m_poll;
+
+    // Starts the simulator and connects it into slot 1.
+    void Connect(const QStringList& args) {
+        m_sim = std::make_unique<SimProcess>(QStringLiteral("an"),
+                                             args + QStringList{"--prime-delay", "200"});
+        QVERIFY(m_sim->Ok());
+        m_app->Scanner().ScanPorts({m_sim->Link()});
+        QList<FoundAnalyzer> found = m_app->Scanner().Found();
+        QCOMPARE(found.size(), 1);
+        FoundAnalyzer record = found[0];
+        QCOMPARE(m_app->ConnectAnalyzer(1, record), 1);
+        m_poll.start(200);
+    }
+    RunController& Run(int channel = 1) { return *m_host.channels.at(10 + channel).run; }
+    CRivuletrixDoc& Doc(int channel = 1) { return *m_host.channels.at(10 + channel).doc; }
+
+    // Setup and wait for the primed channel, then Start Test.
+    void SetupAndStart(int channel = 1) {
+        Run(channel).OnSetupTest();
+        QTRY_VERIFY_WITH_TIMEOUT(Run(channel).StartEnabled(), 10000);
+        Run(channel).OnStartTest();
+        QCOMPARE(Run(channel).CurrentState(), RunController::State::Running);
+    }
+    void EndAndWait(int channel = 1) {
+        QSignalSpy finished(&Run(channel), &RunController::TestFinished);
+        Run(channel).OnEndTest();
+        QVERIFY(finished.count() > 0 || finished.wait(15000));
+    }
+    QStringList Sent() const { return m_sim->Received(); }
+
+    static ChannelSetup Flow(double rate, double stopMl, int hours, int minutes, bool onVolume,
+                             bool onTime, bool both = false) {
+        ChannelSetup s;
+        s.equipment.typeIndex = 1;
+        s.equipment.controlNumber = QStringLiteral("O'Brien-7");
+        s.equipment.operatorName = QStringLiteral("JS");
+        s.equipment.deviceType = QStringLiteral("Infusor");
+        s.flow.setFlowRate = rate;
+        s.flow.totalVolume = stopMl;
+        s.flow.stopVolume = stopMl;
+        s.flow.stopOnVolume = onVolume;
+        s.flow.stopOnTime = onTime;
+        s.flow.bothConditions = both;
+        s.flow.stopHours = hours;
+        s.flow.stopMinutes = minutes;
+        return s;
+    }
+
+private Q_SLOTS:
+    void initTestCase() {
+        if (!SimProcess::Available()) QSKIP("pxr-sim not built");
+    }
+    void init() {
+        m_dir = std::make_unique<QTemporaryDir>();
+        QVERIFY(MakeWorkingFolder(m_dir->path()));
+        m_prompter = ScriptedPrompter();
+        SetPrompter(&m_prompter);
+        m_app = std::make_unique<CRivuletrixApp>(m_dir->path());
+        m_app->StartupSettings();
+        m_app->Initialised = true;
+        m_app->Records().SetStartupFinished(true);
+        m_host.app = m_app.get();
+        m_host.sheet = &m_sheet;
+        m_host.channels.clear();
+        m_app->SetWindowHost(&m_host);
+        m_sheet = ScriptedSheet();
+        connect(&m_poll, &QTimer::timeout, &m_app->Poll(), &AnalyzerPoll::Poll,
+                Qt::UniqueConnection);
+    }
+    void cleanup() {
+        m_poll.stop();
+        for (FoundAnalyzer r : m_app->Scanner().Found())
+            if (m_app->Device(1)) {
+                r.slot = 1;
+                m_app->DisconnectAnalyzer(1, r);
+            }
+        m_host.channels.clear();
+        m_app.reset();
+        m_sim.reset();
+        SetPrompter(nullptr);
+    }
+
+    void flowStopsOnTheFirstSampleAboveTheVolume() {
+        // 600 ml/h in 100 ms samples: 1.67 ml a second, 10 ml after 6 s of
+        // analyzer time.
+        Connect({"--model", "PXR-8", "--name", "Bench A", "--serial", "80000001", "--channels", "1",
+                 "--sample-period", "100", "--accel", "10", "--profile",
+                 "1:flow,noise=0,rate=600"});
+        m_sheet.setup = Flow(600, 10, 0, 0, true, false);
+        m_prompter.SetDefaultAnswer(true); // save; there is no print to ask about
+        SetupAndStart();
+        QTRY_VERIFY_WITH_TIMEOUT(Doc().Run.autoStopped, 20000);
+        const int last = Run().StopSlot();
+        QVERIFY(Doc().VolumeAt(last) > 100000u);
+        QVERIFY(Doc().VolumeAt(last - 1) <= 100000u);
+        QCOMPARE(Run().LastStop(), RunController::StopReason::Volume);
+        QTRY_VERIFY_WITH_TIMEOUT(Sent().contains(QStringLiteral("[END,1]\\r\\n")), 3000);
+        const int samples = Doc().StoredCount();
+        EndAndWait();
+
+        // Saved, named, indexed, and the analyzer's copy deleted.
+        const QString path = Run().LastSavedPath();
+        QVERIFY(QFile::exists(path));
+        QVERIFY(QFileInfo(path).fileName().startsWith(QStringLiteral("RXr_F")));
+        QVERIFY(QFileInfo(path).fileName().endsWith(QStringLiteral(".p8d")));
+        CRivuletrixDoc saved;
+        QVERIFY(saved.ReadRecordFile(path));
+        QCOMPARE(saved.StoredCount(), samples);
+        QCOMPARE(saved.InstSerialNum, QStringLiteral("80000001"));
+        QCOMPARE(saved.InstModel, QStringLiteral("PXR-8"));
+        QVERIFY(!saved.TdSerialNum.isEmpty());
+        QCOMPARE(saved.ControlNumber, QStringLiteral("O'Brien-7"));
+        QCOMPARE(saved.RepHeader1, QStringLiteral("Clinical Engineering"));
+        QCOMPARE(saved.TestType, 'F');
+        QVERIFY(QFileInfo(path).fileName().endsWith(QLatin1Char('_') + saved.TdSerialNum +
+                                                    QStringLiteral(".p8d")));
+        EquipmentDetails details;
+        QVERIFY(m_app->Records().FindEquipment(QStringLiteral("O'Brien-7"), details));
+        QCOMPARE(details.operatorName, QStringLiteral("JS"));
+        QTRY_VERIFY_WITH_TIMEOUT(Sent().contains(QStringLiteral("[DELREC,1]\\r\\n")), 3000);
+        QCOMPARE(m_prompter.questions.size(), 1); // the save question only
+        QCOMPARE(Run().CurrentState(), RunController::State::Idle);
+        QCOMPARE(m_app->SetUpTests, 0);
+        QVERIFY(!m_app->TestInProgress());
+    }
+
+    void timeStopAtSixtyMinutes() {
+        Connect({"--model", "PXR-8", "--name", "Bench A", "--serial", "80000001", "--channels", "1",
+                 "--sample-period", "7000", "--accel", "3600", "--profile",
+                 "1:flow,noise=0,rate=5"});
+        m_sheet.setup = Flow(5, 0, 1, 0, false, true);
+        SetupAndStart();
+        QTRY_VERIFY_WITH_TIMEOUT(Doc().Run.autoStopped, 20000);
+        const int last = Run().StopSlot();
+        QVERIFY(Doc().ElapsedTicks(last) >= 3600000u);
+        QVERIFY(Doc().ElapsedTicks(last - 1) < 3600000u);
+        QCOMPARE(Run().LastStop(), RunController::StopReason::Time);
+    }
+
+    void bothConditionsNeedBoth() {
+        // 180 ml/h: 12 ml at 4 minutes; the stop waits for 5 minutes.
+        Connect({"--model", "PXR-8", "--name", "Bench A", "--serial", "80000001", "--channels", "1",
+                 "--sample-period", "1000", "--accel", "120", "--profile",
+                 "1:flow,noise=0,rate=180"});
+        m_sheet.setup = Flow(180, 10, 0, 5, false, false, true);
+        SetupAndStart();
+        QTRY_VERIFY_WITH_TIMEOUT(Doc().Run.autoStopped, 20000);
+        const int last = Run().StopSlot();
+        QVERIFY(Doc().ElapsedTicks(last) > 300000u);
+        QVERIFY(Doc().ElapsedTicks(last - 1) <= 300000u);
+        QVERIFY(Doc().VolumeAt(last - 1) > 100000u); // above the volume well before
+    }
+
+    void cancelBeforeAnyData() {
+        // Priming never ends: the test is set up and started, but no data.
+        Connect({"--model", "PXR-8", "--name", "Bench A", "--serial", "80000001", "--channels", "1",
+                 "--autostart-delay", "60000"});
+        ChannelSetup s = Flow(10, 0, 0, 0, false, false);
+        s.flow.autoStart = 1;
+        m_sheet.setup = s;
+        SetupAndStart();
+        QTRY_COMPARE_WITH_TIMEOUT(Run().ChannelStatus(), QStringLiteral("vFF"), 5000);
+        m_prompter.QueueAnswer(false);
+        Run().OnEndTest();
+        QCOMPARE(m_prompter.questions.size(), 1);
+        QVERIFY(m_prompter.questions[0].startsWith(
+            QStringLiteral("The test on this channel has not started.")));
+        QVERIFY(Doc().Run.startAllowed);
+        QVERIFY(!Doc().Run.setUp);
+        QVERIFY(!Doc().Run.ending);
+        QCOMPARE(Run().CurrentState(), RunController::State::Running);
+
+        m_prompter.QueueAnswer(true);
+        EndAndWait();
+        QCOMPARE(Run().LastStop(), RunController::StopReason::Cancelled);
+        QTRY_VERIFY_WITH_TIMEOUT(Sent().contains(QStringLiteral("[END,1]\\r\\n")), 3000);
+        QCOMPARE(m_prompter.questions.size(), 2); // no save question after a cancel
+        QVERIFY(Run().LastSavedPath().isEmpty());
+        QCOMPARE(Run().CurrentState(), RunController::State::Idle);
+        QVERIFY(!m_app->TestInProgress());
+    }
+
+    void occlusionDefaultTimeByModel_data() {
+        QTest::addColumn<QString>("model");
+        QTest::addColumn<uint>("stopTime");
+        QTest::newRow("PXR2K: 30 minutes") << "PXR2K" << 1800000u;
+        QTest::newRow("PXR-8: 1 hour") << "PXR-8" << 3600000u;
+    }
+    void occlusionDefaultTimeByModel() {
+        QFETCH(QString, model);
+        QFETCH(uint, stopTime);
+        Connect({"--model", model, "--name", "Bench", "--serial", "80000001"});
+        ChannelSetup s;
+        s.equipment.typeIndex = 2;
+        s.equipment.controlNumber = QStringLiteral("C1");
+        s.equipment.operatorName = QStringLiteral("JS");
+        m_sheet.setup = s;
+        Run().OnSetupTest();
+        QCOMPARE(Doc().TestType, 'O');
+        QVERIFY(Run().Stop.onTime);
+        QCOMPARE(Run().Stop.time, stopTime);
+        // An occlusion set-up counts as running as soon as the channel shows it.
+        QTRY_VERIFY_WITH_TIMEOUT(Doc().Run.running, 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(Run().StartEnabled(), 5000);
+        Run().OnStartTest();
+        m_prompter.SetDefaultAnswer(false);
+        EndAndWait();
+        QVERIFY(!m_app->TestInProgress());
+    }
+
+    void pcaWithBoluses() {
+        Connect({"--model", "PXR-8", "--name", "Bench A", "--serial", "80000001", "--channels", "1",
+                 "--sample-period", "500", "--accel", "60", "--profile",
+                 "1:pca,noise=0,rate=2,bolus=0.5,bolus-rate=100,every=60,first=20"});
+        ChannelSetup s;
+        s.equipment.typeIndex = 3;
+        s.equipment.controlNumber = QStringLiteral("PCA-1");
+        s.equipment.operatorName = QStringLiteral("JS");
+        s.pca.basalRate = 2;
+        s.pca.bolusVolume = 0.5;
+        s.pca.stopOnTime = 1;
+        s.pca.stopMinutes = 4;
+        m_sheet.setup = s;
+        m_prompter.SetDefaultAnswer(true);
+        SetupAndStart();
+        QVERIFY(!Doc().FlowOrOcclusion);
+        QTRY_VERIFY_WITH_TIMEOUT(Doc().Run.autoStopped, 20000);
+        EndAndWait();
+        CRivuletrixDoc saved;
+        QVERIFY(saved.ReadRecordFile(Run().LastSavedPath()));
+        QCOMPARE(saved.TestType, 'P');
+        QCOMPARE(saved.BolusCount(), 4); // at 20, 80, 140 and 200 s
+        QCOMPARE(saved.SetBasalFlowRate, 2.0);
+        QCOMPARE(saved.SetPcaVolume, 0.5);
+    }
+
+    void pxr2kShutdownSavesWithoutAsking() {
+        Connect({"--model", "PXR2K", "--name", "Bench K", "--serial", "20000002", "--sample-period",
+                 "200", "--accel", "10", "--profile", "1:flow,noise=0,rate=50", "--do",
+                 "after 30 samples battery S"});
+        m_sheet.setup = Flow(50, 0, 0, 0, false, false);
+        SetupAndStart();
+        QTRY_VERIFY_WITH_TIMEOUT(Doc().Run.analyzerShutDown, 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(Run().CurrentState(), RunController::State::Idle, 15000);
+        QCOMPARE(Run().LastStop(), RunController::StopReason::Shutdown);
+        QVERIFY(m_prompter.questions.isEmpty());
+        QVERIFY(m_prompter.messages.contains(QStringLiteral(
+            "PXR-2K has shutdown. Please remove the device from Manage Connection window.")));
+        QVERIFY(QFile::exists(Run().LastSavedPath()));
+        CRivuletrixDoc saved;
+        QVERIFY(saved.ReadRecordFile(Run().LastSavedPath()));
+        QVERIFY(saved.StoredCount() >= 30);
+    }
+
+    void failedSaveKeepsTheResults() {
+        Connect({"--model", "PXR-8", "--name", "Bench A", "--serial", "80000001", "--channels", "1",
+                 "--sample-period", "100", "--accel", "10", "--profile",
+                 "1:flow,noise=0,rate=600"});
+        m_sheet.setup = Flow(600, 2, 0, 0, true, false);
+        SetupAndStart();
+        QTRY_VERIFY_WITH_TIMEOUT(Doc().Run.autoStopped, 20000);
+        QTest::qWait(500); // the last samples before the end
+        // The data folder becomes a file: nothing can be written there.
+        const QString data = m_dir->filePath(QStringLiteral("data"));
+        QVERIFY(QDir(data).removeRecursively());
+        QFile blocker(data);
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        blocker.close();
+        m_prompter.QueueAnswer(true); // save
+        EndAndWait();
+        const int samples = Doc().StoredCount();
+        QVERIFY(m_prompter.messages.last().startsWith(
+            QStringLiteral("The test results could not be saved")));
+        QVERIFY(samples > 10); // still in memory
+        QVERIFY(Doc().Modified);
+        QVERIFY(
+            !Sent().contains(QStringLiteral("[DELREC,1]\\r\\n"))); // the analyzer keeps its copy
+        // Saved once the folder is back.
+        QVERIFY(QFile::remove(data));
+        QVERIFY(QDir().mkpath(data));
+        m_prompter.QueueAnswer(true);
+        QVERIFY(Run().CanClose());
+        QVERIFY(QFile::exists(Run().LastSavedPath()));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestRunController)
+#include "test_run_controller.moc"
