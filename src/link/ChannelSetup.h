@@ -39,4 +39,7 @@ struct ChannelSetup {
     OcclusionBlock occlusion;
     PcaBlock pca;
     QString templateName;
+    // The template's file in the data folder, as the template store lists it
+    // (imported templates need not follow the "RXt_" + name pattern).
+    QString templateFileName;
 };

@@ -57,7 +57,13 @@ void CDevice::SetChannelDoc(int channelIndex, CRivuletrixDoc* doc) {
     {
         std::lock_guard lock(m_docMutex);
         old = m_inbox[channelIndex];
-        m_inbox[channelIndex] = doc ? new ChannelInbox(doc) : nullptr;
+        ChannelInbox* inbox = nullptr;
+        if (doc) {
+            // The inbox drains on the document's thread.
+            inbox = new ChannelInbox(doc);
+            inbox->moveToThread(doc->thread());
+        }
+        m_inbox[channelIndex] = inbox;
     }
     if (old) {
         old->Detach();
