@@ -71,6 +71,7 @@ QString AppSettings::GetIniFolder() const {
 }
 
 QString AppSettings::GetDataPath() const {
+    if (!m_dataOverride.isEmpty()) return m_dataOverride;
     QString type;
     if (!GetSetting(settings::kSection, QStringLiteral("PathType"), type)) return {};
     if (type == QLatin1String("0")) return GetIniFolder();

@@ -29,6 +29,9 @@ public:
     QString Setting(const QString& key) const;
     int IntSetting(const QString& key) const;
 
+    // A data folder that wins over the settings (command-line runs).
+    void OverrideDataPath(const QString& folder) { m_dataOverride = folder; }
+
     QString WorkingDir() const;
     void SetWorkingDir(const QString& dir) { m_workingDir = dir; }
 
@@ -42,6 +45,7 @@ private:
     QString SettingsFilePath(bool* locationEmpty) const;
 
     mutable QString m_workingDir;
+    QString m_dataOverride;
 };
 
 // Creates the folder chain of path; an existing level is not an error.
