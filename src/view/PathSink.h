@@ -9,30 +9,27 @@
 
 // Collects one series as a pen path and draws it as separate segments
 // (drawLines): long polylines with a pen wider than one pixel are very slow
-// in the raster engine. Points arrive in drawing order; within one pixel
-// column only the first, lowest, highest and last point matter, because the
-// segments between them cover the same pixels as every segment of the
-// column does (at any pen width, antialiasing off), so a column collapses to
-// at most four points. With everyPoint set every point is kept: the
-// reference the reduction is compared with.
+// in the raster engine. Points arrive in drawing order. Within one pixel
+// column every segment is vertical, and together they cover exactly what one
+// vertical segment from the column's lowest to its highest point covers (at
+// any pen width, antialiasing off: a pixel is drawn when its centre lies in
+// any of the shapes). So a column becomes at most two segments: the one
+// arriving from the previous column's last point and that vertical one.
+// With everyPoint set every segment is drawn: the reference the reduction is
+// compared with.
 class PathSink {
 public:
     explicit PathSink(bool everyPoint = false) : m_every(everyPoint) {}
 
     void MoveTo(int x, int y) {
         FlushColumn();
-        FlushPath();
-        m_path.append(QPoint(x, y));
-        if (!m_every) {
-            m_path.clear();
-            Open(x, y);
-        }
+        Open(x, y);
     }
 
     void LineTo(int x, int y) {
         if (m_every) {
-            if (m_path.isEmpty()) m_path.append(QPoint(x, y));
-            m_path.append(QPoint(x, y));
+            if (m_have) m_lines.emplace_back(m_cx, m_last, x, y);
+            Open(x, y);
             return;
         }
         if (m_have && x == m_cx) {
@@ -42,64 +39,39 @@ public:
             ++m_count;
             return;
         }
+        const bool had = m_have;
+        const int px = m_cx, py = m_last;
         FlushColumn();
+        if (had) m_lines.emplace_back(px, py, x, y);
         Open(x, y);
     }
 
     // Draws what was collected with the painter's pen.
     void Finish(QPainter& p) {
         FlushColumn();
-        FlushPath();
-        std::vector<QLine> lines;
-        for (const QPolygon& path : m_paths) {
-            lines.clear();
-            lines.reserve(size_t(path.size()));
-            for (qsizetype k = 1; k < path.size(); ++k) lines.emplace_back(path[k - 1], path[k]);
-            p.drawLines(lines.data(), int(lines.size()));
-        }
-        m_paths.clear();
+        if (!m_lines.empty()) p.drawLines(m_lines.data(), int(m_lines.size()));
+        m_lines.clear();
+        m_have = false;
     }
 
-    size_t PointCount() const {
-        size_t n = size_t(m_path.size());
-        for (const QPolygon& path : m_paths) n += size_t(path.size());
-        return n;
-    }
+    size_t SegmentCount() const { return m_lines.size(); }
 
 private:
     void Open(int x, int y) {
         m_cx = x;
-        m_first = m_mn = m_mx = m_last = y;
+        m_mn = m_mx = m_last = y;
         m_count = 1;
         m_have = true;
     }
-    void Add(int x, int y) {
-        if (m_path.isEmpty() || m_path.last() != QPoint(x, y)) m_path.append(QPoint(x, y));
-    }
+    // Closes the column of the reduced path (every-point paths keep going).
     void FlushColumn() {
-        if (m_every || !m_have) return;
-        Add(m_cx, m_first);
-        if (m_count > 1) {
-            // Towards the nearer extreme first.
-            if (m_first - m_mn <= m_mx - m_first) {
-                Add(m_cx, m_mn);
-                Add(m_cx, m_mx);
-            } else {
-                Add(m_cx, m_mx);
-                Add(m_cx, m_mn);
-            }
-            Add(m_cx, m_last);
-        }
+        if (m_every) return;
+        if (m_have && m_count > 1) m_lines.emplace_back(m_cx, m_mn, m_cx, m_mx);
         m_have = false;
-    }
-    void FlushPath() {
-        if (m_path.size() >= 2) m_paths.push_back(m_path);
-        m_path.clear();
     }
 
     bool m_every;
     bool m_have = false;
-    int m_cx = 0, m_first = 0, m_mn = 0, m_mx = 0, m_last = 0, m_count = 0;
-    QPolygon m_path;
-    std::vector<QPolygon> m_paths;
+    int m_cx = 0, m_mn = 0, m_mx = 0, m_last = 0, m_count = 0;
+    std::vector<QLine> m_lines;
 };

@@ -6,6 +6,8 @@
 #include <QPainter>
 #include <QString>
 
+#include <vector>
+
 class CRivuletrixDoc;
 class SeriesCache;
 

@@ -30,6 +30,7 @@ SeriesCache::SeriesCache(const CRivuletrixDoc* doc)
 
 void SeriesCache::Invalidate() {
     m_processed = 0;
+    m_columns = Columns{};
     m_monotoneTime = m_monotoneVolume = true;
     m_kBig = 0;
     m_inBolus = false;
@@ -164,16 +165,40 @@ void SeriesCache::Add(int i) {
     }
 }
 
+uint32_t SeriesCache::Ticks(int i) const {
+    const SampleArray& a = m_doc->Samples();
+    if (i < 0 || size_t(i) >= a.size()) return 0;
+    const uint32_t t = a[size_t(i)].time;
+    return m_newModel ? t : t * 4u;
+}
+
 void SeriesCache::Walk(int s, int a, int b, Range& r) const {
-    const CRivuletrixDoc& d = *m_doc;
+    const SampleArray& smp = m_doc->Samples();
+    const auto take = [&r](int i, int32_t v) {
+        if (r.first < 0) {
+            r.first = i;
+            r.firstValue = v;
+        }
+        r.last = i;
+        r.lastValue = v;
+        r.mn = std::min(r.mn, v);
+        r.mx = std::max(r.mx, v);
+    };
     if (s != Inst) {
         for (int i = a; i < b; ++i) {
-            if (!Included(s, i)) continue;
-            const int32_t v = Value(s, i);
-            if (r.first < 0) r.first = i;
-            r.last = i;
-            r.mn = std::min(r.mn, v);
-            r.mx = std::max(r.mx, v);
+            const Sample& x = smp[size_t(i)];
+            if (x.code == 'C') continue;
+            switch (s) {
+            case Avg:
+                if (x.volume > 2400) take(i, Value(s, i));
+                break;
+            case Volume:
+                take(i, x.volume >= uint32_t(INT32_MAX) ? INT32_MAX : int32_t(x.volume));
+                break;
+            case Pressure:
+                if (!(i > 0 && x.time == 0)) take(i, x.pressure);
+                break;
+            }
         }
         return;
     }
@@ -181,15 +206,11 @@ void SeriesCache::Walk(int s, int a, int b, Range& r) const {
     const int bs = a & ~(kBlock - 1);
     uint32_t k = m_blocks[size_t(bs >> kBlockBits)].k;
     for (int i = bs; i < b; ++i) {
-        const uint32_t v = d.VolumeAt(i);
-        while (int64_t(k) + 1 < i && v - d.VolumeAt(int(k) + 1) > 2399) ++k;
+        const uint32_t v = smp[size_t(i)].volume;
+        while (int64_t(k) + 1 < i && v - smp[size_t(k) + 1].volume > 2399) ++k;
         if (i < a || !Included(s, i)) continue;
-        const int kk = (i > 0 && v == d.VolumeAt(i - 1)) ? i - 1 : int(k);
-        const int32_t val = Value(s, i, kk);
-        if (r.first < 0) r.first = i;
-        r.last = i;
-        r.mn = std::min(r.mn, val);
-        r.mx = std::max(r.mx, val);
+        const int kk = (i > 0 && v == smp[size_t(i) - 1].volume) ? i - 1 : int(k);
+        take(i, Value(s, i, kk));
     }
 }
 
@@ -252,23 +273,92 @@ SeriesCache::Range SeriesCache::Query(int s, int a, int b) const {
         }
         Range w;
         Walk(s, bs, be, w);
-        return wantFirst ? w.first : w.last;
+        return w;
     };
     if (r.first < 0) {
-        if (firstChunk >= 0)
-            r.first = findIn(firstChunk, firstLen, true);
-        else
+        if (firstChunk >= 0) {
+            const Range w = findIn(firstChunk, firstLen, true);
+            r.first = w.first;
+            r.firstValue = w.firstValue;
+        } else {
             r.first = tail.first;
+            r.firstValue = tail.firstValue;
+        }
     }
-    if (tail.last >= 0)
+    if (tail.last >= 0) {
         r.last = tail.last;
-    else if (lastChunk >= 0)
-        r.last = findIn(lastChunk, lastLen, false);
+        r.lastValue = tail.lastValue;
+    } else if (lastChunk >= 0) {
+        const Range w = findIn(lastChunk, lastLen, false);
+        r.last = w.last;
+        r.lastValue = w.lastValue;
+    }
     if (tail.first >= 0) {
         r.mn = std::min(r.mn, tail.mn);
         r.mx = std::max(r.mx, tail.mx);
     }
     return r;
+}
+
+int64_t SeriesCache::ColumnOf(int i, double timeScale) const {
+    const double v = Ticks(i) / timeScale;
+    return v > 9e18 ? INT64_MAX / 2 : int64_t(v);
+}
+
+const SeriesCache::Columns& SeriesCache::ColumnsFor(double ts, int s) {
+    Columns& m = m_columns;
+    const int n = m_processed;
+    if (m.timeScale != ts || m.processed > n) {
+        m = Columns{};
+        m.timeScale = ts;
+    }
+    const auto fill = [&](int series, size_t fromColumn) {
+        std::vector<Range>& r = m.ranges[series];
+        r.resize(m.start.size());
+        for (size_t k = fromColumn; k < m.start.size(); ++k) {
+            const int end = k + 1 < m.start.size() ? m.start[k + 1] : n;
+            r[k] = Query(series, m.start[k], end);
+        }
+    };
+    if (m.processed < n) {
+        // The last column may grow: take it again with the new samples.
+        int from = 0;
+        if (!m.start.empty()) {
+            from = m.start.back();
+            m.start.pop_back();
+            m.col.pop_back();
+        }
+        const size_t firstNew = m.start.size();
+        for (int j = from; j < n;) {
+            const int64_t c = ColumnOf(j, ts);
+            // First sample beyond this column (columns never go back).
+            int lo = j, hi = j + 1, step = 1;
+            while (hi < n && ColumnOf(hi, ts) <= c) {
+                lo = hi;
+                hi += step;
+                step *= 2;
+            }
+            if (hi > n) hi = n;
+            while (hi - lo > 1) {
+                const int mid = lo + (hi - lo) / 2;
+                if (ColumnOf(mid, ts) <= c)
+                    lo = mid;
+                else
+                    hi = mid;
+            }
+            m.start.push_back(j);
+            m.col.push_back(c);
+            j = hi;
+        }
+        m.processed = n;
+        for (int series = 0; series < SeriesCount; ++series)
+            if (m.done[series]) fill(series, firstNew);
+    }
+    if (!m.done[s]) {
+        fill(s, 0);
+        m.done[s] = true;
+    }
+    return m;
 }
 
 size_t SeriesCache::BytesUsed() const {

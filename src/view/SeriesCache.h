@@ -70,6 +70,7 @@ public:
     struct Range {
         int32_t mn = INT32_MAX, mx = INT32_MIN;
         int first = -1, last = -1;
+        int32_t firstValue = 0, lastValue = 0;
     };
     Range Query(int s, int a, int b) const;
 
@@ -83,6 +84,24 @@ public:
     int pressureMaxIndex = 0, pressureMinIndex = 0;
     // Samples with a marker status (bubble, air lock, over pressure).
     std::vector<int> events;
+
+    // Per pixel column of one time scale: the first sample of each column,
+    // its column number and the extremes of each series asked for. Kept
+    // between frames and extended as samples append, so a redraw of an
+    // unchanged record costs one pass over the columns.
+    struct Columns {
+        double timeScale = -1;
+        int processed = 0;
+        std::vector<int> start;
+        std::vector<int64_t> col;
+        std::vector<Range> ranges[SeriesCount];
+        bool done[SeriesCount] = {};
+    };
+    const Columns& ColumnsFor(double timeScale, int s);
+    int64_t ColumnOf(int i, double timeScale) const;
+
+    // Elapsed ticks of sample i straight from the samples (hot path).
+    uint32_t Ticks(int i) const;
 
     // Bytes held for the tables.
     size_t BytesUsed() const;
@@ -107,4 +126,5 @@ private:
     // Deques grow in small chunks: no doubling slack, no copy while live.
     std::deque<Block> m_blocks;
     std::deque<Extremes> m_supers;
+    Columns m_columns;
 };

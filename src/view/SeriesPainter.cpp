@@ -6,6 +6,7 @@
 
 #include "records/RivuletrixDoc.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace series {
@@ -14,12 +15,9 @@ namespace {
 using layout::Clamp16;
 
 QPen LinePen(const QColor& color, int width, Qt::PenStyle style = Qt::SolidLine) {
-    QPen pen(color, width <= 1 ? 1 : width, style);
-    if (width > 1) {
-        pen.setCapStyle(Qt::RoundCap);
-        pen.setJoinStyle(Qt::RoundJoin);
-    }
-    return pen;
+    // Square caps: the cheapest shape that still closes the gaps between
+    // the separate segments of a wide line.
+    return QPen(color, width <= 1 ? 1 : width, style, Qt::RoundCap, Qt::RoundJoin);
 }
 
 int64_t Trunc(double v) {
@@ -53,55 +51,39 @@ struct Forward {
 };
 
 int64_t Column(const RenderContext& c, int i) {
-    return Trunc(c.doc.ElapsedTicks(i) / c.st.timeScale);
+    return Trunc(c.cache.Ticks(i) / c.st.timeScale);
 }
 
-// First sample after i whose column lies beyond col (columns never go back).
-int ColumnEnd(const RenderContext& c, int i, int n, int64_t col) {
-    int lo = i, hi = i + 1, step = 1;
-    while (hi < n && Column(c, hi) <= col) {
-        lo = hi;
-        hi += step;
-        step *= 2;
-    }
-    if (hi > n) hi = n;
-    // Column(lo) <= col, and hi == n or Column(hi) > col.
-    while (hi - lo > 1) {
-        const int mid = lo + (hi - lo) / 2;
-        if (Column(c, mid) <= col)
-            lo = mid;
-        else
-            hi = mid;
-    }
-    return hi;
-}
-
-// Draws a cached series column by column from the block tables: per column
-// the first, lowest, highest and last included sample. maxCol limits x to the
-// plot's right edge when set.
 template <typename YFn>
-void DrawColumns(RenderContext& c, int s, Forward& fwd, int first, YFn yOf, int64_t maxCol = -1) {
-    SeriesCache& cache = c.cache;
-    const int n = cache.Processed();
-    int i = first;
-    while (i < n) {
-        int64_t col = Column(c, i);
-        int b;
+void DrawColumns(RenderContext& c, int s, Forward& fwd, YFn yOf, int64_t maxCol = -1) {
+    const SeriesCache::Columns& m = c.cache.ColumnsFor(c.st.timeScale, s);
+    const std::vector<SeriesCache::Range>& ranges = m.ranges[s];
+    for (size_t k = 0; k < m.start.size(); ++k) {
+        int64_t col = m.col[k];
+        SeriesCache::Range r = ranges[k];
         if (maxCol >= 0 && col >= maxCol) {
+            // Everything right of the plot joins its last column.
             col = maxCol;
-            b = n;
-        } else {
-            b = ColumnEnd(c, i, n, col);
+            for (size_t j = k + 1; j < m.start.size(); ++j) {
+                const SeriesCache::Range& o = ranges[j];
+                if (o.first < 0) continue;
+                if (r.first < 0) {
+                    r.first = o.first;
+                    r.firstValue = o.firstValue;
+                }
+                r.last = o.last;
+                r.lastValue = o.lastValue;
+                r.mn = std::min(r.mn, o.mn);
+                r.mx = std::max(r.mx, o.mx);
+            }
+            k = m.start.size();
         }
-        const SeriesCache::Range r = cache.Query(s, i, b);
-        if (r.first >= 0) {
-            const int x = Clamp16(int64_t(c.st.left) + col);
-            fwd.Draw(x, yOf(cache.Value(s, r.first)));
-            fwd.Draw(x, yOf(r.mn));
-            fwd.Draw(x, yOf(r.mx));
-            fwd.Draw(x, yOf(cache.Value(s, r.last)));
-        }
-        i = b;
+        if (r.first < 0) continue;
+        const int x = Clamp16(int64_t(c.st.left) + col);
+        fwd.Draw(x, yOf(r.firstValue));
+        fwd.Draw(x, yOf(r.mn));
+        fwd.Draw(x, yOf(r.mx));
+        fwd.Draw(x, yOf(r.lastValue));
     }
 }
 
@@ -250,7 +232,7 @@ void DrawPressure(RenderContext& c) {
     sink.MoveTo(x0, yOf(d.PressureAt(0)));
     Forward fwd{sink, x0};
     if (FastPath(c)) {
-        DrawColumns(c, SeriesCache::Pressure, fwd, 0, yOf);
+        DrawColumns(c, SeriesCache::Pressure, fwd, yOf);
     } else {
         for (int i = 0; i < n; ++i) {
             if (!c.cache.Included(SeriesCache::Pressure, i)) continue;
@@ -304,7 +286,7 @@ void DrawInstFlow(RenderContext& c) {
     sink.MoveTo(x0, YOf(c, std::trunc(d.FlowOver(0, 1)), scale));
     Forward fwd{sink, x0};
     if (FastPath(c) && c.cache.Monotone()) {
-        DrawColumns(c, SeriesCache::Inst, fwd, 0, yOf);
+        DrawColumns(c, SeriesCache::Inst, fwd, yOf);
     } else {
         const int n = d.SampleCount();
         for (int i = 0; i < n; ++i) {
@@ -354,7 +336,7 @@ void DrawAvgFlow(RenderContext& c) {
     std::vector<char> drawnAt;
     const bool fast = FastPath(c);
     if (fast) {
-        DrawColumns(c, SeriesCache::Avg, fwd, 0, yOf, int64_t(st.width));
+        DrawColumns(c, SeriesCache::Avg, fwd, yOf, int64_t(st.width));
     } else {
         const int n = d.SampleCount();
         drawnAt.assign(size_t(std::max(n, 0)), 0);
@@ -387,7 +369,7 @@ void DrawVolume(RenderContext& c) {
     Forward fwd{sink, x0};
     const int n = d.SampleCount();
     if (FastPath(c) && d.TestType != 'P') {
-        DrawColumns(c, SeriesCache::Volume, fwd, 0, yOf);
+        DrawColumns(c, SeriesCache::Volume, fwd, yOf);
     } else {
         // PCA records leave out flat stretches except the last sample.
         bool any = false;
