@@ -258,6 +258,14 @@ char CDevice::PollBattery() {
     return BatteryState;
 }
 
+bool CDevice::PollStatusCycle() {
+    if (BatteryState == 'S') return false;
+    SendSTATUS();
+    if (DeviceModel != QLatin1String("PXR2K") || BatteryState == 'S') return false;
+    const char before = BatteryState;
+    return PollBattery() != before;
+}
+
 char CDevice::LastBatteryReply() const {
     std::lock_guard lock(m_dispatcher.Mutex());
     return m_dispatcher.battery;

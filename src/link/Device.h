@@ -105,6 +105,10 @@ public:
     void SetUserNotesFile(QIODevice* file) { m_notesOut = file; }
 
     char PollBattery();
+    // One pass of the one-second status cycle: the status request unless the
+    // analyzer has shut down ('S'), and for a "PXR2K" the battery request.
+    // True when the battery state changed.
+    bool PollStatusCycle();
 
     // ---- Requests: 0 success, 1 failure (time limit or lost port) ----
     int GetParameters(AnalyzerParameters& out);

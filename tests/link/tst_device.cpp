@@ -188,6 +188,29 @@ private Q_SLOTS:
         dev.DisconnectDevice();
     }
 
+    // A PXR2K is polled for status and battery until it reports 'S'; then
+    // the cycle sends nothing more for it.
+    void statusCycleStopsAfterShutdown() {
+        PtyPeer peer;
+        peer.On("[STATUS]", QByteArray("[STAT,            ]\r\n"));
+        peer.On("[GETBATSTATUS]", QByteArray("[BATSTATUS,S]\r\n"));
+        FoundAnalyzer f = Found(peer.SlavePath());
+        f.model = QStringLiteral("PXR2K");
+        CDevice dev(f);
+        QVERIFY(dev.StartConnection());
+        QVERIFY(!dev.PollStatusCycle()); // the battery reply comes after the request
+        QVERIFY(peer.WaitFor("[GETBATSTATUS]\r\n"));
+        QTRY_COMPARE(dev.LastBatteryReply(), 'S');
+        QVERIFY(dev.PollStatusCycle()); // H -> S
+        QCOMPARE(dev.BatteryState.load(), 'S');
+        QTest::qWait(200);
+        const qsizetype before = peer.Commands().size();
+        QVERIFY(!dev.PollStatusCycle());
+        QTest::qWait(200);
+        QCOMPARE(peer.Commands().size(), before);
+        dev.DisconnectDevice();
+    }
+
     // Measurement lines reach AddSample on the document's thread, per channel;
     // a channel without a document drops them.
     void measurementLinesReachTheDocument() {
