@@ -146,7 +146,12 @@ void SeriesCache::Add(int i) {
             maxPcaFlow = std::max(maxPcaFlow, f);
         }
     }
-    if (IsEvent(code)) events.push_back(i);
+    if (IsEvent(code)) {
+        if (!events.empty() && events.back().last == i - 1)
+            events.back().last = i;
+        else
+            events.push_back({i, i});
+    }
 
     while (int64_t(m_kBig) + 1 < i && v - d.VolumeAt(int(m_kBig) + 1) > 2399) ++m_kBig;
     if ((i & (kBlock - 1)) == 0) {
@@ -365,5 +370,5 @@ size_t SeriesCache::BytesUsed() const {
     // Deque chunks of 512 bytes; at most one partly used chunk each.
     return (m_blocks.size() + 512 / sizeof(Block)) * sizeof(Block) +
            (m_supers.size() + 512 / sizeof(Extremes)) * sizeof(Extremes) +
-           events.capacity() * sizeof(int);
+           events.capacity() * sizeof(EventRun);
 }

@@ -82,8 +82,12 @@ public:
     uint32_t maxVolume = 0;
     int pressureMax = 0, pressureMin = 0;
     int pressureMaxIndex = 0, pressureMinIndex = 0;
-    // Samples with a marker status (bubble, air lock, over pressure).
-    std::vector<int> events;
+    // Runs of consecutive samples with a marker status (bubble, air lock,
+    // over pressure), first and last index of each.
+    struct EventRun {
+        int first, last;
+    };
+    std::vector<EventRun> events;
 
     // Per pixel column of one time scale: the first sample of each column,
     // its column number and the extremes of each series asked for. Kept

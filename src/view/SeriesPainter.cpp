@@ -7,6 +7,7 @@
 #include "records/RivuletrixDoc.h"
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 
 namespace series {
@@ -240,14 +241,21 @@ void DrawPressure(RenderContext& c) {
         }
     }
     sink.Finish(c.p);
-    // Over-pressure markers, captioned at the first of a run.
-    for (int i : c.cache.events) {
-        const char code = d.StatusAt(i);
-        if (code != 'o' && code != 'O') continue;
-        if (!c.cache.Included(SeriesCache::Pressure, i)) continue;
-        const char prev = d.StatusAt(i - 1);
-        OverPressure(c, Clamp16(int64_t(st.left) + Column(c, i)), yOf(d.PressureAt(i)),
-                     prev != 'o' && prev != 'O');
+    // Over-pressure markers, captioned at the first of a run; a marker on
+    // the very spot of the previous one adds nothing.
+    QPoint lastMark(INT_MIN, INT_MIN);
+    for (const SeriesCache::EventRun& run : c.cache.events) {
+        for (int i = run.first; i <= run.last; ++i) {
+            const char code = d.StatusAt(i);
+            if (code != 'o' && code != 'O') continue;
+            if (!c.cache.Included(SeriesCache::Pressure, i)) continue;
+            const char prev = d.StatusAt(i - 1);
+            const bool caption = prev != 'o' && prev != 'O';
+            const QPoint at(Clamp16(int64_t(st.left) + Column(c, i)), yOf(d.PressureAt(i)));
+            if (!caption && at == lastMark) continue;
+            OverPressure(c, at.x(), at.y(), caption);
+            lastMark = at;
+        }
     }
 }
 
@@ -346,10 +354,12 @@ void DrawAvgFlow(RenderContext& c) {
         }
     }
     sink.Finish(c.p);
-    for (int i : c.cache.events) {
-        if (!c.cache.Included(SeriesCache::Avg, i)) continue;
-        if (!fast && (size_t(i) >= drawnAt.size() || !drawnAt[size_t(i)])) continue;
-        FlowMarkers(c, i, xOf(i), yOf(c.cache.Value(SeriesCache::Avg, i)));
+    for (const SeriesCache::EventRun& run : c.cache.events) {
+        for (int i = run.first; i <= run.last; ++i) {
+            if (!c.cache.Included(SeriesCache::Avg, i)) continue;
+            if (!fast && (size_t(i) >= drawnAt.size() || !drawnAt[size_t(i)])) continue;
+            FlowMarkers(c, i, xOf(i), yOf(c.cache.Value(SeriesCache::Avg, i)));
+        }
     }
 }
 
