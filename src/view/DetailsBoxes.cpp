@@ -25,6 +25,21 @@ void Frame(RenderContext& c, const QRect& r, bool pickedUp) {
     p.restore();
 }
 
+QPoint PaperPosition(const RenderContext& c, const FloatingBox& box, int fallbackY) {
+    const ViewState& st = c.st;
+    int x = box.x, y = box.y;
+    if (st.screenTickW > 0 && st.screenTickH > 0 && st.paperTickW > 0 && st.paperTickH > 0) {
+        y = st.savedBottom - int(int64_t(st.screenBottom - box.y) * st.paperTickH / st.screenTickH);
+        x = int(int64_t(box.x - st.screenLeft) * st.paperTickW / st.screenTickW) + st.left;
+    }
+    const int printable = c.t.width - c.t.dpiX / 2;
+    if (x + box.width > printable || x < 0) {
+        x = st.left + 2;
+        if (fallbackY >= 0) y = fallbackY;
+    }
+    return QPoint(x, std::max(y, st.topLimit));
+}
+
 QStringList DetailsLines(const CRivuletrixDoc& d) {
     QStringList l;
     l << QStringLiteral("Control Number   :  %1").arg(d.ControlNumber);
@@ -45,7 +60,7 @@ QStringList DetailsLines(const CRivuletrixDoc& d) {
 void DrawDetails(RenderContext& c) {
     ViewState& st = c.st;
     FloatingBox& box = st.detailsBox;
-    box.drawn = false;
+    if (!c.t.paper) box.drawn = false;
     if (!c.doc.ShowTestDetails) return;
     const QStringList lines = DetailsLines(c.doc);
     c.p.save();
@@ -62,24 +77,38 @@ void DrawDetails(RenderContext& c) {
         c.p.restore();
         return;
     }
-    if (box.firstPlacement) {
-        box.x = st.left + st.width - bw - 1;
-        box.y = st.rightMargin;
-        box.firstPlacement = false;
+    QPoint at;
+    if (c.t.paper) {
+        // Carried over from the screen; the window keeps its own position.
+        FloatingBox b = box;
+        if (b.firstPlacement) {
+            b.x = st.left + st.width - bw - 1;
+            b.y = st.rightMargin;
+        }
+        b.width = bw;
+        b.height = bh;
+        at = PaperPosition(c, b);
+    } else {
+        if (box.firstPlacement) {
+            box.x = st.left + st.width - bw - 1;
+            box.y = st.rightMargin;
+            box.firstPlacement = false;
+        }
+        box.width = bw;
+        box.height = bh;
+        if (box.y < st.topLimit) box.y = st.topLimit;
+        if (c.t.preview) {
+            box.x = st.left + 1;
+            box.y = st.topLimit + 1;
+        }
+        at = QPoint(box.x, box.y);
     }
-    box.width = bw;
-    box.height = bh;
-    if (box.y < st.topLimit) box.y = st.topLimit;
-    if (c.t.preview) {
-        box.x = st.left + 1;
-        box.y = st.topLimit + 1;
-    }
-    Frame(c, box.Rect(), box.pickedUp);
+    Frame(c, QRect(at, QSize(bw, bh)), box.pickedUp && !c.t.paper);
     c.p.setPen(Qt::black);
     for (int j = 0; j < lines.size(); ++j)
-        c.p.drawText(QPoint(box.x + w, box.y + h / 4 + j * h + fm.ascent()), lines[j]);
+        c.p.drawText(QPoint(at.x() + w, at.y() + h / 4 + j * h + fm.ascent()), lines[j]);
     c.p.restore();
-    box.drawn = true;
+    if (!c.t.paper) box.drawn = true;
 }
 
 QStringList MeasuredLines(const RenderContext& c) {
@@ -132,7 +161,7 @@ QStringList MeasuredLines(const RenderContext& c) {
 void DrawMeasured(RenderContext& c) {
     ViewState& st = c.st;
     FloatingBox& box = st.measuredBox;
-    box.drawn = false;
+    if (!c.t.paper) box.drawn = false;
     if (c.t.paper || !c.doc.ShowTestParameters || !st.measuredAllowed || !c.plotOk) return;
     const int pitch = c.charH + c.extLeading;
     if (6 * pitch > st.height) return;

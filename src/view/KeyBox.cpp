@@ -68,7 +68,7 @@ QStringList Entries(const RenderContext& c) {
 void Draw(RenderContext& c) {
     ViewState& st = c.st;
     FloatingBox& box = st.keyBox;
-    box.drawn = false;
+    if (!c.t.paper) box.drawn = false;
     if (!c.doc.ShowKey || !st.keyAllowed || !c.plotOk) return;
     const std::vector<Entry> entries = Build(c);
     if (entries.empty()) {
@@ -102,14 +102,21 @@ void Draw(RenderContext& c) {
         box.y = st.savedBottom - st.height / 2;
         box.firstPlacement = false;
     }
-    box.width = bw;
-    box.height = bh;
-    if (c.t.paper && c.t.Portrait()) {
-        box.x = st.left;
-        box.y = st.savedBottom + 3 * h;
+    if (!c.t.paper) {
+        box.width = bw;
+        box.height = bh;
     }
-    const int x = box.x, y = box.y;
-    boxes::Frame(c, QRect(x, y, bw, bh), box.pickedUp);
+    FloatingBox paperBox = box;
+    paperBox.width = bw;
+    paperBox.height = bh;
+    // On paper: under the graph on a portrait page, else where the screen
+    // had it relative to the axes; the window keeps its own position.
+    QPoint at(box.x, box.y);
+    if (c.t.paper)
+        at = c.t.Portrait() ? QPoint(st.left, st.savedBottom + 3 * h)
+                            : boxes::PaperPosition(c, paperBox, c.t.height / 3);
+    const int x = at.x(), y = at.y();
+    boxes::Frame(c, QRect(x, y, bw, bh), box.pickedUp && !c.t.paper);
     c.p.setPen(Qt::black);
     c.TextOut(x + w, y + h / 4, QStringLiteral("Key"));
     const bool paper = c.t.paper, portrait = c.t.Portrait();
@@ -179,7 +186,7 @@ void Draw(RenderContext& c) {
         c.charH = saveH;
     }
     c.p.restore();
-    box.drawn = true;
+    if (!c.t.paper) box.drawn = true;
 }
 
 } // namespace keybox

@@ -305,6 +305,36 @@ private Q_SLOTS:
         QCOMPARE(CountColour(pic.image, banner.adjusted(2, 2, -2, -2), qRgb(255, 255, 230)), 0);
     }
 
+    // Paper: the plot on the upper half of a portrait page, the key under
+    // it, the details box carried onto the page, no measured-values box; the
+    // window's own box positions are left as they were.
+    void portraitPage() {
+        CRivuletrixDoc doc;
+        synth::Load(doc, synth::Flow(12.5, 5000, 720, 0.15));
+        ViewState st;
+        Draw(doc, st, QSize(1280, 800));
+        const FloatingBox screenKey = st.keyBox, screenDetails = st.detailsBox;
+        QImage page(1240, 1754, QImage::Format_RGB32);
+        page.fill(Qt::white);
+        QPainter p(&page);
+        RenderTarget t;
+        t.paper = true;
+        t.width = 1240;
+        t.height = 1754;
+        t.dpiX = t.dpiY = 150;
+        const GraphRenderer::Result r = GraphRenderer::Render(p, doc, st, t);
+        p.end();
+        QVERIFY(r.plotOk);
+        QVERIFY(r.plot.bottom() < 1754 / 2 + 75);
+        QCOMPARE(st.keyBox.x, screenKey.x);
+        QCOMPARE(st.detailsBox.y, screenDetails.y);
+        // Key fill under the plot, details fill within the page.
+        QVERIFY(CountColour(page, QRect(r.plot.left(), r.plot.bottom(), 400, 200),
+                            qRgb(255, 255, 230)) > 1000);
+        QVERIFY(CountColour(page, QRect(0, 0, 1240, r.plot.bottom()), qRgb(255, 255, 230)) > 1000);
+        QVERIFY(CountColour(page, QRect(0, r.plot.bottom() + 300, 1240, 900), qRgb(0, 0, 0)) == 0);
+    }
+
     void screenImageFile() {
         QImage img(33, 7, QImage::Format_RGB32);
         img.fill(qRgb(10, 20, 30));

@@ -46,11 +46,10 @@ private Q_SLOTS:
         QTest::addColumn<QSize>("size");
         QTest::newRow("flow") << synth::Flow(12.5, 1000, 1800, 0.2) << QStringList{}
                               << QSize(1280, 800);
-        QTest::newRow("flow sized") << synth::Flow(12.5, 1000, 1800) << QStringList{"--size", "640x400"}
-                                    << QSize(640, 400);
-        QTest::newRow("occlusion in psi")
-            << synth::Occlusion(300, 1000, 800, 600) << QStringList{"--unit", "psi"}
-            << QSize(1280, 800);
+        QTest::newRow("flow sized")
+            << synth::Flow(12.5, 1000, 1800) << QStringList{"--size", "640x400"} << QSize(640, 400);
+        QTest::newRow("occlusion in psi") << synth::Occlusion(300, 1000, 800, 600)
+                                          << QStringList{"--unit", "psi"} << QSize(1280, 800);
         QTest::newRow("pca") << synth::Pca(2, 3, 120, 10, 1) << QStringList{} << QSize(1280, 800);
         QTest::newRow("trumpet") << synth::Flow(10, 10000, 750, 0.2) << QStringList{"--trumpet"}
                                  << QSize(1280, 800);
