@@ -91,6 +91,10 @@ int64_t TimeStep(uint32_t unit, double scale, int charHeight) {
     return step;
 }
 
+int ViewTicksPerSecond(bool newModel, int recordTicksPerSecond) {
+    return newModel ? recordTicksPerSecond : recordTicksPerSecond * 4;
+}
+
 int NextLiveWindow(int window, uint32_t elapsedMax) {
     const uint64_t m = elapsedMax < 60000 ? 1 : elapsedMax;
     if (uint64_t(window) * 60000 < m && m < 1920000) window *= 2;

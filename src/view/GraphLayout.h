@@ -45,6 +45,11 @@ struct TimeUnit {
 TimeUnit TimeAxisUnit(double span, int ticksPerSecond);
 int64_t TimeStep(uint32_t unit, double scale, int charHeight);
 
+// Ticks per second of the times the view reads (ElapsedTicks): 1000 for
+// current records; older records store 1/256 s and read back four times
+// that, so 1024.
+int ViewTicksPerSecond(bool newModel, int recordTicksPerSecond);
+
 // One step of the live time window (minutes) for the largest elapsed time
 // (ms). Called once per redraw, so a long jump catches up over redraws.
 int NextLiveWindow(int windowMinutes, uint32_t elapsedMaxMs);

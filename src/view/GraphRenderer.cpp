@@ -182,7 +182,9 @@ bool DrawGraphAxis(RenderContext& c) {
     // ---- Time axis (bottom) ----
     if (st.timeScale != 0) {
         const double span = st.width * st.timeScale;
-        const layout::TimeUnit tu = layout::TimeAxisUnit(span, d.TicksPerSecond);
+        const int tps = layout::ViewTicksPerSecond(d.NewModel, d.TicksPerSecond);
+        const layout::TimeUnit tu = layout::TimeAxisUnit(span, tps);
+        c.timeTitle = tu.title;
         c.TextOut(st.left + st.width - c.TextWidth(tu.title), st.bottom + 1 + c.axisPen, tu.title);
         const int64_t step = layout::TimeStep(tu.unit, st.timeScale, h);
         const int64_t units = int64_t(span) / tu.unit;
@@ -192,7 +194,7 @@ bool DrawGraphAxis(RenderContext& c) {
             const int x = int(double(k) * tu.unit / st.timeScale);
             if (x > st.width) break;
             ticks.emplace_back(st.left + x, st.bottom, st.left + x, st.bottom + h / 2);
-            if (step >= 3600 * int64_t(d.TicksPerSecond) && k > 0) {
+            if (step >= 3600 * int64_t(tps) && k > 0) {
                 for (int64_t j = 4 * (k - stride); j < 4 * k; ++j) {
                     const int xm = int(double(j) * tu.unit / (4 * st.timeScale));
                     ticks.emplace_back(st.left + xm, st.bottom, st.left + xm, st.bottom + h / 3);
@@ -414,6 +416,7 @@ GraphRenderer::Result GraphRenderer::Render(QPainter& p, CRivuletrixDoc& doc, Vi
     p.restore();
 
     result.plotOk = c.plotOk;
+    result.timeTitle = c.timeTitle;
     result.needsRedraw = c.needsRedraw;
     result.plot = QRect(QPoint(st.left, st.savedBottom - st.height),
                         QPoint(st.left + st.width, st.savedBottom + 1));

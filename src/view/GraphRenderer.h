@@ -18,6 +18,7 @@ public:
         bool plotOk = false;
         QRect plot;           // (left, top, right, bottom + 1)
         QStringList keyItems; // entries of the key for this redraw
+        QString timeTitle;    // "Seconds", "Minutes" or "Hours"; empty without a time axis
     };
 
     static Result Render(QPainter& painter, CRivuletrixDoc& doc, ViewState& state,

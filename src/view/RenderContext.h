@@ -63,6 +63,7 @@ struct RenderContext {
     int vertCharW = 0, vertCharH = 0;
     int axisPen = 1;
     bool plotOk = false;
+    QString timeTitle;
     // Raised when a bolus flow outgrew the flow maximum: draw again.
     bool needsRedraw = false;
 

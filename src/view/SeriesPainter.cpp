@@ -412,8 +412,8 @@ struct BolusLabeller {
         int r = lastIn;
         while (r >= 0 && d.FlowOver(r, 1) == 0) --r;
         if (r < 0) r = lastIn;
-        const double duration =
-            (double(d.ElapsedTicks(r)) - double(d.ElapsedTicks(start))) / d.TicksPerSecond;
+        const double duration = (double(d.ElapsedTicks(r)) - double(d.ElapsedTicks(start))) /
+                                layout::ViewTicksPerSecond(d.NewModel, d.TicksPerSecond);
         const double volume = (double(d.VolumeAt(end)) - double(d.VolumeAt(preStart))) / 10000.0;
         const double rate = d.FlowOver(r, r - start) / 100.0;
         if (n <= 1) {
@@ -582,7 +582,7 @@ void DrawPca(RenderContext& c) {
         int state = 0, anchor = 0, preStart = 0, bolusStart = 0, bolusEnd = -1, lastIn = 0;
         double prevFlow = 0;
         QPoint startPoint;
-        const uint32_t tps = uint32_t(d.TicksPerSecond);
+        const uint32_t tps = uint32_t(layout::ViewTicksPerSecond(d.NewModel, d.TicksPerSecond));
         int prevKept = -1;
         for (int i = 0; i <= last; ++i) {
             if (d.StatusAt(i) == 'C') continue;

@@ -1,5 +1,7 @@
 #include "TrumpetCurve.h"
 
+#include "view/GraphLayout.h"
+
 #include "records/RivuletrixDoc.h"
 
 #include <cmath>
@@ -46,10 +48,12 @@ int WindowStart(const CRivuletrixDoc& d, int end, uint32_t target, bool monotone
 TrumpetCurve TrumpetCurve::Compute(const CRivuletrixDoc& d) {
     TrumpetCurve c;
     const bool cur = d.NewModel;
-    const uint32_t minute = cur ? 60000 : 15360;
-    const uint32_t half = cur ? 30000 : 7680;
-    const uint32_t hour = cur ? 3600000 : 921600;
-    const uint32_t twoHours = cur ? 7200000 : 1843200;
+    // Times as the record reads them back (older records: 1/1024 s).
+    const uint32_t tps = uint32_t(layout::ViewTicksPerSecond(d.NewModel, d.TicksPerSecond));
+    const uint32_t minute = 60 * tps;
+    const uint32_t half = 30 * tps;
+    const uint32_t hour = 3600 * tps;
+    const uint32_t twoHours = 7200 * tps;
     const uint32_t largestStep = 960000;
 
     const int last = d.SampleCount() - 1;

@@ -335,6 +335,45 @@ private Q_SLOTS:
         QVERIFY(CountColour(page, QRect(0, r.plot.bottom() + 300, 1240, 900), qRgb(0, 0, 0)) == 0);
     }
 
+    // Time axis titles, older records in minutes of real time.
+    void timeAxisUnits_data() {
+        QTest::addColumn<QByteArray>("record");
+        QTest::addColumn<QString>("title");
+        QTest::newRow("50 s") << synth::Flow(10, 1000, 50) << "Seconds";
+        QTest::newRow("30 min") << synth::Flow(10, 1000, 1800) << "Minutes";
+        QTest::newRow("2 h") << synth::Flow(10, 10000, 720) << "Hours";
+        // 1/256 s: 30 minutes every 10 s.
+        QTest::newRow("older record, 30 min")
+            << synth::Record(synth::Header('F', 10, 0, "PXR-7"), 180,
+                             [](int i) {
+                                 return synth::S{uint32_t(i) * 2560, uint32_t(i) * 278, 0, ' '};
+                             })
+            << "Minutes";
+    }
+    void timeAxisUnits() {
+        QFETCH(QByteArray, record);
+        QFETCH(QString, title);
+        CRivuletrixDoc doc;
+        synth::Load(doc, record);
+        ViewState st;
+        QCOMPARE(Draw(doc, st, QSize(1000, 700)).result.timeTitle, title);
+    }
+
+    // A live test before its first sample shows the syringe prompt.
+    void syringeBeforeData() {
+        CRivuletrixDoc doc;
+        doc.TestType = 'F';
+        doc.SetFlowRate = 10;
+        doc.Run.live = doc.Run.running = true;
+        ViewState st;
+        Picture pic = Draw(doc, st, QSize(1000, 700));
+        const QRect syringe(st.left + 10, 96 / 2 + 10, 50, 34);
+        QVERIFY(CountColour(pic.image, syringe, qRgb(255, 0, 0)) > 20);
+        doc.Run.dataReceived = true;
+        pic = Draw(doc, st, QSize(1000, 700));
+        QCOMPARE(CountColour(pic.image, syringe, qRgb(255, 0, 0)), 0);
+    }
+
     void screenImageFile() {
         QImage img(33, 7, QImage::Format_RGB32);
         img.fill(qRgb(10, 20, 30));

@@ -103,6 +103,25 @@ private Q_SLOTS:
         QCOMPARE(c.minFlow[2], 1200u);
     }
 
+    // Older records: times in 1/256 s read back as 1/1024 s; a constant
+    // flow gives 61 points and no error.
+    void olderRecord() {
+        CRivuletrixDoc doc;
+        // Every 30 s (7680 / 256 s) for 2 h 2 min, 12 ml/h: 1000 units each.
+        synth::Load(doc, synth::Record(synth::Header('F', 12.0, 0, "PXR-7"), 244, [](int i) {
+                        return synth::S{uint32_t(i) * 7680, uint32_t(i) * 1000, 0, ' '};
+                    }));
+        QVERIFY(!doc.NewModel);
+        const TrumpetCurve c = TrumpetCurve::Compute(doc);
+        QVERIFY(c.ok);
+        QCOMPARE(c.n, 61);
+        QCOMPARE(c.points[0], 121);
+        for (int p = 1; p <= 31; ++p) {
+            QVERIFY(c.HasMin(p));
+            QVERIFY2(qAbs(c.minError[p]) < 0.5, qPrintable(QString::number(c.minError[p])));
+        }
+    }
+
     void failures_data() {
         QTest::addColumn<QByteArray>("record");
         QTest::newRow("1 h 59 min") << Sampled(12.0, 30000, 7140000);
