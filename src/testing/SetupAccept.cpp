@@ -22,18 +22,18 @@ SetupProblem AcceptSetup(SetupPage page, const SetupForm& form, CDevice& device,
     SetupProblem problem = CheckForOk(page, device.DeviceModel, form);
     if (problem.failed()) return problem;
 
-    SetupForm accepted = form;
     if (page == SetupPage::Template) {
+        // The name kept is the one the store lists, which is how the run finds
+        // the template again.
         Template t;
         if (!context.templates || !context.templates->ReadTemplateFile(form.templ.fileName, t))
             return {SetupField::TemplateList, msg::kFileNotFound};
-        if (!t.name.isEmpty()) accepted.templ.name = t.name;
     }
     if (channelIndex < 0 || channelIndex >= 4) return {};
 
     QString headers[3];
     if (context.settings) ReadReportHeaders(*context.settings, headers);
-    StoreSetup(page, accepted, headers, device.Setup[channelIndex]);
+    StoreSetup(page, form, headers, device.Setup[channelIndex]);
 
     if (context.app && device.Slot >= 1 && device.Slot <= CRivuletrixApp::kSlots &&
         context.app->CurrentAnalyzer != device.Slot) {

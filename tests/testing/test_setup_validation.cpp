@@ -529,7 +529,7 @@ private Q_SLOTS:
         CRivuletrixApp app(env.work);
         QVERIFY(app.Templates().Open());
         Template t;
-        t.name = QStringLiteral("Weekly check");
+        t.name = QStringLiteral("Weekly"); // the file's own name differs from the listing
         t.stepCount = 1;
         t.steps[0].type = TemplateStep::Flow;
         QVERIFY(app.Templates().WriteTemplateFile(QStringLiteral("RXt_Imported.p8t"), t));
