@@ -26,11 +26,16 @@ bool CRivuletrixDoc::SetSample(int slot, const Sample& s) {
     return true;
 }
 
-void CRivuletrixDoc::ResetRecord() {
+void CRivuletrixDoc::ClearSamples() {
     m_samples.clear();
     m_storedCount = 0;
     m_elapsed = 0;
     m_acquisitionStart = m_lastRefresh = 0;
+    KeepEverySample = false;
+}
+
+void CRivuletrixDoc::ResetRecord() {
+    ClearSamples();
     m_refreshCount = 0;
 
     InstSerialNum.clear();

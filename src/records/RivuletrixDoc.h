@@ -139,6 +139,8 @@ public:
 
     // Clears header, samples and run state as a document reset does.
     void ResetRecord();
+    // Clears the samples only (between the steps of a template run).
+    void ClearSamples();
 
     // ---- Calculations ----
     int SampleCount() const;

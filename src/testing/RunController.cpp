@@ -143,6 +143,11 @@ void RunController::OnSetupTest() {
 
     m_doc.Run.setUp = true;
     CopyParameters();
+    if (device->Setup[m_channel - 1].equipment.typeIndex == 4 && !StartTemplateRun()) {
+        m_doc.Run.setUp = false;
+        ResetDocument();
+        return;
+    }
     SerialNumbers sn;
     if (device->Kind == FoundAnalyzer::KindUsbSerial && device->GetSerialNumbers(0, sn) != 0) {
         ThePrompter().Message(QStringLiteral("Please check for Device Connection."));
@@ -338,6 +343,7 @@ bool RunController::NeedToStop() {
 // ---- End ----
 
 void RunController::OnEndTest() {
+    if (m_tpl.active && m_state == State::Running) TemplateEndStep();
     if (!EndPreStep()) return;
     SetState(State::EndWait);
     m_endWaitPasses = 0;
@@ -413,7 +419,8 @@ void RunController::ContinueEndTest() {
     if (!cancelled && (!m_doc.Run.stopDetected || (byAnalyzer && m_doc.Run.dataReceived)) &&
         StartedFlag()) {
         SetStartedFlag(false);
-        FinishTest();
+        // Template steps were kept when they ended.
+        if (!m_tpl.active) FinishTest();
     }
     SetStartedFlag(false);
     m_doc.Run.dataReceived = false;
@@ -421,6 +428,11 @@ void RunController::ContinueEndTest() {
     m_app.SetUpTests = std::max(0, m_app.SetUpTests - 1);
     m_doc.Run.ending = false;
     m_app.EndingInProgress = false;
+    if (m_tpl.active && !cancelled && TemplateAfterEnd()) return; // the next step is set up
+    if (m_tpl.active) {
+        m_tpl = TemplateRunState{};
+        m_doc.Run.templatePending = false;
+    }
     AutoStart = false;
     if (!m_keepResults) ResetDocument();
     SetState(State::Idle);
@@ -451,8 +463,12 @@ void RunController::ReadAnalyzerIdentity() {
 void RunController::FinishTest() {
     SetState(State::Finishing);
     const bool shutDown = m_doc.Run.analyzerShutDown;
-    const bool save = shutDown || ThePrompter().Question(kSaveQuestion.arg(WindowTitle()),
-                                                         Prompter::Icon::Question);
+    const bool betweenSteps = m_tpl.active && !m_tpl.lastStep;
+    // Template steps are kept without asking; the question comes after the
+    // last one.
+    const bool save =
+        shutDown || betweenSteps ||
+        ThePrompter().Question(kSaveQuestion.arg(WindowTitle()), Prompter::Icon::Question);
     bool saved = false;
     if (save) {
         ReadAnalyzerIdentity();
@@ -461,23 +477,29 @@ void RunController::FinishTest() {
             // The results stay in memory, unsaved, until they are saved or
             // the window is closed.
             m_doc.Run.testActive = false;
-            m_keepResults = true;
+            m_keepResults = !m_tpl.active;
             return;
         }
     } else {
+        if (m_tpl.active && !m_tpl.filePath.isEmpty()) {
+            QFile::remove(m_tpl.filePath);
+            m_tpl.fileName.clear();
+            m_tpl.filePath.clear();
+        }
         m_doc.Modified = false;
+    }
+    if (betweenSteps) {
+        m_doc.Run.testActive = false;
+        return;
     }
     if (!shutDown && Print && ThePrompter().Question(kPrintQuestion, Prompter::Icon::Question))
         Print();
-    CDevice* device = Device();
-    int count = 0;
-    // The analyzer keeps its copy when nothing else holds the results.
-    if (device && (saved || !save) && device->GetRecordCount(count) == 0 && count > 0 &&
-        device->DeviceModel != QLatin1String("PXR2K"))
-        device->SendDELREC(count);
+    // The analyzer keeps its copy when nothing else holds the results. A
+    // template run deleted each step's copy when the step ended.
+    if ((saved || !save) && !m_tpl.active) DeleteAnalyzersLastRecord();
     m_doc.Run.testActive = false;
-    ResetDocument();
-    m_doc.Run.templatePending = false;
+    if (!m_tpl.active) ResetDocument();
+    m_doc.Run.templatePending = m_tpl.active && m_tpl.stepContinues;
     m_doc.Modified = false;
 }
 
@@ -496,6 +518,7 @@ bool RunController::SaveRecord() {
         if (!QFileInfo::exists(target) && QFileInfo::exists(temp + QLatin1String(db)))
             QFile::copy(temp + QLatin1String(db), target);
     }
+    if (m_tpl.active) return SaveTemplateSection();
     const QString name = m_doc.MakeRecordFileName();
     if (name.isEmpty()) {
         ThePrompter().Message(
@@ -526,6 +549,7 @@ bool RunController::SaveRecord() {
 }
 
 bool RunController::ResetDocument() {
+    if (m_tpl.stepContinues) return true;
     if (m_doc.Modified && m_doc.Run.live) {
         CanClose();
         if (m_doc.Modified) return false; // the unsaved results stay

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "store/Template.h"
+
 #include <QDateTime>
 #include <QObject>
 #include <QString>
@@ -42,6 +44,39 @@ public:
     void SetSetupSheet(SetupSheetRunner* sheet) { m_sheet = sheet; }
     // Printing through the view; without it the print question is not asked.
     std::function<void()> Print;
+
+    // ---- Template runs ----
+    enum class NextChoice { NextStep, RepeatStep, SaveAndExit };
+    struct NextStepInfo {
+        QString templateName;
+        int step = 0;    // 1-based step number of the next slot
+        double rate = 0; // its rate, ml/h
+        int channel = 0; // 1-based
+        int type = 0;    // its step type
+        bool nextEnabled = false;
+    };
+    // The "Template Next Step" dialog: returns the choice and sets autoStart
+    // from its check box.
+    std::function<NextChoice(const NextStepInfo& info, bool& autoStart)> ChooseNextStep;
+
+    struct TemplateRunState {
+        bool active = false;
+        bool firstStep = true;
+        bool stepContinues = false;
+        bool lastStep = false;
+        bool closeRun = false;
+        int stepIndex = 0;
+        int steps = 0;
+        int stepsEnded = 0;
+        bool dialogShown = false;
+        bool autoStartChoice = true;
+        QString fileName;
+        QString filePath;
+        Template tmpl;
+    };
+    const TemplateRunState& TemplateRun() const { return m_tpl; }
+    // Copies step slot index into the test values (nothing above slot 5).
+    void SetupTemplateStep(int index);
 
     // ---- Commands ----
     void OnSetupTest();
@@ -101,6 +136,14 @@ private:
     void SetStartedFlag(bool on);
     bool StartedFlag() const;
     void ReadAnalyzerIdentity();
+    bool StartTemplateRun();
+    void TemplateEndStep();
+    // After the common end: "Save and Exit", the next step, or the run's end.
+    // True when a next step was set up.
+    bool TemplateAfterEnd();
+    bool SaveTemplateSection();
+    void DeleteAnalyzersLastRecord();
+    void IndexTemplateRecord();
 
     CRivuletrixApp& m_app;
     CRivuletrixDoc& m_doc;
@@ -118,4 +161,5 @@ private:
     QString m_savedPath;
     int m_stopSlot = -1;
     bool m_keepResults = false; // a save failed: the results stay until saved
+    TemplateRunState m_tpl;
 };

@@ -2,6 +2,8 @@
 // automatic stops, cancel, end, save, index and the analyzer's copy.
 #include "RunFixture.h"
 
+#include "store/TemplateStore.h"
+
 #include <QSignalSpy>
 #include <QTest>
 
@@ -267,6 +269,88 @@ private Q_SLOTS:
         CRivuletrixDoc saved;
         QVERIFY(saved.ReadRecordFile(Run().LastSavedPath()));
         QVERIFY(saved.StoredCount() >= 30);
+    }
+
+    void templateRunWithRepeatAndSaveAndExit() {
+        Connect({"--model", "PXR-8", "--name", "Bench A", "--serial", "80000001", "--channels", "1",
+                 "--sample-period", "500", "--accel", "60", "--profile", "1:noise=0"});
+        // Four steps; the run stops with "Save and Exit" after the third.
+        Template t;
+        t.name = QStringLiteral("Night Check");
+        t.deviceComments = QStringLiteral("ward pumps");
+        t.steps[0] = {TemplateStep::Flow, 0.5, TemplateStep::Ml, 300, 5, 0, 30};
+        t.steps[1] = {TemplateStep::Occlusion, 600, TemplateStep::MmHg, 5, 0, 0, 1};
+        t.steps[2] = {TemplateStep::Flow, 0.5, TemplateStep::Ml, 600, 5, 0, 30};
+        t.steps[3] = {TemplateStep::Flow, 1, TemplateStep::Ml, 100, 5, 0, 30};
+        t.stepCount = 4;
+        TemplateStore& store = m_app->Templates();
+        QVERIFY(store.WriteTemplateFile(QStringLiteral("night.p8t"), t));
+        TemplateRow row;
+        row.name = t.name;
+        row.deviceComments = t.deviceComments;
+        row.fileName = QStringLiteral("night.p8t");
+        row.stepCount = 4;
+        QVERIFY(store.AddRow(row));
+
+        ChannelSetup s;
+        s.equipment.typeIndex = 4;
+        s.equipment.controlNumber = QStringLiteral("TPL-1");
+        s.equipment.operatorName = QStringLiteral("JS");
+        s.templateName = QStringLiteral("Night Check");
+        m_sheet.setup = s;
+        QList<RunController::NextChoice> choices = {
+            RunController::NextChoice::NextStep, RunController::NextChoice::RepeatStep,
+            RunController::NextChoice::NextStep, RunController::NextChoice::SaveAndExit};
+        QList<RunController::NextStepInfo> shown;
+        Run().ChooseNextStep = [&](const RunController::NextStepInfo& info, bool& autoStart) {
+            shown << info;
+            autoStart = false;
+            return choices.takeFirst();
+        };
+        m_prompter.SetDefaultAnswer(true);
+        QSignalSpy finished(&Run(), &RunController::TestFinished);
+
+        Run().OnSetupTest();
+        QCOMPARE(Doc().TestType, 'F');
+        QCOMPARE(Run().TemplateRun().steps, 4);
+        for (int attempt = 0; attempt < 4; ++attempt) {
+            QTRY_VERIFY_WITH_TIMEOUT(Run().StartEnabled(), 10000);
+            Run().OnStartTest();
+            QTRY_VERIFY_WITH_TIMEOUT(Doc().Run.autoStopped, 20000);
+            Run().OnEndTest();
+            if (attempt < 3)
+                QTRY_VERIFY_WITH_TIMEOUT(Run().CurrentState() ==
+                                                 RunController::State::WaitingForPrimed ||
+                                             Run().CurrentState() == RunController::State::Armed,
+                                         15000);
+        }
+        QVERIFY(finished.wait(15000));
+        QCOMPARE(shown.size(), 4);
+        QCOMPARE(shown[0].step, 2);
+        QCOMPARE(shown[0].type, int(TemplateStep::Occlusion));
+        QCOMPARE(shown[1].step, 3); // after the first occlusion attempt
+        QCOMPARE(shown[3].step, 4);
+
+        // The file holds the three steps kept, and its N line the steps run.
+        const QString path = Run().LastSavedPath();
+        QVERIFY(QFileInfo(path).fileName().startsWith(QStringLiteral("RXr_TF")));
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        const QByteArray bytes = f.readAll();
+        QVERIFY(bytes.startsWith("N3 Night Check\r\nH1,"));
+        QCOMPARE(bytes.count("\r\nE1\r\n"), 1);
+        QCOMPARE(bytes.count("\r\nE2\r\n"), 1);
+        QVERIFY(bytes.endsWith("\r\nE3\r\n"));
+        QCOMPARE(bytes.count("H12,Occlusion"), 1); // the repeated attempt was not kept
+        CRivuletrixDoc step2;
+        step2.StepToShow = 2;
+        QVERIFY(step2.ReadRecordFile(path));
+        QCOMPARE(step2.TestType, 'O');
+        QCOMPARE(step2.TemplateSteps, 3);
+        EquipmentDetails details;
+        QVERIFY(m_app->Records().FindEquipment(QStringLiteral("TPL-1"), details));
+        QVERIFY(!m_app->TestInProgress());
+        QCOMPARE(Run().CurrentState(), RunController::State::Idle);
     }
 
     void failedSaveKeepsTheResults() {

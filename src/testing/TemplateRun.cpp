@@ -1,0 +1,230 @@
+// Template runs: one step after the other on the same channel, each section
+// appended to one template record file.
+#include "RunController.h"
+
+#include "app/Prompter.h"
+#include "app/RivuletrixApp.h"
+#include "app/Trace.h"
+#include "link/Device.h"
+#include "records/RivuletrixDoc.h"
+#include "store/RecordIndex.h"
+#include "store/TemplateStore.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSaveFile>
+
+#include <cmath>
+
+namespace {
+bool RealStep(int type) {
+    return type != TemplateStep::Empty && type != TemplateStep::Bolus;
+}
+} // namespace
+
+bool RunController::StartTemplateRun() {
+    CDevice* device = Device();
+    const QString name = device->Setup[m_channel - 1].templateName;
+    TemplateStore& store = m_app.Templates();
+    if (!store.IsOpen()) store.Open();
+    QList<TemplateRow> rows;
+    store.ListRows(rows);
+    Template t;
+    bool found = false;
+    for (const TemplateRow& row : rows)
+        if (row.name == name && store.ReadTemplateFile(row.fileName, t)) {
+            found = true;
+            break;
+        }
+    if (!found) {
+        ThePrompter().Message(QStringLiteral("File Not Found"));
+        return false;
+    }
+    m_tpl = TemplateRunState{};
+    m_tpl.active = true;
+    m_tpl.tmpl = t;
+    for (const TemplateStep& s : t.steps) m_tpl.steps += RealStep(s.type);
+    m_doc.Run.templatePending = true;
+    m_doc.TemplateName = t.name;
+    m_doc.TemplateSteps = m_tpl.steps;
+    SetupTemplateStep(0);
+    return true;
+}
+
+void RunController::SetupTemplateStep(int index) {
+    if (index < 0 || index >= Template::kSlots) return;
+    m_tpl.stepContinues = true;
+    const TemplateStep& step = m_tpl.tmpl.steps[size_t(index)];
+    Stop = StopConditions{};
+    switch (step.type) {
+    case TemplateStep::Flow:
+    case TemplateStep::Pca:
+        m_doc.TestType = step.type == TemplateStep::Flow ? 'F' : 'P';
+        m_doc.SetFlowRate = step.rate;
+        if (step.type == TemplateStep::Pca) m_doc.SetBasalFlowRate = step.rate;
+        Stop.onVolume = true;
+        Stop.volume = uint32_t(std::trunc(step.volume * 10000.0));
+        Stop.onTime = true;
+        m_doc.SetVolume = step.volume;
+        if (m_tpl.dialogShown) AutoStart = m_tpl.autoStartChoice;
+        break;
+    case TemplateStep::Occlusion:
+        m_doc.TestType = 'O';
+        m_doc.SetFlowRate = step.rate;
+        Stop.onTime = true;
+        break;
+    default:
+        return;
+    }
+    Stop.time = uint32_t(step.hours) * 3600000u + uint32_t(step.minutes) * 60000u;
+    Tolerance = step.tolerance;
+    m_doc.SetRateIsZero = m_doc.SetFlowRate == 0;
+    m_doc.TemplateCurrentStep = index + 1;
+}
+
+void RunController::DeleteAnalyzersLastRecord() {
+    CDevice* device = Device();
+    int count = 0;
+    if (device && device->GetRecordCount(count) == 0 && count > 0 &&
+        device->DeviceModel != QLatin1String("PXR2K"))
+        device->SendDELREC(count);
+}
+
+void RunController::TemplateEndStep() {
+    const int ranIndex = m_tpl.stepIndex;
+    ++m_tpl.stepsEnded;
+    int next = ranIndex + 1;
+    if (next < Template::kSlots && m_tpl.tmpl.steps[size_t(next)].type == TemplateStep::Bolus)
+        ++next;
+    m_tpl.stepIndex = next;
+    m_doc.Run.autoStopped = true;
+    CDevice* device = Device();
+
+    if (next + 1 > Template::kSlots) {
+        // The six slots are used up: this step, then the closing section.
+        FinishTest();
+        m_doc.ClearSamples();
+        if (device) device->SendEND(m_channel - 1);
+        DeleteAnalyzersLastRecord();
+        m_tpl.lastStep = true;
+        FinishTest();
+        m_tpl.stepContinues = false;
+        IndexTemplateRecord();
+        return;
+    }
+    if (device) device->SendEND(m_channel - 1);
+    DeleteAnalyzersLastRecord();
+    m_doc.Run.autoStopped = false;
+
+    NextStepInfo info;
+    info.templateName = m_tpl.tmpl.name;
+    info.step = next + 1;
+    info.channel = m_channel;
+    info.type = m_tpl.tmpl.steps[size_t(next)].type;
+    info.rate = m_tpl.tmpl.steps[size_t(next)].rate;
+    info.nextEnabled = info.type != TemplateStep::Empty;
+    bool autoStart =
+        info.type == TemplateStep::Flow || (info.type == TemplateStep::Pca && info.rate > 0);
+    NextChoice choice = info.nextEnabled ? NextChoice::NextStep : NextChoice::SaveAndExit;
+    if (ChooseNextStep) choice = ChooseNextStep(info, autoStart);
+    if (choice == NextChoice::NextStep && !info.nextEnabled) choice = NextChoice::SaveAndExit;
+    m_tpl.dialogShown = true;
+    m_tpl.autoStartChoice = autoStart;
+
+    if (choice != NextChoice::RepeatStep) FinishTest();
+    m_doc.ClearSamples();
+    if (choice == NextChoice::SaveAndExit) {
+        m_tpl.lastStep = false;
+        m_tpl.stepContinues = false;
+        m_doc.Run.autoStopped = true;
+        m_tpl.closeRun = true;
+    } else {
+        m_tpl.stepContinues = true;
+        m_doc.TestType = 'N';
+        // The step just run again (not the slot before a skipped bolus).
+        if (choice == NextChoice::RepeatStep) m_tpl.stepIndex = ranIndex;
+    }
+    Q_EMIT ViewsChanged();
+}
+
+bool RunController::TemplateAfterEnd() {
+    if (m_tpl.closeRun) {
+        QFile file(m_tpl.filePath);
+        if (m_tpl.filePath.isEmpty() || !file.open(QIODevice::ReadWrite)) {
+            ThePrompter().Message(QStringLiteral("Error in Open Template File"));
+            m_tpl = TemplateRunState{};
+            m_doc.Run.templatePending = false;
+            return false;
+        }
+        // The N line states the steps actually run.
+        const char head[3] = {'N', char('0' + std::min(m_tpl.stepIndex, 9)), ' '};
+        file.write(head, 3);
+        file.close();
+        IndexTemplateRecord();
+        m_tpl = TemplateRunState{};
+        m_doc.Run.templatePending = false;
+        ResetDocument();
+        return false;
+    }
+    const int index = m_tpl.stepIndex;
+    if (m_tpl.stepContinues && index < Template::kSlots &&
+        m_tpl.tmpl.steps[size_t(index)].type != TemplateStep::Empty) {
+        Q_EMIT ViewsChanged();
+        SetupTemplateStep(index);
+        m_doc.Run.setUp = true;
+        SetupHandOver();
+        return true;
+    }
+    m_tpl = TemplateRunState{};
+    m_doc.Run.templatePending = false;
+    ResetDocument();
+    return false;
+}
+
+void RunController::IndexTemplateRecord() {
+    if (m_tpl.fileName.isEmpty()) return;
+    RecordIndex& index = m_app.Records();
+    if (!index.IsOpen()) index.Open();
+    CRivuletrixDoc record;
+    record.ReadRecordFile(m_tpl.filePath, nullptr, false);
+    if (!index.IndexRecord(record, m_tpl.fileName,
+                           Device() ? Device()->Setup[m_channel - 1].equipment.deviceType
+                                    : QString()))
+        qCDebug(lcTrace) << "CRivuletrixDoc::SaveRecord - template record not indexed:"
+                         << index.LastError();
+}
+
+bool RunController::SaveTemplateSection() {
+    const QString folder = m_app.GetDataPath();
+    if (m_tpl.firstStep) {
+        m_tpl.fileName = m_doc.MakeRecordFileName(true);
+        if (m_tpl.fileName.isEmpty()) {
+            ThePrompter().Message(
+                QStringLiteral("The test results could not be saved: the test has no start "
+                               "time to name the record file by."));
+            return false;
+        }
+        m_tpl.filePath = QDir(folder).filePath(m_tpl.fileName);
+    }
+    const QString title = WindowTitle();
+    Q_EMIT TitleChanged(QStringLiteral("Saving ") + m_tpl.fileName);
+    QByteArray bytes;
+    QFile old(m_tpl.filePath);
+    if (!m_tpl.firstStep && old.open(QIODevice::ReadOnly)) bytes = old.readAll();
+    old.close();
+    // The first section carries the N line, so that "Save and Exit" can
+    // state the steps run in its first bytes.
+    bytes += m_doc.FormatSection(m_tpl.firstStep, m_tpl.stepIndex);
+    QSaveFile out(m_tpl.filePath);
+    const bool ok =
+        out.open(QIODevice::WriteOnly) && out.write(bytes) == bytes.size() && out.commit();
+    Q_EMIT TitleChanged(title);
+    if (!ok) {
+        ThePrompter().Message(QStringLiteral("Error in Open Template File"));
+        return false;
+    }
+    m_tpl.firstStep = false;
+    m_savedPath = m_tpl.filePath;
+    m_doc.Modified = false;
+    return true;
+}
