@@ -51,14 +51,13 @@ int Render(const QStringList& args) {
     CRivuletrixDoc doc;
     // Values a record window takes from the settings, when there are any.
     const AppSettings settings;
-    QString value;
-    if (settings.GetSetting(settings::kSection, QStringLiteral("FlowTolerance"), value))
-        doc.DefaultTolerance = value.trimmed().toInt();
-    int lineWidth = 1;
-    if (settings.GetSetting(settings::kSection, QStringLiteral("GraphLineWidth"), value))
-        lineWidth = GraphRenderer::LineWidthFromText(value);
-    QString unitName;
-    settings.GetSetting(settings::kSection, QStringLiteral("DefaultPressureUnit"), unitName);
+    const auto setting = [&](const char* key) {
+        return GraphRenderer::QuietSetting(settings, QString::fromLatin1(key)).trimmed();
+    };
+    doc.DefaultTolerance = setting("FlowTolerance").toInt();
+    const QString widthText = setting("GraphLineWidth");
+    const int lineWidth = widthText.isEmpty() ? 1 : GraphRenderer::LineWidthFromText(widthText);
+    const QString unitName = setting("DefaultPressureUnit");
 
     if (!QFileInfo(path).isFile())
         return cli::Fail(QStringLiteral("cannot read %1: no such file").arg(path));
@@ -69,8 +68,7 @@ int Render(const QStringList& args) {
 
     ViewState st;
     st.SetTypeDefaults(doc.TestType);
-    if (PressureUnitFromName(unitName.trimmed()) >= 0)
-        st.pressureUnit = PressureUnitFromName(unitName.trimmed());
+    if (PressureUnitFromName(unitName) >= 0) st.pressureUnit = PressureUnitFromName(unitName);
     if (args.contains(QStringLiteral("--unit"))) {
         const int unit = PressureUnitFromName(cli::Option(args, QStringLiteral("--unit")));
         if (unit < 0) return cli::Fail(QStringLiteral("--unit takes mmHg, psi or kPa"));

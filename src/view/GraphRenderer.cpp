@@ -8,10 +8,14 @@
 #include "view/TrumpetCurve.h"
 #include "view/TrumpetRenderer.h"
 
+#include "app/AppSettings.h"
+#include "app/IniFile.h"
 #include "app/Trace.h"
 #include "records/RivuletrixDoc.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QPainterPath>
 
 #include <cmath>
@@ -305,6 +309,17 @@ QString GraphRenderer::TitleLine(const CRivuletrixDoc& d, int templateStepIndex)
         return QString::asprintf("Step %d Template %s Test Set Flow Rate %0.2f ml/hr",
                                  templateStepIndex + 1, t.constData(), d.SetFlowRate);
     return QString::asprintf("%s Test   Set Flow Rate %0.2f ml/hr", t.constData(), d.SetFlowRate);
+}
+
+QString GraphRenderer::QuietSetting(const AppSettings& s, const QString& key) {
+    const QString location = QDir(s.WorkingDir()).filePath(settings::kLocationFile);
+    if (!QFileInfo::exists(location)) return {};
+    const QString folder =
+        ini::ReadValue(location, settings::kLocationSection, settings::kLocationKey);
+    if (folder.isEmpty()) return {};
+    const QString path = QDir(folder).filePath(settings::kSettingsFile);
+    if (!QFileInfo::exists(path)) return {};
+    return ini::ReadValue(path, settings::kSection, key);
 }
 
 int GraphRenderer::LineWidthFromText(const QString& text) {

@@ -5,6 +5,7 @@
 #include <QImage>
 #include <QStringList>
 
+class AppSettings;
 class CRivuletrixDoc;
 
 // Draws one record as the channel window shows it (graph or trumpet curve,
@@ -33,6 +34,10 @@ public:
 
     // Title line of the channel window.
     static QString TitleLine(const CRivuletrixDoc& doc, int templateStepIndex);
+
+    // A "Default Parameters" setting read without any message when the
+    // settings cannot be found (redraws read it often); empty then.
+    static QString QuietSetting(const AppSettings& settings, const QString& key);
 
     // "GraphLineWidth" text to a width: decimal digits after optional blanks
     // and sign; anything else 0.

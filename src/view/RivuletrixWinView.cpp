@@ -152,13 +152,11 @@ void CRivuletrixWinView::AddViewMenu(QMenu* menu) const {
 }
 
 void CRivuletrixWinView::OnInitialUpdate() {
-    QString unit;
     const AppSettings fallback;
     const AppSettings& s = m_settings ? *m_settings : fallback;
-    if (s.GetSetting(settings::kSection, QStringLiteral("DefaultPressureUnit"), unit)) {
-        const int u = PressureUnitFromName(unit.trimmed());
-        if (u >= 0) m_state.pressureUnit = u;
-    }
+    const int u = PressureUnitFromName(
+        GraphRenderer::QuietSetting(s, QStringLiteral("DefaultPressureUnit")).trimmed());
+    if (u >= 0) m_state.pressureUnit = u;
 }
 
 int CRivuletrixWinView::LineWidth() const {
@@ -167,11 +165,10 @@ int CRivuletrixWinView::LineWidth() const {
     static int width = 1;
     static QElapsedTimer since;
     if (!since.isValid() || since.elapsed() > 500) {
-        QString text;
         const AppSettings fallback;
         const AppSettings& s = m_settings ? *m_settings : fallback;
-        if (s.GetSetting(settings::kSection, QStringLiteral("GraphLineWidth"), text))
-            width = GraphRenderer::LineWidthFromText(text);
+        width = GraphRenderer::LineWidthFromText(
+            GraphRenderer::QuietSetting(s, QStringLiteral("GraphLineWidth")));
         since.start();
     }
     return width;

@@ -3,6 +3,7 @@
 // moving with the mouse, the trumpet failure message, the screen image.
 #include "SyntheticRecords.h"
 
+#include "app/AppSettings.h"
 #include "app/Prompter.h"
 #include "records/RivuletrixDoc.h"
 #include "view/RivuletrixWinView.h"
@@ -193,6 +194,43 @@ private Q_SLOTS:
         QVERIFY(!view.State().showTrumpet);
         QVERIFY(!view.Action(viewcmd::ShowTrumpetCurve)->isChecked());
         QVERIFY(view.LastResult().plotOk);
+    }
+
+    // The pressure unit comes from "DefaultPressureUnit" at the start; a
+    // missing settings file leaves mmHg and shows nothing.
+    void pressureUnitFromSettings() {
+        QTemporaryDir dir;
+        QFile loc(dir.filePath("RivuletrixIniFilePath.ini"));
+        QVERIFY(loc.open(QIODevice::WriteOnly));
+        loc.write("[INIFilePath]\nINIFilePathWin7=" + dir.path().toUtf8() + "\n");
+        loc.close();
+        QFile ini(dir.filePath("RivuletrixApp.ini"));
+        QVERIFY(ini.open(QIODevice::WriteOnly));
+        ini.write("[Default Parameters]\nDefaultPressureUnit=psi\nGraphLineWidth=3\n");
+        ini.close();
+        CRivuletrixDoc doc;
+        LoadInto(doc, synth::Occlusion(300, 1000, 800, 600));
+        const AppSettings settings(dir.path());
+        CRivuletrixWinView view(&doc, nullptr, &settings);
+        QCOMPARE(view.State().pressureUnit, 1);
+        view.resize(900, 600);
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        Settle(view);
+        QVERIFY(view.Action(viewcmd::UnitPsi)->isChecked());
+        view.Action(viewcmd::UnitKpa)->trigger();
+        Settle(view);
+        QVERIFY(view.Action(viewcmd::UnitKpa)->isChecked());
+        QVERIFY(!view.Action(viewcmd::UnitPsi)->isChecked());
+
+        ScriptedPrompter prompter;
+        SetPrompter(&prompter);
+        QTemporaryDir empty;
+        const AppSettings none(empty.path());
+        CRivuletrixWinView plain(&doc, nullptr, &none);
+        SetPrompter(nullptr);
+        QCOMPARE(plain.State().pressureUnit, 0);
+        QVERIFY(prompter.messages.isEmpty());
     }
 
     // A finished test asks for the screen image: written once, then cleared.
