@@ -141,6 +141,9 @@ QLineEdit* CSetupPage::AddNumberField(SetupField field, const QString& text) {
     Q_ASSERT(spec);
     auto* edit = new QLineEdit(text);
     edit->setMaxLength(spec->maxLength);
+    // As wide as the longest value it takes.
+    edit->setMaximumWidth(
+        edit->fontMetrics().horizontalAdvance(QString(spec->maxLength + 2, QLatin1Char('0'))) + 12);
     // Digits only, and one point in a decimal field; the range is checked at
     // OK and when the page is left.
     static const QRegularExpression integer(QStringLiteral("\\d*"));
@@ -311,18 +314,21 @@ CSetupOcclusionDlg::CSetupOcclusionDlg(CSetupSheet& sheet, QWidget* parent)
     QLineEdit* rate = AddNumberField(SetupField::OcclusionSetRate, QStringLiteral("0"));
     rate->setToolTip(tip::kSetRate);
     pg->addWidget(Label(QStringLiteral("Set Flow Rate (ml/hr)"), rate), 0, 0);
-    pg->addWidget(rate, 0, 1, 1, 4);
+    pg->addWidget(rate, 0, 1);
 
     m_time = AddCheck(SetupCheck::StopTime, QStringLiteral("... Time reached"), tip::kTimeReached);
     QLineEdit* h = AddNumberField(SetupField::OcclusionHours, QStringLiteral("0"));
     QLineEdit* m = AddNumberField(SetupField::OcclusionMinutes, QStringLiteral("0"));
     h->setToolTip(tip::kStopTime);
     m->setToolTip(tip::kStopTime);
+    auto* hm = new QHBoxLayout;
+    hm->addWidget(h);
+    hm->addWidget(Label(QStringLiteral("Hours"), h));
+    hm->addWidget(m);
+    hm->addWidget(Label(QStringLiteral("Mins"), m));
     pg->addWidget(m_time, 1, 0);
-    pg->addWidget(h, 1, 1);
-    pg->addWidget(Label(QStringLiteral("Hours"), h), 1, 2);
-    pg->addWidget(m, 1, 3);
-    pg->addWidget(Label(QStringLiteral("Mins"), m), 1, 4);
+    pg->addLayout(hm, 1, 1);
+    pg->setColumnStretch(2, 1);
     SetEnabled({SetupField::OcclusionHours, SetupField::OcclusionMinutes}, false);
     connect(m_time, &QCheckBox::toggled, this, [this](bool checked) {
         SetEnabled({SetupField::OcclusionHours, SetupField::OcclusionMinutes}, checked);

@@ -15,6 +15,7 @@
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QTimer>
 #include <QTreeWidget>
@@ -348,7 +349,8 @@ private Q_SLOTS:
         QVERIFY(QTest::qWaitForWindowActive(sheet.get()));
         CSetupPage* flow = sheet->Page(SetupPage::Flow);
         Type(flow->Edit(SetupField::FlowSetRate), "3000");
-        sheet->Tabs()->setCurrentIndex(1);
+        QTabBar* bar = sheet->Tabs()->tabBar();
+        QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(1).center());
         QCOMPARE(sheet->CurrentPage(), flow);
         QCOMPARE(m_prompter.messages,
                  QStringList{QStringLiteral("Enter a number between 0 and 2000.")});
