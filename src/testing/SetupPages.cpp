@@ -146,8 +146,8 @@ QLineEdit* CSetupPage::AddNumberField(SetupField field, const QString& text) {
         edit->fontMetrics().horizontalAdvance(QString(spec->maxLength + 2, QLatin1Char('0'))) + 12);
     // Digits only, and one point in a decimal field; the range is checked at
     // OK and when the page is left.
-    static const QRegularExpression integer(QStringLiteral("\\d*"));
-    static const QRegularExpression decimal(QStringLiteral("\\d*\\.?\\d*"));
+    static const QRegularExpression integer(QStringLiteral("[0-9]*"));
+    static const QRegularExpression decimal(QStringLiteral("[0-9]*\\.?[0-9]*"));
     edit->setValidator(new QRegularExpressionValidator(spec->integer ? integer : decimal, edit));
     if (spec->twoDecimals) {
         connect(edit, &QLineEdit::textChanged, edit, [edit](const QString& t) {
@@ -478,7 +478,10 @@ CSetupTemplateDlg::CSetupTemplateDlg(CSetupSheet& sheet, QWidget* parent)
 void CSetupTemplateDlg::Fill() {
     TemplateStore* store = m_sheet.Context().templates;
     QList<TemplateRow> rows;
-    if (!store || !store->IsOpen() || !store->ListRows(rows)) return;
+    if (!store) return;
+    // Opened at start-up; a store that failed then gets another chance.
+    if (!store->IsOpen() && !store->Open()) return;
+    if (!store->ListRows(rows)) return;
     for (const TemplateRow& r : rows) {
         auto* item = new QTreeWidgetItem(m_list, {QString(), r.name, r.deviceComments});
         item->setFlags((item->flags() | Qt::ItemIsUserCheckable) & ~Qt::ItemIsEditable);
