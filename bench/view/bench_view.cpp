@@ -96,6 +96,27 @@ BENCHMARK(BM_Render_EveryPoint)
     ->Iterations(3)
     ->Unit(benchmark::kMillisecond);
 
+// A PCA record of two hours at 10 Hz with a bolus every 10 minutes: its
+// bolus detector still walks every sample each frame.
+void BM_Render_Pca(benchmark::State& state) {
+    static std::unique_ptr<CRivuletrixDoc> doc;
+    if (!doc) {
+        doc = std::make_unique<CRivuletrixDoc>();
+        synth::Load(*doc, synth::Pca(2.0, 11, 6000, 300, 1.0, 100));
+    }
+    QImage image(1920, 1080, QImage::Format_RGB32);
+    ViewState st;
+    RenderTarget t;
+    t.width = 1920;
+    t.height = 1080;
+    for (auto _ : state) {
+        QPainter p(&image);
+        GraphRenderer::Render(p, *doc, st, t, {});
+    }
+    state.counters["samples"] = double(doc->SampleCount());
+}
+BENCHMARK(BM_Render_Pca)->Unit(benchmark::kMillisecond);
+
 // Block tables and event list per sample.
 void BM_CacheBytesPerSample(benchmark::State& state) {
     CRivuletrixDoc& doc = Doc(3600000);

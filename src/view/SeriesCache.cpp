@@ -1,5 +1,7 @@
 #include "SeriesCache.h"
 
+#include "view/PcaDetector.h"
+
 #include "records/RivuletrixDoc.h"
 
 #include <algorithm>
@@ -28,7 +30,15 @@ SeriesCache* SeriesCache::For(const CRivuletrixDoc* doc) {
 SeriesCache::SeriesCache(const CRivuletrixDoc* doc)
     : QObject(const_cast<CRivuletrixDoc*>(doc)), m_doc(doc) {}
 
+SeriesCache::~SeriesCache() = default;
+
+PcaMemo& SeriesCache::Pca() {
+    if (!m_pca) m_pca = std::make_unique<PcaMemo>(*m_doc);
+    return *m_pca;
+}
+
 void SeriesCache::Invalidate() {
+    m_pca.reset();
     m_processed = 0;
     m_columns = Columns{};
     m_monotoneTime = m_monotoneVolume = true;

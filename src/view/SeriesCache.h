@@ -5,9 +5,11 @@
 #include <climits>
 #include <cstdint>
 #include <deque>
+#include <memory>
 #include <vector>
 
 class CRivuletrixDoc;
+struct PcaMemo;
 
 // The derived series of one record (instantaneous flow over 0.24 ml windows,
 // average flow) and the raw ones (volume, pressure), folded into min/max
@@ -49,6 +51,10 @@ public:
     // The cache of a document, created on first use.
     static SeriesCache* For(const CRivuletrixDoc* doc);
     explicit SeriesCache(const CRivuletrixDoc* doc);
+    ~SeriesCache() override;
+
+    // The PCA curve kept between frames (see PcaDetector).
+    PcaMemo& Pca();
 
     // Takes in the samples appended since the last call; starts again when
     // the document was reset or re-read.
@@ -131,4 +137,5 @@ private:
     std::deque<Block> m_blocks;
     std::deque<Extremes> m_supers;
     Columns m_columns;
+    std::unique_ptr<PcaMemo> m_pca;
 };

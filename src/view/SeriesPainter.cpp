@@ -2,6 +2,7 @@
 
 #include "view/GraphLayout.h"
 #include "view/PathSink.h"
+#include "view/PcaDetector.h"
 #include "view/SeriesCache.h"
 
 #include "records/RivuletrixDoc.h"
@@ -9,6 +10,7 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <functional>
 
 namespace series {
 namespace {
@@ -307,9 +309,6 @@ void DrawInstFlow(RenderContext& c) {
 }
 
 namespace {
-bool IsFlowMarker(char code) {
-    return code == 'b' || code == 'B' || code == 'a' || code == 'A';
-}
 // Bubble and air-lock markers at the average flow (or PCA) points.
 void FlowMarkers(RenderContext& c, int i, int x, int y) {
     const char code = c.doc.StatusAt(i);
@@ -484,177 +483,124 @@ struct BolusLabeller {
 
 } // namespace
 
+namespace {
+
+// Detector output straight to the picture (every frame from the start).
+struct DirectSink : PcaSink {
+    std::function<void(int, double)> point;
+    std::vector<PcaMark> marks;
+    std::vector<PcaLabel> labels;
+    void Point(int i, double v) override { point(i, v); }
+    void Mark(const PcaMark& m) override { marks.push_back(m); }
+    void Label(const PcaLabel& l) override { labels.push_back(l); }
+};
+
+// Detector output reduced per pixel column in value space.
+struct ColumnSink : PcaSink {
+    std::vector<PcaMemo::Column>& columns;
+    std::vector<PcaMark>& marks;
+    std::vector<PcaLabel>& labels;
+    const SeriesCache& cache;
+    double timeScale;
+    ColumnSink(std::vector<PcaMemo::Column>& c, std::vector<PcaMark>& m, std::vector<PcaLabel>& l,
+               const SeriesCache& sc, double ts)
+        : columns(c), marks(m), labels(l), cache(sc), timeScale(ts) {}
+    void Point(int i, double v) override {
+        const int64_t col = Trunc(cache.Ticks(i) / timeScale);
+        if (!columns.empty() && columns.back().col == col) {
+            PcaMemo::Column& k = columns.back();
+            k.mn = std::min(k.mn, v);
+            k.mx = std::max(k.mx, v);
+            k.last = v;
+            ++k.count;
+            return;
+        }
+        columns.push_back({col, v, v, v, v, 1});
+    }
+    void Mark(const PcaMark& m) override { marks.push_back(m); }
+    void Label(const PcaLabel& l) override { labels.push_back(l); }
+};
+
+} // namespace
+
 void DrawPca(RenderContext& c) {
     ViewState& st = c.st;
     const CRivuletrixDoc& d = c.doc;
     if (!c.plotOk) return;
     st.key.pcaFlow = true;
     EnsureScales(c);
-    st.bolusCount = 0;
-    const double setRate = d.SetFlowRate != 0 ? d.SetFlowRate : 0.0001;
-    const int n = d.SampleCount();
-    const int last = n - 1;
+    const int last = d.SampleCount() - 1;
     const auto xOf = [&](int i) { return Clamp16(int64_t(st.left) + Column(c, i)); };
-    double raisedMax = 0;
-    const auto yOfFlow = [&](double f) { return YOf(c, f, st.flowScale); };
+    const auto yOf = [&](double v) { return YOf(c, v, st.flowScale); };
     PathSink sink(c.o.everyPoint);
     c.p.setPen(PcaPen(c));
-    QPoint prev(xOf(0), yOfFlow(std::trunc(d.FlowOver(0, 1))));
-    sink.MoveTo(prev.x(), prev.y());
-    Forward fwd{sink, prev.x()};
-    BolusLabeller labels{c, QRect(), false};
-    // Markers are drawn after the curve so that the curve never hides them.
-    struct Mark {
-        int kind; // 0 start, 1 end, 2 flow marker
-        int i, x, y;
-    };
-    std::vector<Mark> marks;
-    struct Label {
-        int preStart, end, start, lastIn, n, x, y;
-    };
-    std::vector<Label> pending;
-    const bool avgShown = st.showAvgFlow;
-    int highest = INT_MAX;
 
-    if (d.NewModel) {
-        int anchor = 0, bolusStart = 0, bolusLen = 0, bolusEnd = 0, lastIn = 0;
-        bool inBolus = false, endPending = false;
-        QPoint startPoint;
-        for (int i = 1; i <= last; ++i) {
-            const char code = d.StatusAt(i);
-            if (code == 'C') continue;
-            if (d.ElapsedTicks(i) < d.ElapsedTicks(i - 1)) continue;
-            if (d.ElapsedTicks(i) == d.ElapsedTicks(i - 1) && d.StatusAt(i - 1) == 'T') continue;
-            double flow = std::trunc(d.FlowOver(i, i - anchor));
-            if (inBolus) anchor = i;
-            st.lastPcaFlow = flow;
-            const int edge = d.BolusEdgeAt(i);
-            int y = yOfFlow(flow);
-            if (inBolus && bolusLen > 1) {
-                const double f2 = std::trunc(d.FlowOver(i, i - bolusStart));
-                if (f2 > st.flowMax) raisedMax = std::max(raisedMax, f2 * 100.0 / 80.0);
-                y = yOfFlow(f2);
-            }
-            const QPoint pt(xOf(i), y);
-            if (!avgShown && IsFlowMarker(d.StatusAt(i))) marks.push_back({2, i, pt.x(), pt.y()});
-            if (!inBolus && edge > 0) {
-                inBolus = true;
-                bolusStart = std::max(i, 1);
-                bolusLen = 1;
-                startPoint = pt;
-                highest = pt.y();
-            } else if (inBolus) {
-                if (edge == 1) {
-                    bolusStart = i;
-                    bolusLen = 1;
-                } else if (edge < 0) {
-                    marks.push_back({0, bolusStart, startPoint.x(), startPoint.y()});
-                    bolusEnd = i;
-                    lastIn = i;
-                    anchor = i;
-                    endPending = true;
-                    inBolus = false;
-                } else {
-                    ++bolusLen;
-                }
-            }
-            if (endPending && (d.VolumeAt(i) != d.VolumeAt(i - 1) || i == last)) {
-                endPending = false;
-                marks.push_back({1, i, pt.x(), pt.y()});
-                bolusEnd = i;
-                ++st.bolusCount;
-                int preStart = bolusStart, start = bolusStart;
-                if (d.SetRateIsZero) {
-                    preStart = std::max(0, preStart - 1);
-                    start = std::max(0, start - 1);
-                }
-                pending.push_back({preStart, bolusEnd, start, lastIn, st.bolusCount, startPoint.x(),
-                                   highest - c.charH / 2});
-            }
-            if (d.SetFlowRate == 0 || d.VolumeAt(i) != 0) {
-                fwd.Draw(pt.x(), pt.y());
-                prev = pt;
-            }
-            if (inBolus) highest = std::min(highest, pt.y());
+    std::vector<PcaMark> marks;
+    std::vector<PcaLabel> labels;
+    PcaDetector result(d);
+    if (FastPath(c)) {
+        // Samples before the last one are taken once and kept per column;
+        // the last one (whose rules may change as samples arrive) each frame.
+        PcaMemo& m = c.cache.Pca();
+        if (m.timeScale != st.timeScale || m.committed > last + 1) {
+            m = PcaMemo(d);
+            m.timeScale = st.timeScale;
+            m.committed = m.detector.First();
         }
+        ColumnSink keep(m.columns, m.marks, m.labels, c.cache, st.timeScale);
+        for (; m.committed < last; ++m.committed) m.detector.Step(m.committed, last, keep);
+        std::vector<PcaMemo::Column> tail;
+        if (!m.columns.empty()) tail.push_back(m.columns.back());
+        marks = m.marks;
+        labels = m.labels;
+        result = m.detector;
+        ColumnSink now(tail, marks, labels, c.cache, st.timeScale);
+        for (int i = m.committed; i <= last; ++i) result.Step(i, last, now);
+        const int x0 = xOf(0);
+        sink.MoveTo(x0, yOf(result.StartValue()));
+        Forward fwd{sink, x0};
+        const auto emit = [&](const PcaMemo::Column& k) {
+            const int x = Clamp16(int64_t(st.left) + k.col);
+            fwd.Draw(x, yOf(k.first));
+            if (k.count > 1) {
+                fwd.Draw(x, yOf(k.mn));
+                fwd.Draw(x, yOf(k.mx));
+                fwd.Draw(x, yOf(k.last));
+            }
+        };
+        const size_t kept = m.columns.empty() ? 0 : m.columns.size() - 1;
+        for (size_t k = 0; k < kept; ++k) emit(m.columns[k]);
+        for (const PcaMemo::Column& k : tail) emit(k);
     } else {
-        // Older records: edges come from the flow itself.
-        int state = 0, anchor = 0, preStart = 0, bolusStart = 0, bolusEnd = -1, lastIn = 0;
-        double prevFlow = 0;
-        QPoint startPoint;
-        const uint32_t tps = uint32_t(layout::ViewTicksPerSecond(d.NewModel, d.TicksPerSecond));
-        int prevKept = -1;
-        for (int i = 0; i <= last; ++i) {
-            if (d.StatusAt(i) == 'C') continue;
-            if (prevKept >= 0 && d.ElapsedTicks(i) < d.ElapsedTicks(prevKept) + tps) continue;
-            if (i > 0 && d.ElapsedTicks(i) == 0) continue;
-            double flow = std::trunc(d.FlowOver(i, i - anchor));
-            const int anchorBefore = anchor;
-            if (flow != 0) anchor = i;
-            if (state < 1 && bolusEnd >= 0) {
-                if (state < -1 && flow == 0 && i != last) continue;
-                if (prevFlow == 0 && flow != 0)
-                    flow = std::trunc(d.FlowOver(i, i - std::max(bolusEnd - 1, 0)));
-                if (state == -1) {
-                    state = -2;
-                    bolusEnd = i;
-                }
-            }
-            prevKept = i;
-            const int edge = d.BolusEdgeAt(i);
-            const QPoint pt(xOf(i), yOfFlow(flow));
-            if (!avgShown && IsFlowMarker(d.StatusAt(i))) marks.push_back({2, i, pt.x(), pt.y()});
-            if (state == 0 && edge >= 1 && flow > 200.0 * setRate) {
-                state = 1;
-                preStart = std::max(i - 1, 1);
-                bolusStart = std::max(i, 1);
-                startPoint = pt;
-                highest = pt.y();
-            } else if (state > 0) {
-                if (edge >= 1 && bolusStart == i - 1) {
-                    bolusStart = i;
-                } else if (edge < 0) {
-                    bolusEnd = i;
-                    lastIn = i - 1;
-                    state = state == 1 ? 0 : -1;
-                } else {
-                    if (state == 1) marks.push_back({0, i, prev.x(), prev.y()});
-                    ++state;
-                }
-            }
-            if (state == -2 && (d.VolumeAt(i) != d.VolumeAt(i - 1) || i == last)) {
-                state = 0;
-                marks.push_back({1, i, prev.x(), prev.y()});
-                bolusEnd = i;
-                ++st.bolusCount;
-                pending.push_back({preStart, bolusEnd, bolusStart, lastIn, st.bolusCount,
-                                   startPoint.x(), highest - c.charH / 2});
-            }
-            const bool drawIt =
-                (i == anchor && i != last) ||
-                (i == anchorBefore + 1 && d.VolumeAt(i) == d.VolumeAt(anchorBefore)) || i == last;
-            if (drawIt) {
-                fwd.Draw(pt.x(), pt.y());
-                prev = pt;
-            }
-            if (state > 0) highest = std::min(highest, pt.y());
-            prevFlow = flow;
-        }
+        const int x0 = xOf(0);
+        sink.MoveTo(x0, yOf(result.StartValue()));
+        Forward fwd{sink, x0};
+        DirectSink direct;
+        direct.point = [&](int i, double v) { fwd.Draw(xOf(i), yOf(v)); };
+        for (int i = result.First(); i <= last; ++i) result.Step(i, last, direct);
+        marks = std::move(direct.marks);
+        labels = std::move(direct.labels);
     }
     sink.Finish(c.p);
-    for (const Mark& m : marks) {
-        if (m.kind == 0)
-            BolusStart(c, m.x, m.y);
-        else if (m.kind == 1)
-            BolusEnd(c, m.x, m.y);
-        else
-            FlowMarkers(c, m.i, m.x, m.y);
+    st.bolusCount = result.bolusCount;
+    st.lastPcaFlow = result.lastFlow;
+    for (const PcaMark& m : marks) {
+        const int x = xOf(m.index), y = yOf(m.value);
+        if (m.kind == PcaMark::Start)
+            BolusStart(c, x, y);
+        else if (m.kind == PcaMark::End)
+            BolusEnd(c, x, y);
+        else if (!st.showAvgFlow)
+            FlowMarkers(c, m.index, x, y);
     }
-    for (const Label& l : pending) labels.Draw(l.preStart, l.end, l.start, l.lastIn, l.n, l.x, l.y);
-    if (raisedMax > st.flowMax) {
+    BolusLabeller labeller{c, QRect(), false};
+    for (const PcaLabel& l : labels)
+        labeller.Draw(l.preStart, l.end, l.start, l.lastIn, l.n, xOf(l.startIndex),
+                      yOf(l.highestValue) - c.charH / 2);
+    if (result.maxF2 > st.flowMax) {
         // A bolus outgrew the scale: the next redraw takes the larger maximum
         // for every series at once.
-        st.flowMax = raisedMax;
+        st.flowMax = result.maxF2 * 100.0 / 80.0;
         c.needsRedraw = true;
     }
 }

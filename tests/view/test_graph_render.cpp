@@ -126,27 +126,44 @@ private Q_SLOTS:
 
     // Live: samples appended after a frame are taken in incrementally and
     // give the same picture as a fresh cache over the whole record.
+    void incrementalCacheMatchesFresh_data() {
+        QTest::addColumn<char>("type");
+        QTest::newRow("flow") << 'F';
+        QTest::newRow("pca") << 'P';
+    }
     void incrementalCacheMatchesFresh() {
+        QFETCH(char, type);
         CRivuletrixDoc live;
         live.Clock = [] { return qint64(0); };
-        live.TestType = 'F';
-        live.SetFlowRate = 30;
+        live.TestType = type;
+        live.SetFlowRate = type == 'P' ? 2 : 30;
         live.Run.running = true;
         live.Run.live = true;
         ViewState st;
         uint32_t v = 0;
         for (int i = 1; i <= 30000; ++i) {
-            v += 8 + (i * 7919) % 5;
-            live.AddSample(synth::Line(i % 5000 == 0 ? 'b' : ' ', uint32_t(i) * 100, v, 10));
-            if (i % 7000 == 0) Draw(live, st, QSize(800, 500));
+            char code = i % 5000 == 0 ? 'b' : ' ';
+            if (type == 'P') {
+                // A bolus of 40 samples every 3000.
+                const int phase = i % 3000;
+                if (i > 3000 && phase < 40) v += 300;
+                code = (i > 3000 && phase == 0) ? 'R' : (i > 3000 && phase == 40) ? 'T' : code;
+                v += 1;
+            } else {
+                v += 8 + (i * 7919) % 5;
+            }
+            live.AddSample(synth::Line(code, uint32_t(i) * 100, v, 10));
+            if (i % 7000 == 0 || i % 3000 == 20) Draw(live, st, QSize(800, 500));
         }
-        st.showInstFlow = true;
+        st.showInstFlow = type == 'F';
         const Picture inc = Draw(live, st, QSize(800, 500));
+        const int boluses = st.bolusCount;
         SeriesCache::For(&live)->Invalidate();
         ViewState st2 = st;
-        st2.showInstFlow = true;
         const Picture fresh = Draw(live, st2, QSize(800, 500));
         QCOMPARE(Differences(inc.image, fresh.image), 0);
+        QCOMPARE(st2.bolusCount, boluses);
+        if (type == 'P') QCOMPARE(boluses, 8); // the last one has only begun
     }
 
     // Series colours lie in the plot; no series colour outside the plot
