@@ -83,10 +83,20 @@ bool SeriesCache::Included(int s, int i) const {
     case Avg:
         return m_doc->VolumeAt(i) > 2400;
     case Volume:
-        return true;
+        return !FlatPca(i);
     case Pressure:
         return !(i > 0 && m_doc->ElapsedTicks(i) == 0);
     }
+    return false;
+}
+
+bool SeriesCache::FlatPca(int i) const {
+    if (m_type != 'P') return false;
+    // The volume curve of a PCA record leaves out samples that repeat the
+    // last volume drawn (with volumes that never fall: the previous one).
+    const SampleArray& a = m_doc->Samples();
+    for (int k = i - 1; k >= 0; --k)
+        if (a[size_t(k)].code != 'C') return a[size_t(k)].volume == a[size_t(i)].volume;
     return false;
 }
 
@@ -208,7 +218,8 @@ void SeriesCache::Walk(int s, int a, int b, Range& r) const {
                 if (x.volume > 2400) take(i, Value(s, i));
                 break;
             case Volume:
-                take(i, x.volume >= uint32_t(INT32_MAX) ? INT32_MAX : int32_t(x.volume));
+                if (!FlatPca(i))
+                    take(i, x.volume >= uint32_t(INT32_MAX) ? INT32_MAX : int32_t(x.volume));
                 break;
             case Pressure:
                 if (!(i > 0 && x.time == 0)) take(i, x.pressure);

@@ -68,6 +68,8 @@ public:
 
     // ---- Per-sample values (exact, as drawn) ----
     bool Included(int s, int i) const;
+    // A PCA sample that repeats the previous volume (left out of the curve).
+    bool FlatPca(int i) const;
     // Window start of the instantaneous flow at i (literal search).
     int InstWindowStart(int i) const;
     int32_t Value(int s, int i, int k = -1) const;

@@ -377,8 +377,13 @@ void DrawVolume(RenderContext& c) {
     sink.MoveTo(x0, yOf(d.VolumeAt(0)));
     Forward fwd{sink, x0};
     const int n = d.SampleCount();
-    if (FastPath(c) && d.TestType != 'P') {
+    if (FastPath(c)) {
         DrawColumns(c, SeriesCache::Volume, fwd, yOf);
+        // A PCA record's last sample is drawn even when it repeats a volume.
+        const int last = n - 1;
+        if (d.TestType == 'P' && last > 0 && d.StatusAt(last) != 'C' &&
+            (last >= c.cache.Processed() || c.cache.FlatPca(last)))
+            fwd.Draw(Clamp16(int64_t(st.left) + Column(c, last)), yOf(d.VolumeAt(last)));
     } else {
         // PCA records leave out flat stretches except the last sample.
         bool any = false;
