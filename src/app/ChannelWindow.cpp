@@ -1,36 +1,68 @@
 #include "ChannelWindow.h"
 
+#include "CommandIds.h"
 #include "Prompter.h"
 #include "RivuletrixApp.h"
 #include "link/Device.h"
 #include "records/RivuletrixDoc.h"
+#include "testing/RunController.h"
+#include "testing/SetupSheet.h"
+#include "testing/TemplateNextStepDlg.h"
+#include "view/RivuletrixWinView.h"
 
+#include <QAction>
 #include <QCloseEvent>
 #include <QFileInfo>
-#include <QLabel>
 
 ChannelWindow::ChannelWindow(int slot, int channel, const QString& analyzerName, QWidget* parent)
     : QMdiSubWindow(parent), m_doc(new CRivuletrixDoc(this)), m_slot(slot), m_channel(channel) {
-    setWindowTitle(QStringLiteral("Channel %1 ").arg(channel) + analyzerName);
+    m_title = QStringLiteral("Channel %1 ").arg(channel) + analyzerName;
     m_doc->Run.live = true;
     m_doc->ChannelNo = channel - 1;
-    if (CRivuletrixApp* app = RxApp()) {
-        m_doc->RepHeader1 = app->ReportHeader[0];
-        m_doc->RepHeader2 = app->ReportHeader[1];
-        m_doc->RepHeader3 = app->ReportHeader[2];
-        m_doc->DefaultTolerance = app->FlowTolerance;
-        m_doc->GraphLineWidth = app->GraphLineWidth;
-        m_doc->DefaultPressureUnit = app->DefaultPressureUnit;
-        app->ChannelDocs[slot - 1][channel - 1] = m_doc;
-        if (CDevice* device = app->Device(slot)) device->SetChannelDoc(channel - 1, m_doc);
-    }
+    CRivuletrixApp* app = RxApp();
+    m_doc->RepHeader1 = app->ReportHeader[0];
+    m_doc->RepHeader2 = app->ReportHeader[1];
+    m_doc->RepHeader3 = app->ReportHeader[2];
+    m_doc->DefaultTolerance = app->FlowTolerance;
+    m_doc->GraphLineWidth = app->GraphLineWidth;
+    m_doc->DefaultPressureUnit = app->DefaultPressureUnit;
+    app->ChannelDocs[slot - 1][channel - 1] = m_doc;
+    if (CDevice* device = app->Device(slot)) device->SetChannelDoc(channel - 1, m_doc);
+
+    m_run = new RunController(*app, *m_doc, slot, channel, this);
+    m_sheet = new DialogSetupSheetRunner(this);
+    m_run->SetSetupSheet(m_sheet);
+    m_run->ChooseNextStep = [this](const RunController::NextStepInfo& info, bool& autoStart) {
+        return CTemplateNextStepDlg::Choose(info, autoStart, this);
+    };
     Build();
+    m_view->SetRunCommandEnabler([this](int id) {
+        switch (id) {
+        case cmd::SetupTest:
+            return m_run->SetupEnabled();
+        case cmd::StartTest:
+            return m_run->StartEnabled();
+        case cmd::EndTest:
+            return m_run->EndEnabled();
+        default:
+            return false;
+        }
+    });
+    m_view->SetStartedPredicate([this] { return m_doc->Run.running; });
+    connect(m_view->Action(cmd::SetupTest), &QAction::triggered, m_run,
+            &RunController::OnSetupTest);
+    connect(m_view->Action(cmd::StartTest), &QAction::triggered, m_run,
+            &RunController::OnStartTest);
+    connect(m_view->Action(cmd::EndTest), &QAction::triggered, m_run, &RunController::OnEndTest);
+    connect(m_run, &RunController::ViewsChanged, m_view, &CRivuletrixWinView::ScheduleRedraw);
+    connect(m_run, &RunController::TitleChanged, this, &QWidget::setWindowTitle);
+    connect(m_run, &RunController::StateChanged, m_view, &CRivuletrixWinView::UpdateActions);
 }
 
 ChannelWindow::ChannelWindow(CRivuletrixDoc* record, QWidget* parent)
     : QMdiSubWindow(parent), m_doc(record) {
     m_doc->setParent(this);
-    setWindowTitle(QFileInfo(m_doc->PathName()).fileName());
+    m_title = QFileInfo(m_doc->PathName()).fileName();
     Build();
 }
 
@@ -47,11 +79,26 @@ ChannelWindow::~ChannelWindow() {
 
 void ChannelWindow::Build() {
     setAttribute(Qt::WA_DeleteOnClose);
-    setWindowIcon(QIcon());
-    auto* placeholder = new QLabel(windowTitle(), this);
-    placeholder->setAlignment(Qt::AlignCenter);
-    placeholder->setMinimumSize(320, 200);
-    setWidget(placeholder);
+    setWindowTitle(m_title);
+    m_view = new CRivuletrixWinView(m_doc, this, RxApp());
+    m_view->setMinimumSize(320, 200);
+    setWidget(m_view);
+    m_view->OnInitialUpdate();
+}
+
+bool ChannelWindow::OnCommand(int id) {
+    QAction* a = m_view->Action(id);
+    if (!a || !a->isEnabled()) return false;
+    a->trigger();
+    return true;
+}
+
+bool ChannelWindow::OnUpdateCommand(int id, bool& enabled, bool& checked) {
+    QAction* a = m_view->Action(id);
+    if (!a) return false;
+    enabled = a->isEnabled();
+    checked = a->isChecked();
+    return true;
 }
 
 void ChannelWindow::ForceClose() {
@@ -60,12 +107,20 @@ void ChannelWindow::ForceClose() {
 }
 
 void ChannelWindow::closeEvent(QCloseEvent* event) {
-    if (m_slot != 0 && !m_forced) {
+    if (!m_forced && m_slot != 0) {
+        CRivuletrixApp* app = RxApp();
         // A channel window lives as long as its analyzer is connected.
-        ThePrompter().Message(
-            QStringLiteral("Cannot Close Windows that are Associated with the Instrument"));
-        event->ignore();
-        return;
+        if (app->Device(app->CurrentAnalyzer)) {
+            ThePrompter().Message(
+                QStringLiteral("Cannot Close Windows that are Associated with the Instrument"),
+                Prompter::Icon::Warning);
+            event->ignore();
+            return;
+        }
+        if (!m_run->CanClose()) {
+            event->ignore();
+            return;
+        }
     }
     QMdiSubWindow::closeEvent(event);
 }

@@ -321,7 +321,7 @@ void CMainFrame::CreateTray() {
 void CMainFrame::UpdateCommands() {
     CommandTarget* target = nullptr;
     if (QMdiSubWindow* active = m_mdi->activeSubWindow())
-        target = dynamic_cast<CommandTarget*>(active->widget());
+        target = dynamic_cast<CommandTarget*>(active);
     CDevice* selected = m_app.Device(m_app.CurrentAnalyzer);
     const bool analyzerCommands =
         !m_app.ViewAll && m_app.CurrentAnalyzer != -1 && m_app.SetUpTests == 0;

@@ -280,6 +280,7 @@ void RunController::OnStartTest() {
         m_doc.Run.waitingForData = true;
     }
     m_doc.Run.running = true;
+    m_doc.ShowKey = true;
     m_doc.Run.starting = false;
     m_doc.Run.startAllowed = false;
     m_lastStop = StopReason::None;
@@ -357,7 +358,8 @@ bool RunController::EndPreStep() {
     m_app.EndingInProgress = true;
     m_doc.Run.ending = true;
     m_doc.Run.setUp = false;
-    Q_EMIT ScreenImageRequested();
+    m_doc.ScreenImageRequested = true; // the view writes it with its next frame
+    Q_EMIT ViewsChanged();
     const QString status = ChannelStatus();
     const char type = m_doc.TestType;
     bool cancelled = false;
@@ -395,6 +397,7 @@ void RunController::EndWaitDone() {
 }
 
 void RunController::ContinueEndTest() {
+    m_doc.ShowKey = false;
     Q_EMIT ViewsChanged();
     SetSetUpFlag(false);
     const bool byAnalyzer = m_doc.Run.stopDetected && !m_doc.Run.autoStopped;

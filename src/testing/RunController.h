@@ -116,8 +116,6 @@ public:
 Q_SIGNALS:
     void ViewsChanged();
     void TitleChanged(const QString& title);
-    // The view writes its screen image (the test is ending).
-    void ScreenImageRequested();
     // The test is over and the document reset (saved or not).
     void TestFinished();
     void StateChanged(RunController::State state);

@@ -3,3 +3,8 @@ target_sources(rivuletrix_core PRIVATE
     ${CMAKE_CURRENT_LIST_DIR}/RunController.cpp ${CMAKE_CURRENT_LIST_DIR}/RunController.h
     ${CMAKE_CURRENT_LIST_DIR}/TemplateRun.cpp
 )
+if(RIVULETRIX_GUI)
+    target_sources(rivuletrix_gui PRIVATE
+        ${CMAKE_CURRENT_LIST_DIR}/TemplateNextStepDlg.cpp ${CMAKE_CURRENT_LIST_DIR}/TemplateNextStepDlg.h
+    )
+endif()
