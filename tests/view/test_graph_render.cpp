@@ -352,6 +352,29 @@ private Q_SLOTS:
         QVERIFY(CountColour(page, QRect(0, r.plot.bottom() + 300, 1240, 900), qRgb(0, 0, 0)) == 0);
     }
 
+    // A monochrome device draws the flow and volume curves in black.
+    void monochromePens() {
+        CRivuletrixDoc doc;
+        synth::Load(doc, synth::Flow(12.5, 1000, 1800, 0.2));
+        ViewState st;
+        st.SetTypeDefaults('F');
+        st.rememberedType = 'F';
+        st.showInstFlow = true;
+        doc.ShowKey = doc.ShowTestDetails = doc.ShowTestParameters = false;
+        QImage img(1000, 700, QImage::Format_RGB32);
+        img.fill(Qt::white);
+        QPainter p(&img);
+        RenderTarget t;
+        t.width = 1000;
+        t.height = 700;
+        t.monochrome = true;
+        const GraphRenderer::Result r = GraphRenderer::Render(p, doc, st, t);
+        p.end();
+        for (QRgb colour : {qRgb(255, 0, 0), qRgb(0, 0, 255), qRgb(0, 223, 0)})
+            QCOMPARE(CountColour(img, r.plot, colour), 0);
+        QVERIFY(CountColour(img, r.plot, qRgb(0, 0, 0)) > 1000);
+    }
+
     // Time axis titles, older records in minutes of real time.
     void timeAxisUnits_data() {
         QTest::addColumn<QByteArray>("record");
