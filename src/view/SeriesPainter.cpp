@@ -482,6 +482,7 @@ struct BolusLabeller {
         }
         c.p.restore();
         lastRect = rect;
+        st.bolusLabels.push_back(rect);
         lastRaised = raised;
     }
 };
@@ -598,6 +599,7 @@ void DrawPca(RenderContext& c) {
         else if (!st.showAvgFlow)
             FlowMarkers(c, m.index, x, y);
     }
+    st.bolusLabels.clear();
     BolusLabeller labeller{c, QRect(), false};
     for (const PcaLabel& l : labels)
         labeller.Draw(l.preStart, l.end, l.start, l.lastIn, l.n, xOf(l.startIndex),

@@ -3,6 +3,7 @@
 #include <QRect>
 
 #include <cstdint>
+#include <vector>
 
 class CRivuletrixDoc;
 
@@ -111,6 +112,7 @@ struct ViewState {
 
     // ---- Bolus labels of the last redraw ----
     int bolusCount = 0;
+    std::vector<QRect> bolusLabels; // label rectangles drawn by the last redraw
     double bolusVolumeTotal = 0, bolusDurationTotal = 0, bolusRateTotal = 0;
     double lastPcaFlow = 0;
 

@@ -228,6 +228,40 @@ private Q_SLOTS:
         QCOMPARE(st.bolusCount, 5);
     }
 
+    // Labels of boluses close together: the second is raised onto the first
+    // (with a leader), the third starts afresh; the last one, near the right
+    // edge, is pushed inside the plot.
+    void bolusLabelPlacement() {
+        CRivuletrixDoc doc;
+        // Boluses at 60, 64, 68 s and a last one at the end of the record.
+        const int starts[] = {60, 64, 68, 236};
+        double vol = 0;
+        synth::Load(doc, synth::Record(synth::Header('P', 2, 2), 240, [&](int i) {
+                        vol += 2.0 * 10000 / 3600;
+                        char code = ' ';
+                        for (int s0 : starts) {
+                            if (i >= s0 && i < s0 + 2) vol += 5000;
+                            if (i == s0) code = 'R';
+                            if (i == s0 + 2) code = 'T';
+                        }
+                        return synth::S{uint32_t(i) * 1000, uint32_t(std::llround(vol)), 0, code};
+                    }));
+        ViewState st;
+        const Picture pic = Draw(doc, st, QSize(1400, 900));
+        QCOMPARE(st.bolusCount, 4);
+        QCOMPARE(int(st.bolusLabels.size()), 4);
+        const QRect a = st.bolusLabels[0], b = st.bolusLabels[1], c = st.bolusLabels[2];
+        QCOMPARE(b.bottom() + 1, a.top());  // raised onto the first
+        QVERIFY(c.bottom() + 1 != b.top()); // not raised twice in a row
+        for (const QRect& r : st.bolusLabels) {
+            QVERIFY(r.top() >= pic.result.plot.top());
+            QVERIFY(r.right() <= pic.result.plot.right());
+        }
+        // The last bolus starts at 236 s of 240: its label would stick out.
+        const int startX = st.left + int(236000 / st.timeScale);
+        QVERIFY(startX + st.bolusLabels[3].width() > pic.result.plot.right());
+    }
+
     // A record without samples shows its axes; the flow axis follows the
     // set rate and the time axis counts seconds.
     void emptyRecord() {
