@@ -44,7 +44,7 @@ prepare_work() {
             "$work/settings" "$work/settings" > "$work/RivuletrixIniFilePath.ini"
     fi
     if [ ! -f "$work/settings/RivuletrixApp.ini" ]; then
-        printf '[Default Parameters]\r\nPathType=2\r\nDefaultPath=%s\r\nCustomPath=%s\r\nNetworkPath=\r\nNetworkPathDrive=\r\nBuildIndex=0\r\nReportHeader1=Biomedical Engineering\r\nReportHeader2=\r\nReportHeader3=\r\nFlowTolerance=5\r\nGraphLineWidth=1\r\nDefaultPressureUnit=mmHg\r\n' \
+        printf '[Default Parameters]\r\nPathType=2\r\nDefaultPath=%s\r\nCustomPath=%s\r\nNetworkPath=\r\nNetworkPathDrive=\r\nBuildIndex=0\r\nReportHeader1=Biomedical Engineering\r\nReportHeader2=\r\nReportHeader3=\r\nFlowTolerance=5\r\nGraphLineWidth=1\r\nDefaultPressureUnit=mmHg\r\n[Connection Details]\r\n1DeviceSerialNumber=80001234\r\n2DeviceSerialNumber=20005678\r\n3DeviceSerialNumber=\r\n4DeviceSerialNumber=\r\n' \
             "$work/data" "$work/data" > "$work/settings/RivuletrixApp.ini"
     fi
     for seed in build/RX_Records.bak build/RX_Templates.bak; do

@@ -49,6 +49,8 @@ int main(int argc, char** argv) {
     app.StartupSettings();
     app.Initialised = true;
     app.Records().SetStartupFinished(true);
+    // Maximised; where no window manager does it, the size is set here.
+    if (QScreen* screen = QGuiApplication::primaryScreen()) frame.setGeometry(screen->availableGeometry());
     frame.showMaximized();
     if (!record.isEmpty()) frame.OpenRecordFile(record);
     app.StartingUp = false;

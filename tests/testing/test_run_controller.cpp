@@ -1,6 +1,7 @@
 // Whole tests on a simulated analyzer at accelerated time: setup, start,
 // automatic stops, cancel, end, save, index and the analyzer's copy.
 #include "RunFixture.h"
+#include "../link/TestMain.h"
 
 #include "store/TemplateStore.h"
 
@@ -385,5 +386,5 @@ private Q_SLOTS:
     }
 };
 
-QTEST_GUILESS_MAIN(TestRunController)
+RX_LINK_TEST_MAIN(TestRunController)
 #include "test_run_controller.moc"
