@@ -3,8 +3,6 @@
 #include "RivuletrixApp.h"
 #include "link/Device.h"
 
-#include <QThreadPool>
-
 AnalyzerPoll::AnalyzerPoll(CRivuletrixApp& app, QObject* parent) : QObject(parent), m_app(app) {}
 
 AnalyzerPoll::~AnalyzerPoll() {
@@ -12,6 +10,14 @@ AnalyzerPoll::~AnalyzerPoll() {
 }
 
 void AnalyzerPoll::Poll() {
+    for (int slot = 1; slot <= 4; ++slot) {
+        Result result;
+        {
+            std::lock_guard lock(m_mutex);
+            std::swap(result, m_results[slot - 1]);
+        }
+        if (result.ready) Finished(slot, result.before, result.after);
+    }
     for (int slot = 1; slot <= 4; ++slot) {
         CDevice* device = m_app.Device(slot);
         const auto set = [&](char state) {
@@ -36,15 +42,13 @@ void AnalyzerPoll::Poll() {
             if (m_busy[slot - 1]) continue; // the previous cycle still waits
             m_busy[slot - 1] = true;
         }
-        QThreadPool::globalInstance()->start([this, device, slot, before, pxr2k] {
+        if (m_workers[slot - 1].joinable()) m_workers[slot - 1].join(); // finished: it was not busy
+        m_workers[slot - 1] = std::thread([this, device, slot, before, pxr2k] {
             device->SendSTATUS();
             const char after = pxr2k ? device->PollBattery() : before;
-            QMetaObject::invokeMethod(this, [this, slot, before, after, pxr2k] {
-                if (pxr2k) Finished(slot, before, after);
-            });
             std::lock_guard lock(m_mutex);
+            if (pxr2k) m_results[slot - 1] = Result{true, before, after};
             m_busy[slot - 1] = false;
-            m_idle.notify_all();
         });
     }
 }
@@ -56,6 +60,5 @@ void AnalyzerPoll::Finished(int slot, char before, char after) {
 }
 
 void AnalyzerPoll::WaitIdle(int slot) {
-    std::unique_lock lock(m_mutex);
-    m_idle.wait(lock, [&] { return !m_busy[slot - 1]; });
+    if (m_workers[slot - 1].joinable()) m_workers[slot - 1].join();
 }

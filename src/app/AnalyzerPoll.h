@@ -3,8 +3,8 @@
 #include <QObject>
 
 #include <atomic>
-#include <condition_variable>
 #include <mutex>
+#include <thread>
 
 class CRivuletrixApp;
 
@@ -35,6 +35,12 @@ private:
     CRivuletrixApp& m_app;
     char m_indicator[4] = {'N', 'N', 'N', 'N'};
     std::mutex m_mutex;
-    std::condition_variable m_idle;
     bool m_busy[4] = {};
+    std::thread m_workers[4]; // started and joined on the window's thread
+    // Battery results of PXR2K polls, handed over under m_mutex and taken by
+    // the next cycle on the window's thread.
+    struct Result {
+        bool ready = false;
+        char before = 'N', after = 'N';
+    } m_results[4];
 };
