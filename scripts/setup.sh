@@ -71,7 +71,7 @@ test)
     # Fuzzers, 60 seconds each.
     build build-fuzz -DCMAKE_CXX_COMPILER=clang++ -DRIVULETRIX_FUZZ=ON -DRIVULETRIX_GUI=OFF -DRIVULETRIX_BENCH=OFF
     for f in build-fuzz/fuzz/fuzz_*; do
-        [ -x "$f" ] || continue
+        [ -f "$f" ] && [ -x "$f" ] || continue
         name=$(basename "$f")
         corpus=$top/build-fuzz/corpus-$name
         mkdir -p "$corpus"
