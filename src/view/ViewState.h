@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/CommandIds.h"
+
 #include <QRect>
 
 #include <cstdint>
@@ -7,33 +9,10 @@
 
 class CRivuletrixDoc;
 
-// Command ids of the channel view (the numbers of the menus and toolbars).
+// The channel view's commands are those of the menus and toolbars.
 namespace viewcmd {
-enum Id : int {
-    SetupTest = 32000,
-    StartTest = 32001,
-    EndTest = 32002,
-    ShowKey = 32003,
-    ShowTestParameters = 32004,
-    ShowTestDetails = 32005,
-    ShrinkYAxis = 32009,
-    ResetYAxis = 32010,
-    ExpandYAxis = 32011,
-    TemplateNextStep = 32012,
-    TemplatePreviousStep = 32013,
-    ShowDataTable = 32014,
-    ShowPressure = 32019,
-    ShowAverageFlow = 32020,
-    ShowDeliveredVolume = 32021,
-    ShowInstantaneousFlow = 32022,
-    ShowTrumpetCurve = 32023,
-    ShowPcaDualFlow = 32024,
-    ShowBolusDetails = 32025,
-    GridLines = 32026,
-    UnitKpa = 32027,
-    UnitPsi = 32028,
-    UnitMmHg = 32029,
-};
+using Id = cmd::Id;
+using namespace cmd;
 } // namespace viewcmd
 
 // Which items the last redraw drew; the key box lists exactly these.
