@@ -10,6 +10,7 @@
 #include "records/RivuletrixDoc.h"
 #include "store/RecordIndex.h"
 #include "store/TemplateStore.h"
+#include "testing/HeadlessChannelHost.h"
 #include "testing/RunController.h"
 #include "testing/SetupSheetRunner.h"
 
@@ -65,33 +66,6 @@ public:
         device.Setup[channelIndex] = setup;
         return true;
     }
-};
-
-class CliHost : public ChannelWindowHost {
-public:
-    CRivuletrixApp* app = nullptr;
-    SetupSheetRunner* sheet = nullptr;
-    struct Channel {
-        std::unique_ptr<CRivuletrixDoc> doc;
-        std::unique_ptr<RunController> run;
-    };
-    std::map<int, Channel> channels;
-    void OpenChannelWindow(int slot, int channel) override {
-        Channel c;
-        c.doc = std::make_unique<CRivuletrixDoc>();
-        c.doc->Run.live = true;
-        c.doc->ChannelNo = channel - 1;
-        c.run = std::make_unique<RunController>(*app, *c.doc, slot, channel);
-        c.run->SetSetupSheet(sheet);
-        app->ChannelDocs[slot - 1][channel - 1] = c.doc.get();
-        app->Device(slot)->SetChannelDoc(channel - 1, c.doc.get());
-        channels[channel] = std::move(c);
-    }
-    void CloseChannelWindow(int slot, int channel) override {
-        if (CDevice* d = app->Device(slot)) d->SetChannelDoc(channel - 1, nullptr);
-        channels.erase(channel);
-    }
-    void ArrangeChannelWindows() override {}
 };
 
 bool Number(const QStringList& args, const char* name, double& out) {
@@ -226,7 +200,7 @@ int RunTest(const QStringList& args) {
     app.LoadSettingsCopies();
     app.Initialised = true;
     app.Records().SetStartupFinished(true);
-    CliHost host;
+    HeadlessChannelHost host;
     host.app = &app;
     host.sheet = &sheet;
     app.SetWindowHost(&host);
@@ -247,8 +221,8 @@ int RunTest(const QStringList& args) {
         SetPrompter(nullptr);
         return cli::Fail(QStringLiteral("cannot connect to %1").arg(port));
     }
-    RunController& run = *host.channels.at(channel).run;
-    CRivuletrixDoc& doc = *host.channels.at(channel).doc;
+    RunController& run = *host.channels.at(10 + channel).run;
+    CRivuletrixDoc& doc = *host.channels.at(10 + channel).doc;
 
     std::signal(SIGINT, [](int) { g_interrupted = true; });
     std::signal(SIGTERM, [](int) { g_interrupted = true; });

@@ -12,6 +12,7 @@
 #include "link/PortScanner.h"
 #include "records/RivuletrixDoc.h"
 #include "store/RecordIndex.h"
+#include "testing/HeadlessChannelHost.h"
 #include "testing/RunController.h"
 #include "testing/SetupSheetRunner.h"
 
@@ -35,33 +36,7 @@ public:
     }
 };
 
-class RunHost : public ChannelWindowHost {
-public:
-    struct Channel {
-        std::unique_ptr<CRivuletrixDoc> doc;
-        std::unique_ptr<RunController> run;
-    };
-    CRivuletrixApp* app = nullptr;
-    SetupSheetRunner* sheet = nullptr;
-    std::map<int, Channel> channels; // slot * 10 + channel
-
-    void OpenChannelWindow(int slot, int channel) override {
-        Channel c;
-        c.doc = std::make_unique<CRivuletrixDoc>();
-        c.doc->Run.live = true;
-        c.doc->ChannelNo = channel - 1;
-        c.run = std::make_unique<RunController>(*app, *c.doc, slot, channel);
-        c.run->SetSetupSheet(sheet);
-        app->ChannelDocs[slot - 1][channel - 1] = c.doc.get();
-        app->Device(slot)->SetChannelDoc(channel - 1, c.doc.get());
-        channels[slot * 10 + channel] = std::move(c);
-    }
-    void CloseChannelWindow(int slot, int channel) override {
-        if (CDevice* d = app->Device(slot)) d->SetChannelDoc(channel - 1, nullptr);
-        channels.erase(slot * 10 + channel);
-    }
-    void ArrangeChannelWindows() override {}
-};
+using RunHost = HeadlessChannelHost;
 
 // A working folder with settings, a data folder and the seed databases.
 inline bool MakeWorkingFolder(const QString& dir) {
