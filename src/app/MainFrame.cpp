@@ -100,6 +100,8 @@ CMainFrame::CMainFrame(CRivuletrixApp& app, QWidget* parent)
 }
 
 CMainFrame::~CMainFrame() {
+    // The windows closing below must not update commands half destroyed.
+    disconnect(m_mdi, nullptr, this, nullptr);
     if (m_app.WindowHost() == this) m_app.SetWindowHost(nullptr);
 }
 

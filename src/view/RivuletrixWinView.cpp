@@ -49,6 +49,9 @@ private:
 CRivuletrixWinView::CRivuletrixWinView(CRivuletrixDoc* doc, QWidget* parent,
                                        const AppSettings* settings)
     : QMainWindow(parent), m_doc(doc), m_settings(settings) {
+    // A main window is a window of its own; inside a channel window it is
+    // a plain child, or it would never show.
+    if (parent) setWindowFlags(Qt::Widget);
     m_canvas = new GraphCanvas(this);
     setCentralWidget(m_canvas);
 
