@@ -179,8 +179,10 @@ int RunTest(const QStringList& args) {
         p.stopMinutes = minutes;
         p.autoStart = autoStart;
     } else if (type == QLatin1String("template")) {
-        return cli::Fail(
-            QStringLiteral("template runs from the command line are not available yet"));
+        eq.typeIndex = 4;
+        s.templateName = cli::Option(args, QStringLiteral("--template"));
+        if (s.templateName.isEmpty())
+            return cli::Fail(QStringLiteral("--type template needs --template NAME"));
     } else {
         return cli::Fail(QStringLiteral("--type takes flow, occlusion, pca or template"));
     }
@@ -266,6 +268,17 @@ int RunTest(const QStringList& args) {
             }
             break;
         case Phase::Ending:
+            // A template run sets up its next step after the end of one.
+            if (run.TemplateRun().active && !g_interrupted) {
+                const RunController::State st = run.CurrentState();
+                if (st == RunController::State::WaitingForPrimed ||
+                    st == RunController::State::Armed)
+                    phase = Phase::Armed;
+                else if (st == RunController::State::Running && !doc.Run.autoStopped &&
+                         !doc.Run.stopDetected)
+                    phase = Phase::Running;
+            }
+            break;
         case Phase::Done:
             break;
         }
@@ -283,6 +296,13 @@ int RunTest(const QStringList& args) {
             samples = std::max(0, saved.StoredCount() - 1);
             typeChar = saved.TestType;
         }
+        // A template record: the samples of every section kept.
+        for (int step = 2; step <= saved.TemplateSteps; ++step) {
+            CRivuletrixDoc section;
+            section.StepToShow = step;
+            if (section.ReadRecordFile(path)) samples += std::max(0, section.StoredCount() - 1);
+        }
+        if (saved.TemplateSteps > 0) typeChar = 'T';
     }
     for (FoundAnalyzer r : app.Scanner().Found())
         if (app.Device(1)) {

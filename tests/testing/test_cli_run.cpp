@@ -3,6 +3,8 @@
 
 #include "records/RivuletrixDoc.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -71,11 +73,58 @@ private Q_SLOTS:
         QCOMPARE(r.json.value("stop").toString(), QStringLiteral("time"));
     }
 
+    // A template from a script: written, indexed, then run through all its
+    // steps; one record file holds every section.
+    void templateRunsEveryStep() {
+        SimProcess sim(QStringLiteral("c"),
+                       {"--model", "PXR-8", "--serial", "83334444", "--sample-period", "500",
+                        "--accel", "60", "--prime-delay", "300", "--profile", "1:noise=0"});
+        QVERIFY(sim.Ok());
+        const QString data = m_dir.filePath(QStringLiteral("d3"));
+        QVERIFY(QDir().mkpath(data));
+        QProcess write;
+        write.setWorkingDirectory(m_dir.path());
+        write.start(QStringLiteral(RX_BINARY_DIR "/src/cli/rivuletrix-cli"),
+                    {"template", "write", data + QStringLiteral("/RXt_Ward.p8t")});
+        QVERIFY(write.waitForStarted());
+        write.write(R"({"Name": "Ward", "StepCount": 2, "Steps": [
+            {"Type": 1, "Volume": 0.5, "Unit": 5, "Rate": 300, "Tolerance": 5, "Hours": 0, "Minutes": 30},
+            {"Type": 2, "Volume": 600, "Unit": 2, "Rate": 5, "Tolerance": 0, "Hours": 0, "Minutes": 1}]})");
+        write.closeWriteChannel();
+        QVERIFY(write.waitForFinished(10000));
+        QCOMPARE(write.exitCode(), 0);
+        QCOMPARE(Run({"index", "rebuild", "--templates", "--data-folder", data}).code, 0);
+
+        const Result r = Run({"run", sim.Link(), "--type", "template", "--template", "Ward",
+                              "--control", "TPL-7", "--data-folder", data});
+        QCOMPARE(r.code, 0);
+        QCOMPARE(r.json.value("type").toString(), QStringLiteral("T"));
+        const QString path = r.json.value("path").toString();
+        QVERIFY(QFileInfo(path).fileName().startsWith(QStringLiteral("RXr_TF")));
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        const QByteArray bytes = f.readAll();
+        QVERIFY(bytes.startsWith("N2 Ward\r\nH1,"));
+        QCOMPARE(bytes.count("H12,Occlusion"), 1);
+        QVERIFY(bytes.endsWith("\r\nE2\r\n"));
+        int samples = 0;
+        for (int step = 1; step <= 2; ++step) {
+            CRivuletrixDoc section;
+            section.StepToShow = step;
+            QVERIFY(section.ReadRecordFile(path));
+            QVERIFY(section.StoredCount() > 2);
+            samples += section.StoredCount() - 1;
+        }
+        QCOMPARE(r.json.value("samples").toInt(), samples);
+    }
+
     void errors_data() {
         QTest::addColumn<QStringList>("args");
         QTest::newRow("no analyzer") << QStringList{"run", "/nonexistent/port", "--type", "flow"};
         QTest::newRow("bad type") << QStringList{"run", "/dev/null", "--type", "bolus"};
         QTest::newRow("bad channel") << QStringList{"run", "/dev/null", "--channel", "5"};
+        QTest::newRow("template without name")
+            << QStringList{"run", "/dev/null", "--type", "template"};
         QTest::newRow("bad time") << QStringList{"run", "/dev/null", "--stop-time", "90"};
     }
     void errors() {
