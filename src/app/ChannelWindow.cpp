@@ -54,7 +54,12 @@ ChannelWindow::ChannelWindow(int slot, int channel, const QString& analyzerName,
     connect(m_view->Action(cmd::StartTest), &QAction::triggered, m_run,
             &RunController::OnStartTest);
     connect(m_view->Action(cmd::EndTest), &QAction::triggered, m_run, &RunController::OnEndTest);
-    connect(m_run, &RunController::ViewsChanged, m_view, &CRivuletrixWinView::ScheduleRedraw);
+    connect(m_run, &RunController::ViewsChanged, m_view, [this] {
+        // The title names the template step while a template run goes on.
+        const RunController::TemplateRunState& t = m_run->TemplateRun();
+        m_view->SetTemplateStepIndex(t.active ? t.stepIndex : -1);
+        m_view->ScheduleRedraw();
+    });
     connect(m_run, &RunController::TitleChanged, this, &QWidget::setWindowTitle);
     connect(m_run, &RunController::StateChanged, m_view, &CRivuletrixWinView::UpdateActions);
 }

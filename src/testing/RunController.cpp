@@ -281,6 +281,7 @@ void RunController::OnStartTest() {
     }
     m_doc.Run.running = true;
     m_doc.ShowKey = true;
+    m_doc.LiveWindowMinutes = 1; // every test's time axis starts at one minute
     m_doc.Run.starting = false;
     m_doc.Run.startAllowed = false;
     m_lastStop = StopReason::None;
