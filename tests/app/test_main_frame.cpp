@@ -2,6 +2,7 @@
 // windows, operating mode, battery notices, arrangement, reconnection at
 // start-up, the information dialog and the close guard.
 #include "../link/SimProcess.h"
+#include "ConnectThroughManager.h"
 
 #include "app/AnalyzerPoll.h"
 #include "app/ChannelWindow.h"
@@ -70,24 +71,8 @@ class TestMainFrame : public QObject {
         m_frame->resize(1400, 900);
         m_frame->show();
     }
-    // Searches with the manager and returns it, open.
-    std::unique_ptr<CManageConnectionDlg> Search() {
-        auto dlg = std::make_unique<CManageConnectionDlg>(*m_app, true, m_frame.get());
-        QSignalSpy done(dlg.get(), &CManageConnectionDlg::SearchFinished);
-        dlg->show();
-        done.wait(20000);
-        return dlg;
-    }
-    void ConnectAll(CManageConnectionDlg& dlg) {
-        while (dlg.UsbList()->topLevelItemCount() > 0) {
-            dlg.UsbList()->setCurrentItem(dlg.UsbList()->topLevelItem(0));
-            dlg.AddSelected();
-        }
-        for (int k = 0; k < dlg.ReadyList()->topLevelItemCount(); ++k) {
-            dlg.ReadyList()->setCurrentItem(dlg.ReadyList()->topLevelItem(k));
-            dlg.ConnectSelected();
-        }
-    }
+    std::unique_ptr<CManageConnectionDlg> Search() { return SearchAnalyzers(*m_app, *m_frame); }
+    void ConnectAll(CManageConnectionDlg& dlg) { ConnectAllFound(dlg); }
     QString Setting(const QString& section, const QString& key) {
         QString value;
         m_app->GetSetting(section, key, value);

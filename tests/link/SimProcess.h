@@ -10,6 +10,9 @@
 #include <QThread>
 
 #include <fcntl.h>
+#ifdef __linux__
+#include <sys/prctl.h>
+#endif
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -30,10 +33,20 @@ public:
         std::vector<char*> argv;
         for (QByteArray& b : bytes) argv.push_back(b.data());
         argv.push_back(nullptr);
+        const QByteArray errPath = (m_dir.filePath(name) + QStringLiteral(".stderr")).toLocal8Bit();
         m_pid = ::fork();
         if (m_pid == 0) {
+#ifdef __linux__
+            // A test that crashes takes its simulator along.
+            ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+#endif
+            // Nothing of the test's own descriptors (ctest's output pipe)
+            // may stay open in the simulator.
             const int null = ::open("/dev/null", O_WRONLY);
+            const int err = ::open(errPath.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
             if (null >= 0) ::dup2(null, 1);
+            if (err >= 0) ::dup2(err, 2);
+            for (int fd = 3; fd < 1024; ++fd) ::close(fd);
             ::execv(argv[0], argv.data());
             ::_exit(127);
         }
@@ -58,9 +71,15 @@ public:
         return !sim.isEmpty() && QFile::exists(sim);
     }
 
-    bool Ok() const { return m_ok; }
-    QString Link() const { return m_link; }
-    QString Dir() const { return m_dir.path(); }
+    bool Ok() const {
+        return m_ok;
+    }
+    QString Link() const {
+        return m_link;
+    }
+    QString Dir() const {
+        return m_dir.path();
+    }
 
     // The commands the PC sent, as the simulator logged them (escaped).
     QStringList Received() const {

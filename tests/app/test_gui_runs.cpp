@@ -1,0 +1,403 @@
+// A technician's test runs in the main window against a simulated analyzer:
+// the setup sheet filled in and confirmed on screen, Start Test and End Test
+// from the channel window's toolbar, the live graph drawn as samples arrive,
+// and the saved, indexed record read back by rivuletrix-cli.
+//
+// RIVULETRIX_SCREENSHOTS=DIR keeps a picture of the main window in the middle
+// of each run.
+#include "../link/SimProcess.h"
+#include "../testing/RunFixture.h"
+#include "ConnectThroughManager.h"
+
+#include "app/ChannelWindow.h"
+#include "app/CommandIds.h"
+#include "app/MainFrame.h"
+#include "store/TemplateStore.h"
+#include "testing/SetupPages.h"
+#include "testing/SetupSheet.h"
+#include "testing/TemplateNextStepDlg.h"
+#include "view/RivuletrixWinView.h"
+#include "view/TrumpetCurve.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QProcess>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTabWidget>
+#include <QTest>
+#include <QToolBar>
+#include <QTreeWidget>
+
+#include <functional>
+#include <memory>
+
+using setupsheet::SetupField;
+using setupsheet::SetupPage;
+
+namespace {
+
+void Type(QLineEdit* edit, const QString& text) {
+    QVERIFY(edit);
+    edit->setFocus();
+    edit->clear();
+    QTest::keyClicks(edit, text);
+}
+
+int CountColour(const QImage& img, const QRect& r, QRgb colour) {
+    int n = 0;
+    const QRect area = r.intersected(img.rect());
+    for (int y = area.top(); y <= area.bottom(); ++y)
+        for (int x = area.left(); x <= area.right(); ++x)
+            if ((img.pixel(x, y) & 0xffffff) == (colour & 0xffffff)) ++n;
+    return n;
+}
+
+// Answers the modal dialogs the way a user at the screen would: fills the
+// setup sheet with the test's filler and presses OK, presses a button of the
+// "Template Next Step" dialog. A sheet that refuses OK is cancelled and the
+// refusal kept, so that a test fails instead of hanging.
+class ModalHand : public QObject {
+public:
+    std::function<void(CSetupSheet&)> fill;
+    QString nextStepButton = QStringLiteral("Next Step"); // when it is enabled
+    int sheetsShown = 0;
+    int nextStepShown = 0;
+    bool sheetRefused = false;
+
+    ModalHand() {
+        connect(&m_timer, &QTimer::timeout, this, &ModalHand::Look);
+        m_timer.start(50);
+    }
+
+private:
+    void Look() {
+        if (m_busy) return;
+        m_busy = true;
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            if (!w->isVisible()) continue;
+            if (auto* sheet = qobject_cast<CSetupSheet*>(w)) {
+                ++sheetsShown;
+                if (fill) fill(*sheet);
+                sheet->OkButton()->click();
+                if (sheet->isVisible()) {
+                    sheetRefused = true;
+                    sheet->CancelButton()->click();
+                }
+            } else if (auto* dlg = qobject_cast<CTemplateNextStepDlg*>(w)) {
+                ++nextStepShown;
+                // After the last step only "Save and Exit" is left.
+                QPushButton* chosen = nullptr;
+                for (QPushButton* b : dlg->findChildren<QPushButton*>())
+                    if (b->isEnabled() &&
+                        (b->text() == nextStepButton ||
+                         (!chosen && b->text() == QLatin1String("Save and Exit"))))
+                        chosen = b;
+                if (chosen)
+                    chosen->click();
+                else
+                    dlg->reject(); // nothing a user could press: fail, do not hang
+            }
+        }
+        m_busy = false;
+    }
+
+    QTimer m_timer;
+    bool m_busy = false;
+};
+
+} // namespace
+
+class TestGuiRuns : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+    ScriptedPrompter m_prompter;
+    std::unique_ptr<SimProcess> m_sim;
+    std::unique_ptr<CRivuletrixApp> m_app;
+    std::unique_ptr<CMainFrame> m_frame;
+    std::unique_ptr<ModalHand> m_hand;
+
+    void Bench(const QStringList& simArgs) {
+        m_sim = std::make_unique<SimProcess>(QStringLiteral("gui"), simArgs);
+        QVERIFY(m_sim->Ok());
+        qputenv("RIVULETRIX_PORTS", m_sim->Link().toLocal8Bit());
+        m_app = std::make_unique<CRivuletrixApp>(m_dir->path());
+        m_app->StartingUp = true;
+        m_frame = std::make_unique<CMainFrame>(*m_app);
+        // The start-up steps of the program's main.
+        m_app->StartupSettings();
+        m_app->Initialised = true;
+        m_app->Records().SetStartupFinished(true);
+        m_app->StartingUp = false;
+        m_frame->resize(1400, 900);
+        m_frame->show();
+        auto dlg = SearchAnalyzers(*m_app, *m_frame);
+        ConnectAllFound(*dlg);
+        dlg->close();
+        QTRY_VERIFY_WITH_TIMEOUT(m_frame->ChannelWindowAt(1, 1), 10000);
+        m_frame->ChannelWindowAt(1, 1)->showMaximized();
+    }
+    ChannelWindow& Window() { return *m_frame->ChannelWindowAt(1, 1); }
+    CRivuletrixDoc& Doc() { return *Window().Document(); }
+    // A click on the channel window's toolbar button of a command.
+    void Press(int id) {
+        CRivuletrixWinView* view = Window().View();
+        QAction* action = view->Action(id);
+        QVERIFY(action);
+        QTRY_VERIFY_WITH_TIMEOUT((view->UpdateActions(), action->isEnabled()), 15000);
+        QWidget* button = view->ToolBar()->widgetForAction(action);
+        QVERIFY(button);
+        QTest::mouseClick(button, Qt::LeftButton);
+    }
+    void KeepScreenshot(const char* name) {
+        const QByteArray dir = qgetenv("RIVULETRIX_SCREENSHOTS");
+        if (!dir.isEmpty())
+            m_frame->grab().save(QString::fromLocal8Bit(dir) + QLatin1Char('/') +
+                                 QLatin1String(name) + QStringLiteral(".png"));
+    }
+    // The live picture once the test has data: its key names the series
+    // drawn, and each series' colour is inside the plot.
+    void CheckLiveGraph(const QStringList& keyItems, const QList<QRgb>& colours) {
+        CRivuletrixWinView* view = Window().View();
+        QTRY_VERIFY_WITH_TIMEOUT(Doc().StoredCount() > 30, 20000);
+        const int frames = view->FrameCount();
+        QTRY_VERIFY_WITH_TIMEOUT(view->FrameCount() > frames + 2, 5000); // redrawn as data arrive
+        const GraphRenderer::Result& r = view->LastResult();
+        QVERIFY(r.plotOk);
+        for (const QString& item : keyItems)
+            QVERIFY2(r.keyItems.contains(item), qPrintable(r.keyItems.join(QLatin1Char(','))));
+        QVERIFY(!r.timeTitle.isEmpty());
+        const QImage image = view->LastImage();
+        for (QRgb c : colours)
+            QVERIFY2(CountColour(image, r.plot, c) > 20,
+                     qPrintable(QStringLiteral("colour %1").arg(c & 0xffffff, 6, 16)));
+    }
+    // End Test once the test stopped by itself; the save question is
+    // answered Yes. Returns the saved record's path.
+    QString EndAndSave() {
+        QSignalSpy finished(Window().Run(), &RunController::TestFinished);
+        if (!QTest::qWaitFor([&] { return Doc().Run.autoStopped; }, 60000)) return {};
+        Press(cmd::EndTest);
+        return finished.wait(20000) ? Window().Run()->LastSavedPath() : QString();
+    }
+    // rivuletrix-cli reads the record back.
+    QByteArray Show(const QString& path) {
+        QProcess p;
+        p.start(QStringLiteral(RX_BINARY_DIR "/src/cli/rivuletrix-cli"), {"record", "show", path});
+        if (!p.waitForFinished(20000) || p.exitCode() != 0) return {};
+        return p.readAllStandardOutput();
+    }
+
+private Q_SLOTS:
+    void initTestCase() {
+        if (!SimProcess::Available()) QSKIP("pxr-sim not built");
+    }
+    void init() {
+        m_dir = std::make_unique<QTemporaryDir>();
+        QVERIFY(MakeWorkingFolder(m_dir->path()));
+        m_prompter = ScriptedPrompter();
+        m_prompter.SetDefaultAnswer(true); // save
+        SetPrompter(&m_prompter);
+        m_hand = std::make_unique<ModalHand>();
+    }
+    void cleanup() {
+        if (m_app)
+            for (FoundAnalyzer r : m_app->Scanner().Ready())
+                if (r.connected) m_app->DisconnectAnalyzer(r.slot, r);
+        m_hand.reset();
+        m_frame.reset();
+        m_app.reset();
+        m_sim.reset();
+        SetPrompter(nullptr);
+    }
+
+    void flowTestStopsOnVolume() {
+        Bench({"--model", "PXR-8", "--name", "Bench A", "--serial", "80001234", "--channels", "1",
+               "--sample-period", "200", "--accel", "30", "--prime-delay", "300", "--profile",
+               "1:flow,noise=0.02"});
+        m_hand->fill = [](CSetupSheet& sheet) {
+            sheet.Tabs()->setCurrentIndex(0);
+            CSetupPage* page = sheet.Page(SetupPage::Flow);
+            Type(page->EquipmentEdit(0), QStringLiteral("GUI-F1"));
+            Type(page->EquipmentEdit(1), QStringLiteral("AB"));
+            Type(page->Edit(SetupField::FlowSetRate), QStringLiteral("300"));
+            page->Check(SetupCheck::StopVolume)->click();
+            Type(page->Edit(SetupField::FlowStopVolume), QStringLiteral("2"));
+        };
+        Press(cmd::SetupTest);
+        QCOMPARE(m_hand->sheetsShown, 1);
+        QVERIFY2(!m_hand->sheetRefused, qPrintable(m_prompter.messages.join(QLatin1Char('|'))));
+        Press(cmd::StartTest);
+        CheckLiveGraph({"Average Flow", "Delivered Volume", "Set Flow Rate"},
+                       {qRgb(0, 0, 255), qRgb(0, 223, 0)});
+        KeepScreenshot("live-flow");
+        const QString path = EndAndSave();
+        QVERIFY(QFileInfo(path).fileName().startsWith(QStringLiteral("RXr_F")));
+        const QByteArray shown = Show(path);
+        QVERIFY(shown.contains("GUI-F1"));
+        QVERIFY(shown.contains("80001234")); // the analyzer's serial number
+        EquipmentDetails details;
+        QVERIFY(m_app->Records().FindEquipment(QStringLiteral("GUI-F1"), details));
+        QVERIFY(Doc().StoredCount() <= 1); // the window is ready for the next test
+    }
+
+    // Two hours of flow at accelerated analyzer time, then the record opened
+    // in a window of its own shows its trumpet curve.
+    void trumpetCurveOfATwoHourRun() {
+        Bench({"--model", "PXR-8", "--name", "Bench A", "--serial", "80001234", "--channels", "1",
+               "--sample-period", "1000", "--accel", "720", "--prime-delay", "300", "--profile",
+               "1:flow,noise=0.03"});
+        m_hand->fill = [](CSetupSheet& sheet) {
+            sheet.Tabs()->setCurrentIndex(0);
+            CSetupPage* page = sheet.Page(SetupPage::Flow);
+            Type(page->EquipmentEdit(0), QStringLiteral("GUI-TC"));
+            Type(page->EquipmentEdit(1), QStringLiteral("AB"));
+            Type(page->Edit(SetupField::FlowSetRate), QStringLiteral("120"));
+            page->Check(SetupCheck::StopTime)->click();
+            Type(page->Edit(SetupField::FlowHours), QStringLiteral("2"));
+            Type(page->Edit(SetupField::FlowMinutes), QStringLiteral("5"));
+        };
+        Press(cmd::SetupTest);
+        QVERIFY2(!m_hand->sheetRefused, qPrintable(m_prompter.messages.join(QLatin1Char('|'))));
+        Press(cmd::StartTest);
+        const QString path = EndAndSave();
+        QVERIFY(!path.isEmpty());
+        QCOMPARE(Window().Run()->LastStop(), RunController::StopReason::Time);
+
+        QVERIFY(m_frame->OpenRecordFile(path));
+        auto* record = qobject_cast<ChannelWindow*>(m_frame->MdiArea()->activeSubWindow());
+        QVERIFY(record && record->Slot() == 0);
+        record->showMaximized();
+        CRivuletrixWinView* view = record->View();
+        view->UpdateActions();
+        QAction* trumpet = view->Action(cmd::ShowTrumpetCurve);
+        QVERIFY(trumpet->isEnabled());
+        trumpet->trigger(); // View > Show Trumpet Curve
+        const int frames = view->FrameCount();
+        QTRY_VERIFY_WITH_TIMEOUT(view->FrameCount() > frames, 5000);
+        QVERIFY(!view->LastResult().trumpetFailed);
+        QVERIFY(view->State().showTrumpet);
+        QVERIFY(!m_prompter.messages.contains(TrumpetCurve::FailureText()));
+        KeepScreenshot("trumpet-curve-sim");
+    }
+
+    void occlusionTestStopsOnTime() {
+        Bench({"--model", "PXR-8", "--name", "Bench A", "--serial", "80001234", "--channels", "1",
+               "--sample-period", "500", "--accel", "60", "--prime-delay", "300", "--profile",
+               "1:occlusion,ramp=4,peak=450"});
+        m_hand->fill = [](CSetupSheet& sheet) {
+            sheet.Tabs()->setCurrentIndex(1);
+            CSetupPage* page = sheet.Page(SetupPage::Occlusion);
+            Type(page->EquipmentEdit(0), QStringLiteral("GUI-O1"));
+            Type(page->EquipmentEdit(1), QStringLiteral("AB"));
+            Type(page->Edit(SetupField::OcclusionSetRate), QStringLiteral("25"));
+            page->Check(SetupCheck::StopTime)->click();
+            Type(page->Edit(SetupField::OcclusionHours), QStringLiteral("0"));
+            Type(page->Edit(SetupField::OcclusionMinutes), QStringLiteral("3"));
+        };
+        Press(cmd::SetupTest);
+        QVERIFY2(!m_hand->sheetRefused, qPrintable(m_prompter.messages.join(QLatin1Char('|'))));
+        Press(cmd::StartTest);
+        CheckLiveGraph({"Pressure"}, {});
+        KeepScreenshot("live-occlusion");
+        const QString path = EndAndSave();
+        QVERIFY(QFileInfo(path).fileName().startsWith(QStringLiteral("RXr_O")));
+        QVERIFY(Show(path).contains("GUI-O1"));
+        CRivuletrixDoc saved;
+        QVERIFY(saved.ReadRecordFile(path));
+        QCOMPARE(saved.TestType, 'O');
+        // A read record's last sample is at StoredCount (the file's first
+        // line is the empty slot).
+        QCOMPARE(saved.ElapsedTicks(saved.StoredCount()), 180000u); // 3 minutes
+    }
+
+    void pcaTestWithBoluses() {
+        Bench({"--model", "PXR-8", "--name", "Bench A", "--serial", "80001234", "--channels", "1",
+               "--sample-period", "500", "--accel", "60", "--prime-delay", "300", "--profile",
+               "1:pca,rate=50,bolus=0.5,bolus-rate=300,every=120,first=30,noise=0"});
+        m_hand->fill = [](CSetupSheet& sheet) {
+            sheet.Tabs()->setCurrentIndex(2);
+            CSetupPage* page = sheet.Page(SetupPage::Pca);
+            Type(page->EquipmentEdit(0), QStringLiteral("GUI-P1"));
+            Type(page->EquipmentEdit(1), QStringLiteral("AB"));
+            Type(page->Edit(SetupField::PcaBasalRate), QStringLiteral("50"));
+            Type(page->Edit(SetupField::PcaBolusVolume), QStringLiteral("0.5"));
+            Type(page->Edit(SetupField::PcaLockoutMinutes), QStringLiteral("2"));
+            Type(page->Edit(SetupField::PcaLockoutSeconds), QStringLiteral("0"));
+            page->Check(SetupCheck::StopTime)->click();
+            Type(page->Edit(SetupField::PcaHours), QStringLiteral("0"));
+            Type(page->Edit(SetupField::PcaMinutes), QStringLiteral("8"));
+        };
+        Press(cmd::SetupTest);
+        QVERIFY2(!m_hand->sheetRefused, qPrintable(m_prompter.messages.join(QLatin1Char('|'))));
+        Press(cmd::StartTest);
+        QTRY_VERIFY_WITH_TIMEOUT(Doc().ElapsedTicks(Doc().StoredCount() - 1) > 240000u, 30000);
+        CheckLiveGraph({"PCA /Dual Flow", "Bolus / Secondary Start"}, {});
+        KeepScreenshot("live-pca");
+        const QString path = EndAndSave();
+        QVERIFY(QFileInfo(path).fileName().startsWith(QStringLiteral("RXr_P")));
+        QVERIFY(Show(path).contains("GUI-P1"));
+    }
+
+    void templateRunThroughTheNextStepDialog() {
+        Bench({"--model", "PXR-8", "--name", "Bench A", "--serial", "80001234", "--channels", "1",
+               "--sample-period", "500", "--accel", "60", "--prime-delay", "300", "--profile",
+               "1:noise=0"});
+        Template t;
+        t.name = QStringLiteral("Ward Round");
+        t.steps[0] = {TemplateStep::Flow, 0.5, TemplateStep::Ml, 300, 5, 0, 30};
+        t.steps[1] = {TemplateStep::Occlusion, 600, TemplateStep::MmHg, 5, 0, 0, 1};
+        t.stepCount = 2;
+        TemplateStore& store = m_app->Templates();
+        if (!store.IsOpen()) store.Open();
+        QVERIFY(store.WriteTemplateFile(QStringLiteral("RXt_Ward Round.p8t"), t));
+        TemplateRow row;
+        row.name = t.name;
+        row.fileName = QStringLiteral("RXt_Ward Round.p8t");
+        row.stepCount = 2;
+        QVERIFY(store.AddRow(row));
+
+        m_hand->fill = [](CSetupSheet& sheet) {
+            sheet.Tabs()->setCurrentIndex(3);
+            auto* page = static_cast<CSetupTemplateDlg*>(sheet.Page(SetupPage::Template));
+            Type(page->EquipmentEdit(0), QStringLiteral("GUI-T1"));
+            Type(page->EquipmentEdit(1), QStringLiteral("AB"));
+            QTreeWidget* list = page->List();
+            QVERIFY(list->topLevelItemCount() == 1);
+            list->topLevelItem(0)->setCheckState(0, Qt::Checked);
+        };
+        Press(cmd::SetupTest);
+        QVERIFY2(!m_hand->sheetRefused, qPrintable(m_prompter.messages.join(QLatin1Char('|'))));
+        QSignalSpy finished(Window().Run(), &RunController::TestFinished);
+        Press(cmd::StartTest);
+        QTRY_VERIFY_WITH_TIMEOUT(Doc().StoredCount() > 10, 20000);
+        QVERIFY(Window().View()->LastResult().plotOk);
+        KeepScreenshot("live-template");
+        QTRY_VERIFY_WITH_TIMEOUT(Doc().Run.autoStopped, 30000);
+        Press(cmd::EndTest);
+        QCOMPARE(m_hand->nextStepShown, 1);
+        // The occlusion step: started by the user, stopped on its minute.
+        Press(cmd::StartTest);
+        QTRY_VERIFY_WITH_TIMEOUT(Doc().Run.autoStopped, 30000);
+        Press(cmd::EndTest);
+        QCOMPARE(m_hand->nextStepShown, 2); // the last one offers "Save and Exit" only
+        QVERIFY(finished.wait(20000));
+        const QString path = Window().Run()->LastSavedPath();
+        QVERIFY(QFileInfo(path).fileName().startsWith(QStringLiteral("RXr_TF")));
+        const QByteArray shown = Show(path);
+        QVERIFY(shown.contains("GUI-T1"));
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        const QByteArray bytes = f.readAll();
+        QVERIFY(bytes.startsWith("N2 Ward Round\r\n"));
+        QVERIFY(bytes.endsWith("\r\nE2\r\n"));
+    }
+};
+
+QTEST_MAIN(TestGuiRuns)
+#include "test_gui_runs.moc"
