@@ -12,6 +12,7 @@
 #include "store/TemplateStore.h"
 #include "testing/HeadlessChannelHost.h"
 #include "testing/RunController.h"
+#include "testing/SetupAccept.h"
 #include "testing/SetupSheetRunner.h"
 
 #include <QCoreApplication>
@@ -58,33 +59,14 @@ private:
     QStringList m_said;
 };
 
-// The parameter block from the command line.
-class CliSheet : public SetupSheetRunner {
-public:
-    ChannelSetup setup;
-    bool RunSetupSheet(CDevice& device, int channelIndex, const QString&, bool) override {
-        device.Setup[channelIndex] = setup;
-        return true;
-    }
-};
-
-bool Number(const QStringList& args, const char* name, double& out) {
-    const QString text = cli::Option(args, QLatin1String(name));
-    if (text.isEmpty()) return true;
-    bool ok = false;
-    out = text.toDouble(&ok);
-    return ok;
-}
-
 // "HH:MM" or "MM:SS" into two numbers.
-bool Pair(const QString& text, int& a, int& b) {
+bool Pair(const QString& text, QString& a, QString& b) {
     if (text.isEmpty()) return true;
     const QStringList parts = text.split(QLatin1Char(':'));
-    bool ok1 = false, ok2 = false;
-    if (parts.size() != 2) return false;
-    a = parts[0].toInt(&ok1);
-    b = parts[1].toInt(&ok2);
-    return ok1 && ok2;
+    if (parts.size() != 2 || parts[0].isEmpty() || parts[1].isEmpty()) return false;
+    a = parts[0];
+    b = parts[1];
+    return true;
 }
 
 QString StopName(RunController::StopReason r) {
@@ -117,75 +99,29 @@ int RunTest(const QStringList& args) {
     if (save != QLatin1String("yes") && save != QLatin1String("no"))
         return cli::Fail(QStringLiteral("--save takes yes or no"));
 
-    CliSheet sheet;
-    ChannelSetup& s = sheet.setup;
-    EquipmentRecord& eq = s.equipment;
-    eq.controlNumber = cli::Option(args, QStringLiteral("--control"), QStringLiteral("CLI"));
-    eq.operatorName = cli::Option(args, QStringLiteral("--operator"), QStringLiteral("CLI"));
-    eq.manufacturer = cli::Option(args, QStringLiteral("--manufacturer"));
-    eq.deviceType = cli::Option(args, QStringLiteral("--device-type"));
-    eq.serialNumber = cli::Option(args, QStringLiteral("--serial-number"));
-    eq.location = cli::Option(args, QStringLiteral("--location"));
-    eq.comments = cli::Option(args, QStringLiteral("--comments"));
-    double rate = 0, volume = 0, stopVolume = 0, bolus = 0, loading = 0;
-    int hours = 0, minutes = 0, lockMin = 0, lockSec = 0;
-    if (!Number(args, "--rate", rate) || !Number(args, "--volume", volume) ||
-        !Number(args, "--stop-volume", stopVolume) || !Number(args, "--bolus", bolus) ||
-        !Number(args, "--loading-dose", loading))
-        return cli::Fail(QStringLiteral("a number option does not hold a number"));
+    using namespace setupsheet;
+    SetupPage page;
+    if (type == QLatin1String("flow"))
+        page = SetupPage::Flow;
+    else if (type == QLatin1String("occlusion"))
+        page = SetupPage::Occlusion;
+    else if (type == QLatin1String("pca"))
+        page = SetupPage::Pca;
+    else if (type == QLatin1String("template"))
+        page = SetupPage::Template;
+    else
+        return cli::Fail(QStringLiteral("--type takes flow, occlusion, pca or template"));
+    // "HH:MM" and "MM:SS" as the sheet's two fields; their ranges are the
+    // sheet's checks.
+    QString hours = QStringLiteral("0"), minutes = QStringLiteral("0");
+    QString lockMin = QStringLiteral("0"), lockSec = QStringLiteral("0");
     if (!Pair(cli::Option(args, QStringLiteral("--stop-time")), hours, minutes))
         return cli::Fail(QStringLiteral("--stop-time takes HH:MM"));
     if (!Pair(cli::Option(args, QStringLiteral("--lockout")), lockMin, lockSec))
         return cli::Fail(QStringLiteral("--lockout takes MM:SS"));
-    const bool onVolume = args.contains(QStringLiteral("--stop-volume"));
-    const bool onTime = args.contains(QStringLiteral("--stop-time"));
-    const bool first = cli::Flag(args, QStringLiteral("--first"));
-    const bool both = cli::Flag(args, QStringLiteral("--both"));
-    const bool autoStart = cli::Flag(args, QStringLiteral("--autostart"));
-    if (type == QLatin1String("flow")) {
-        eq.typeIndex = 1;
-        FlowBlock& f = s.flow;
-        f.setFlowRate = rate;
-        f.totalVolume = volume;
-        f.stopVolume = stopVolume;
-        f.stopOnVolume = onVolume && !first && !both;
-        f.stopOnTime = onTime && !first && !both;
-        f.firstCondition = first;
-        f.bothConditions = both;
-        f.stopHours = hours;
-        f.stopMinutes = minutes;
-        f.autoStart = autoStart;
-    } else if (type == QLatin1String("occlusion")) {
-        eq.typeIndex = 2;
-        s.occlusion.setFlowRate = rate;
-        s.occlusion.stopOnTime = onTime;
-        s.occlusion.stopHours = hours;
-        s.occlusion.stopMinutes = minutes;
-    } else if (type == QLatin1String("pca")) {
-        eq.typeIndex = 3;
-        PcaBlock& p = s.pca;
-        p.basalRate = rate;
-        p.totalVolume = volume;
-        p.bolusVolume = bolus;
-        p.lockoutMinutes = lockMin;
-        p.lockoutSeconds = lockSec;
-        p.loadingDose = loading;
-        p.stopVolume = stopVolume;
-        p.stopOnVolume = onVolume && !first && !both;
-        p.stopOnTime = onTime && !first && !both;
-        p.firstCondition = first;
-        p.bothConditions = both;
-        p.stopHours = hours;
-        p.stopMinutes = minutes;
-        p.autoStart = autoStart;
-    } else if (type == QLatin1String("template")) {
-        eq.typeIndex = 4;
-        s.templateName = cli::Option(args, QStringLiteral("--template"));
-        if (s.templateName.isEmpty())
-            return cli::Fail(QStringLiteral("--type template needs --template NAME"));
-    } else {
-        return cli::Fail(QStringLiteral("--type takes flow, occlusion, pca or template"));
-    }
+    const QString templateName = cli::Option(args, QStringLiteral("--template"));
+    if (page == SetupPage::Template && templateName.isEmpty())
+        return cli::Fail(QStringLiteral("--type template needs --template NAME"));
 
     CliPrompter prompter;
     prompter.save = save == QLatin1String("yes");
@@ -193,15 +129,90 @@ int RunTest(const QStringList& args) {
     CRivuletrixApp app(QDir::currentPath());
     const QString dataFolder = cli::Option(args, QStringLiteral("--data-folder"));
     if (!dataFolder.isEmpty()) {
-        app.OverrideDataPath(QDir(dataFolder).absolutePath());
-        app.Records().SetDataFolder(QDir(dataFolder).absolutePath());
-        app.Templates().SetDataFolder(QDir(dataFolder).absolutePath());
+        // A folder named on the command line is made when it is missing.
+        const QString folder = QDir(dataFolder).absolutePath();
+        QDir().mkpath(folder);
+        app.OverrideDataPath(folder);
+        app.Records().SetDataFolder(folder);
+        app.Templates().SetDataFolder(folder);
     }
     app.Records().Open();
     app.Templates().Open();
     app.LoadSettingsCopies();
     app.Initialised = true;
     app.Records().SetStartupFinished(true);
+
+    // The sheet's form as the user would have typed it; OK runs the same
+    // checks, and a failed one is an error.
+    SetupForm form = SetupForm::Defaults(app.FlowTolerance);
+    const auto text = [&](const char* option, QString& field) {
+        const QString v = cli::Option(args, QLatin1String(option));
+        if (!v.isEmpty()) field = v;
+    };
+    SetupEquipment& eq = form.equipment;
+    eq.controlNumber = cli::Option(args, QStringLiteral("--control"), QStringLiteral("CLI"));
+    eq.operatorName = cli::Option(args, QStringLiteral("--operator"), QStringLiteral("CLI"));
+    text("--manufacturer", eq.manufacturer);
+    text("--device-type", eq.deviceType);
+    text("--serial-number", eq.serialNumber);
+    text("--location", eq.location);
+    text("--comments", eq.comments);
+    const bool onVolume = args.contains(QStringLiteral("--stop-volume"));
+    const bool onTime = args.contains(QStringLiteral("--stop-time"));
+    const bool first = cli::Flag(args, QStringLiteral("--first"));
+    const bool both = cli::Flag(args, QStringLiteral("--both"));
+    const bool autoStart = cli::Flag(args, QStringLiteral("--autostart"));
+    switch (page) {
+    case SetupPage::Flow: {
+        SetupFlowForm& f = form.flow;
+        text("--rate", f.setFlowRate);
+        text("--volume", f.totalVolume);
+        text("--stop-volume", f.stopVolume);
+        text("--tolerance", f.tolerance);
+        f.stopOnVolume = onVolume && !first && !both;
+        f.stopOnTime = onTime && !first && !both;
+        f.firstCondition = first;
+        f.bothConditions = both;
+        f.stopHours = hours;
+        f.stopMinutes = minutes;
+        f.autoStart = autoStart;
+        break;
+    }
+    case SetupPage::Occlusion:
+        text("--rate", form.occlusion.setFlowRate);
+        form.occlusion.stopOnTime = onTime;
+        form.occlusion.stopHours = hours;
+        form.occlusion.stopMinutes = minutes;
+        break;
+    case SetupPage::Pca: {
+        SetupPcaForm& p = form.pca;
+        text("--rate", p.basalRate);
+        text("--volume", p.totalVolume);
+        text("--bolus", p.bolusVolume);
+        text("--loading-dose", p.loadingDose);
+        text("--stop-volume", p.stopVolume);
+        p.lockoutMinutes = lockMin;
+        p.lockoutSeconds = lockSec;
+        p.stopOnVolume = onVolume && !first && !both;
+        p.stopOnTime = onTime && !first && !both;
+        p.firstCondition = first;
+        p.bothConditions = both;
+        p.stopHours = hours;
+        p.stopMinutes = minutes;
+        p.autoStart = autoStart;
+        break;
+    }
+    case SetupPage::Template: {
+        form.templ.selected = true;
+        form.templ.name = templateName;
+        QList<TemplateRow> rows;
+        app.Templates().ListRows(rows);
+        for (const TemplateRow& row : rows)
+            if (row.name == templateName) form.templ.fileName = row.fileName;
+        break;
+    }
+    }
+    PresetSetupSheetRunner sheet(page, form);
     HeadlessChannelHost host;
     host.app = &app;
     host.sheet = &sheet;
@@ -289,7 +300,7 @@ int RunTest(const QStringList& args) {
     poll.stop();
 
     const QString path = run.LastSavedPath();
-    char typeChar = "EFOP"[eq.typeIndex];
+    char typeChar = "EFOPT"[int(page)];
     if (!path.isEmpty()) {
         CRivuletrixDoc saved;
         if (saved.ReadRecordFile(path)) {

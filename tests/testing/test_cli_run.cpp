@@ -8,6 +8,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -116,6 +117,35 @@ private Q_SLOTS:
             samples += section.StoredCount() - 1;
         }
         QCOMPARE(r.json.value("samples").toInt(), samples);
+    }
+
+    // The setup sheet's checks hold for scripts too: a failed one is an
+    // error with the sheet's message, and nothing is set up.
+    void sheetChecksAreErrors_data() {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("rate out of range")
+            << QStringList{"--type", "flow", "--rate", "2500", "--stop-volume", "1"}
+            << "Enter a number between 0 and 2000.";
+        QTest::newRow("occlusion over an hour")
+            << QStringList{"--type", "occlusion", "--rate", "5", "--stop-time", "01:30"}
+            << "Maximum allowed time for Occlusion test is 1 hour, Please reset the test timings.";
+        QTest::newRow("unknown template")
+            << QStringList{"--type", "template", "--template", "Nowhere"} << "File Not Found";
+    }
+    void sheetChecksAreErrors() {
+        QFETCH(QStringList, args);
+        QFETCH(QString, message);
+        SimProcess sim(QStringLiteral("e"), {"--model", "PXR-8", "--serial", "84445555"});
+        QVERIFY(sim.Ok());
+        const Result r = Run(
+            QStringList{"run", sim.Link(), "--data-folder", m_dir.filePath(QStringLiteral("d4"))} +
+            args);
+        QCOMPARE(r.code, 1);
+        QVERIFY(r.json.isEmpty());
+        QVERIFY2(r.err.contains(message.toUtf8()), r.err.constData());
+        // No test was set up on the analyzer.
+        QVERIFY(sim.Received().filter(QRegularExpression(QStringLiteral("^\\[C\\d"))).isEmpty());
     }
 
     void errors_data() {
