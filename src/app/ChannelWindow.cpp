@@ -9,6 +9,7 @@
 #include "testing/SetupSheet.h"
 #include "testing/TemplateNextStepDlg.h"
 #include "view/RivuletrixWinView.h"
+#include "view/ViewState.h"
 
 #include <QAction>
 #include <QCloseEvent>
@@ -61,6 +62,11 @@ ChannelWindow::ChannelWindow(int slot, int channel, const QString& analyzerName,
         m_view->ScheduleRedraw();
     });
     connect(m_run, &RunController::TitleChanged, this, &QWidget::setWindowTitle);
+    connect(m_run, &RunController::GraphReset, m_view, [this] {
+        ViewState& st = m_view->State();
+        st.ResetScale();
+        st.flowMax = 0;
+    });
     connect(m_run, &RunController::StateChanged, m_view, &CRivuletrixWinView::UpdateActions);
 }
 

@@ -12,6 +12,7 @@
 #include "link/DeviceInfoDlg.h"
 #include "link/ManageConnectionDlg.h"
 #include "records/RivuletrixDoc.h"
+#include "testing/RunController.h"
 
 #include <QAction>
 #include <QApplication>
@@ -646,6 +647,13 @@ void CMainFrame::closeEvent(QCloseEvent* event) {
         event->ignore();
         return;
     }
+    // Results kept after a failed save are offered once more.
+    for (QMdiSubWindow* w : m_mdi->subWindowList())
+        if (auto* channel = qobject_cast<ChannelWindow*>(w))
+            if (channel->Run() && !channel->Run()->CanClose()) {
+                event->ignore();
+                return;
+            }
     event->accept();
     QApplication::exit(18);
 }

@@ -114,17 +114,20 @@ bool RunController::StartedFlag() const {
 // ---- Setup ----
 
 void RunController::OnSetupTest() {
+    Q_EMIT GraphReset();
     QString folder;
     if (m_app.Setting(QStringLiteral("PathType")) == QLatin1String("1"))
         folder = m_app.Setting(QStringLiteral("NetworkPath "));
     else
         folder = m_app.GetDataPath();
-    if (!folder.isEmpty()) MakeFolderChain(folder);
+    // Checked before anything is made: a data folder on an unmounted drive
+    // must not quietly become a local one.
     if (folder.isEmpty() || !QFileInfo(folder).isDir()) {
         ThePrompter().Message(QStringLiteral(
             "Please provide a valid path in the Control Menu\\Rivuletrix parameters box."));
         return;
     }
+    MakeFolderChain(folder);
     if (m_doc.Run.setUp || m_app.CancelInProgress) return;
     CDevice* device = Device();
     if (!device) {
@@ -152,6 +155,7 @@ void RunController::OnSetupTest() {
     if (device->Kind == FoundAnalyzer::KindUsbSerial && device->GetSerialNumbers(0, sn) != 0) {
         ThePrompter().Message(QStringLiteral("Please check for Device Connection."));
         m_doc.Run.setUp = false;
+        AbandonTemplateRun();
         ResetDocument();
         return;
     }
@@ -188,6 +192,8 @@ void RunController::CopyParameters() {
         Stop.both = f.bothConditions;
         ToleranceOverride = f.toleranceOverride;
         Tolerance = f.tolerance;
+        // The test's tolerance is what its lines, key and index row show.
+        m_doc.DefaultTolerance = f.tolerance;
         AutoStart = f.autoStart;
         if (model == QLatin1String("PXR2K") && Stop.volume == 0) Stop.volume = 10000000u;
         if ((model == QLatin1String("PXR2K") || model == QLatin1String("PXR8")) && Stop.time == 0) {
@@ -235,6 +241,7 @@ void RunController::CopyParameters() {
 
 void RunController::SetupHandOver() {
     SetSetUpFlag(true);
+    m_doc.LiveWindowMinutes = 1; // a test may run from the analyzer's own start
     m_doc.TicksPerSecond = 1000;
     m_doc.NewModel = true;
     const char type = m_doc.TestType;
@@ -432,11 +439,10 @@ void RunController::ContinueEndTest() {
     m_app.SetUpTests = std::max(0, m_app.SetUpTests - 1);
     m_doc.Run.ending = false;
     m_app.EndingInProgress = false;
-    if (m_tpl.active && !cancelled && TemplateAfterEnd()) return; // the next step is set up
-    if (m_tpl.active) {
-        m_tpl = TemplateRunState{};
-        m_doc.Run.templatePending = false;
-    }
+    // "Save and Exit" closes the record even when the step was cancelled.
+    if (m_tpl.active && (!cancelled || m_tpl.closeRun) && TemplateAfterEnd())
+        return; // the next step is set up
+    AbandonTemplateRun();
     AutoStart = false;
     if (!m_keepResults) ResetDocument();
     SetState(State::Idle);
@@ -681,6 +687,7 @@ void RunController::CheckStatus() {
             SetSetUpFlag(false);
             m_doc.Run.setUp = false;
             m_doc.Run.testActive = false;
+            AbandonTemplateRun();
             ResetDocument();
             SetState(State::Idle);
         } else if (m_state == State::EndWait) {

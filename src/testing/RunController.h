@@ -118,6 +118,8 @@ Q_SIGNALS:
     void TitleChanged(const QString& title);
     // The test is over and the document reset (saved or not).
     void TestFinished();
+    // The view's graph scaling starts afresh (a new setup, a new step).
+    void GraphReset();
     void StateChanged(RunController::State state);
 
 private:
@@ -135,6 +137,8 @@ private:
     bool StartedFlag() const;
     void ReadAnalyzerIdentity();
     bool StartTemplateRun();
+    // Ends the template run without anything more to save.
+    void AbandonTemplateRun();
     void TemplateEndStep();
     // After the common end: "Save and Exit", the next step, or the run's end.
     // True when a next step was set up.

@@ -14,5 +14,6 @@ public:
     virtual ~SetupSheetRunner() = default;
     // title: "Channel %i Test Setup - " + analyzer name; allPages: offer the
     // PCA / Dual Flow and Template pages (not for a PXR2K). True for OK.
-    virtual bool RunSetupSheet(CDevice& device, int channelIndex, const QString& title, bool allPages) = 0;
+    virtual bool RunSetupSheet(CDevice& device, int channelIndex, const QString& title,
+                               bool allPages) = 0;
 };

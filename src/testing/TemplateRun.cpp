@@ -40,7 +40,7 @@ bool RunController::StartTemplateRun() {
         ThePrompter().Message(QStringLiteral("File Not Found"));
         return false;
     }
-    m_tpl = TemplateRunState{};
+    AbandonTemplateRun();
     m_tpl.active = true;
     m_tpl.tmpl = t;
     for (const TemplateStep& s : t.steps) m_tpl.steps += RealStep(s.type);
@@ -61,7 +61,8 @@ void RunController::SetupTemplateStep(int index) {
     case TemplateStep::Pca:
         m_doc.TestType = step.type == TemplateStep::Flow ? 'F' : 'P';
         m_doc.SetFlowRate = step.rate;
-        if (step.type == TemplateStep::Pca) m_doc.SetBasalFlowRate = step.rate;
+        // Only a PCA step has a basal rate; a step after one must not keep it.
+        m_doc.SetBasalFlowRate = step.type == TemplateStep::Pca ? step.rate : 0;
         Stop.onVolume = true;
         Stop.volume = uint32_t(std::trunc(step.volume * 10000.0));
         Stop.onTime = true;
@@ -71,6 +72,7 @@ void RunController::SetupTemplateStep(int index) {
     case TemplateStep::Occlusion:
         m_doc.TestType = 'O';
         m_doc.SetFlowRate = step.rate;
+        m_doc.SetBasalFlowRate = 0;
         Stop.onTime = true;
         break;
     default:
@@ -78,6 +80,7 @@ void RunController::SetupTemplateStep(int index) {
     }
     Stop.time = uint32_t(step.hours) * 3600000u + uint32_t(step.minutes) * 60000u;
     Tolerance = step.tolerance;
+    m_doc.DefaultTolerance = step.tolerance;
     m_doc.SetRateIsZero = m_doc.SetFlowRate == 0;
     m_doc.TemplateCurrentStep = index + 1;
 }
@@ -140,6 +143,7 @@ void RunController::TemplateEndStep() {
         m_tpl.closeRun = true;
     } else {
         m_tpl.stepContinues = true;
+        Q_EMIT GraphReset();
         m_doc.TestType = 'N';
         // The step just run again (not the slot before a skipped bolus).
         if (choice == NextChoice::RepeatStep) m_tpl.stepIndex = ranIndex;
@@ -150,10 +154,11 @@ void RunController::TemplateEndStep() {
 bool RunController::TemplateAfterEnd() {
     if (m_tpl.closeRun) {
         QFile file(m_tpl.filePath);
-        if (m_tpl.filePath.isEmpty() || !file.open(QIODevice::ReadWrite)) {
+        // Only the file the steps were saved in: a missing one is not made.
+        if (m_tpl.filePath.isEmpty() ||
+            !file.open(QIODevice::ReadWrite | QIODevice::ExistingOnly)) {
             ThePrompter().Message(QStringLiteral("Error in Open Template File"));
-            m_tpl = TemplateRunState{};
-            m_doc.Run.templatePending = false;
+            AbandonTemplateRun();
             return false;
         }
         // The N line states the steps actually run.
@@ -161,8 +166,7 @@ bool RunController::TemplateAfterEnd() {
         file.write(head, 3);
         file.close();
         IndexTemplateRecord();
-        m_tpl = TemplateRunState{};
-        m_doc.Run.templatePending = false;
+        AbandonTemplateRun();
         ResetDocument();
         return false;
     }
@@ -175,10 +179,14 @@ bool RunController::TemplateAfterEnd() {
         SetupHandOver();
         return true;
     }
-    m_tpl = TemplateRunState{};
-    m_doc.Run.templatePending = false;
+    AbandonTemplateRun();
     ResetDocument();
     return false;
+}
+
+void RunController::AbandonTemplateRun() {
+    m_tpl = TemplateRunState{};
+    m_doc.Run.templatePending = false;
 }
 
 void RunController::IndexTemplateRecord() {
@@ -187,6 +195,7 @@ void RunController::IndexTemplateRecord() {
     if (!index.IsOpen()) index.Open();
     CRivuletrixDoc record;
     record.ReadRecordFile(m_tpl.filePath, nullptr, false);
+    record.DefaultTolerance = m_doc.DefaultTolerance;
     if (!index.IndexRecord(record, m_tpl.fileName,
                            Device() ? Device()->Setup[m_channel - 1].equipment.deviceType
                                     : QString()))

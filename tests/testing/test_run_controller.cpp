@@ -1,11 +1,13 @@
 // Whole tests on a simulated analyzer at accelerated time: setup, start,
 // automatic stops, cancel, end, save, index and the analyzer's copy.
-#include "RunFixture.h"
 #include "../link/TestMain.h"
+#include "RunFixture.h"
 
 #include "store/TemplateStore.h"
 
 #include <QSignalSpy>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTest>
 
 class TestRunController : public QObject {
@@ -383,6 +385,99 @@ private Q_SLOTS:
         m_prompter.QueueAnswer(true);
         QVERIFY(Run().CanClose());
         QVERIFY(QFile::exists(Run().LastSavedPath()));
+    }
+
+    // The tolerance set up for a Flow test is the record's: its lines and
+    // key, and its row in the records index.
+    void flowToleranceIsTheTests() {
+        Connect({"--model", "PXR-8", "--name", "Bench A", "--serial", "80000001", "--channels", "1",
+                 "--sample-period", "100", "--accel", "10", "--profile",
+                 "1:flow,noise=0,rate=600"});
+        m_sheet.setup = Flow(600, 1, 0, 0, true, false);
+        m_sheet.setup.flow.toleranceOverride = true;
+        m_sheet.setup.flow.tolerance = 12;
+        m_prompter.SetDefaultAnswer(true);
+        SetupAndStart();
+        QCOMPARE(Doc().DefaultTolerance, 12);
+        QTRY_VERIFY_WITH_TIMEOUT(Doc().Run.autoStopped, 20000);
+        EndAndWait();
+        QVERIFY(QFile::exists(Run().LastSavedPath()));
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), "tolerance");
+        db.setDatabaseName(m_dir->filePath(QStringLiteral("data/RX_Records.accdb")));
+        QVERIFY(db.open());
+        QSqlQuery q(QStringLiteral("SELECT Tolerance FROM RivuletrixRecords"), db);
+        QVERIFY(q.next());
+        QCOMPARE(q.value(0).toInt(), 12);
+        q.finish();
+        db.close();
+        db = QSqlDatabase();
+        QSqlDatabase::removeDatabase("tolerance");
+    }
+
+    // A data folder that is not there (an unplugged drive) stops the setup
+    // and is not quietly made on the local disk.
+    void missingDataFolderStopsTheSetup() {
+        Connect(
+            {"--model", "PXR-8", "--name", "Bench A", "--serial", "80000001", "--channels", "1"});
+        const QString data = m_dir->filePath(QStringLiteral("data"));
+        QVERIFY(QDir(data).removeRecursively());
+        m_sheet.setup = Flow(600, 1, 0, 0, true, false);
+        Run().OnSetupTest();
+        QCOMPARE(m_prompter.messages.value(0),
+                 QStringLiteral("Please provide a valid path in the Control Menu\\Rivuletrix "
+                                "parameters box."));
+        QVERIFY(!QFileInfo::exists(data));
+        QCOMPARE(Run().CurrentState(), RunController::State::Idle);
+        QVERIFY(!Doc().Run.setUp);
+    }
+
+    // Each template step's header is its own: a Flow step after a PCA step
+    // has no basal rate.
+    void templateStepHeaderIsItsOwn() {
+        Connect({"--model", "PXR-8", "--name", "Bench A", "--serial", "80000001", "--channels", "1",
+                 "--sample-period", "500", "--accel", "60", "--profile", "1:noise=0"});
+        Template t;
+        t.name = QStringLiteral("Mixed");
+        t.steps[0] = {TemplateStep::Pca, 0.2, TemplateStep::Ml, 300, 5, 0, 30};
+        t.steps[1] = {TemplateStep::Flow, 0.2, TemplateStep::Ml, 300, 8, 0, 30};
+        t.stepCount = 2;
+        TemplateStore& store = m_app->Templates();
+        QVERIFY(store.WriteTemplateFile(QStringLiteral("mixed.p8t"), t));
+        TemplateRow row;
+        row.name = t.name;
+        row.fileName = QStringLiteral("mixed.p8t");
+        row.stepCount = 2;
+        QVERIFY(store.AddRow(row));
+        ChannelSetup s;
+        s.equipment.typeIndex = 4;
+        s.equipment.controlNumber = QStringLiteral("TPL-2");
+        s.equipment.operatorName = QStringLiteral("JS");
+        s.templateName = t.name;
+        m_sheet.setup = s;
+        m_prompter.SetDefaultAnswer(true);
+        QSignalSpy finished(&Run(), &RunController::TestFinished);
+        Run().OnSetupTest();
+        for (int step = 0; step < 2; ++step) {
+            QTRY_VERIFY_WITH_TIMEOUT(Run().StartEnabled(), 10000);
+            Run().OnStartTest();
+            QCOMPARE(Doc().DefaultTolerance, step == 0 ? 5 : 8);
+            QTRY_VERIFY_WITH_TIMEOUT(Doc().Run.autoStopped, 20000);
+            Run().OnEndTest();
+            if (step == 0)
+                QTRY_VERIFY_WITH_TIMEOUT(Run().CurrentState() ==
+                                                 RunController::State::WaitingForPrimed ||
+                                             Run().CurrentState() == RunController::State::Armed,
+                                         15000);
+        }
+        QVERIFY(finished.count() > 0 || finished.wait(15000));
+        CRivuletrixDoc first, second;
+        QVERIFY(first.ReadRecordFile(Run().LastSavedPath()));
+        second.StepToShow = 2;
+        QVERIFY(second.ReadRecordFile(Run().LastSavedPath()));
+        QCOMPARE(first.TestType, 'P');
+        QCOMPARE(first.SetBasalFlowRate, 300.0);
+        QCOMPARE(second.TestType, 'F');
+        QCOMPARE(second.SetBasalFlowRate, 0.0);
     }
 };
 
