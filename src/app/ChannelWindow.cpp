@@ -9,10 +9,12 @@
 #include "testing/SetupSheet.h"
 #include "testing/TemplateNextStepDlg.h"
 #include "view/RivuletrixWinView.h"
+#include "view/SeriesCache.h"
 #include "view/ViewState.h"
 
 #include <QAction>
 #include <QCloseEvent>
+#include <QDir>
 #include <QFileInfo>
 
 ChannelWindow::ChannelWindow(int slot, int channel, const QString& analyzerName, QWidget* parent)
@@ -62,11 +64,7 @@ ChannelWindow::ChannelWindow(int slot, int channel, const QString& analyzerName,
         m_view->ScheduleRedraw();
     });
     connect(m_run, &RunController::TitleChanged, this, &QWidget::setWindowTitle);
-    connect(m_run, &RunController::GraphReset, m_view, [this] {
-        ViewState& st = m_view->State();
-        st.ResetScale();
-        st.flowMax = 0;
-    });
+    connect(m_run, &RunController::GraphReset, m_view, [this] { ResetGraphScaling(); });
     connect(m_run, &RunController::StateChanged, m_view, &CRivuletrixWinView::UpdateActions);
 }
 
@@ -75,6 +73,45 @@ ChannelWindow::ChannelWindow(CRivuletrixDoc* record, QWidget* parent)
     m_doc->setParent(this);
     m_title = QFileInfo(m_doc->PathName()).fileName();
     Build();
+    m_view->SetRunCommandEnabler([this](int id) {
+        const int steps = m_doc->TemplateSteps;
+        if (id == cmd::TemplateNextStep) return steps > 0 && m_doc->StepToShow < steps;
+        if (id == cmd::TemplatePreviousStep) return steps > 0 && m_doc->StepToShow > 1;
+        return false;
+    });
+    connect(m_view->Action(cmd::TemplateNextStep), &QAction::triggered, this,
+            [this] { ShowTemplateStep(true); });
+    connect(m_view->Action(cmd::TemplatePreviousStep), &QAction::triggered, this,
+            [this] { ShowTemplateStep(false); });
+    m_view->UpdateActions();
+}
+
+bool ChannelWindow::ShowTemplateStep(bool next) {
+    const int shown = m_doc->StepToShow;
+    int step = next ? shown + 1 : shown - 1;
+    if (step > 6) step = 1;
+    if (step < 1) step = 1;
+    // The file the window was opened from, wherever it lies.
+    const QString path = m_doc->PathName();
+    m_doc->StepToShow = step;
+    QString error;
+    if (!m_doc->ReadRecordFile(path, &error)) {
+        m_doc->StepToShow = shown;
+        ThePrompter().Message(QStringLiteral("The record file %1 cannot be read: %2")
+                                  .arg(QDir::toNativeSeparators(path), error));
+        return false;
+    }
+    SeriesCache::For(m_doc)->Invalidate(); // another step's samples
+    ResetGraphScaling();
+    m_view->UpdateActions();
+    m_view->ScheduleRedraw();
+    return true;
+}
+
+void ChannelWindow::ResetGraphScaling() {
+    ViewState& st = m_view->State();
+    st.ResetScale();
+    st.flowMax = 0;
 }
 
 ChannelWindow::~ChannelWindow() {

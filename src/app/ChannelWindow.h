@@ -37,8 +37,13 @@ public:
 protected:
     void closeEvent(QCloseEvent* event) override;
 
+    // A template record window shows one step at a time: the next (after
+    // the sixth, the first) or the previous one, read again from its file.
+    bool ShowTemplateStep(bool next);
+
 private:
     void Build();
+    void ResetGraphScaling();
 
     CRivuletrixDoc* m_doc;
     CRivuletrixWinView* m_view = nullptr;

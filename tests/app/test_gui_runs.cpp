@@ -396,6 +396,29 @@ private Q_SLOTS:
         const QByteArray bytes = f.readAll();
         QVERIFY(bytes.startsWith("N2 Ward Round\r\n"));
         QVERIFY(bytes.endsWith("\r\nE2\r\n"));
+
+        // The record opens on step 1 and steps through with the toolbar.
+        QVERIFY(m_frame->OpenRecordFile(path));
+        auto* record = qobject_cast<ChannelWindow*>(m_frame->MdiArea()->activeSubWindow());
+        QVERIFY(record && record->Slot() == 0);
+        CRivuletrixWinView* view = record->View();
+        QAction* next = view->Action(cmd::TemplateNextStep);
+        QAction* previous = view->Action(cmd::TemplatePreviousStep);
+        view->UpdateActions();
+        QCOMPARE(record->Document()->TestType, 'F');
+        QVERIFY(next->isEnabled());
+        QVERIFY(!previous->isEnabled());
+        QTest::mouseClick(view->ToolBar()->widgetForAction(next), Qt::LeftButton);
+        QCOMPARE(record->Document()->StepToShow, 2);
+        QCOMPARE(record->Document()->TestType, 'O');
+        QVERIFY(!next->isEnabled());
+        QVERIFY(previous->isEnabled());
+        const int frames = view->FrameCount();
+        QTRY_VERIFY_WITH_TIMEOUT(view->FrameCount() > frames, 5000);
+        QVERIFY(view->LastResult().keyItems.contains(QStringLiteral("Pressure")));
+        QTest::mouseClick(view->ToolBar()->widgetForAction(previous), Qt::LeftButton);
+        QCOMPARE(record->Document()->StepToShow, 1);
+        QCOMPARE(record->Document()->TestType, 'F');
     }
 };
 
