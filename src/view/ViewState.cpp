@@ -62,19 +62,24 @@ bool ViewState::MousePress(int px, int py) {
             return true;
         }
     }
+    // Until the key box has been placed, the plot's right edge and bottom
+    // keep the boxes inside the window.
+    const int right = rightLimit > 0 ? rightLimit : left + width;
+    const int bottom = bottomLimit > 0 ? bottomLimit : savedBottom;
     for (int k = 0; k < 3; ++k) {
         FloatingBox* b = boxes[k];
-        if (!b->pickedUp) continue;
+        // A box held while it went out of sight stays held until it shows.
+        if (!b->pickedUp || !b->drawn) continue;
         const int leftLimit = leftMargin;
         int nx, ny;
-        if (px > leftLimit && px + b->width > rightLimit)
-            nx = rightLimit - b->width;
+        if (px > leftLimit && px + b->width > right)
+            nx = right - b->width;
         else if (px > leftLimit)
             nx = std::max(leftLimit, px - b->width / 2);
         else
             nx = leftLimit;
-        if (py > topLimit && py + b->height > bottomLimit)
-            ny = bottomLimit - b->height;
+        if (py > topLimit && py + b->height > bottom)
+            ny = bottom - b->height;
         else if (py > topLimit)
             ny = std::max(topLimit + 1, py - b->height / 2);
         else

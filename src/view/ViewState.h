@@ -81,7 +81,9 @@ struct ViewState {
     int left = 0, bottom = 0, width = 0, height = 0, savedBottom = 0;
     int topLimit = 0;
     int leftMargin = 0, rightMargin = 0, vertMargin = 0;
-    int rightLimit = 0, bottomLimit = 0; // for moving boxes, set by the key box
+    // For moving boxes, set by the key box at its first placement; 0 until
+    // then, when the plot of the last redraw bounds the boxes instead.
+    int rightLimit = 0, bottomLimit = 0;
     // Tick spacing (screen and paper) to carry boxes onto a page.
     int screenTickW = 0, screenTickH = 0, screenLeft = 0, screenBottom = 0;
     int paperTickW = 0, paperTickH = 0;
@@ -100,6 +102,8 @@ struct ViewState {
     // Called on every resize: the boxes are placed again at the next redraw.
     void FlagFirstPlacement() {
         keyBox.firstPlacement = detailsBox.firstPlacement = measuredBox.firstPlacement = true;
+        // The old limits may lie outside the new size.
+        rightLimit = bottomLimit = 0;
     }
 
     // ---- Y-axis commands; true when the view must redraw ----
@@ -113,8 +117,9 @@ struct ViewState {
         flowMax = 0;
     }
 
-    // Picks a box up or puts the picked one down at a left-button press.
-    // Returns true when the window is to be redrawn.
+    // Picks a box up or puts the picked one down at a left-button press;
+    // only boxes the last redraw drew take part. Returns true when the
+    // window is to be redrawn.
     bool MousePress(int x, int y);
 };
 

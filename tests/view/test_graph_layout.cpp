@@ -270,6 +270,54 @@ private Q_SLOTS:
         QCOMPARE(QPoint(st.keyBox.x, st.keyBox.y), topLeft);
         QVERIFY(!st.keyBox.pickedUp);
     }
+
+    // Before the key box was placed (or after a resize) there are no move
+    // limits yet: the plot of the last redraw bounds the boxes, so none can
+    // be put down outside the window.
+    void boxPlacementWithoutKeyLimits_data() {
+        QTest::addColumn<int>("staleRight");
+        QTest::addColumn<QPoint>("press");
+        QTest::addColumn<QPoint>("topLeft");
+        QTest::newRow("never placed, middle") << 0 << QPoint(300, 300) << QPoint(250, 280);
+        QTest::newRow("never placed, near right edge") << 0 << QPoint(740, 300) << QPoint(660, 280);
+        QTest::newRow("never placed, near the bottom") << 0 << QPoint(300, 550) << QPoint(250, 520);
+        // Limits of a larger window before the resize.
+        QTest::newRow("after resize, near right edge")
+            << 1500 << QPoint(740, 550) << QPoint(660, 520);
+    }
+    void boxPlacementWithoutKeyLimits() {
+        QFETCH(int, staleRight);
+        QFETCH(QPoint, press);
+        QFETCH(QPoint, topLeft);
+        ViewState st;
+        st.leftMargin = st.left = 60;
+        st.width = 700;
+        st.bottom = st.savedBottom = 560;
+        st.topLimit = 30;
+        if (staleRight) {
+            st.rightLimit = staleRight;
+            st.bottomLimit = 1000;
+            st.FlagFirstPlacement();
+        }
+        st.detailsBox = FloatingBox{500, 100, 100, 40, true, false, true};
+        QVERIFY(st.MousePress(press.x(), press.y()));
+        QCOMPARE(QPoint(st.detailsBox.x, st.detailsBox.y), topLeft);
+        QVERIFY(st.detailsBox.x + st.detailsBox.width <= st.left + st.width);
+        QVERIFY(st.detailsBox.y + st.detailsBox.height <= st.savedBottom);
+    }
+
+    // A held box that the last redraw did not draw is not put down.
+    void hiddenHeldBoxStays() {
+        ViewState st;
+        st.leftMargin = st.left = 60;
+        st.width = 700;
+        st.savedBottom = 560;
+        st.topLimit = 30;
+        st.keyBox = FloatingBox{500, 100, 100, 40, true, false, false};
+        QVERIFY(!st.MousePress(300, 300));
+        QCOMPARE(QPoint(st.keyBox.x, st.keyBox.y), QPoint(500, 100));
+        QVERIFY(st.keyBox.pickedUp);
+    }
 };
 
 QTEST_GUILESS_MAIN(TestGraphLayout)
