@@ -60,34 +60,51 @@ CRivuletrixWinView::CRivuletrixWinView(CRivuletrixDoc* doc, QWidget* parent,
     addToolBar(Qt::TopToolBarArea, m_toolbar);
 
     using namespace viewcmd;
-    MakeAction(SetupTest, tr("Set&up Test"), tr("Setup Test"), false);
-    MakeAction(StartTest, tr("&Start Test"), tr("Start Test"), false);
-    MakeAction(EndTest, tr("&End Test"), tr("End Test"), false);
-    MakeAction(ShowKey, tr("Show &Key"), tr("Show / Hide Key Box"), true);
-    MakeAction(ShowTestParameters, tr("Show / Hide Test &Parameters"),
-               tr("Display Test Parameters"), true);
-    MakeAction(ShowTestDetails, tr("Show / Hide Test &Details"), tr("Display Test Details"), true);
-    MakeAction(ShowDataTable, tr("Show / Hide &Data Table"), tr("View Data Table"), true);
-    MakeAction(ExpandYAxis, tr("Move Down Y-Axis"), tr("Expand Y-Axis"), false);
-    MakeAction(ResetYAxis, tr("Y-Axis Fitin"), tr("Reset Y-Axis"), false);
-    MakeAction(ShrinkYAxis, tr("Move Up Y-Axis"), tr("Shrink Y-Axis"), false);
-    MakeAction(TemplatePreviousStep, tr("Template Previous Step"), tr("Template Previous Step"),
+    // Menu text, status-bar prompt, tool tip.
+    MakeAction(SetupTest, tr("Set&up Test"), tr("Set up a test on this channel"), tr("Setup Test"),
                false);
-    MakeAction(TemplateNextStep, tr("Template Next Step"), tr("Template Next Step"), false);
-    MakeAction(GridLines, tr("&Grid Lines"), tr("Grid Lines"), true);
-    MakeAction(UnitMmHg, tr("&mmHg"), tr("Pressure = mmHg"), true);
-    MakeAction(UnitPsi, tr("&psi"), tr("Pressure = psi"), true);
-    MakeAction(UnitKpa, tr("&kPa"), tr("Pressure = kPa"), true);
-    MakeAction(ShowPressure, tr("Show &Pressure"), tr("Pressure Graph"), true);
-    MakeAction(ShowAverageFlow, tr("Show &Ave Flow"), tr("Average Flow Rate Graph"), true);
-    MakeAction(ShowDeliveredVolume, tr("Show &Delivered Volume"), tr("Delivered Volume Graph"),
+    MakeAction(StartTest, tr("&Start Test"), tr("Start the test on this channel"), tr("Start Test"),
+               false);
+    MakeAction(EndTest, tr("&End Test"), tr("End the test on this channel"), tr("End Test"), false);
+    MakeAction(ShowKey, tr("Show &Key"), tr("Show or hide the key box"), tr("Show / Hide Key Box"),
                true);
+    MakeAction(ShowTestParameters, tr("Show / Hide Test &Parameters"),
+               tr("Display Test Parameters."), tr("Display Test Parameters"), true);
+    MakeAction(ShowTestDetails, tr("Show / Hide Test &Details"), tr("Display Test Details."),
+               tr("Display Test Details"), true);
+    MakeAction(ShowDataTable, tr("Show / Hide &Data Table"), tr("View the test data as a table"),
+               tr("View Data Table"), true);
+    MakeAction(ExpandYAxis, tr("Move Down Y-Axis"), tr("Expand Y-Axis"), tr("Expand Y-Axis"),
+               false);
+    MakeAction(ResetYAxis, tr("Y-Axis Fitin"), tr("Reset Y-Axis"), tr("Reset Y-Axis"), false);
+    MakeAction(ShrinkYAxis, tr("Move Up Y-Axis"), tr("Shrink Y-Axis"), tr("Shrink Y-Axis"), false);
+    MakeAction(TemplatePreviousStep, tr("Template Previous Step"),
+               tr("Show the previous step of the template record"), tr("Template Previous Step"),
+               false);
+    MakeAction(TemplateNextStep, tr("Template Next Step"),
+               tr("Show the next step of the template record"), tr("Template Next Step"), false);
+    MakeAction(GridLines, tr("&Grid Lines"), tr("Show / Hide Grid Lines on graph"),
+               tr("Grid Lines"), true);
+    MakeAction(UnitMmHg, tr("&mmHg"), tr("Set Pressure Units to mmHg"), tr("Pressure = mmHg"),
+               true);
+    MakeAction(UnitPsi, tr("&psi"), tr("Set Pressure Units to psi"), tr("Pressure = psi"), true);
+    MakeAction(UnitKpa, tr("&kPa"), tr("Set Pressure Units to kPa"), tr("Pressure = kPa"), true);
+    MakeAction(ShowPressure, tr("Show &Pressure"), tr("Show or hide Pressure graph"),
+               tr("Pressure Graph"), true);
+    MakeAction(ShowAverageFlow, tr("Show &Ave Flow"),
+               tr("Show or hide the Average Flow Rate graph"), tr("Average Flow Rate Graph"), true);
+    MakeAction(ShowDeliveredVolume, tr("Show &Delivered Volume"),
+               tr("Show or hide the Delivered Volume graph"), tr("Delivered Volume Graph"), true);
     MakeAction(ShowInstantaneousFlow, tr("Show &Instantaneous Flow"),
-               tr("Instantaneous Flow Graph"), true);
-    MakeAction(ShowPcaDualFlow, tr("Show &PCA /Dual Flow"), tr("PCA /Dual Flow graph"), true);
+               tr("Show or hide Instantaneous Flow Rate graph"), tr("Instantaneous Flow Graph"),
+               true);
+    MakeAction(ShowPcaDualFlow, tr("Show &PCA /Dual Flow"), tr("Show or hide PCA /Dual Flow graph"),
+               tr("PCA /Dual Flow graph"), true);
     MakeAction(ShowBolusDetails, tr("Show PCA /Dual &Bolus / Secondary Details"),
-               tr("Bolus/Secondary Details"), true);
-    MakeAction(ShowTrumpetCurve, tr("Show &Trumpet Curve"), tr("Trumpet Curve"), true);
+               tr("Show or Hide PCA/Dual Bolus/Secondary Details"), tr("Bolus/Secondary Details"),
+               true);
+    MakeAction(ShowTrumpetCurve, tr("Show &Trumpet Curve"), tr("Show Trumpet Curve"),
+               tr("Trumpet Curve"), true);
 
     const int toolbarOrder[] = {SetupTest,
                                 StartTest,
@@ -128,11 +145,11 @@ CRivuletrixWinView::CRivuletrixWinView(CRivuletrixDoc* doc, QWidget* parent,
 
 CRivuletrixWinView::~CRivuletrixWinView() = default;
 
-QAction* CRivuletrixWinView::MakeAction(int id, const QString& text, const QString& tip,
-                                        bool checkable) {
+QAction* CRivuletrixWinView::MakeAction(int id, const QString& text, const QString& prompt,
+                                        const QString& tip, bool checkable) {
     auto* a = new QAction(viewtoolbar::Icon(id), text, this);
     a->setToolTip(tip);
-    a->setStatusTip(tip);
+    a->setStatusTip(prompt);
     a->setCheckable(checkable);
     a->setData(id);
     connect(a, &QAction::triggered, this, [this, id] { Command(id); });

@@ -76,7 +76,8 @@ private:
     void CanvasResized();
     void CanvasPressed(const QPoint& pos);
 
-    QAction* MakeAction(int id, const QString& text, const QString& tip, bool checkable);
+    QAction* MakeAction(int id, const QString& text, const QString& prompt, const QString& tip,
+                        bool checkable);
     void Command(int id);
     void RedrawAll();
     int LineWidth() const;

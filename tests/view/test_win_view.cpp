@@ -121,6 +121,51 @@ private Q_SLOTS:
         QVERIFY(view.Action(viewcmd::ShowKey)->isChecked());
     }
 
+    // The status bar prompt and the tool tip of each command are texts of
+    // their own.
+    void promptsAndTips_data() {
+        QTest::addColumn<int>("id");
+        QTest::addColumn<QString>("prompt");
+        QTest::addColumn<QString>("tip");
+        using namespace viewcmd;
+        const struct {
+            int id;
+            const char *prompt, *tip;
+        } rows[] = {
+            {ShowKey, "Show or hide the key box", "Show / Hide Key Box"},
+            {ShowTestParameters, "Display Test Parameters.", "Display Test Parameters"},
+            {ShowTestDetails, "Display Test Details.", "Display Test Details"},
+            {ShowDataTable, "View the test data as a table", "View Data Table"},
+            {ShrinkYAxis, "Shrink Y-Axis", "Shrink Y-Axis"},
+            {GridLines, "Show / Hide Grid Lines on graph", "Grid Lines"},
+            {UnitPsi, "Set Pressure Units to psi", "Pressure = psi"},
+            {ShowPressure, "Show or hide Pressure graph", "Pressure Graph"},
+            {ShowAverageFlow, "Show or hide the Average Flow Rate graph",
+             "Average Flow Rate Graph"},
+            {ShowDeliveredVolume, "Show or hide the Delivered Volume graph",
+             "Delivered Volume Graph"},
+            {ShowInstantaneousFlow, "Show or hide Instantaneous Flow Rate graph",
+             "Instantaneous Flow Graph"},
+            {ShowPcaDualFlow, "Show or hide PCA /Dual Flow graph", "PCA /Dual Flow graph"},
+            {ShowBolusDetails, "Show or Hide PCA/Dual Bolus/Secondary Details",
+             "Bolus/Secondary Details"},
+            {ShowTrumpetCurve, "Show Trumpet Curve", "Trumpet Curve"},
+        };
+        for (const auto& r : rows)
+            QTest::newRow(r.tip) << r.id << QString(r.prompt) << QString(r.tip);
+    }
+    void promptsAndTips() {
+        QFETCH(int, id);
+        QFETCH(QString, prompt);
+        QFETCH(QString, tip);
+        CRivuletrixDoc doc;
+        CRivuletrixWinView view(&doc);
+        QAction* a = view.Action(id);
+        QVERIFY(a);
+        QCOMPARE(a->statusTip(), prompt);
+        QCOMPARE(a->toolTip(), tip);
+    }
+
     // Toggles change the state, the check mark and the picture.
     void togglesRedraw() {
         CRivuletrixDoc doc;
