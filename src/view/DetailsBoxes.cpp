@@ -1,5 +1,7 @@
 #include "DetailsBoxes.h"
 
+#include "view/GraphLayout.h"
+
 #include "records/RivuletrixDoc.h"
 
 #include <QTextOption>
@@ -140,7 +142,11 @@ QStringList MeasuredLines(const RenderContext& c) {
             double basal = 0;
             if (!d.SetRateIsZero) {
                 // Time and volume outside the boluses; never below zero.
-                const double dt = double(st.timeMax) - st.bolusDurationTotal * 1000.0;
+                // The time maximum is in view ticks (1/1024 s for older
+                // records) and the flow takes the record's own ticks.
+                const int tps = layout::ViewTicksPerSecond(d.NewModel, d.TicksPerSecond);
+                double dt = double(st.timeMax) - st.bolusDurationTotal * tps;
+                if (!d.NewModel) dt /= 4.0;
                 const double dv = double(st.volumeMax) - st.bolusVolumeTotal * 10000.0;
                 if (dt > 0 && dv > 0) basal = d.FlowFromDelta(uint32_t(dt), uint32_t(dv)) / 100.0;
             }
@@ -198,9 +204,11 @@ void DrawMeasured(RenderContext& c) {
 
 void DrawAutoStopBanner(RenderContext& c) {
     if (c.t.paper || !c.doc.Run.autoStopped) return;
+    // A shut-down analyzer ends its test itself: no banner, and the
+    // channel must not be made to look running again.
+    if (c.doc.Run.analyzerShutDown) return;
     // The channel stays running until the user presses STOP.
     c.doc.Run.running = true;
-    if (c.doc.Run.analyzerShutDown) return;
     const int left = c.st.left;
     const QRect r(QPoint(left + 5, c.t.dpiY / 2 + 10), QPoint(left + 170, c.t.dpiY / 2 + 75));
     QPainter& p = c.p;

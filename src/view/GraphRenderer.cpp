@@ -184,7 +184,10 @@ bool DrawGraphAxis(RenderContext& c) {
 
     // ---- Time axis (bottom) ----
     if (st.timeScale != 0) {
-        const double span = st.width * st.timeScale;
+        // width x (maximum / width) can come out a hair under the maximum,
+        // which would drop a whole unit (one minute showing as seconds).
+        double span = st.width * st.timeScale;
+        if (const double whole = std::round(span); std::abs(span - whole) < 1e-6) span = whole;
         const int tps = layout::ViewTicksPerSecond(d.NewModel, d.TicksPerSecond);
         const layout::TimeUnit tu = layout::TimeAxisUnit(span, tps);
         c.timeTitle = tu.title;
@@ -399,6 +402,9 @@ GraphRenderer::Result GraphRenderer::Render(QPainter& p, CRivuletrixDoc& doc, Vi
             result.trumpetFailed = true;
         }
         graph = false;
+        // The key and the measured values are not part of the trumpet
+        // picture: what is not shown cannot be picked up.
+        if (!target.paper) st.keyBox.drawn = st.measuredBox.drawn = false;
     }
     if (graph) {
         c.plotOk = DrawGraphAxis(c);

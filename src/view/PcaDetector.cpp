@@ -108,7 +108,7 @@ void PcaDetector::StepOlder(int i, int last, PcaSink& out) {
     prevKept = i;
     lastFlow = flow;
     const int edge = doc.BolusEdgeAt(i);
-    const double value = flow;
+    double value = flow;
     if (IsFlowMarker(code)) out.Mark({PcaMark::Flow, i, value});
     if (state == 0 && edge >= 1 && flow > 200.0 * setRate) {
         state = 1;
@@ -122,7 +122,18 @@ void PcaDetector::StepOlder(int i, int last, PcaSink& out) {
         } else if (edge < 0) {
             bolusEnd = i;
             lastIn = i - 1;
-            state = state == 1 ? 0 : -1;
+            if (state == 1) {
+                // A one-sample bolus: the flow here is taken over the run of
+                // equal volumes before this sample, not from the anchor,
+                // which may lie before samples the one-second rule skipped.
+                state = 0;
+                int j = i - 1;
+                while (j > 0 && doc.VolumeAt(j - 1) == doc.VolumeAt(i - 1)) --j;
+                flow = value = std::trunc(doc.FlowOver(i, i - j));
+                lastFlow = flow;
+            } else {
+                state = -1;
+            }
         } else {
             if (state == 1) out.Mark({PcaMark::Start, prevIndex, prevValue});
             ++state;

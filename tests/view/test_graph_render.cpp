@@ -4,7 +4,9 @@
 #include "SyntheticRecords.h"
 
 #include "records/RivuletrixDoc.h"
+#include "view/DetailsBoxes.h"
 #include "view/GraphRenderer.h"
+#include "view/PcaDetector.h"
 #include "view/SeriesCache.h"
 #include "view/TrumpetCurve.h"
 
@@ -56,6 +58,37 @@ int CountColour(const QImage& img, const QRect& r, QRgb colour) {
             if ((img.pixel(x, y) & 0xffffff) == (colour & 0xffffff)) ++n;
     return n;
 }
+
+// A PCA record of one hour, one sample a second, basal 2 ml/h and three
+// boluses of 1 ml over five samples; marked with bolus codes (current
+// records, ms) or plain (older records, 1/256 s). Generated sample i is
+// sample i + 1 of the record.
+QByteArray HourOfPca(bool older) {
+    double vol = 0;
+    return synth::Record(synth::Header('P', 2, 2, older ? "PXR-7" : "PXR-8"), 3600,
+                         [=](int i) mutable {
+                             vol += 2.0 * 10000 / 3600;
+                             char code = ' ';
+                             for (int s0 : {600, 1800, 3000}) {
+                                 if (i >= s0 && i < s0 + 5) vol += 2000;
+                                 // Codes one sample either side: the label's
+                                 // volume runs from start code to end code.
+                                 if (!older && i == s0 - 1) code = 'R';
+                                 if (!older && i == s0 + 5) code = 'T';
+                             }
+                             return synth::S{uint32_t(i) * (older ? 256u : 1000u),
+                                             uint32_t(std::llround(vol)), 0, code};
+                         });
+}
+
+// Collects what the PCA detector puts out.
+struct RecordingSink : PcaSink {
+    QMap<int, double> points;
+    int labels = 0;
+    void Point(int index, double value) override { points[index] = value; }
+    void Mark(const PcaMark&) override {}
+    void Label(const PcaLabel&) override { ++labels; }
+};
 
 QByteArray DenseFlow(int count) {
     // 100 ms samples with noisy volume and bubbles / air locks scattered.
@@ -446,6 +479,155 @@ private Q_SLOTS:
         doc.Run.dataReceived = true;
         pic = Draw(doc, st, QSize(1000, 700));
         QCOMPARE(CountColour(pic.image, syringe, qRgb(255, 0, 0)), 0);
+    }
+
+    // Trumpet mode draws neither the key nor the measured values: the boxes
+    // where they stood cannot be picked up, the details box still can.
+    void trumpetHidesKeyAndMeasuredBoxes() {
+        CRivuletrixDoc doc;
+        synth::Load(doc, synth::Flow(10, 10000, 750, 0.2));
+        ViewState st;
+        Draw(doc, st, QSize(1200, 800));
+        QVERIFY(st.keyBox.drawn);
+        QVERIFY(st.measuredBox.drawn);
+        const QPoint key = st.keyBox.Rect().center(), measured = st.measuredBox.Rect().center();
+        st.showTrumpet = true;
+        const Picture pic = Draw(doc, st, QSize(1200, 800));
+        QVERIFY(!pic.result.trumpetFailed);
+        QVERIFY(!st.keyBox.drawn);
+        QVERIFY(!st.measuredBox.drawn);
+        QVERIFY(st.detailsBox.drawn);
+        QVERIFY(!st.MousePress(key.x(), key.y()));
+        QVERIFY(!st.MousePress(measured.x(), measured.y()));
+        QVERIFY(!st.keyBox.pickedUp && !st.measuredBox.pickedUp);
+        const QPoint details = st.detailsBox.Rect().center();
+        QVERIFY(st.MousePress(details.x(), details.y()));
+        QVERIFY(st.detailsBox.pickedUp);
+    }
+
+    // A key held when the trumpet curve comes up stays held and in place:
+    // the next click does not move the invisible box.
+    void heldKeyWaitsThroughTrumpet() {
+        CRivuletrixDoc doc;
+        synth::Load(doc, synth::Flow(10, 10000, 750, 0.2));
+        ViewState st;
+        Draw(doc, st, QSize(1200, 800));
+        QVERIFY(st.MousePress(st.keyBox.Rect().center().x(), st.keyBox.Rect().center().y()));
+        const QPoint at(st.keyBox.x, st.keyBox.y);
+        st.showTrumpet = true;
+        Draw(doc, st, QSize(1200, 800));
+        QVERIFY(!st.MousePress(st.left + 50, st.savedBottom - 50));
+        QCOMPARE(QPoint(st.keyBox.x, st.keyBox.y), at);
+        QVERIFY(st.keyBox.pickedUp);
+        st.showTrumpet = false;
+        Draw(doc, st, QSize(1200, 800));
+        QVERIFY(st.MousePress(st.left + 50, st.savedBottom - 50));
+        QVERIFY(!st.keyBox.pickedUp);
+        QVERIFY(QPoint(st.keyBox.x, st.keyBox.y) != at);
+    }
+
+    // The banner keeps an auto-stopped channel running until STOP; an
+    // analyzer that shut down ends the test itself, so its channel shows no
+    // banner and is not made running again.
+    void autoStopBanner_data() {
+        QTest::addColumn<bool>("shutDown");
+        QTest::addColumn<bool>("running");
+        QTest::addColumn<bool>("banner");
+        QTest::newRow("auto-stopped") << false << true << true;
+        QTest::newRow("analyzer shut down") << true << false << false;
+    }
+    void autoStopBanner() {
+        QFETCH(bool, shutDown);
+        QFETCH(bool, running);
+        QFETCH(bool, banner);
+        CRivuletrixDoc doc;
+        synth::Load(doc, synth::Flow(12.5, 1000, 600));
+        doc.Run.live = true;
+        doc.Run.running = false;
+        doc.Run.autoStopped = true;
+        doc.Run.analyzerShutDown = shutDown;
+        ViewState st;
+        const Picture pic = Draw(doc, st, QSize(1200, 800));
+        QCOMPARE(doc.Run.running, running);
+        const QRect r(st.left + 5, 96 / 2 + 10, 165, 65);
+        QCOMPARE(CountColour(pic.image, r, qRgb(255, 0, 0)) > 50, banner);
+    }
+
+    // The basal rate of a PCA record: time and volume outside the boluses.
+    // Older records keep their times in 1/256 s, the view in 1/1024 s.
+    void pcaBasalRate_data() {
+        QTest::addColumn<bool>("older");
+        QTest::newRow("current record") << false;
+        QTest::newRow("older record") << true;
+    }
+    void pcaBasalRate() {
+        QFETCH(bool, older);
+        CRivuletrixDoc doc;
+        synth::Load(doc, HourOfPca(older));
+        QCOMPARE(doc.NewModel, !older);
+        ViewState st;
+        Draw(doc, st, QSize(1400, 900));
+        QCOMPARE(st.bolusCount, 3);
+        qDebug() << st.timeMax << st.volumeMax << st.bolusDurationTotal << st.bolusVolumeTotal
+                 << doc.SetRateIsZero;
+        QImage img(10, 10, QImage::Format_RGB32);
+        QPainter p(&img);
+        RenderContext c(p, doc, st, *SeriesCache::For(&doc), RenderTarget{}, RenderOptions{});
+        const QString line = boxes::MeasuredLines(c).value(0);
+        QVERIFY2(line.startsWith("Ave. Basal/Primary Flow Rate "), qPrintable(line));
+        const double basal = line.section(' ', 4, 4).toDouble();
+        QVERIFY2(qAbs(basal - 2.0) < 0.1, qPrintable(line));
+    }
+
+    // Older records: a bolus that ends right after its start takes the
+    // flow at its end over the run of equal volumes before it. Here the
+    // half-second samples between the kept ones carry the bolus on, so
+    // the flow from the anchor would still show the bolus.
+    void olderOneSampleBolusFlow() {
+        CRivuletrixDoc doc;
+        // Half-second samples; the detector keeps one a second (samples 3,
+        // 5, 7 ...). The bolus jumps at sample 41 and goes on at 42.
+        uint32_t vol = 0;
+        synth::Load(doc, synth::Record(synth::Header('P', 1, 1, "PXR-7"), 80, [&](int i) {
+                        vol += 2;
+                        if (i + 1 == 41) vol += 500;
+                        if (i + 1 == 42) vol += 300;
+                        return synth::S{uint32_t(i) * 128, vol, 0, ' '};
+                    }));
+        QVERIFY(!doc.NewModel);
+        QCOMPARE(doc.BolusEdgeAt(41), 1);
+        QCOMPARE(doc.BolusEdgeAt(43), -1);
+        PcaDetector det(doc);
+        RecordingSink sink;
+        const int last = doc.SampleCount() - 1;
+        for (int i = det.First(); i <= last; ++i) det.Step(i, last, sink);
+        QVERIFY(sink.points.contains(43));
+        QCOMPARE(sink.points[43], std::trunc(doc.FlowOver(43, 1)));
+        QVERIFY(sink.points[43] < std::trunc(doc.FlowOver(43, 2)));
+        QCOMPARE(det.bolusCount, 0);
+        QCOMPARE(sink.labels, 0);
+    }
+
+    // A live test that has started but has no sample yet: axes, and the
+    // time axis of the one-minute live window in minutes.
+    void liveRunningWithoutSamples() {
+        CRivuletrixDoc doc;
+        doc.TestType = 'F';
+        doc.SetFlowRate = 10;
+        doc.Run.live = doc.Run.running = true;
+        ViewState st;
+        const Picture pic = Draw(doc, st, QSize(1000, 700));
+        QVERIFY(pic.result.plotOk);
+        QCOMPARE(pic.result.timeTitle, QString("Minutes"));
+        QCOMPARE(st.timeMax, 60000u);
+        // Left, right and time axis lines.
+        const QRect plot = pic.result.plot;
+        QVERIFY(CountColour(pic.image, QRect(plot.left(), plot.top(), 1, plot.height()),
+                            qRgb(0, 0, 0)) > plot.height() * 9 / 10);
+        QVERIFY(CountColour(pic.image, QRect(plot.right(), plot.top(), 1, plot.height()),
+                            qRgb(0, 0, 0)) > plot.height() * 9 / 10);
+        QVERIFY(CountColour(pic.image, QRect(plot.left(), st.bottom, plot.width(), 1),
+                            qRgb(0, 0, 0)) > plot.width() * 9 / 10);
     }
 
     void screenImageFile() {
