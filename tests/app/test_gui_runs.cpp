@@ -251,7 +251,7 @@ private Q_SLOTS:
     void trumpetCurveOfATwoHourRun() {
         Bench({"--model", "PXR-8", "--name", "Bench A", "--serial", "80001234", "--channels", "1",
                "--sample-period", "1000", "--accel", "720", "--prime-delay", "300", "--profile",
-               "1:flow,noise=0.03"});
+               "1:flow,noise=20,error=-1.5"});
         m_hand->fill = [](CSetupSheet& sheet) {
             sheet.Tabs()->setCurrentIndex(0);
             CSetupPage* page = sheet.Page(SetupPage::Flow);
