@@ -344,6 +344,26 @@ private Q_SLOTS:
         QVERIFY(Show(path).contains("GUI-P1"));
     }
 
+    // Results still unsaved when the program is closed are offered for
+    // saving; when that fails the program stays open with them.
+    void closingOffersUnsavedResults() {
+        Bench({"--model", "PXR-8", "--name", "Bench A", "--serial", "80001234", "--channels", "1"});
+        Doc().Modified = true; // as after a save that failed
+        // The data folder becomes a file: the save fails again.
+        const QString data = m_dir->filePath(QStringLiteral("data"));
+        QVERIFY(QDir(data).removeRecursively());
+        QFile blocker(data);
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        blocker.close();
+        m_prompter.QueueAnswer(true);
+        QVERIFY(!m_frame->close());
+        QVERIFY(m_prompter.questions.value(0).startsWith(QStringLiteral("The Test results for")));
+        QVERIFY(m_prompter.messages.value(0).startsWith(
+            QStringLiteral("The test results could not be saved")));
+        QVERIFY(m_frame->isVisible());
+        QVERIFY(Doc().Modified);
+    }
+
     void templateRunThroughTheNextStepDialog() {
         Bench({"--model", "PXR-8", "--name", "Bench A", "--serial", "80001234", "--channels", "1",
                "--sample-period", "500", "--accel", "60", "--prime-delay", "300", "--profile",
