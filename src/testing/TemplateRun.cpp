@@ -24,18 +24,24 @@ bool RealStep(int type) {
 
 bool RunController::StartTemplateRun() {
     CDevice* device = Device();
-    const QString name = device->Setup[m_channel - 1].templateName;
+    const ChannelSetup& setup = device->Setup[m_channel - 1];
     TemplateStore& store = m_app.Templates();
     if (!store.IsOpen()) store.Open();
-    QList<TemplateRow> rows;
-    store.ListRows(rows);
     Template t;
+    // The file of the row the user ticked; by name only when the block
+    // does not say (two rows may carry the same name).
     bool found = false;
-    for (const TemplateRow& row : rows)
-        if (row.name == name && store.ReadTemplateFile(row.fileName, t)) {
-            found = true;
-            break;
-        }
+    if (!setup.templateFileName.isEmpty()) {
+        found = store.ReadTemplateFile(setup.templateFileName, t);
+    } else {
+        QList<TemplateRow> rows;
+        store.ListRows(rows);
+        for (const TemplateRow& row : rows)
+            if (row.name == setup.templateName && store.ReadTemplateFile(row.fileName, t)) {
+                found = true;
+                break;
+            }
+    }
     if (!found) {
         ThePrompter().Message(QStringLiteral("File Not Found"));
         return false;

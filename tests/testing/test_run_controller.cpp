@@ -49,6 +49,17 @@ class TestRunController : public QObject {
         QVERIFY(finished.count() > 0 || finished.wait(15000));
     }
     QStringList Sent() const { return m_sim->Received(); }
+    // A template file in the data folder and its row in the store.
+    void AddTemplate(const Template& t, const QString& fileName) {
+        TemplateStore& store = m_app->Templates();
+        QVERIFY(store.WriteTemplateFile(fileName, t));
+        TemplateRow row;
+        row.name = t.name;
+        row.deviceComments = t.deviceComments;
+        row.fileName = fileName;
+        row.stepCount = t.stepCount;
+        QVERIFY(store.AddRow(row));
+    }
 
     static ChannelSetup Flow(double rate, double stopMl, int hours, int minutes, bool onVolume,
                              bool onTime, bool both = false) {
@@ -286,14 +297,7 @@ private Q_SLOTS:
         t.steps[2] = {TemplateStep::Flow, 0.5, TemplateStep::Ml, 600, 5, 0, 30};
         t.steps[3] = {TemplateStep::Flow, 1, TemplateStep::Ml, 100, 5, 0, 30};
         t.stepCount = 4;
-        TemplateStore& store = m_app->Templates();
-        QVERIFY(store.WriteTemplateFile(QStringLiteral("night.p8t"), t));
-        TemplateRow row;
-        row.name = t.name;
-        row.deviceComments = t.deviceComments;
-        row.fileName = QStringLiteral("night.p8t");
-        row.stepCount = 4;
-        QVERIFY(store.AddRow(row));
+        AddTemplate(t, QStringLiteral("night.p8t"));
 
         ChannelSetup s;
         s.equipment.typeIndex = 4;
@@ -441,13 +445,7 @@ private Q_SLOTS:
         t.steps[0] = {TemplateStep::Pca, 0.2, TemplateStep::Ml, 300, 5, 0, 30};
         t.steps[1] = {TemplateStep::Flow, 0.2, TemplateStep::Ml, 300, 8, 0, 30};
         t.stepCount = 2;
-        TemplateStore& store = m_app->Templates();
-        QVERIFY(store.WriteTemplateFile(QStringLiteral("mixed.p8t"), t));
-        TemplateRow row;
-        row.name = t.name;
-        row.fileName = QStringLiteral("mixed.p8t");
-        row.stepCount = 2;
-        QVERIFY(store.AddRow(row));
+        AddTemplate(t, QStringLiteral("mixed.p8t"));
         ChannelSetup s;
         s.equipment.typeIndex = 4;
         s.equipment.controlNumber = QStringLiteral("TPL-2");
@@ -478,6 +476,29 @@ private Q_SLOTS:
         QCOMPARE(first.SetBasalFlowRate, 300.0);
         QCOMPARE(second.TestType, 'F');
         QCOMPARE(second.SetBasalFlowRate, 0.0);
+    }
+
+    // Two templates of one name: the run takes the file of the row ticked.
+    void templateRunTakesTheTickedFile() {
+        Connect(
+            {"--model", "PXR-8", "--name", "Bench A", "--serial", "80000001", "--channels", "1"});
+        Template flow, occlusion;
+        flow.name = occlusion.name = QStringLiteral("Same");
+        flow.steps[0] = {TemplateStep::Flow, 1, TemplateStep::Ml, 100, 5, 0, 30};
+        occlusion.steps[0] = {TemplateStep::Occlusion, 600, TemplateStep::MmHg, 5, 0, 0, 5};
+        flow.stepCount = occlusion.stepCount = 1;
+        AddTemplate(flow, QStringLiteral("a.p8t"));
+        AddTemplate(occlusion, QStringLiteral("b.p8t"));
+        ChannelSetup s;
+        s.equipment.typeIndex = 4;
+        s.equipment.controlNumber = QStringLiteral("TPL-3");
+        s.equipment.operatorName = QStringLiteral("JS");
+        s.templateName = QStringLiteral("Same");
+        s.templateFileName = QStringLiteral("b.p8t");
+        m_sheet.setup = s;
+        Run().OnSetupTest();
+        QCOMPARE(Doc().TestType, 'O');
+        QVERIFY(Run().TemplateRun().active);
     }
 };
 
