@@ -45,8 +45,9 @@ void SeriesCache::Invalidate() {
     m_kBig = 0;
     m_inBolus = false;
     m_bolusBegin = 0;
-    m_blocks.clear();
-    m_supers.clear();
+    for (auto& level : m_tables)
+        for (auto& table : level) table.clear();
+    m_blockK.clear();
     events.clear();
     maxAvgFlow = maxInstFlow1 = maxPcaFlow = 0;
     maxTicks = maxVolume = 0;
@@ -174,19 +175,16 @@ void SeriesCache::Add(int i) {
     }
 
     while (int64_t(m_kBig) + 1 < i && v - d.VolumeAt(int(m_kBig) + 1) > 2399) ++m_kBig;
-    if ((i & (kBlock - 1)) == 0) {
-        m_blocks.push_back(Block{});
-        m_blocks.back().k = m_kBig;
+    if ((i & (kBlock - 1)) == 0) m_blockK.push_back(m_kBig);
+    for (int level = 0; level < kLevels; ++level) {
+        if ((i & ((1 << LevelBits(level)) - 1)) != 0) break;
+        for (int s = 0; s < SeriesCount; ++s) m_tables[level][s].push_back(MinMax{});
     }
-    if ((i & (kSuper - 1)) == 0) m_supers.emplace_back();
-    Block& b = m_blocks.back();
-    Extremes& sup = m_supers.back();
     for (int s = 0; s < SeriesCount; ++s) {
         if (!Included(s, i)) continue;
         const int k = (s == Inst) ? ((i > 0 && v == d.VolumeAt(i - 1)) ? i - 1 : int(m_kBig)) : -1;
         const int32_t value = Value(s, i, k);
-        b.e.Add(s, value);
-        sup.Add(s, value);
+        for (int level = 0; level < kLevels; ++level) m_tables[level][s].back().Add(value);
     }
 }
 
@@ -230,7 +228,7 @@ void SeriesCache::Walk(int s, int a, int b, Range& r) const {
     }
     // The window start moves forward from the one kept for the block.
     const int bs = a & ~(kBlock - 1);
-    uint32_t k = m_blocks[size_t(bs >> kBlockBits)].k;
+    uint32_t k = m_blockK[size_t(bs >> kBlockBits)];
     for (int i = bs; i < b; ++i) {
         const uint32_t v = smp[size_t(i)].volume;
         while (int64_t(k) + 1 < i && v - smp[size_t(k) + 1].volume > 2399) ++k;
@@ -250,60 +248,52 @@ SeriesCache::Range SeriesCache::Query(int s, int a, int b) const {
         Walk(s, a, headEnd, r);
         i = headEnd;
     }
-    // Whole blocks and super blocks in between; remember the first and last
-    // chunk holding an included sample to find the first and last sample.
-    int firstChunk = -1, firstLen = 0, lastChunk = -1, lastLen = 0;
+    // Whole entries in between, each from the highest level that is aligned
+    // here and fits; remember the first and last one holding a sample.
+    int firstAt = -1, firstLevel = 0, lastAt = -1, lastLevel = 0;
     while (i + kBlock <= b) {
-        const Extremes* e;
-        int len;
-        if ((i & (kSuper - 1)) == 0 && i + kSuper <= b) {
-            e = &m_supers[size_t(i >> kSuperBits)];
-            len = kSuper;
-        } else {
-            e = &m_blocks[size_t(i >> kBlockBits)].e;
-            len = kBlock;
+        int level = 0;
+        while (level + 1 < kLevels) {
+            const int span = 1 << LevelBits(level + 1);
+            if ((i & (span - 1)) != 0 || i + span > b) break;
+            ++level;
         }
-        if (!e->Empty(s)) {
-            r.mn = std::min(r.mn, e->mn[s]);
-            r.mx = std::max(r.mx, e->mx[s]);
-            if (firstChunk < 0) {
-                firstChunk = i;
-                firstLen = len;
+        const MinMax& e = m_tables[level][s][size_t(i) >> LevelBits(level)];
+        if (!e.Empty()) {
+            r.mn = std::min(r.mn, e.mn);
+            r.mx = std::max(r.mx, e.mx);
+            if (firstAt < 0) {
+                firstAt = i;
+                firstLevel = level;
             }
-            lastChunk = i;
-            lastLen = len;
+            lastAt = i;
+            lastLevel = level;
         }
-        i += len;
+        i += 1 << LevelBits(level);
     }
     Range tail;
     if (i < b) Walk(s, i, b, tail);
 
-    const auto findIn = [&](int start, int len, bool wantFirst) {
-        // Narrow a super block to its first / last non-empty block, then walk.
-        int bs = start, be = start + len;
-        if (len > kBlock) {
-            if (wantFirst) {
-                for (int j = start; j < start + len; j += kBlock)
-                    if (!m_blocks[size_t(j >> kBlockBits)].e.Empty(s)) {
-                        bs = j;
-                        break;
-                    }
-            } else {
-                for (int j = start + len - kBlock; j >= start; j -= kBlock)
-                    if (!m_blocks[size_t(j >> kBlockBits)].e.Empty(s)) {
-                        bs = j;
-                        break;
-                    }
+    const auto findIn = [&](int at, int level, bool wantFirst) {
+        // Down the levels to the first / last block holding a sample, then walk it.
+        for (; level > 0; --level) {
+            const int childBits = LevelBits(level - 1);
+            const int fan = 1 << kFanBits;
+            for (int j = 0; j < fan; ++j) {
+                const int child = at + ((wantFirst ? j : fan - 1 - j) << childBits);
+                if (!m_tables[level - 1][s][size_t(child) >> childBits].Empty()) {
+                    at = child;
+                    break;
+                }
             }
-            be = bs + kBlock;
         }
         Range w;
-        Walk(s, bs, be, w);
+        Walk(s, at, at + kBlock, w);
         return w;
     };
     if (r.first < 0) {
-        if (firstChunk >= 0) {
-            const Range w = findIn(firstChunk, firstLen, true);
+        if (firstAt >= 0) {
+            const Range w = findIn(firstAt, firstLevel, true);
             r.first = w.first;
             r.firstValue = w.firstValue;
         } else {
@@ -314,8 +304,8 @@ SeriesCache::Range SeriesCache::Query(int s, int a, int b) const {
     if (tail.last >= 0) {
         r.last = tail.last;
         r.lastValue = tail.lastValue;
-    } else if (lastChunk >= 0) {
-        const Range w = findIn(lastChunk, lastLen, false);
+    } else if (lastAt >= 0) {
+        const Range w = findIn(lastAt, lastLevel, false);
         r.last = w.last;
         r.lastValue = w.lastValue;
     }
@@ -355,16 +345,35 @@ const SeriesCache::Columns& SeriesCache::ColumnsFor(double ts, int s) {
             m.col.pop_back();
         }
         const size_t firstNew = m.start.size();
+        int width = 1; // samples in the previous column: the next is much the same
         for (int j = from; j < n;) {
             const int64_t c = ColumnOf(j, ts);
-            // First sample beyond this column (columns never go back).
-            int lo = j, hi = j + 1, step = 1;
-            while (hi < n && ColumnOf(hi, ts) <= c) {
+            // First sample beyond this column (columns never go back): look
+            // where the previous width puts it, then widen the bracket from
+            // there in both directions, then bisect.
+            int lo = j, hi = std::min(n, j + width);
+            if (hi < n && ColumnOf(hi, ts) <= c) {
                 lo = hi;
-                hi += step;
-                step *= 2;
+                for (int step = 1;; step *= 2) {
+                    hi = lo + step;
+                    if (hi >= n) {
+                        hi = n;
+                        break;
+                    }
+                    if (ColumnOf(hi, ts) > c) break;
+                    lo = hi;
+                }
+            } else {
+                for (int step = 1;; step *= 2) {
+                    const int probe = hi - step;
+                    if (probe <= lo) break;
+                    if (ColumnOf(probe, ts) <= c) {
+                        lo = probe;
+                        break;
+                    }
+                    hi = probe;
+                }
             }
-            if (hi > n) hi = n;
             while (hi - lo > 1) {
                 const int mid = lo + (hi - lo) / 2;
                 if (ColumnOf(mid, ts) <= c)
@@ -374,6 +383,7 @@ const SeriesCache::Columns& SeriesCache::ColumnsFor(double ts, int s) {
             }
             m.start.push_back(j);
             m.col.push_back(c);
+            width = hi - j;
             j = hi;
         }
         m.processed = n;
@@ -388,8 +398,8 @@ const SeriesCache::Columns& SeriesCache::ColumnsFor(double ts, int s) {
 }
 
 size_t SeriesCache::BytesUsed() const {
-    // Deque chunks of 512 bytes; at most one partly used chunk each.
-    return (m_blocks.size() + 512 / sizeof(Block)) * sizeof(Block) +
-           (m_supers.size() + 512 / sizeof(Extremes)) * sizeof(Extremes) +
-           events.capacity() * sizeof(EventRun);
+    size_t bytes = m_blockK.Bytes() + events.capacity() * sizeof(EventRun);
+    for (const auto& level : m_tables)
+        for (const auto& table : level) bytes += table.Bytes();
+    return bytes;
 }

@@ -4,7 +4,6 @@
 
 #include <climits>
 #include <cstdint>
-#include <deque>
 #include <memory>
 #include <vector>
 
@@ -23,29 +22,49 @@ class SeriesCache : public QObject {
 public:
     enum Series { Inst, Avg, Volume, Pressure, SeriesCount };
 
-    static constexpr int kBlockBits = 4; // 16 samples per block
+    // Min/max tables in levels of 16, 128, 1024 and 8192 samples, one table
+    // per series and level: a column of any width needs at most seven
+    // entries a level on each side, read from a few cache lines.
+    static constexpr int kBlockBits = 4; // 16 samples per block (level 0)
     static constexpr int kBlock = 1 << kBlockBits;
-    static constexpr int kSuperBits = 8; // 256 samples per super block
-    static constexpr int kSuper = 1 << kSuperBits;
+    static constexpr int kFanBits = 3; // 8 entries of a level make one above
+    static constexpr int kLevels = 4;
+    static constexpr int LevelBits(int level) { return kBlockBits + kFanBits * level; }
 
-    struct Extremes {
-        int32_t mn[SeriesCount] = {INT32_MAX, INT32_MAX, INT32_MAX, INT32_MAX};
-        int32_t mx[SeriesCount] = {INT32_MIN, INT32_MIN, INT32_MIN, INT32_MIN};
-        void Add(int s, int32_t v) {
-            if (v < mn[s]) mn[s] = v;
-            if (v > mx[s]) mx[s] = v;
+    struct MinMax {
+        int32_t mn = INT32_MAX, mx = INT32_MIN;
+        void Add(int32_t v) {
+            if (v < mn) mn = v;
+            if (v > mx) mx = v;
         }
-        void Merge(const Extremes& o) {
-            for (int s = 0; s < SeriesCount; ++s) {
-                if (o.mn[s] < mn[s]) mn[s] = o.mn[s];
-                if (o.mx[s] > mx[s]) mx[s] = o.mx[s];
-            }
-        }
-        bool Empty(int s) const { return mn[s] > mx[s]; }
+        bool Empty() const { return mn > mx; }
     };
-    struct Block {
-        Extremes e;
-        uint32_t k = 0; // window start of the instantaneous flow at the block's first sample
+
+    // Grows in fixed chunks: no doubling slack, no copy while live.
+    template <typename T> class Chunked {
+    public:
+        static constexpr int kBits = 8;
+        static constexpr size_t kChunk = size_t(1) << kBits;
+        size_t size() const { return m_size; }
+        const T& operator[](size_t i) const { return m_chunks[i >> kBits][i & (kChunk - 1)]; }
+        T& back() { return (*this)[m_size - 1]; }
+        T& operator[](size_t i) { return m_chunks[i >> kBits][i & (kChunk - 1)]; }
+        void push_back(const T& v) {
+            if ((m_size & (kChunk - 1)) == 0) m_chunks.push_back(std::make_unique<T[]>(kChunk));
+            (*this)[m_size++] = v;
+        }
+        void clear() {
+            m_chunks.clear();
+            m_size = 0;
+        }
+        size_t Bytes() const {
+            return m_chunks.size() * kChunk * sizeof(T) +
+                   m_chunks.capacity() * sizeof(std::unique_ptr<T[]>);
+        }
+
+    private:
+        std::vector<std::unique_ptr<T[]>> m_chunks;
+        size_t m_size = 0;
     };
 
     // The cache of a document, created on first use.
@@ -135,9 +154,9 @@ private:
     // PCA maxima state.
     bool m_inBolus = false;
     int m_bolusBegin = 0;
-    // Deques grow in small chunks: no doubling slack, no copy while live.
-    std::deque<Block> m_blocks;
-    std::deque<Extremes> m_supers;
+    Chunked<MinMax> m_tables[kLevels][SeriesCount];
+    // Window start of the instantaneous flow at each block's first sample.
+    Chunked<uint32_t> m_blockK;
     Columns m_columns;
     std::unique_ptr<PcaMemo> m_pca;
 };

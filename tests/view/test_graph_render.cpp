@@ -146,6 +146,72 @@ private Q_SLOTS:
         QCOMPARE(Differences(reduced.image, full.image), 0);
     }
 
+    // Extremes and first / last samples of a range from the tables equal
+    // those of a plain walk, for ranges reaching every table level, with
+    // left-out samples ('C', the start of the average and instantaneous
+    // flow, flat PCA volumes) at the edges.
+    void queryMatchesWalk_data() {
+        QTest::addColumn<QByteArray>("record");
+        QTest::newRow("flow") << DenseFlow(40000);
+        QTest::newRow("pca") << synth::Pca(2.0, 8, 4000, 40, 1.0, 100);
+        QTest::newRow("occlusion") << synth::Occlusion(40000, 100, 900, 700, -30);
+    }
+    void queryMatchesWalk() {
+        QFETCH(QByteArray, record);
+        CRivuletrixDoc doc;
+        synth::Load(doc, record);
+        SeriesCache* cache = SeriesCache::For(&doc);
+        cache->Sync();
+        const int n = cache->Processed();
+        QVERIFY(n > 3 * 8192);
+        std::vector<std::vector<int32_t>> values(SeriesCache::SeriesCount);
+        std::vector<std::vector<bool>> in(SeriesCache::SeriesCount);
+        for (int s = 0; s < SeriesCache::SeriesCount; ++s) {
+            values[s].resize(size_t(n));
+            in[s].resize(size_t(n));
+            for (int i = 0; i < n; ++i) {
+                in[s][size_t(i)] = cache->Included(s, i);
+                if (in[s][size_t(i)]) values[s][size_t(i)] = cache->Value(s, i);
+            }
+        }
+        std::vector<std::pair<int, int>> ranges = {{0, n},        {0, 8192},     {1, 8193},
+                                                   {15, 16400},   {8191, 24577}, {100, 300},
+                                                   {n - 9000, n}, {n - 5, n},    {0, 17}};
+        uint32_t x = 12345;
+        for (int k = 0; k < 300; ++k) {
+            x = x * 1103515245u + 12345u;
+            const int a = int((x >> 8) % uint32_t(n));
+            x = x * 1103515245u + 12345u;
+            const int len = int((x >> 8) % 20000u);
+            ranges.emplace_back(a, std::min(n, a + len));
+        }
+        for (int s = 0; s < SeriesCache::SeriesCount; ++s) {
+            for (const auto& [a, b] : ranges) {
+                SeriesCache::Range want;
+                for (int i = a; i < b; ++i) {
+                    if (!in[s][size_t(i)]) continue;
+                    const int32_t v = values[s][size_t(i)];
+                    if (want.first < 0) {
+                        want.first = i;
+                        want.firstValue = v;
+                    }
+                    want.last = i;
+                    want.lastValue = v;
+                    want.mn = std::min(want.mn, v);
+                    want.mx = std::max(want.mx, v);
+                }
+                const SeriesCache::Range got = cache->Query(s, a, b);
+                const QByteArray where = QByteArray::number(s) + " [" + QByteArray::number(a) +
+                                         ", " + QByteArray::number(b) + ")";
+                QVERIFY2(got.first == want.first && got.last == want.last, where.constData());
+                if (want.first < 0) continue;
+                QVERIFY2(got.mn == want.mn && got.mx == want.mx, where.constData());
+                QVERIFY2(got.firstValue == want.firstValue && got.lastValue == want.lastValue,
+                         where.constData());
+            }
+        }
+    }
+
     // The block tables take well under 4 bytes per sample.
     void cacheMemoryPerSample() {
         CRivuletrixDoc doc;
