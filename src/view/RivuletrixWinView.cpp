@@ -309,10 +309,18 @@ void CRivuletrixWinView::ScheduleRedraw() {
 }
 
 QImage CRivuletrixWinView::Compose() {
-    const QSize size = m_canvas->size();
-    QImage image(size.isEmpty() ? QSize(1, 1) : size, QImage::Format_RGB32);
+    ComposeInto(m_image);
+    return m_image;
+}
+
+void CRivuletrixWinView::ComposeInto(QImage& image) {
+    // The same buffer frame after frame: a fresh one each time costs page
+    // faults that sixteen live windows would pay ten times a second each.
+    const QSize size = m_canvas->size().isEmpty() ? QSize(1, 1) : m_canvas->size();
+    if (image.size() != size || image.format() != QImage::Format_RGB32)
+        image = QImage(size, QImage::Format_RGB32);
     image.fill(Qt::white);
-    if (!m_doc) return image;
+    if (!m_doc) return;
     QPainter p(&image);
     RenderTarget t;
     t.width = image.width();
@@ -323,14 +331,13 @@ QImage CRivuletrixWinView::Compose() {
     o.lineWidth = LineWidth();
     o.templateStepIndex = m_templateStep;
     m_result = GraphRenderer::Render(p, *m_doc, m_state, t, o);
-    return image;
 }
 
 void CRivuletrixWinView::PaintCanvas(QPainter& painter) {
     m_pending = false;
     m_sinceFrame.start();
     ++m_frames;
-    m_image = Compose();
+    ComposeInto(m_image);
     painter.drawImage(0, 0, m_image);
     if (m_doc && m_doc->ScreenImageRequested) {
         m_doc->ScreenImageRequested = false;

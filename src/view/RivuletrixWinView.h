@@ -73,6 +73,7 @@ Q_SIGNALS:
 private:
     friend class GraphCanvas;
     void PaintCanvas(QPainter& painter);
+    void ComposeInto(QImage& image);
     void CanvasResized();
     void CanvasPressed(const QPoint& pos);
 
