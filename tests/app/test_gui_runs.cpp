@@ -5,6 +5,7 @@
 //
 // RIVULETRIX_SCREENSHOTS=DIR keeps a picture of the main window in the middle
 // of each run.
+#include "../CountColour.h"
 #include "../link/SimProcess.h"
 #include "../testing/RunFixture.h"
 #include "ConnectThroughManager.h"
@@ -46,15 +47,6 @@ void Type(QLineEdit* edit, const QString& text) {
     edit->setFocus();
     edit->clear();
     QTest::keyClicks(edit, text);
-}
-
-int CountColour(const QImage& img, const QRect& r, QRgb colour) {
-    int n = 0;
-    const QRect area = r.intersected(img.rect());
-    for (int y = area.top(); y <= area.bottom(); ++y)
-        for (int x = area.left(); x <= area.right(); ++x)
-            if ((img.pixel(x, y) & 0xffffff) == (colour & 0xffffff)) ++n;
-    return n;
 }
 
 // Answers the modal dialogs the way a user at the screen would: fills the

@@ -1,6 +1,7 @@
 // The renderer on synthetic records: per-column reduction against drawing
 // every point, colours in the plot, key entries, nothing outside the plot,
 // bolus labels, empty records, the screen image file.
+#include "../CountColour.h"
 #include "SyntheticRecords.h"
 
 #include "records/RivuletrixDoc.h"
@@ -47,15 +48,6 @@ int Differences(const QImage& a, const QImage& b) {
                            b.pixel(x, y) & 0xffffff);
                 ++n;
             }
-    return n;
-}
-
-int CountColour(const QImage& img, const QRect& r, QRgb colour) {
-    int n = 0;
-    const QRect c = r.intersected(img.rect());
-    for (int y = c.top(); y <= c.bottom(); ++y)
-        for (int x = c.left(); x <= c.right(); ++x)
-            if ((img.pixel(x, y) & 0xffffff) == (colour & 0xffffff)) ++n;
     return n;
 }
 
