@@ -159,6 +159,11 @@ void RunController::OnSetupTest() {
         ResetDocument();
         return;
     }
+    if (device->Kind == FoundAnalyzer::KindUsbSerial) {
+        // Kept for a record whose analyzer shuts down before it is saved.
+        m_doc.InstSerialNum = sn.serial;
+        m_doc.InstVersion = sn.firmware;
+    }
     Q_EMIT ViewsChanged();
     SetupHandOver();
 }
@@ -481,7 +486,9 @@ void RunController::FinishTest() {
         ThePrompter().Question(kSaveQuestion.arg(WindowTitle()), Prompter::Icon::Question);
     bool saved = false;
     if (save) {
-        ReadAnalyzerIdentity();
+        // A shut-down analyzer answers nothing: waiting for it would hold
+        // the window for half a minute.
+        if (!shutDown) ReadAnalyzerIdentity();
         saved = SaveRecord();
         if (!saved) {
             // The results stay in memory, unsaved, until they are saved or

@@ -270,7 +270,7 @@ private Q_SLOTS:
     void pxr2kShutdownSavesWithoutAsking() {
         Connect({"--model", "PXR2K", "--name", "Bench K", "--serial", "20000002", "--sample-period",
                  "200", "--accel", "10", "--profile", "1:flow,noise=0,rate=50", "--do",
-                 "after 30 samples battery S"});
+                 "after 30 samples battery S; after 1s silence on"});
         m_sheet.setup = Flow(50, 0, 0, 0, false, false);
         SetupAndStart();
         QTRY_VERIFY_WITH_TIMEOUT(Doc().Run.analyzerShutDown, 20000);
@@ -283,6 +283,9 @@ private Q_SLOTS:
         CRivuletrixDoc saved;
         QVERIFY(saved.ReadRecordFile(Run().LastSavedPath()));
         QVERIFY(saved.StoredCount() >= 30);
+        // A shut-down analyzer answers nothing more: its serial number is
+        // the one read at setup, and the save did not wait for it.
+        QCOMPARE(saved.InstSerialNum, QStringLiteral("20000002"));
     }
 
     void templateRunWithRepeatAndSaveAndExit() {
