@@ -150,7 +150,7 @@ std::optional<QByteArray> StartTest(int channelIndex, int testType, bool autoSta
     return command;
 }
 
-QByteArray TemplateStepLine(int k, const pxr::TemplateStep& s) {
+QByteArray TemplateStepLine(int k, const TemplateStep& s) {
     QByteArray type;
     switch (s.type) {
     case 1:
@@ -193,7 +193,7 @@ QByteArray TemplateStepLine(int k, const pxr::TemplateStep& s) {
     return line;
 }
 
-QList<QByteArray> SetTemplate(const pxr::Template& t) {
+QList<QByteArray> SetTemplate(const Template& t) {
     auto frame = [](const QByteArray& body) { return '[' + body + "]\r\n"; };
     QList<QByteArray> lines;
     // The analyzer keeps 30 characters of each text; longer ones would

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "link/Template.h"
+#include "store/Template.h"
 
 #include <QByteArray>
 #include <QList>
@@ -43,9 +43,9 @@ std::optional<QByteArray> StartTest(int channelIndex, int testType, bool autoSta
                                     double setFlowRate);
 
 // One framed line per write: header, each step, "[SETTMPLT,END]".
-QList<QByteArray> SetTemplate(const pxr::Template& t);
+QList<QByteArray> SetTemplate(const Template& t);
 // The unframed body of one step line ("SETTMPLT,1,FLOW,...").
-QByteArray TemplateStepLine(int k, const pxr::TemplateStep& s);
+QByteArray TemplateStepLine(int k, const TemplateStep& s);
 
 // The writes of a user notes upload: the command line, "[", the file in
 // pieces of up to 100 bytes (at most 4000 pieces), "]".

@@ -222,7 +222,7 @@ void CDevice::SendStartTest(int channelIndex, int testType, bool autoStart,
         qCWarning(lcLink) << "CDevice::SendStartTest - texts too long, nothing sent";
 }
 
-void CDevice::SendSETTMPLT(const pxr::Template& t) {
+void CDevice::SendSETTMPLT(const Template& t) {
     WriteAll(commands::SetTemplate(t));
 }
 
@@ -366,7 +366,7 @@ int CDevice::GetTemplateCount(int& count) {
     return r;
 }
 
-int CDevice::GetTemplate(int number, pxr::Template& out) {
+int CDevice::GetTemplate(int number, Template& out) {
     {
         std::lock_guard lock(m_dispatcher.Mutex());
         m_dispatcher.templateLines = 0;
@@ -380,7 +380,7 @@ int CDevice::GetTemplate(int number, pxr::Template& out) {
         WaitDownload(m_dispatcher.TemplateEndSignal, Write(*c), m_downloadIdle, "GetTemplate");
     if (r == 0) {
         std::lock_guard lock(m_dispatcher.Mutex());
-        m_dispatcher.templateBuffer.instrumentSerial = SerialNumber;
+        m_dispatcher.templateBuffer.instSerialNumber = SerialNumber;
         out = m_dispatcher.templateBuffer;
     }
     return r;

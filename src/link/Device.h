@@ -5,7 +5,7 @@
 #include "link/FrameAssembler.h"
 #include "link/ReplyDispatcher.h"
 #include "link/ReplyFields.h"
-#include "link/Template.h"
+#include "store/Template.h"
 
 #include <QByteArray>
 #include <QList>
@@ -94,7 +94,7 @@ public:
     void SendGETPARAMS(int unit);
     void SendStartTest(int channelIndex, int testType, bool autoStart, const QString& controlNumber,
                        const QString& operatorName, double setFlowRate);
-    void SendSETTMPLT(const pxr::Template& t);
+    void SendSETTMPLT(const Template& t);
     void SendGETTMPLTCOUNT();
     void SendGETTMPLT(int number);
     // The user notes file set with SetUserNotesFile(), in 100-byte pieces.
@@ -114,7 +114,7 @@ public:
     int GetParameters(AnalyzerParameters& out);
     int GetRecordCount(int& count);
     int GetTemplateCount(int& count);
-    int GetTemplate(int number, pxr::Template& out);
+    int GetTemplate(int number, Template& out);
     // Writes the record in its N/E form into file, which must be open for
     // writing; the device holds it only during the call.
     int GetRecord(int number, QIODevice& file);

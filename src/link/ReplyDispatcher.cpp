@@ -377,16 +377,16 @@ void ReplyDispatcher::TemplateLine(const char* line, size_t size) {
     std::lock_guard lock(m_mutex);
     m_lastActivity = Clock::now();
     if (k == '0') {
-        const QString serial = templateBuffer.instrumentSerial;
-        templateBuffer = pxr::Template{};
-        templateBuffer.instrumentSerial = serial;
+        const QString serial = templateBuffer.instSerialNumber;
+        templateBuffer = Template{};
+        templateBuffer.instSerialNumber = serial;
         const size_t p = Field(l, 9, ',', 30, templateBuffer.name);
         if (p < l.n) Field(l, p + 1, ']', 30, templateBuffer.deviceComments);
         return;
     }
     if (k < '1' || k > '6') return;
     ++templateLines;
-    pxr::TemplateStep& s = templateBuffer.steps[k - '1'];
+    TemplateStep& s = templateBuffer.steps[k - '1'];
 
     size_t p = 9;
     if (l.startsWith("[TMPLT,") && size >= 12) {

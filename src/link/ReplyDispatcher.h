@@ -3,7 +3,7 @@
 #include "link/AutoResetEvent.h"
 #include "link/FrameAssembler.h"
 #include "link/ReplyFields.h"
-#include "link/Template.h"
+#include "store/Template.h"
 
 #include <QByteArray>
 #include <QString>
@@ -50,7 +50,7 @@ public:
     int paramCount = 0;
     QString snSerial, snFirmware, snThird;
     QString tdSerial[4], tdFirmware[4];
-    pxr::Template templateBuffer;
+    Template templateBuffer;
     int templateLines = 0;
     int templateCount = 0;
     int recordCount = 0;

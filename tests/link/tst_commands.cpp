@@ -114,7 +114,7 @@ private Q_SLOTS:
     }
 
     void templateLines() {
-        pxr::Template t;
+        Template t;
         t.name = QStringLiteral("Ward 4");
         t.deviceComments = QStringLiteral("Pump A");
         t.stepCount = 4;

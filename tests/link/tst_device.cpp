@@ -292,7 +292,7 @@ private Q_SLOTS:
         QCOMPARE(dev.GetRecord(1, buf), 1);
         QVERIFY(steady_clock::now() - t0 >= 550ms);
         QVERIFY(dev.LastError().contains(QLatin1String("no line")));
-        pxr::Template t;
+        Template t;
         QCOMPARE(dev.GetTemplate(1, t), 1);
         int n = -1;
         QCOMPARE(dev.GetRecordCount(n), 1);

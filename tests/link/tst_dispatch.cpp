@@ -142,16 +142,16 @@ private Q_SLOTS:
         QVERIFY(!r.Raised(r.d.TemplateEndSignal));
         r.Feed("[TMPLTEND]\r\n");
         QVERIFY(r.Raised(r.d.TemplateEndSignal));
-        const pxr::Template& t = r.d.templateBuffer;
+        const Template& t = r.d.templateBuffer;
         QCOMPARE(t.name, QStringLiteral("Ward 4 check"));
         QCOMPARE(t.deviceComments, QStringLiteral("Pump A"));
         QCOMPARE(t.stepCount, 5);
-        QCOMPARE(t.steps[0], (pxr::TemplateStep{1, 100.0, 5, 12.5, 5, 1, 30}));
-        QCOMPARE(t.steps[1], (pxr::TemplateStep{2, 300.0, 2, 25.0, 0, 0, 10}));
-        QCOMPARE(t.steps[2], (pxr::TemplateStep{3, 10.0, 5, 2.0, 10, 0, 45}));
-        QCOMPARE(t.steps[3], (pxr::TemplateStep{5, 1.5, 5, 0.0, 0, 0, 0}));
-        QCOMPARE(t.steps[4], (pxr::TemplateStep{1, 3.0, 1, 5.0, 3, 0, 5}));
-        QCOMPARE(t.steps[5], pxr::TemplateStep{}); // cleared by the header
+        QCOMPARE(t.steps[0], (TemplateStep{1, 100.0, 5, 12.5, 5, 1, 30}));
+        QCOMPARE(t.steps[1], (TemplateStep{2, 300.0, 2, 25.0, 0, 0, 10}));
+        QCOMPARE(t.steps[2], (TemplateStep{3, 10.0, 5, 2.0, 10, 0, 45}));
+        QCOMPARE(t.steps[3], (TemplateStep{5, 1.5, 5, 0.0, 0, 0, 0}));
+        QCOMPARE(t.steps[4], (TemplateStep{1, 3.0, 1, 5.0, 3, 0, 5}));
+        QCOMPARE(t.steps[5], TemplateStep{}); // cleared by the header
     }
 
     // Three sections: N3, section 1, E1, section 2, E2, section 3, E0.

@@ -248,13 +248,13 @@ private Q_SLOTS:
         int count = 0;
         QCOMPARE(dev.GetTemplateCount(count), 0);
         QCOMPARE(count, 2);
-        pxr::Template t;
+        Template t;
         QCOMPARE(dev.GetTemplate(1, t), 0);
         QVERIFY(t.stepCount > 0);
         QVERIFY(!t.name.isEmpty());
-        QCOMPARE(t.instrumentSerial, QStringLiteral("TPL1"));
+        QCOMPARE(t.instSerialNumber, QStringLiteral("TPL1"));
 
-        pxr::Template up;
+        Template up;
         up.name = QStringLiteral("Ward 4 check");
         up.deviceComments = QStringLiteral("Pump A");
         up.stepCount = 4;
@@ -265,9 +265,9 @@ private Q_SLOTS:
         dev.SendSETTMPLT(up);
         QTRY_VERIFY(sim.Received().contains("[SETTMPLT,END]\\r\\n"));
         QTRY_VERIFY(dev.GetTemplateCount(count) == 0 && count == 3);
-        pxr::Template back;
+        Template back;
         QCOMPARE(dev.GetTemplate(3, back), 0);
-        up.instrumentSerial = QStringLiteral("TPL1");
+        up.instSerialNumber = QStringLiteral("TPL1");
         QCOMPARE(back.name, up.name);
         QCOMPARE(back.deviceComments, up.deviceComments);
         QCOMPARE(back.stepCount, up.stepCount);
