@@ -5,6 +5,7 @@
 #include "RivuletrixApp.h"
 #include "link/Device.h"
 #include "records/RivuletrixDoc.h"
+#include "store/Template.h"
 #include "testing/RunController.h"
 #include "testing/SetupSheet.h"
 #include "testing/TemplateNextStepDlg.h"
@@ -89,7 +90,7 @@ ChannelWindow::ChannelWindow(CRivuletrixDoc* record, QWidget* parent)
 bool ChannelWindow::ShowTemplateStep(bool next) {
     const int shown = m_doc->StepToShow;
     int step = next ? shown + 1 : shown - 1;
-    if (step > 6) step = 1;
+    if (step > Template::kSlots) step = 1;
     if (step < 1) step = 1;
     // The file the window was opened from, wherever it lies.
     const QString path = m_doc->PathName();
