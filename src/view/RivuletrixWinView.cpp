@@ -338,6 +338,9 @@ void CRivuletrixWinView::PaintCanvas(QPainter& painter) {
     m_sinceFrame.start();
     ++m_frames;
     ComposeInto(m_image);
+    // A bolus that outgrew the flow scale has rescaled it: draw once more so
+    // that curve and axis agree in the picture shown and saved.
+    if (m_result.needsRedraw) ComposeInto(m_image);
     painter.drawImage(0, 0, m_image);
     if (m_doc && m_doc->ScreenImageRequested) {
         m_doc->ScreenImageRequested = false;
