@@ -503,6 +503,41 @@ private Q_SLOTS:
         QCOMPARE(Doc().TestType, 'O');
         QVERIFY(Run().TemplateRun().active);
     }
+
+    // "Save and Exit" whose record file has gone meanwhile: the error, and
+    // no new file made in its place.
+    void saveAndExitWithoutItsFile() {
+        Connect({"--model", "PXR-8", "--name", "Bench A", "--serial", "80000001", "--channels", "1",
+                 "--sample-period", "500", "--accel", "60", "--profile", "1:noise=0"});
+        Template t;
+        t.name = QStringLiteral("Gone");
+        t.steps[0] = {TemplateStep::Flow, 0.2, TemplateStep::Ml, 300, 5, 0, 30};
+        t.steps[1] = {TemplateStep::Flow, 0.2, TemplateStep::Ml, 300, 5, 0, 30};
+        t.stepCount = 2;
+        AddTemplate(t, QStringLiteral("gone.p8t"));
+        ChannelSetup s;
+        s.equipment.typeIndex = 4;
+        s.equipment.controlNumber = QStringLiteral("TPL-4");
+        s.equipment.operatorName = QStringLiteral("JS");
+        s.templateName = t.name;
+        m_sheet.setup = s;
+        Run().ChooseNextStep = [](const RunController::NextStepInfo&, bool&) {
+            return RunController::NextChoice::SaveAndExit;
+        };
+        QSignalSpy finished(&Run(), &RunController::TestFinished);
+        Run().OnSetupTest();
+        QTRY_VERIFY_WITH_TIMEOUT(Run().StartEnabled(), 10000);
+        Run().OnStartTest();
+        QTRY_VERIFY_WITH_TIMEOUT(Doc().Run.autoStopped, 20000);
+        Run().OnEndTest();
+        const QString path = Run().LastSavedPath();
+        QVERIFY(QFile::remove(path)); // during the end wait
+        QVERIFY(finished.count() > 0 || finished.wait(15000));
+        QVERIFY(m_prompter.messages.contains(QStringLiteral("Error in Open Template File")));
+        QVERIFY(!QFileInfo::exists(path));
+        QVERIFY(!Run().TemplateRun().active);
+        QVERIFY(!Doc().Run.templatePending);
+    }
 };
 
 RX_LINK_TEST_MAIN(TestRunController)
