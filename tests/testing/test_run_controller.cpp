@@ -538,6 +538,44 @@ private Q_SLOTS:
         QVERIFY(!Run().TemplateRun().active);
         QVERIFY(!Doc().Run.templatePending);
     }
+
+    // End Test before any data, "Save and Exit", then Yes to the cancel
+    // question: the record of the steps kept is still closed and indexed.
+    void saveAndExitThenCancelClosesTheRecord() {
+        Connect({"--model", "PXR-8", "--name", "Bench A", "--serial", "80000001", "--channels", "1",
+                 "--sample-period", "60000", "--profile", "1:noise=0"});
+        Template t;
+        t.name = QStringLiteral("Short");
+        t.steps[0] = {TemplateStep::Flow, 5, TemplateStep::Ml, 100, 5, 0, 30};
+        t.steps[1] = {TemplateStep::Flow, 5, TemplateStep::Ml, 100, 5, 0, 30};
+        t.stepCount = 2;
+        AddTemplate(t, QStringLiteral("short.p8t"));
+        ChannelSetup s;
+        s.equipment.typeIndex = 4;
+        s.equipment.controlNumber = QStringLiteral("TPL-5");
+        s.equipment.operatorName = QStringLiteral("JS");
+        s.templateName = t.name;
+        m_sheet.setup = s;
+        Run().ChooseNextStep = [](const RunController::NextStepInfo&, bool&) {
+            return RunController::NextChoice::SaveAndExit;
+        };
+        m_prompter.SetDefaultAnswer(true); // cancel: Yes
+        QSignalSpy finished(&Run(), &RunController::TestFinished);
+        Run().OnSetupTest();
+        QTRY_VERIFY_WITH_TIMEOUT(Run().StartEnabled(), 10000);
+        Run().OnStartTest();
+        QTRY_VERIFY_WITH_TIMEOUT(Run().EndEnabled(), 5000);
+        Run().OnEndTest(); // no sample has come yet
+        QVERIFY(finished.count() > 0 || finished.wait(15000));
+        QVERIFY(
+            m_prompter.questions.value(0).startsWith(QStringLiteral("The test on this channel")));
+        QFile f(Run().LastSavedPath());
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QVERIFY(f.readAll().startsWith("N1 Short\r\n"));
+        EquipmentDetails details;
+        QVERIFY(m_app->Records().FindEquipment(QStringLiteral("TPL-5"), details));
+        QVERIFY(!Run().TemplateRun().active);
+    }
 };
 
 RX_LINK_TEST_MAIN(TestRunController)
