@@ -65,7 +65,8 @@ ChannelWindow::ChannelWindow(int slot, int channel, const QString& analyzerName,
         m_view->ScheduleRedraw();
     });
     connect(m_run, &RunController::TitleChanged, this, &QWidget::setWindowTitle);
-    connect(m_run, &RunController::GraphReset, m_view, [this] { ResetGraphScaling(); });
+    connect(m_run, &RunController::GraphReset, m_view,
+            [this] { m_view->State().ResetGraphScaling(); });
     connect(m_run, &RunController::StateChanged, m_view, &CRivuletrixWinView::UpdateActions);
 }
 
@@ -103,16 +104,10 @@ bool ChannelWindow::ShowTemplateStep(bool next) {
         return false;
     }
     SeriesCache::For(m_doc)->Invalidate(); // another step's samples
-    ResetGraphScaling();
+    m_view->State().ResetGraphScaling();
     m_view->UpdateActions();
     m_view->ScheduleRedraw();
     return true;
-}
-
-void ChannelWindow::ResetGraphScaling() {
-    ViewState& st = m_view->State();
-    st.ResetScale();
-    st.flowMax = 0;
 }
 
 ChannelWindow::~ChannelWindow() {

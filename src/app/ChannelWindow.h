@@ -43,7 +43,6 @@ protected:
 
 private:
     void Build();
-    void ResetGraphScaling();
 
     CRivuletrixDoc* m_doc;
     CRivuletrixWinView* m_view = nullptr;

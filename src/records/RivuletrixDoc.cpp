@@ -32,6 +32,7 @@ void CRivuletrixDoc::ClearSamples() {
     m_elapsed = 0;
     m_acquisitionStart = m_lastRefresh = 0;
     KeepEverySample = false;
+    LiveWindowMinutes = 1; // the time axis of the next test starts at one minute
 }
 
 void CRivuletrixDoc::ResetRecord() {

@@ -246,7 +246,6 @@ void RunController::CopyParameters() {
 
 void RunController::SetupHandOver() {
     SetSetUpFlag(true);
-    m_doc.LiveWindowMinutes = 1; // a test may run from the analyzer's own start
     m_doc.TicksPerSecond = 1000;
     m_doc.NewModel = true;
     const char type = m_doc.TestType;
@@ -293,7 +292,6 @@ void RunController::OnStartTest() {
     }
     m_doc.Run.running = true;
     m_doc.ShowKey = true;
-    m_doc.LiveWindowMinutes = 1; // every test's time axis starts at one minute
     m_doc.Run.starting = false;
     m_doc.Run.startAllowed = false;
     m_lastStop = StopReason::None;

@@ -110,6 +110,11 @@ struct ViewState {
     bool Shrink(double autoFlow, double autoVolume, double autoPressure);
     bool Expand(double autoFlow, double autoVolume, double autoPressure);
     bool ResetScale();
+    // A new test or template step: scales from scratch, no manual ranges.
+    void ResetGraphScaling() {
+        ResetScale();
+        flowMax = 0;
+    }
 
     // Show / hide toggles.
     void ToggleInstFlow() {

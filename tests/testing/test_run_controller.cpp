@@ -49,6 +49,15 @@ class TestRunController : public QObject {
         QVERIFY(finished.count() > 0 || finished.wait(15000));
     }
     QStringList Sent() const { return m_sim->Received(); }
+    // The Template page ticked on the named template.
+    static ChannelSetup TemplateSetup(const QString& name, const QString& control) {
+        ChannelSetup s;
+        s.equipment.typeIndex = 4;
+        s.equipment.controlNumber = control;
+        s.equipment.operatorName = QStringLiteral("JS");
+        s.templateName = name;
+        return s;
+    }
     // A template file in the data folder and its row in the store.
     void AddTemplate(const Template& t, const QString& fileName) {
         TemplateStore& store = m_app->Templates();
@@ -302,12 +311,7 @@ private Q_SLOTS:
         t.stepCount = 4;
         AddTemplate(t, QStringLiteral("night.p8t"));
 
-        ChannelSetup s;
-        s.equipment.typeIndex = 4;
-        s.equipment.controlNumber = QStringLiteral("TPL-1");
-        s.equipment.operatorName = QStringLiteral("JS");
-        s.templateName = QStringLiteral("Night Check");
-        m_sheet.setup = s;
+        m_sheet.setup = TemplateSetup(QStringLiteral("Night Check"), QStringLiteral("TPL-1"));
         QList<RunController::NextChoice> choices = {
             RunController::NextChoice::NextStep, RunController::NextChoice::RepeatStep,
             RunController::NextChoice::NextStep, RunController::NextChoice::SaveAndExit};
@@ -449,12 +453,7 @@ private Q_SLOTS:
         t.steps[1] = {TemplateStep::Flow, 0.2, TemplateStep::Ml, 300, 8, 0, 30};
         t.stepCount = 2;
         AddTemplate(t, QStringLiteral("mixed.p8t"));
-        ChannelSetup s;
-        s.equipment.typeIndex = 4;
-        s.equipment.controlNumber = QStringLiteral("TPL-2");
-        s.equipment.operatorName = QStringLiteral("JS");
-        s.templateName = t.name;
-        m_sheet.setup = s;
+        m_sheet.setup = TemplateSetup(t.name, QStringLiteral("TPL-2"));
         m_prompter.SetDefaultAnswer(true);
         QSignalSpy finished(&Run(), &RunController::TestFinished);
         Run().OnSetupTest();
@@ -492,13 +491,8 @@ private Q_SLOTS:
         flow.stepCount = occlusion.stepCount = 1;
         AddTemplate(flow, QStringLiteral("a.p8t"));
         AddTemplate(occlusion, QStringLiteral("b.p8t"));
-        ChannelSetup s;
-        s.equipment.typeIndex = 4;
-        s.equipment.controlNumber = QStringLiteral("TPL-3");
-        s.equipment.operatorName = QStringLiteral("JS");
-        s.templateName = QStringLiteral("Same");
-        s.templateFileName = QStringLiteral("b.p8t");
-        m_sheet.setup = s;
+        m_sheet.setup = TemplateSetup(QStringLiteral("Same"), QStringLiteral("TPL-3"));
+        m_sheet.setup.templateFileName = QStringLiteral("b.p8t");
         Run().OnSetupTest();
         QCOMPARE(Doc().TestType, 'O');
         QVERIFY(Run().TemplateRun().active);
@@ -515,12 +509,7 @@ private Q_SLOTS:
         t.steps[1] = {TemplateStep::Flow, 0.2, TemplateStep::Ml, 300, 5, 0, 30};
         t.stepCount = 2;
         AddTemplate(t, QStringLiteral("gone.p8t"));
-        ChannelSetup s;
-        s.equipment.typeIndex = 4;
-        s.equipment.controlNumber = QStringLiteral("TPL-4");
-        s.equipment.operatorName = QStringLiteral("JS");
-        s.templateName = t.name;
-        m_sheet.setup = s;
+        m_sheet.setup = TemplateSetup(t.name, QStringLiteral("TPL-4"));
         Run().ChooseNextStep = [](const RunController::NextStepInfo&, bool&) {
             return RunController::NextChoice::SaveAndExit;
         };
@@ -550,12 +539,7 @@ private Q_SLOTS:
         t.steps[1] = {TemplateStep::Flow, 5, TemplateStep::Ml, 100, 5, 0, 30};
         t.stepCount = 2;
         AddTemplate(t, QStringLiteral("short.p8t"));
-        ChannelSetup s;
-        s.equipment.typeIndex = 4;
-        s.equipment.controlNumber = QStringLiteral("TPL-5");
-        s.equipment.operatorName = QStringLiteral("JS");
-        s.templateName = t.name;
-        m_sheet.setup = s;
+        m_sheet.setup = TemplateSetup(t.name, QStringLiteral("TPL-5"));
         Run().ChooseNextStep = [](const RunController::NextStepInfo&, bool&) {
             return RunController::NextChoice::SaveAndExit;
         };
