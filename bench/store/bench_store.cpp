@@ -2,7 +2,7 @@
 // listing 100,000 rows and finding equipment among them, each beside a
 // reference that does the bare part of the work (reading the files alone,
 // plain SQL on the same table).
-#include "app/AppSettings.h"
+#include "base/AppSettings.h"
 #include "records/RivuletrixDoc.h"
 #include "store/RecordIndex.h"
 

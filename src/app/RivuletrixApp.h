@@ -1,7 +1,8 @@
 #pragma once
 
-#include "app/AppSettings.h"
+#include "base/AppSettings.h"
 #include "link/FoundAnalyzer.h"
+#include "testing/RunHost.h"
 
 #include <QObject>
 #include <QString>
@@ -31,12 +32,9 @@ public:
 // The application: settings, the two stores, the four analyzer slots with
 // their counts, the channel document table and the run flags every window
 // reads.
-class CRivuletrixApp : public QObject, public AppSettings {
+class CRivuletrixApp : public QObject, public AppSettings, public RunHost {
     Q_OBJECT
 public:
-    static constexpr int kSlots = 4;
-    static constexpr int kChannels = 4;
-
     explicit CRivuletrixApp(const QString& workingDir = {}, QObject* parent = nullptr);
     ~CRivuletrixApp() override;
 
@@ -54,20 +52,22 @@ public:
     bool Initialised = false;
     bool SettingsChanged = false;
 
-    // Start-up copies of the settings, defaults of new tests and live windows.
-    QString ReportHeader[3];
+    // Start-up copies of the settings, defaults of new tests and live windows
+    // (the report headers are the run host's).
     int FlowTolerance = 0;
     int GraphLineWidth = 1;
     QString DefaultPressureUnit;
 
-    RecordIndex& Records() { return *m_records; }
-    TemplateStore& Templates() { return *m_templates; }
+    RecordIndex& Records() override { return *m_records; }
+    TemplateStore& Templates() override { return *m_templates; }
+    AppSettings& Settings() override { return *this; }
+    void NotifyAnalyzersChanged() override { Q_EMIT AnalyzersChanged(); }
     PortScanner& Scanner() { return *m_scanner; }
     AnalyzerPoll& Poll() { return *m_poll; }
 
     // ---- Analyzer slots ----
     // The device in slot 1..4, or nullptr.
-    CDevice* Device(int slot) const;
+    CDevice* Device(int slot) const override;
     // Creates the device, connects it and opens its channel windows. Returns
     // the slot, or 0 when it could not connect.
     int ConnectAnalyzer(int slot, FoundAnalyzer& record);
@@ -82,22 +82,16 @@ public:
     void SetWindowHost(ChannelWindowHost* host) { m_host = host; }
     ChannelWindowHost* WindowHost() const { return m_host; }
 
-    int ConnectedCount = 0;
+    // ConnectedCount, CurrentAnalyzer, ViewAll and the run flags are the run
+    // host's.
     int ChannelCount = 0;
     int Pxr8Count = 0;
     int Pxr2kCount = 0;
-    int CurrentAnalyzer = -1; // -1 none, else 1..4
-    int CurrentChannel = 0;   // channel of the window being created
-    bool ViewAll = false;
+    int CurrentChannel = 0; // channel of the window being created
 
-    // Per (slot, channel), 0-based: present, document, set-up and started.
+    // Per (slot, channel), 0-based: present and document.
     bool ChannelPresent[kSlots][kChannels] = {};
     CRivuletrixDoc* ChannelDocs[kSlots][kChannels] = {};
-    bool SetUpFlags[kSlots][kChannels] = {};
-    bool StartedFlags[kSlots][kChannels] = {};
-    int SetUpTests = 0;
-    bool CancelInProgress = false;
-    bool EndingInProgress = false;
 
     // A test is set up or started on some channel (of one slot, or of any).
     bool TestInProgress(int slot = 0) const;

@@ -1,7 +1,7 @@
 // rivuletrix-cli: probe, info and records, over the program's own link code.
 #include "CliCommand.h"
 
-#include "app/Prompter.h"
+#include "base/Prompter.h"
 #include "link/Device.h"
 #include "link/PortScanner.h"
 

@@ -2,9 +2,9 @@
 // template files without a screen.
 #include "CliCommand.h"
 
-#include "app/AppSettings.h"
+#include "base/AppSettings.h"
+#include "records/Template.h"
 #include "store/RecordIndex.h"
-#include "store/Template.h"
 #include "store/TemplateStore.h"
 
 #include <QFile>

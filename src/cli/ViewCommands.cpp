@@ -2,7 +2,7 @@
 // PNG (screen) or a PDF page (paper).
 #include "CliCommand.h"
 
-#include "app/AppSettings.h"
+#include "base/AppSettings.h"
 #include "records/RivuletrixDoc.h"
 #include "view/GraphRenderer.h"
 #include "view/TrumpetCurve.h"

@@ -1,7 +1,7 @@
 #include "Commands.h"
 
-#include "app/CodePage.h"
-#include "app/Prompter.h"
+#include "base/CodePage.h"
+#include "base/Prompter.h"
 
 #include <QFile>
 #include <QIODevice>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "store/Template.h"
+#include "records/Template.h"
 
 #include <QByteArray>
 #include <QList>

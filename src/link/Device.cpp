@@ -1,6 +1,6 @@
 #include "Device.h"
 
-#include "app/Prompter.h"
+#include "base/Prompter.h"
 #include "link/ChannelInbox.h"
 #include "link/Commands.h"
 #include "link/SerialTransport.h"

@@ -5,7 +5,7 @@
 #include "link/FrameAssembler.h"
 #include "link/ReplyDispatcher.h"
 #include "link/ReplyFields.h"
-#include "store/Template.h"
+#include "records/Template.h"
 
 #include <QByteArray>
 #include <QList>

@@ -1,6 +1,6 @@
 #include "ReplyDispatcher.h"
 
-#include "app/CodePage.h"
+#include "base/CodePage.h"
 
 #include <QIODevice>
 

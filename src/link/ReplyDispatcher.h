@@ -3,7 +3,7 @@
 #include "link/AutoResetEvent.h"
 #include "link/FrameAssembler.h"
 #include "link/ReplyFields.h"
-#include "store/Template.h"
+#include "records/Template.h"
 
 #include <QByteArray>
 #include <QString>

@@ -2,7 +2,7 @@
 #include "RivuletrixDoc.h"
 
 #include "ByteParse.h"
-#include "app/CodePage.h"
+#include "base/CodePage.h"
 
 #include <QDateTime>
 #include <QFile>

@@ -2,7 +2,7 @@
 // E lines of template runs.
 #include "RivuletrixDoc.h"
 
-#include "app/CodePage.h"
+#include "base/CodePage.h"
 
 #include <QSaveFile>
 

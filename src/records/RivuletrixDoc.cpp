@@ -1,6 +1,6 @@
 #include "RivuletrixDoc.h"
 
-#include "app/Prompter.h"
+#include "base/Prompter.h"
 
 #include <QDateTime>
 

@@ -1,7 +1,7 @@
 // Indexing records and rebuilding the index from the record files.
 #include "RecordIndex.h"
 
-#include "app/AppSettings.h"
+#include "base/AppSettings.h"
 #include "records/RivuletrixDoc.h"
 
 #include <QDir>

@@ -1,6 +1,6 @@
 #include "RecordIndex.h"
 
-#include "app/AppSettings.h"
+#include "base/AppSettings.h"
 
 #include <QLocale>
 #include <QRegularExpression>

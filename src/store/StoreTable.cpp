@@ -3,7 +3,7 @@
 #include "StoreRebuild.h"
 
 #include "StoreTrace.h"
-#include "app/AppSettings.h"
+#include "base/AppSettings.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,4 +1,4 @@
-#include "Template.h"
+#include "store/TemplateStore.h"
 
 #include <QFile>
 #include <QtEndian>

@@ -1,8 +1,8 @@
 #include "TemplateStore.h"
 
 #include "StoreTrace.h"
-#include "app/AppSettings.h"
-#include "app/Prompter.h"
+#include "base/AppSettings.h"
+#include "base/Prompter.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -2,7 +2,7 @@
 
 #include "StoreRebuild.h"
 #include "StoreTable.h"
-#include "Template.h"
+#include "records/Template.h"
 
 #include <QList>
 #include <QString>

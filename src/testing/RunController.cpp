@@ -1,12 +1,12 @@
 #include "RunController.h"
 
 #include "SetupSheetRunner.h"
-#include "app/Prompter.h"
-#include "app/RivuletrixApp.h"
-#include "app/Trace.h"
+#include "base/Prompter.h"
+#include "base/Trace.h"
 #include "link/Device.h"
 #include "records/RivuletrixDoc.h"
 #include "store/RecordIndex.h"
+#include "testing/RunHost.h"
 
 #include <QDir>
 #include <QFile>
@@ -61,7 +61,7 @@ QChar At(const QString& s, int i) {
 
 } // namespace
 
-RunController::RunController(CRivuletrixApp& app, CRivuletrixDoc& doc, int slot, int channel,
+RunController::RunController(RunHost& app, CRivuletrixDoc& doc, int slot, int channel,
                              QObject* parent)
     : QObject(parent), m_app(app), m_doc(doc), m_slot(slot), m_channel(channel),
       m_statusTimer(new QTimer(this)) {
@@ -116,10 +116,10 @@ bool RunController::StartedFlag() const {
 void RunController::OnSetupTest() {
     Q_EMIT GraphReset();
     QString folder;
-    if (m_app.Setting(QStringLiteral("PathType")) == QLatin1String("1"))
-        folder = m_app.Setting(QStringLiteral("NetworkPath "));
+    if (m_app.Settings().Setting(QStringLiteral("PathType")) == QLatin1String("1"))
+        folder = m_app.Settings().Setting(QStringLiteral("NetworkPath "));
     else
-        folder = m_app.GetDataPath();
+        folder = m_app.Settings().GetDataPath();
     // Checked before anything is made: a data folder on an unmounted drive
     // must not quietly become a local one.
     if (folder.isEmpty() || !QFileInfo(folder).isDir()) {
@@ -519,7 +519,7 @@ void RunController::FinishTest() {
 }
 
 bool RunController::SaveRecord() {
-    const QString folder = m_app.GetDataPath();
+    const QString folder = m_app.Settings().GetDataPath();
     if (folder.isEmpty() || !MakeFolderChain(folder)) {
         ThePrompter().Message(
             QStringLiteral("The test results could not be saved: the data folder \"%1\" "
@@ -527,7 +527,8 @@ bool RunController::SaveRecord() {
                 .arg(QDir::toNativeSeparators(folder)));
         return false;
     }
-    const QString temp = m_app.Setting(QStringLiteral("CustomPath  ")) + QStringLiteral("/Temp/");
+    const QString temp =
+        m_app.Settings().Setting(QStringLiteral("CustomPath  ")) + QStringLiteral("/Temp/");
     for (const char* db : {"RX_Records.accdb", "RX_Templates.accdb"}) {
         const QString target = QDir(folder).filePath(QLatin1String(db));
         if (!QFileInfo::exists(target) && QFileInfo::exists(temp + QLatin1String(db)))
@@ -580,9 +581,9 @@ bool RunController::ResetDocument() {
         m_doc.RepHeader2 = m_app.ReportHeader[1];
         m_doc.RepHeader3 = m_app.ReportHeader[2];
     } else {
-        m_doc.DefaultTolerance = m_app.IntSetting(QStringLiteral("FlowTolerance "));
-        m_doc.GraphLineWidth = m_app.IntSetting(QStringLiteral("GraphLineWidth"));
-        m_doc.DefaultPressureUnit = m_app.Setting(QStringLiteral("DefaultPressureUnit"));
+        m_doc.DefaultTolerance = m_app.Settings().IntSetting(QStringLiteral("FlowTolerance "));
+        m_doc.GraphLineWidth = m_app.Settings().IntSetting(QStringLiteral("GraphLineWidth"));
+        m_doc.DefaultPressureUnit = m_app.Settings().Setting(QStringLiteral("DefaultPressureUnit"));
     }
     return true;
 }

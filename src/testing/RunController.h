@@ -1,6 +1,6 @@
 #pragma once
 
-#include "store/Template.h"
+#include "records/Template.h"
 
 #include <QDateTime>
 #include <QObject>
@@ -10,7 +10,7 @@
 #include <functional>
 
 class CDevice;
-class CRivuletrixApp;
+class RunHost;
 class CRivuletrixDoc;
 class QTimer;
 class SetupSheetRunner;
@@ -37,7 +37,7 @@ public:
 
     // slot and channel 1-based. The controller installs itself as the
     // document's stop check.
-    RunController(CRivuletrixApp& app, CRivuletrixDoc& doc, int slot, int channel,
+    RunController(RunHost& app, CRivuletrixDoc& doc, int slot, int channel,
                   QObject* parent = nullptr);
     ~RunController() override;
 
@@ -147,7 +147,7 @@ private:
     void DeleteAnalyzersLastRecord();
     void IndexTemplateRecord();
 
-    CRivuletrixApp& m_app;
+    RunHost& m_app;
     CRivuletrixDoc& m_doc;
     int m_slot;
     int m_channel;

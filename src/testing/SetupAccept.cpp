@@ -1,16 +1,16 @@
 #include "SetupAccept.h"
 
-#include "app/Prompter.h"
-#include "app/RivuletrixApp.h"
+#include "base/Prompter.h"
 #include "link/Device.h"
 #include "store/TemplateStore.h"
+#include "testing/RunHost.h"
 
 namespace setupsheet {
 
 SetupContext SetupContext::FromApp() {
     SetupContext c;
-    if (CRivuletrixApp* app = RxApp()) {
-        c.settings = app;
+    if (RunHost* app = RunHost::Current()) {
+        c.settings = &app->Settings();
         c.templates = &app->Templates();
         c.app = app;
     }
@@ -35,10 +35,10 @@ SetupProblem AcceptSetup(SetupPage page, const SetupForm& form, CDevice& device,
     if (context.settings) ReadReportHeaders(*context.settings, headers);
     StoreSetup(page, form, headers, device.Setup[channelIndex]);
 
-    if (context.app && device.Slot >= 1 && device.Slot <= CRivuletrixApp::kSlots &&
+    if (context.app && device.Slot >= 1 && device.Slot <= RunHost::kSlots &&
         context.app->CurrentAnalyzer != device.Slot) {
         context.app->CurrentAnalyzer = device.Slot;
-        Q_EMIT context.app->AnalyzersChanged();
+        context.app->NotifyAnalyzersChanged();
     }
     return {};
 }

@@ -5,7 +5,7 @@
 
 class AppSettings;
 class CDevice;
-class CRivuletrixApp;
+class RunHost;
 class TemplateStore;
 
 namespace setupsheet {
@@ -14,7 +14,7 @@ namespace setupsheet {
 struct SetupContext {
     const AppSettings* settings = nullptr; // report headers
     TemplateStore* templates = nullptr;    // the Template page's selection
-    CRivuletrixApp* app = nullptr;         // takes the device as current analyzer
+    RunHost* app = nullptr;                // takes the device as current analyzer
     // The application's, where one exists.
     static SetupContext FromApp();
 };

@@ -1,6 +1,6 @@
 #include "SetupForm.h"
 
-#include "app/AppSettings.h"
+#include "base/AppSettings.h"
 
 #include <QLocale>
 

@@ -1,10 +1,10 @@
 #include "SetupSheet.h"
 
 #include "SetupPages.h"
-#include "app/AppSettings.h"
-#include "app/Prompter.h"
-#include "app/RivuletrixApp.h"
+#include "base/AppSettings.h"
+#include "base/Prompter.h"
 #include "store/RecordIndex.h"
+#include "testing/RunHost.h"
 
 #include <QDialogButtonBox>
 #include <QLineEdit>
@@ -57,7 +57,7 @@ CSetupPage* CSetupSheet::CurrentPage() const {
 
 bool CSetupSheet::LookUpEquipment(const QString& controlNumber, EquipmentDetails& details) const {
     // An index that is closed (no data folder) finds nothing.
-    CRivuletrixApp* app = m_context.app;
+    RunHost* app = m_context.app;
     if (!app || !app->Records().IsOpen()) return false;
     return app->Records().FindEquipment(controlNumber, details);
 }

@@ -1,6 +1,6 @@
 #include "TemplateNextStepDlg.h"
 
-#include "store/Template.h"
+#include "records/Template.h"
 
 #include <QCheckBox>
 #include <QFormLayout>

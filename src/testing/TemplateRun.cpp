@@ -2,13 +2,13 @@
 // appended to one template record file.
 #include "RunController.h"
 
-#include "app/Prompter.h"
-#include "app/RivuletrixApp.h"
-#include "app/Trace.h"
+#include "base/Prompter.h"
+#include "base/Trace.h"
 #include "link/Device.h"
 #include "records/RivuletrixDoc.h"
 #include "store/RecordIndex.h"
 #include "store/TemplateStore.h"
+#include "testing/RunHost.h"
 
 #include <QDir>
 #include <QFile>
@@ -210,7 +210,7 @@ void RunController::IndexTemplateRecord() {
 }
 
 bool RunController::SaveTemplateSection() {
-    const QString folder = m_app.GetDataPath();
+    const QString folder = m_app.Settings().GetDataPath();
     if (m_tpl.firstStep) {
         m_tpl.fileName = m_doc.MakeRecordFileName(true);
         if (m_tpl.fileName.isEmpty()) {

@@ -1,7 +1,7 @@
 # The run controller and template runs.
 target_sources(rivuletrix_core PRIVATE
     ${CMAKE_CURRENT_LIST_DIR}/RunController.cpp ${CMAKE_CURRENT_LIST_DIR}/RunController.h
-    ${CMAKE_CURRENT_LIST_DIR}/HeadlessChannelHost.h
+    ${CMAKE_CURRENT_LIST_DIR}/RunHost.cpp ${CMAKE_CURRENT_LIST_DIR}/RunHost.h
     ${CMAKE_CURRENT_LIST_DIR}/TemplateRun.cpp
 )
 if(RIVULETRIX_GUI)

@@ -8,9 +8,9 @@
 #include "view/TrumpetCurve.h"
 #include "view/TrumpetRenderer.h"
 
-#include "app/AppSettings.h"
-#include "app/IniFile.h"
-#include "app/Trace.h"
+#include "base/AppSettings.h"
+#include "base/IniFile.h"
+#include "base/Trace.h"
 #include "records/RivuletrixDoc.h"
 
 #include <QDir>

@@ -4,9 +4,9 @@
 #include "view/TrumpetCurve.h"
 #include "view/ViewToolbar.h"
 
-#include "app/AppSettings.h"
-#include "app/Prompter.h"
-#include "app/Trace.h"
+#include "base/AppSettings.h"
+#include "base/Prompter.h"
+#include "base/Trace.h"
 #include "records/RivuletrixDoc.h"
 
 #include <QAction>

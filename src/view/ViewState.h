@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/CommandIds.h"
+#include "base/CommandIds.h"
 
 #include <QRect>
 

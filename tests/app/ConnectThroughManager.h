@@ -3,8 +3,8 @@
 // Searching and connecting as the user does it: through the connection
 // manager's lists.
 #include "app/MainFrame.h"
+#include "app/ManageConnectionDlg.h"
 #include "app/RivuletrixApp.h"
-#include "link/ManageConnectionDlg.h"
 
 #include <QSignalSpy>
 #include <QTreeWidget>

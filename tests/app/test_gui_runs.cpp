@@ -11,8 +11,8 @@
 #include "ConnectThroughManager.h"
 
 #include "app/ChannelWindow.h"
-#include "app/CommandIds.h"
 #include "app/MainFrame.h"
+#include "base/CommandIds.h"
 #include "store/TemplateStore.h"
 #include "testing/SetupPages.h"
 #include "testing/SetupSheet.h"

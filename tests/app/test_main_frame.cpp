@@ -6,14 +6,14 @@
 
 #include "app/AnalyzerPoll.h"
 #include "app/ChannelWindow.h"
-#include "app/CommandIds.h"
+#include "app/DeviceInfoDlg.h"
 #include "app/DevicePane.h"
 #include "app/MainFrame.h"
-#include "app/Prompter.h"
+#include "app/ManageConnectionDlg.h"
 #include "app/RivuletrixApp.h"
+#include "base/CommandIds.h"
+#include "base/Prompter.h"
 #include "link/Device.h"
-#include "link/DeviceInfoDlg.h"
-#include "link/ManageConnectionDlg.h"
 #include "link/PortScanner.h"
 
 #include <QAction>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/AppSettings.h"
+#include "base/AppSettings.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,5 +1,5 @@
 #include "StoreTestEnv.h"
-#include "store/Template.h"
+#include "records/Template.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

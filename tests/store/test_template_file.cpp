@@ -1,6 +1,6 @@
 #include "StoreTestEnv.h"
-#include "app/Prompter.h"
-#include "store/Template.h"
+#include "base/Prompter.h"
+#include "records/Template.h"
 #include "store/TemplateStore.h"
 
 #include <QtTest>

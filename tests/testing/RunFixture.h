@@ -6,13 +6,13 @@
 #include "../link/SimProcess.h"
 
 #include "app/AnalyzerPoll.h"
-#include "app/Prompter.h"
+#include "app/HeadlessChannelHost.h"
 #include "app/RivuletrixApp.h"
+#include "base/Prompter.h"
 #include "link/Device.h"
 #include "link/PortScanner.h"
 #include "records/RivuletrixDoc.h"
 #include "store/RecordIndex.h"
-#include "testing/HeadlessChannelHost.h"
 #include "testing/RunController.h"
 #include "testing/SetupSheetRunner.h"
 
@@ -35,8 +35,6 @@ public:
         return true;
     }
 };
-
-using RunHost = HeadlessChannelHost;
 
 // A working folder with settings, a data folder and the seed databases.
 inline bool MakeWorkingFolder(const QString& dir) {

@@ -16,7 +16,7 @@ class TestRunController : public QObject {
     std::unique_ptr<QTemporaryDir> m_dir;
     ScriptedPrompter m_prompter;
     ScriptedSheet m_sheet;
-    RunHost m_host;
+    HeadlessChannelHost m_host;
     std::unique_ptr<CRivuletrixApp> m_app;
     std::unique_ptr<SimProcess> m_sim;
     QTimer m_poll;

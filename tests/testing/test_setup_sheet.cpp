@@ -2,8 +2,8 @@
 // and template store in a temporary data folder.
 #include "../store/StoreTestEnv.h"
 
-#include "app/Prompter.h"
 #include "app/RivuletrixApp.h"
+#include "base/Prompter.h"
 #include "link/Device.h"
 #include "store/RecordIndex.h"
 #include "store/TemplateStore.h"

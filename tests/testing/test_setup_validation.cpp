@@ -3,8 +3,8 @@
 // rules, and the parameter block OK leaves with the device.
 #include "../store/StoreTestEnv.h"
 
-#include "app/Prompter.h"
 #include "app/RivuletrixApp.h"
+#include "base/Prompter.h"
 #include "link/Device.h"
 #include "store/TemplateStore.h"
 #include "testing/SetupAccept.h"

@@ -3,8 +3,8 @@
 // moving with the mouse, the trumpet failure message, the screen image.
 #include "SyntheticRecords.h"
 
-#include "app/AppSettings.h"
-#include "app/Prompter.h"
+#include "base/AppSettings.h"
+#include "base/Prompter.h"
 #include "records/RivuletrixDoc.h"
 #include "view/RivuletrixWinView.h"
 

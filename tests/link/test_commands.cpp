@@ -1,5 +1,5 @@
 // The bytes of every command and the guards that hold some back.
-#include "app/Prompter.h"
+#include "base/Prompter.h"
 #include "link/Commands.h"
 
 #include <QBuffer>
@@ -186,4 +186,4 @@ private Q_SLOTS:
 };
 
 QTEST_APPLESS_MAIN(TestCommands)
-#include "tst_commands.moc"
+#include "test_commands.moc"

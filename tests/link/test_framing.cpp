@@ -78,4 +78,4 @@ private Q_SLOTS:
 };
 
 QTEST_APPLESS_MAIN(TestFraming)
-#include "tst_framing.moc"
+#include "test_framing.moc"

@@ -1,9 +1,9 @@
 #include "ManageConnectionDlg.h"
 
-#include "Device.h"
-#include "PortScanner.h"
-#include "app/Prompter.h"
 #include "app/RivuletrixApp.h"
+#include "base/Prompter.h"
+#include "link/Device.h"
+#include "link/PortScanner.h"
 
 #include <QApplication>
 #include <QGridLayout>

@@ -3,7 +3,7 @@
 #include "PtyPeer.h"
 #include "TestMain.h"
 
-#include "app/Prompter.h"
+#include "base/Prompter.h"
 #include "link/Device.h"
 #include "link/TrafficLog.h"
 #include "records/RivuletrixDoc.h"
@@ -379,4 +379,4 @@ private Q_SLOTS:
 };
 
 RX_LINK_TEST_MAIN(TestDevice)
-#include "tst_device.moc"
+#include "test_device.moc"

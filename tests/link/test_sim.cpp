@@ -3,7 +3,7 @@
 #include "SimProcess.h"
 #include "TestMain.h"
 
-#include "app/Prompter.h"
+#include "base/Prompter.h"
 #include "link/Commands.h"
 #include "link/Device.h"
 #include "link/PortScanner.h"
@@ -366,4 +366,4 @@ private Q_SLOTS:
 };
 
 RX_LINK_TEST_MAIN(TestSim)
-#include "tst_sim.moc"
+#include "test_sim.moc"

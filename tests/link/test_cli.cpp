@@ -97,4 +97,4 @@ private Q_SLOTS:
 };
 
 QTEST_GUILESS_MAIN(TestCli)
-#include "tst_cli.moc"
+#include "test_cli.moc"

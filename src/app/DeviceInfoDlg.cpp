@@ -1,7 +1,7 @@
 #include "DeviceInfoDlg.h"
 
-#include "Device.h"
-#include "app/Prompter.h"
+#include "base/Prompter.h"
+#include "link/Device.h"
 
 #include <QDialogButtonBox>
 #include <QFormLayout>

@@ -1,7 +1,7 @@
 // Settings and data paths over real INI files in a temporary working folder.
-#include "app/AppSettings.h"
-#include "app/IniFile.h"
-#include "app/Prompter.h"
+#include "base/AppSettings.h"
+#include "base/IniFile.h"
+#include "base/Prompter.h"
 
 #include <QDir>
 #include <QFile>

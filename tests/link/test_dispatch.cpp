@@ -227,4 +227,4 @@ private Q_SLOTS:
 };
 
 QTEST_APPLESS_MAIN(TestDispatch)
-#include "tst_dispatch.moc"
+#include "test_dispatch.moc"
