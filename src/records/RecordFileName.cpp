@@ -2,6 +2,7 @@
 #include "RivuletrixDoc.h"
 
 #include "ByteParse.h"
+#include "base/SafeFileName.h"
 
 #include <QDateTime>
 
@@ -50,6 +51,9 @@ QString CRivuletrixDoc::MakeRecordFileName(bool templateRecord) const {
     const QString stem = QLatin1Char(TestType) + year + digits;
     for (QChar c : stem)
         if (!IsAsciiAlnum(c)) return {};
-    return (templateRecord ? QStringLiteral("RXr_T") : QStringLiteral("RXr_")) + stem +
-           QLatin1Char('_') + TdSerialNum + QStringLiteral(".p8d");
+    // The serial number is the analyzer's text: it may hold anything, so the
+    // name keeps it only as far as it is a plain file name.
+    return safename::Name((templateRecord ? QStringLiteral("RXr_T") : QStringLiteral("RXr_")) +
+                              stem + QLatin1Char('_'),
+                          TdSerialNum, QStringLiteral(".p8d"));
 }

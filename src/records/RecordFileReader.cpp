@@ -252,6 +252,10 @@ bool CRivuletrixDoc::ReadRecordFile(const QString& path, QString* error, bool ke
         if (error) *error = file.errorString();
         return false;
     }
+    if (file.size() > kMaxRecordFileBytes) {
+        if (error) *error = QStringLiteral("The file is too large to be a record file.");
+        return false;
+    }
     // Read, not mapped: a file on a network share that shrinks while mapped
     // would take the program down.
     const QByteArray bytes = file.readAll();

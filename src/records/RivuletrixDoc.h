@@ -113,6 +113,9 @@ public:
     QByteArray FormatSection(bool nLine = false, int endStep = 0);
     // Writes a plain record through a temporary file and an atomic replace.
     bool WriteRecordFile(const QString& path, QString* error = nullptr);
+    // Far beyond the longest record (six 100-hour steps at 10 Hz are about
+    // 0.6 GB); a bigger file is refused before it is read into memory.
+    static constexpr qint64 kMaxRecordFileBytes = qint64(2) << 30;
     // Resets the document and reads a ".p8d"/".p7d" file up to the step to
     // show. keepSamples = false reads the header only (index rebuilds).
     bool ReadRecordFile(const QString& path, QString* error = nullptr, bool keepSamples = true);
@@ -125,7 +128,9 @@ public:
     // Stamps StartDate/StartTime from the given local time (Start Test).
     void StampStart(const class QDateTime& now);
 
-    // Empty when the type or the start stamp cannot make a name.
+    // Empty when the type or the start stamp cannot make a name. Characters of
+    // the transducer serial number that no file name may hold become '_'; the
+    // header keeps the serial number as sent.
     QString MakeRecordFileName(bool templateRecord = false) const;
     static QString TestTypeName(char type);
 

@@ -81,14 +81,40 @@ private Q_SLOTS:
         QCOMPARE(r.out, out);
     }
 
+    // The transducer serial number is the analyzer's text: ordinary ones stay
+    // as they are, anything else never leaves the data folder.
+    void name_data() {
+        QTest::addColumn<QString>("transducer");
+        QTest::addColumn<bool>("templateRecord");
+        QTest::addColumn<QByteArray>("out");
+        QTest::newRow("ordinary") << "T123" << false << QByteArray("RXr_F2026kdp8d_T123.p8d");
+        QTest::newRow("template") << "T123" << true << QByteArray("RXr_TF2026kdp8d_T123.p8d");
+        QTest::newRow("blank and dash")
+            << "T1-80 001" << false << QByteArray("RXr_F2026kdp8d_T1-80 001.p8d");
+        QTest::newRow("empty") << "" << false << QByteArray("RXr_F2026kdp8d_.p8d");
+        QTest::newRow("climbs out")
+            << "../../etc/x" << false << QByteArray("RXr_F2026kdp8d_.._.._etc_x.p8d");
+        QTest::newRow("slash") << "a/b" << false << QByteArray("RXr_F2026kdp8d_a_b.p8d");
+        QTest::newRow("backslash") << "a\\b" << false << QByteArray("RXr_F2026kdp8d_a_b.p8d");
+        QTest::newRow("dot dot") << ".." << false << QByteArray("RXr_F2026kdp8d_...p8d");
+        QTest::newRow("control characters")
+            << "a\tb\x01" "c" << false << QByteArray("RXr_F2026kdp8d_a_b_c.p8d");
+        QTest::newRow("windows characters")
+            << "a:b*c?d\"e<f>g|h" << false << QByteArray("RXr_F2026kdp8d_a_b_c_d_e_f_g_h.p8d");
+        QTest::newRow("300 characters")
+            << QString(300, QLatin1Char('x')) << false
+            << QByteArray("RXr_F2026kdp8d_") + QByteArray(236, 'x') + QByteArray(".p8d");
+    }
     void name() {
-        const Result r = Cli({"record", "name", "--type", "F", "--date", "08-Dec-2026", "--time",
-                              "14:05:09", "--transducer", "T123"});
+        QFETCH(QString, transducer);
+        QFETCH(bool, templateRecord);
+        QFETCH(QByteArray, out);
+        QStringList args{"record", "name",     "--type",       "F",       "--date", "08-Dec-2026",
+                         "--time", "14:05:09", "--transducer", transducer};
+        if (templateRecord) args << QStringLiteral("--template");
+        const Result r = Cli(args);
         QCOMPARE(r.exitCode, 0);
-        QCOMPARE(r.out, QByteArray("RXr_F2026kdp8d_T123.p8d\n"));
-        const Result t = Cli({"record", "name", "--type", "F", "--date", "08-Dec-2026", "--time",
-                              "14:05:09", "--transducer", "T123", "--template"});
-        QCOMPARE(t.out, QByteArray("RXr_TF2026kdp8d_T123.p8d\n"));
+        QCOMPARE(r.out, out + '\n');
     }
 
     void errors_data() {

@@ -363,12 +363,20 @@ private Q_SLOTS:
         QTest::newRow("overflowing numbers") << QByteArray("D2, ,99999999999999,-99999999999,7\n");
         QTest::newRow("only commas") << QByteArray(",,,,,,\n,,\n");
         QTest::newRow("no newline at all") << QByteArray(5000, 'D');
+        QTest::newRow("one line of 100 MB") << QByteArray(100 << 20, 'H') + '\n';
+        QByteArray headers;
+        for (int i = 0; i < 1000000; ++i) headers += "H22,comment\n";
+        QTest::newRow("a million header lines") << headers;
+        QTest::newRow("a header field of 1 MB")
+            << QByteArray("H22,") + QByteArray(1 << 20, 'c') + "\nD1, ,1,2,3\n";
     }
     void damagedInputNeverCrashes() {
         QFETCH(QByteArray, bytes);
         CRivuletrixDoc doc;
         Read(doc, bytes);
         QVERIFY(doc.Samples().size() <= size_t(bytes.size()) / 2 + 1025);
+        // A field never holds more than one line of the format.
+        QVERIFY(doc.Comments.size() <= 119);
         doc.FormatSection(); // and what was read can be written again
     }
 
@@ -398,6 +406,21 @@ private Q_SLOTS:
         QVERIFY(!doc.WriteRecordFile(dir.filePath(QStringLiteral("folder.p8d"))));
         QCOMPARE(ReadAll(path), before);
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{QStringLiteral("kept.p8d")});
+    }
+
+    // A file far beyond any record (a disk image picked by mistake) is refused
+    // before it is read into memory.
+    void oversizedFileIsRefused() {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("huge.p8d"));
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        QVERIFY(f.resize(CRivuletrixDoc::kMaxRecordFileBytes + 1)); // sparse: no disk used
+        f.close();
+        CRivuletrixDoc doc;
+        QString error;
+        QVERIFY(!doc.ReadRecordFile(path, &error));
+        QCOMPARE(error, QStringLiteral("The file is too large to be a record file."));
     }
 
     void missingFileIsAnError() {

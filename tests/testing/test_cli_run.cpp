@@ -60,6 +60,29 @@ private Q_SLOTS:
         QVERIFY(saved.VolumeAt(saved.StoredCount()) > 20000u); // stopped above 2 ml
     }
 
+    // A transducer serial number with path characters: the record is saved in
+    // the data folder under a plain name, and its header keeps the number as
+    // the analyzer sent it.
+    void serialNumberNeverLeavesTheDataFolder() {
+        SimProcess sim(QStringLiteral("slash"),
+                       {"--model", "PXR-8", "--serial", "a/../../x", "--sample-period", "100",
+                        "--accel", "20", "--prime-delay", "300", "--profile", "2:noise=0"});
+        QVERIFY(sim.Ok());
+        const QString data = m_dir.filePath(QStringLiteral("nested/data"));
+        const Result r = Run({"run", sim.Link(), "--channel", "2", "--type", "flow", "--rate",
+                              "300", "--stop-volume", "0.5", "--data-folder", data});
+        QCOMPARE(r.code, 0);
+        const QFileInfo saved(r.json.value("path").toString());
+        QCOMPARE(saved.absolutePath(), QDir(data).absolutePath());
+        QVERIFY2(saved.fileName().endsWith(QLatin1String("_T2_.._.._x.p8d")),
+                 qPrintable(saved.fileName()));
+        CRivuletrixDoc doc;
+        QVERIFY(doc.ReadRecordFile(saved.filePath()));
+        QCOMPARE(doc.TdSerialNum, QStringLiteral("T2/../../x"));
+        QCOMPARE(QDir(m_dir.filePath(QStringLiteral("nested"))).entryList(QDir::Files),
+                 QStringList());
+    }
+
     void notSavedWhenTold() {
         SimProcess sim(QStringLiteral("b"),
                        {"--model", "PXR2K", "--serial", "21112222", "--sample-period", "1000",
