@@ -2,12 +2,15 @@
 // screen.
 #include "CliCommand.h"
 
+#include "base/CodePage.h"
+#include "base/CsvField.h"
 #include "records/RivuletrixDoc.h"
 
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <cctype>
 #include <charconv>
 
 namespace {
@@ -98,8 +101,14 @@ int Samples(const CRivuletrixDoc& d) {
     for (int i = 0; i < n; ++i) {
         AppendInt(out, i);
         out.append(',');
-        // A blank code is written as it is; CSV readers keep it.
-        out.append(d.StatusAt(i));
+        // A blank code is written as it is; CSV readers keep it. A code from a
+        // damaged file may be any byte: those a reader or a spreadsheet would
+        // act on are written as a safe field.
+        const char code = d.StatusAt(i);
+        if (std::isalnum(static_cast<unsigned char>(code)) || code == ' ' || code == ':')
+            out.append(code);
+        else
+            out.append(csv::Field(codepage::ToUnicode(&code, 1)));
         out.append(',');
         AppendInt(out, d.ElapsedTicks(i));
         out.append(',');

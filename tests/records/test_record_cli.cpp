@@ -1,7 +1,9 @@
 // rivuletrix-cli record ... on the fixture records.
+#include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QTemporaryDir>
 #include <QTest>
 
 namespace {
@@ -65,6 +67,24 @@ private Q_SLOTS:
         QCOMPARE(lines[3], QByteArray("2, ,500,17,5,1224.00,1224.00,0"));
     }
 
+    // Status codes of a damaged file never shift the columns nor reach a
+    // spreadsheet as a formula.
+    void samplesWithOddCodes() {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("odd.p8d"));
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("H12,Flow\r\nD1,=,100,2,3\r\nD2,\",200,4,5\r\nD3,@,300,6,7\r\n");
+        f.close();
+        const Result r = Cli({"record", "samples", path});
+        QCOMPARE(r.exitCode, 0);
+        const QList<QByteArray> lines = r.out.trimmed().split('\n');
+        QCOMPARE(lines.size(), 1 + 4);
+        QVERIFY2(lines[2].startsWith("1,'=,100,2,3,"), lines[2].constData());
+        QVERIFY2(lines[3].startsWith("2,\"\"\"\",200,4,5,"), lines[3].constData());
+        QVERIFY2(lines[4].startsWith("3,'@,300,6,7,"), lines[4].constData());
+    }
+
     void flow_data() {
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<QByteArray>("out");
@@ -97,8 +117,9 @@ private Q_SLOTS:
         QTest::newRow("slash") << "a/b" << false << QByteArray("RXr_F2026kdp8d_a_b.p8d");
         QTest::newRow("backslash") << "a\\b" << false << QByteArray("RXr_F2026kdp8d_a_b.p8d");
         QTest::newRow("dot dot") << ".." << false << QByteArray("RXr_F2026kdp8d_...p8d");
-        QTest::newRow("control characters")
-            << "a\tb\x01" "c" << false << QByteArray("RXr_F2026kdp8d_a_b_c.p8d");
+        QTest::newRow("control characters") << "a\tb\x01"
+                                               "c"
+                                            << false << QByteArray("RXr_F2026kdp8d_a_b_c.p8d");
         QTest::newRow("windows characters")
             << "a:b*c?d\"e<f>g|h" << false << QByteArray("RXr_F2026kdp8d_a_b_c_d_e_f_g_h.p8d");
         QTest::newRow("300 characters")
