@@ -1,0 +1,169 @@
+// The journal of a live test: what is appended comes back after the writer
+// stopped at any point, a torn or damaged tail loses only itself, and the
+// recovered record is a normal record file.
+#include "records/RivuletrixDoc.h"
+#include "records/TestJournal.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+Sample Make(uint32_t t, uint32_t v, int16_t p, char code = ' ') {
+    Sample s;
+    s.time = t;
+    s.volume = v;
+    s.pressure = p;
+    s.code = code;
+    return s;
+}
+
+QByteArray Header(const QString& control) {
+    CRivuletrixDoc doc;
+    doc.TestType = 'F';
+    doc.ControlNumber = control;
+    doc.TdSerialNum = QStringLiteral("T180001234");
+    doc.StartDate = QStringLiteral("10-Dec-2026");
+    doc.StartTime = QStringLiteral("10:00:00");
+    doc.SetFlowRate = 25;
+    return doc.FormatSection();
+}
+
+// Magic, a header frame and three sample frames of 2, 3 and 4 samples.
+QByteArray ThreeFrames(QList<int>* frameStarts = nullptr) {
+    QByteArray bytes(journal::kMagic, qsizetype(journal::kMagicSize));
+    bytes += journal::HeaderFrame(Header(QStringLiteral("PUMP-1")));
+    uint32_t slot = 1;
+    for (int n : {2, 3, 4}) {
+        std::vector<journal::JournalSample> batch;
+        for (int k = 0; k < n; ++k, ++slot)
+            batch.push_back({slot, Make(slot * 100, slot * 10, int16_t(slot))});
+        if (frameStarts) *frameStarts << int(bytes.size());
+        bytes += journal::SamplesFrame(batch.data(), batch.size());
+    }
+    return bytes;
+}
+
+} // namespace
+
+class TestJournalFile : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void writtenSamplesComeBack() {
+        QTemporaryDir dir;
+        const QString path = journal::Folder(dir.path()) + QStringLiteral("/a.rxj");
+        TestJournal j;
+        QVERIFY(j.Open(path, Header(QStringLiteral("PUMP-1"))));
+        for (int slot = 1; slot <= 5000; ++slot)
+            j.Append(slot, Make(uint32_t(slot) * 100, uint32_t(slot) * 7, int16_t(-slot), 'v'));
+        j.SetHeader(Header(QStringLiteral("PUMP-2"))); // the newest header wins
+        j.Flush();
+        QCOMPARE(journal::List(dir.path()), QStringList{path});
+
+        CRivuletrixDoc doc;
+        journal::Recovered info;
+        QVERIFY(journal::ReadJournal(path, doc, info));
+        QCOMPARE(info.samples, 5000);
+        QCOMPARE(info.lastTime, 500000u);
+        QVERIFY(!info.tornTail);
+        QCOMPARE(doc.ControlNumber, QStringLiteral("PUMP-2"));
+        QCOMPARE(doc.TestType, 'F');
+        QCOMPARE(doc.VolumeAt(4321), 4321u * 7);
+        QCOMPARE(doc.PressureAt(4321), -4321);
+        QCOMPARE(doc.StatusAt(4321), 'v');
+
+        // The recovered record is the record the live test would have saved.
+        CRivuletrixDoc live;
+        const QByteArray header = Header(QStringLiteral("PUMP-2"));
+        live.ReadRecordBytes(header.constData(), size_t(header.size()));
+        for (int slot = 1; slot <= 5000; ++slot)
+            live.SetSample(slot,
+                           Make(uint32_t(slot) * 100, uint32_t(slot) * 7, int16_t(-slot), 'v'));
+        QCOMPARE(doc.FormatSection(), live.FormatSection());
+
+        j.Remove();
+        QVERIFY(!QFile::exists(path));
+    }
+
+    // Samples appended but not yet flushed are written when the journal
+    // closes; nothing reaches the file out of order.
+    void closeWritesWhatIsPending() {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("b.rxj"));
+        {
+            TestJournal j;
+            QVERIFY(j.Open(path, Header(QStringLiteral("X"))));
+            for (int slot = 1; slot <= 10; ++slot) j.Append(slot, Make(uint32_t(slot), 1, 1));
+        }
+        CRivuletrixDoc doc;
+        journal::Recovered info;
+        QVERIFY(journal::ReadJournal(path, doc, info));
+        QCOMPARE(info.samples, 10);
+    }
+
+    void damagedTails_data() {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<int>("samples");
+        QTest::addColumn<bool>("torn");
+        QList<int> starts;
+        const QByteArray whole = ThreeFrames(&starts);
+        const int last = starts[2];
+        QTest::newRow("intact") << whole << 9 << false;
+        QTest::newRow("cut in a length") << whole.left(last + 2) << 5 << true;
+        QTest::newRow("cut in a payload") << whole.left(whole.size() - 1) << 5 << true;
+        QByteArray flipped = whole;
+        flipped[flipped.size() - 3] = char(flipped[flipped.size() - 3] ^ 0x40);
+        QTest::newRow("last frame fails its checksum") << flipped << 5 << true;
+        QByteArray middle = whole;
+        middle[starts[1] + 12] = char(middle[starts[1] + 12] ^ 1);
+        QTest::newRow("middle frame damaged: no gap") << middle << 2 << true;
+        QByteArray huge = whole.left(last);
+        huge += QByteArray("\xff\xff\xff\x7f\0\0\0\0", 8);
+        QTest::newRow("length beyond the file") << huge << 5 << true;
+        QTest::newRow("garbage after the frames") << whole + QByteArray(7, 'x') << 9 << true;
+        QTest::newRow("header only") << whole.left(starts[0]) << 0 << false;
+    }
+    void damagedTails() {
+        QFETCH(QByteArray, bytes);
+        QFETCH(int, samples);
+        QFETCH(bool, torn);
+        journal::Contents c;
+        QVERIFY(journal::Decode(bytes.constData(), size_t(bytes.size()), c));
+        QCOMPARE(int(c.samples.size()), samples);
+        QCOMPARE(c.tornTail, torn);
+        for (int k = 0; k < samples; ++k) QCOMPARE(c.samples[size_t(k)].slot, uint32_t(k + 1));
+    }
+
+    void notAJournal_data() {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::newRow("empty") << QByteArray();
+        QTest::newRow("record file") << QByteArray("H1,80001234,1.0\r\n");
+        QTest::newRow("short magic") << QByteArray("RXJRN");
+    }
+    void notAJournal() {
+        QFETCH(QByteArray, bytes);
+        journal::Contents c;
+        QString error;
+        QVERIFY(!journal::Decode(bytes.constData(), size_t(bytes.size()), c, &error));
+        QCOMPARE(error, QStringLiteral("The file is not a test journal."));
+    }
+
+    // A frame with a valid checksum whose slots jump is damage too: the
+    // samples before it stay, none after it is taken.
+    void slotsOutOfOrderEndTheReading() {
+        QByteArray bytes(journal::kMagic, qsizetype(journal::kMagicSize));
+        bytes += journal::HeaderFrame(Header(QStringLiteral("X")));
+        std::vector<journal::JournalSample> a{{1, Make(1, 1, 1)}, {2, Make(2, 2, 2)}};
+        std::vector<journal::JournalSample> b{{3, Make(3, 3, 3)}, {4000000000u, Make(4, 4, 4)}};
+        bytes += journal::SamplesFrame(a.data(), a.size());
+        bytes += journal::SamplesFrame(b.data(), b.size());
+        journal::Contents c;
+        QVERIFY(journal::Decode(bytes.constData(), size_t(bytes.size()), c));
+        QCOMPARE(int(c.samples.size()), 3);
+        QVERIFY(c.tornTail);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestJournalFile)
+#include "test_journal.moc"
