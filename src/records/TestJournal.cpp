@@ -166,8 +166,8 @@ QString Folder(const QString& iniFolder) {
     return QDir(iniFolder).filePath(QStringLiteral("Journal"));
 }
 
-QStringList List(const QString& iniFolder) {
-    const QDir dir(Folder(iniFolder));
+QStringList List(const QString& journalFolder) {
+    const QDir dir(journalFolder);
     QStringList out;
     for (const QString& name :
          dir.entryList({QStringLiteral("*") + QLatin1String(kSuffix)}, QDir::Files, QDir::Name))

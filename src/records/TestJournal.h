@@ -60,9 +60,9 @@ struct Recovered {
 bool ReadJournal(const QString& path, CRivuletrixDoc& doc, Recovered& info,
                  QString* error = nullptr);
 
-// The folder of journals beside the settings, and the journals in it.
+// The folder of journals beside the settings, and the journals in a folder.
 QString Folder(const QString& iniFolder);
-QStringList List(const QString& iniFolder);
+QStringList List(const QString& journalFolder);
 
 } // namespace journal
 

@@ -59,7 +59,7 @@ private Q_SLOTS:
             j.Append(slot, Make(uint32_t(slot) * 100, uint32_t(slot) * 7, int16_t(-slot), 'v'));
         j.SetHeader(Header(QStringLiteral("PUMP-2"))); // the newest header wins
         j.Flush();
-        QCOMPARE(journal::List(dir.path()), QStringList{path});
+        QCOMPARE(journal::List(journal::Folder(dir.path())), QStringList{path});
 
         CRivuletrixDoc doc;
         journal::Recovered info;

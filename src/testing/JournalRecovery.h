@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <cstdint>
+
+class RecordIndex;
+
+// Turning the journal of a test that did not end cleanly into a normal
+// record file in the data folder.
+struct JournalRecovery {
+    QString journal;       // the journal file
+    QString record;        // the record file made, when recovered
+    int samples = 0;       // samples after slot 0
+    uint32_t lastTime = 0; // ticks of the last sample
+    int ticksPerSecond = 1000;
+    QString controlNumber;
+    char testType = 'N';
+    bool tornTail = false;
+    bool indexed = false;
+    QString error; // why it could not be read or recovered
+};
+
+// What a journal holds, without changing anything.
+JournalRecovery InspectJournal(const QString& journalPath);
+
+// Writes the record file into dataFolder (never over an existing file), adds
+// its row to index when one is given, and removes the journal. The journal
+// stays when the record could not be written.
+JournalRecovery RecoverJournal(const QString& journalPath, const QString& dataFolder,
+                               RecordIndex* index);
