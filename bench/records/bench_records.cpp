@@ -1,6 +1,7 @@
 // Record reading, writing, live intake and flow calculations on a record of
 // 1,000,000 samples, each beside a bare reference loop.
 #include "records/RivuletrixDoc.h"
+#include "records/TestJournal.h"
 
 #include <QDir>
 #include <QFile>
@@ -12,6 +13,9 @@
 #include <cstdio>
 #include <cstring>
 #include <vector>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace {
 
@@ -92,7 +96,8 @@ void BM_Read_Record(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations() * kSamples);
 }
 
-// Reference: to_chars into one buffer and one write.
+// Reference: to_chars into one buffer and one write, made durable as a save
+// is: a temporary file, fsync, rename over the record.
 void BM_Write_Reference(benchmark::State& state) {
     CRivuletrixDoc doc;
     doc.ReadRecordFile(F().path);
@@ -118,9 +123,15 @@ void BM_Write_Reference(benchmark::State& state) {
             *q++ = '\n';
             buf.append(tmp, size_t(q - tmp));
         }
-        QFile f(out);
-        f.open(QIODevice::WriteOnly | QIODevice::Truncate);
-        f.write(buf.data(), qint64(buf.size()));
+        const QByteArray tmpPath = QFile::encodeName(out + QStringLiteral(".tmp"));
+        const int fd = ::open(tmpPath.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (fd < 0 || ::write(fd, buf.data(), buf.size()) != ssize_t(buf.size()) ||
+            ::fsync(fd) != 0) {
+            state.SkipWithError("reference write failed");
+            break;
+        }
+        ::close(fd);
+        ::rename(tmpPath.constData(), QFile::encodeName(out).constData());
     }
     state.SetItemsProcessed(state.iterations() * kSamples);
 }
@@ -166,6 +177,44 @@ void BM_AverageFlowAt(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations() * kSamples);
 }
 
+// One second of a sixteen-channel test at 10 Hz: 160 measurement lines into
+// sixteen live documents. With the journal, each stored sample is also
+// journalled and each journal written and synced once, as its writer does
+// every second. Process CPU time counts the writer threads; an iteration's
+// CPU time over one second is the share of a core the live test costs.
+void LiveSecond(benchmark::State& state, bool journalled) {
+    constexpr int kChannels = 16;
+    std::vector<std::unique_ptr<CRivuletrixDoc>> docs;
+    std::vector<std::unique_ptr<TestJournal>> journals;
+    for (int c = 0; c < kChannels; ++c) {
+        auto doc = std::make_unique<CRivuletrixDoc>();
+        doc->Run.running = true;
+        doc->Clock = [] { return qint64(0); };
+        if (journalled) {
+            auto j = std::make_unique<TestJournal>();
+            j->Open(F().dir.filePath(QStringLiteral("j%1.rxj").arg(c)), doc->FormatSection());
+            TestJournal* raw = j.get();
+            doc->SampleStored = [raw](int slot, const Sample& s) { raw->Append(slot, s); };
+            journals.push_back(std::move(j));
+        }
+        docs.push_back(std::move(doc));
+    }
+    size_t line = 0;
+    for (auto _ : state) {
+        for (int k = 0; k < 10; ++k, ++line)
+            for (auto& doc : docs) doc->AddSample(F().lines[line % F().lines.size()]);
+        for (auto& j : journals) j->Flush();
+    }
+    for (auto& j : journals) j->Remove();
+}
+
+void BM_LiveSecond_Reference(benchmark::State& state) {
+    LiveSecond(state, false);
+}
+void BM_LiveSecond_Journalled(benchmark::State& state) {
+    LiveSecond(state, true);
+}
+
 } // namespace
 
 BENCHMARK(BM_Read_Reference)->Unit(benchmark::kMillisecond);
@@ -175,5 +224,7 @@ BENCHMARK(BM_Write_Record)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_AddSample)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_FlowOver1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_AverageFlowAt)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LiveSecond_Reference)->Unit(benchmark::kMicrosecond)->MeasureProcessCPUTime();
+BENCHMARK(BM_LiveSecond_Journalled)->Unit(benchmark::kMicrosecond)->MeasureProcessCPUTime();
 
 BENCHMARK_MAIN();

@@ -139,6 +139,8 @@ public:
     // Automatic stop check after every stored sample; the run controller
     // installs it.
     std::function<void()> StopCheck;
+    // Every sample stored by AddSample, with its slot (the test's journal).
+    std::function<void(int slot, const Sample& s)> SampleStored;
     // Wall clock in whole seconds, replaceable by tests.
     std::function<qint64()> Clock;
 

@@ -60,6 +60,7 @@ void CRivuletrixDoc::AddSample(const QByteArray& line) {
     s.volume = volume;
     s.pressure = int16_t(uint16_t(pressure));
     if (!SetSample(m_storedCount, s)) return;
+    if (SampleStored) SampleStored(m_storedCount, s);
     m_elapsed = time;
     ++m_storedCount;
 
