@@ -58,6 +58,10 @@ ChannelWindow::ChannelWindow(int slot, int channel, const QString& analyzerName,
     connect(m_view->Action(cmd::StartTest), &QAction::triggered, m_run,
             &RunController::OnStartTest);
     connect(m_view->Action(cmd::EndTest), &QAction::triggered, m_run, &RunController::OnEndTest);
+    m_run->Print = [this] {
+        m_doc->DropEmptyLastSample();
+        m_view->PrintRecord();
+    };
     connect(m_run, &RunController::ViewsChanged, m_view, [this] {
         // The title names the template step while a template run goes on.
         const RunController::TemplateRunState& t = m_run->TemplateRun();
@@ -83,6 +87,7 @@ ChannelWindow::ChannelWindow(CRivuletrixDoc* record, QWidget* parent)
     });
     connect(m_view->Action(cmd::TemplateNextStep), &QAction::triggered, this,
             [this] { ShowTemplateStep(true); });
+    m_view->SetNextStepHandler([this] { return ShowTemplateStep(true); });
     connect(m_view->Action(cmd::TemplatePreviousStep), &QAction::triggered, this,
             [this] { ShowTemplateStep(false); });
     m_view->UpdateActions();

@@ -13,6 +13,7 @@
 #include "link/Device.h"
 #include "records/RivuletrixDoc.h"
 #include "testing/RunController.h"
+#include "view/ReportPrinting.h"
 
 #include <QAction>
 #include <QApplication>
@@ -38,10 +39,9 @@
 namespace {
 
 // Commands whose work comes with later parts of the program: shown, disabled.
-const std::set<int> kNotBuiltYet = {
-    cmd::OpenRecords, cmd::OpenTemplates,    cmd::BuildIndex,
-    cmd::Import,      cmd::Export,           cmd::RivuletrixParameters,
-    cmd::FilePrint,   cmd::FilePrintPreview, cmd::FilePrintSetup};
+const std::set<int> kNotBuiltYet = {cmd::OpenRecords, cmd::OpenTemplates,
+                                    cmd::BuildIndex,  cmd::Import,
+                                    cmd::Export,      cmd::RivuletrixParameters};
 
 const QString kCloseRefused = QStringLiteral(
     "Stop All Tests before closing.\nDisconnect Devices using Manage Connection Screen.");
@@ -137,6 +137,10 @@ void CMainFrame::CreateActions() {
          int(Tool::PrintPreview)},
         {cmd::FilePrintSetup, "P&rint Setup...",
          "Change the printer and printing options.\nPrint Setup", -1},
+        {cmd::ExportPdf, "Export P&DF...",
+         "Write what Print would print to a PDF file.\nExport PDF", -1},
+        {cmd::ExportDataTable, "Export Data &Table...",
+         "Write the data table to a CSV file.\nExport Data Table", -1},
         {cmd::BuildIndex, "&Build Index...\tCtrl+B",
          "Build the records index from the record files.\nBuild Index", -1},
         {cmd::AppExit, "E&xit", "Quit the application.\nExit", -1},
@@ -232,8 +236,8 @@ void CMainFrame::CreateMenus() {
     QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
     QMenu* open = file->addMenu(QStringLiteral("Open"));
     add(open, {cmd::OpenRecords, cmd::OpenTemplates});
-    add(file, {0, cmd::FilePrint, cmd::FilePrintPreview, cmd::FilePrintSetup, 0, cmd::BuildIndex, 0,
-               cmd::AppExit});
+    add(file, {0, cmd::FilePrint, cmd::FilePrintPreview, cmd::FilePrintSetup, 0, cmd::ExportPdf,
+               cmd::ExportDataTable, 0, cmd::BuildIndex, 0, cmd::AppExit});
     QMenu* view = menuBar()->addMenu(QStringLiteral("&View"));
     add(view, {cmd::ViewToolbar, cmd::ViewStatusBar, 0});
     QMenu* scale = view->addMenu(QStringLiteral("Scale &Graph"));
@@ -428,10 +432,12 @@ void CMainFrame::OnCommand(int id) {
     case cmd::ViewToolbar:
     case cmd::ViewStatusBar:
         break;
+    case cmd::FilePrintSetup:
+        printing::PageSetup(this);
+        break;
     default:
         if (QMdiSubWindow* active = m_mdi->activeSubWindow())
-            if (auto* target = dynamic_cast<CommandTarget*>(active->widget()))
-                target->OnCommand(id);
+            if (auto* target = dynamic_cast<CommandTarget*>(active)) target->OnCommand(id);
         break;
     }
     UpdateCommands();

@@ -34,6 +34,8 @@ enum Id : int {
     OpenRecords = 32031,
     OpenTemplates = 32032,
     ManageConnection = 32033,
+    ExportDataTable = 32034,
+    ExportPdf = 32035,
     RivuletrixParameters = 32779,
     HelpManual = 32781,
     FileNew = 57600,

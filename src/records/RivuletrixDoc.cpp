@@ -26,6 +26,11 @@ bool CRivuletrixDoc::SetSample(int slot, const Sample& s) {
     return true;
 }
 
+void CRivuletrixDoc::DropEmptyLastSample() {
+    const int n = SampleCount();
+    if (n > 1 && m_storedCount > 0 && ElapsedTicks(n - 1) == 0) --m_storedCount;
+}
+
 void CRivuletrixDoc::ClearSamples() {
     m_samples.clear();
     m_storedCount = 0;

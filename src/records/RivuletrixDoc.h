@@ -146,6 +146,9 @@ public:
 
     // Clears header, samples and run state as a document reset does.
     void ResetRecord();
+    // Drops a last sample whose elapsed time is 0 (the empty slot a stopped
+    // test leaves), before printing.
+    void DropEmptyLastSample();
     // Clears the samples only (between the steps of a template run).
     void ClearSamples();
 

@@ -139,17 +139,7 @@ QStringList MeasuredLines(const RenderContext& c) {
         if (d.TestType == 'F') {
             l[0] = QString::asprintf("Ave. Rate : %3.2f ml/hr", d.AverageFlowAt(latest) / 100.0);
         } else if (d.TestType == 'P') {
-            double basal = 0;
-            if (!d.SetRateIsZero) {
-                // Time and volume outside the boluses; never below zero.
-                // The time maximum is in view ticks (1/1024 s for older
-                // records) and the flow takes the record's own ticks.
-                const int tps = layout::ViewTicksPerSecond(d.NewModel, d.TicksPerSecond);
-                double dt = double(st.timeMax) - st.bolusDurationTotal * tps;
-                if (!d.NewModel) dt /= 4.0;
-                const double dv = double(st.volumeMax) - st.bolusVolumeTotal * 10000.0;
-                if (dt > 0 && dv > 0) basal = d.FlowFromDelta(uint32_t(dt), uint32_t(dv)) / 100.0;
-            }
+            const double basal = BasalRate(d, st, st.bolusVolumeTotal, st.bolusDurationTotal);
             l[0] = QString::asprintf("Ave. Basal/Primary Flow Rate %0.2f ml/h", basal);
         }
     }
@@ -162,6 +152,20 @@ QStringList MeasuredLines(const RenderContext& c) {
                           float(d.SetFlowRate) * 100.0f);
     l[3] = QString::asprintf("Deviation: %5.2f", double(deviation));
     return l;
+}
+
+double BasalRate(const CRivuletrixDoc& d, const ViewState& st, double bolusVolumeMl,
+                 double bolusSeconds) {
+    if (d.SetRateIsZero) return 0;
+    // Time and volume outside the boluses; never below zero. The time
+    // maximum is in view ticks (1/1024 s for older records) and the flow
+    // takes the record's own ticks.
+    const int tps = layout::ViewTicksPerSecond(d.NewModel, d.TicksPerSecond);
+    double dt = double(st.timeMax) - bolusSeconds * tps;
+    if (!d.NewModel) dt /= 4.0;
+    const double dv = double(st.volumeMax) - bolusVolumeMl * 10000.0;
+    if (dt > 0 && dv > 0) return d.FlowFromDelta(uint32_t(dt), uint32_t(dv)) / 100.0;
+    return 0;
 }
 
 void DrawMeasured(RenderContext& c) {

@@ -16,4 +16,8 @@ void Frame(RenderContext& c, const QRect& r, bool pickedUp);
 // Lines of the two boxes for the document as it stands.
 QStringList DetailsLines(const CRivuletrixDoc& doc);
 QStringList MeasuredLines(const RenderContext& c);
+// Average basal / primary rate in ml/h: the flow over the time and volume
+// outside the boluses; 0 when the set rate is zero or nothing is left.
+double BasalRate(const CRivuletrixDoc& doc, const ViewState& st, double bolusVolumeMl,
+                 double bolusSeconds);
 } // namespace boxes

@@ -13,8 +13,8 @@ bool IsFlowMarker(char code) {
 }
 } // namespace
 
-PcaDetector::PcaDetector(const CRivuletrixDoc& doc)
-    : d(&doc), setRate(doc.SetFlowRate != 0 ? doc.SetFlowRate : 0.0001),
+PcaDetector::PcaDetector(const CRivuletrixDoc& doc, bool table)
+    : d(&doc), setRate(doc.SetFlowRate != 0 || table ? doc.SetFlowRate : 0.0001), endAtCode(table),
       ticksPerSecond(uint32_t(layout::ViewTicksPerSecond(doc.NewModel, doc.TicksPerSecond))) {}
 
 double PcaDetector::StartValue() const {
@@ -71,7 +71,7 @@ void PcaDetector::StepMarked(int i, int last, PcaSink& out) {
             ++bolusLen;
         }
     }
-    if (endPending && (doc.VolumeAt(i) != doc.VolumeAt(i - 1) || i == last)) {
+    if (endPending && (endAtCode || doc.VolumeAt(i) != doc.VolumeAt(i - 1) || i == last)) {
         endPending = false;
         out.Mark({PcaMark::End, i, value});
         bolusEnd = i;

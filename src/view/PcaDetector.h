@@ -32,7 +32,9 @@ public:
 
 class PcaDetector {
 public:
-    explicit PcaDetector(const CRivuletrixDoc& doc);
+    // The bolus table's variant (table = true) takes the set rate as it is
+    // and, in records with codes, completes a bolus at its end code.
+    explicit PcaDetector(const CRivuletrixDoc& doc, bool table = false);
     // The start point of the curve.
     double StartValue() const;
     // Takes sample i; last is the last sample of the record as it stands.
@@ -54,6 +56,7 @@ private:
 
     const CRivuletrixDoc* d;
     double setRate;
+    bool endAtCode = false;
     uint32_t ticksPerSecond;
     // Both variants.
     int anchor = 0, bolusStart = 0, bolusEnd = -1, lastIn = 0;

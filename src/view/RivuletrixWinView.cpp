@@ -1,5 +1,7 @@
 #include "RivuletrixWinView.h"
 
+#include "view/DataTableView.h"
+#include "view/ReportPrinting.h"
 #include "view/SeriesCache.h"
 #include "view/TrumpetCurve.h"
 #include "view/ViewToolbar.h"
@@ -14,6 +16,7 @@
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
+#include <QStackedWidget>
 #include <QToolBar>
 #include <QWheelEvent>
 
@@ -52,8 +55,12 @@ CRivuletrixWinView::CRivuletrixWinView(CRivuletrixDoc* doc, QWidget* parent,
     // A main window is a window of its own; inside a channel window it is
     // a plain child, or it would never show.
     if (parent) setWindowFlags(Qt::Widget);
+    m_stack = new QStackedWidget(this);
     m_canvas = new GraphCanvas(this);
-    setCentralWidget(m_canvas);
+    m_tableView = new DataTableView(*doc, m_stack);
+    m_stack->addWidget(m_canvas);
+    m_stack->addWidget(m_tableView);
+    setCentralWidget(m_stack);
 
     m_toolbar = new QToolBar(tr("View"), this);
     m_toolbar->setIconSize(QSize(18, 18));
@@ -105,6 +112,15 @@ CRivuletrixWinView::CRivuletrixWinView(CRivuletrixDoc* doc, QWidget* parent,
                true);
     MakeAction(ShowTrumpetCurve, tr("Show &Trumpet Curve"), tr("Show Trumpet Curve"),
                tr("Trumpet Curve"), true);
+    MakeAction(FilePrint, tr("&Print..."), tr("Print the active document"), tr("Print"), false);
+    MakeAction(FilePrintPreview, tr("Print Pre&view"), tr("Display full pages"),
+               tr("Print Preview"), false);
+    MakeAction(ExportPdf, tr("Export P&DF..."), tr("Write what Print would print to a PDF file"),
+               tr("Export PDF"), false);
+    MakeAction(ExportDataTable, tr("Export Data &Table..."),
+               tr("Write the data table to a CSV file"), tr("Export Data Table"), false);
+    // Start goes back to the graph before the run controller starts.
+    connect(m_actions.value(StartTest), &QAction::triggered, this, &CRivuletrixWinView::ShowGraph);
 
     const int toolbarOrder[] = {SetupTest,
                                 StartTest,
@@ -208,8 +224,11 @@ void CRivuletrixWinView::UpdateActions() {
     set(ShowKey, true, d.ShowKey);
     set(ShowTestParameters, true, d.ShowTestParameters);
     set(ShowTestDetails, true, d.ShowTestDetails);
-    // The data table comes with its own pane; not offered yet.
-    set(ShowDataTable, false, m_state.showDataTable);
+    const bool record = type == 'F' || type == 'O' || type == 'P';
+    // A saved record, or the test running on a live channel.
+    set(ShowDataTable, !d.PathName().isEmpty() || (d.Run.live && record), m_state.showDataTable);
+    for (int id : {FilePrint, FilePrintPreview, ExportPdf, ExportDataTable})
+        set(id, record && !started, false);
     set(GridLines, true, m_state.grid);
     set(UnitMmHg, type == 'O', m_state.pressureUnit == 0);
     set(UnitPsi, type == 'O', m_state.pressureUnit == 1);
@@ -282,6 +301,25 @@ void CRivuletrixWinView::Command(int id) {
     case ShowTrumpetCurve:
         st.showTrumpet = !st.showTrumpet;
         break;
+    case ShowDataTable:
+        SetDataTable(!st.showDataTable);
+        break;
+    case FilePrint:
+        PrintRecord();
+        break;
+    case FilePrintPreview: {
+        printing::Job job{d, st, ReportFor(), m_nextStep, this};
+        printing::Preview(job);
+        break;
+    }
+    case ExportPdf: {
+        printing::Job job{d, st, ReportFor(), m_nextStep, this};
+        printing::ExportPdf(job);
+        break;
+    }
+    case ExportDataTable:
+        printing::ExportCsv(d, this);
+        break;
     case ShrinkYAxis:
         if (st.Shrink(st.flowMax, st.volumeMax, autoPressure)) break;
         UpdateActions();
@@ -298,7 +336,48 @@ void CRivuletrixWinView::Command(int id) {
     RedrawAll();
 }
 
+void CRivuletrixWinView::SetDataTable(bool shown) {
+    m_state.showDataTable = shown;
+    m_stack->setCurrentWidget(shown ? static_cast<QWidget*>(m_tableView) : m_canvas);
+    m_tableView->ScrollHome();
+    if (shown) m_tableView->Refresh();
+}
+
+void CRivuletrixWinView::ShowGraph() {
+    if (!m_state.showDataTable) return;
+    SetDataTable(false);
+    RedrawAll();
+}
+
+ReportSetup CRivuletrixWinView::ReportFor() const {
+    ReportSetup setup;
+    setup.table = m_state.showDataTable;
+    setup.render.lineWidth = LineWidth();
+    setup.render.templateStepIndex = m_templateStep;
+    // The report headers as the settings have them now.
+    const AppSettings fallback;
+    const AppSettings& s = m_settings ? *m_settings : fallback;
+    QStringList headers;
+    for (const char* key : {"ReportHeader1", "ReportHeader2", "ReportHeader3"})
+        headers << GraphRenderer::QuietSetting(s, QString::fromLatin1(key)).trimmed();
+    if (!headers.join(QString()).isEmpty()) setup.reportHeaders = headers;
+    return setup;
+}
+
+bool CRivuletrixWinView::PrintRecord() {
+    if (!m_doc) return false;
+    printing::Job job{*m_doc, m_state, ReportFor(), m_nextStep, this};
+    const bool printed = printing::Print(job);
+    RedrawAll();
+    return printed;
+}
+
 void CRivuletrixWinView::ScheduleRedraw() {
+    if (m_state.showDataTable) {
+        // The table takes in new samples at once; paints coalesce.
+        m_tableView->Refresh();
+        return;
+    }
     m_pending = true;
     if (m_frameTimer.isActive()) return;
     const qint64 since = m_sinceFrame.elapsed();

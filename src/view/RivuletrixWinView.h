@@ -13,6 +13,9 @@
 #include <functional>
 
 class AppSettings;
+class DataTableView;
+struct ReportSetup;
+class QStackedWidget;
 class CRivuletrixDoc;
 class QAction;
 class QMenu;
@@ -37,6 +40,8 @@ public:
     QToolBar* ToolBar() const { return m_toolbar; }
     // The drawing area (the client area of the channel window).
     QWidget* Canvas() const { return m_canvas; }
+    // The data table, shown instead of the canvas in data-table mode.
+    DataTableView* TableView() const { return m_tableView; }
     // The command of an id (viewcmd::Id), or null.
     QAction* Action(int id) const { return m_actions.value(id); }
     // Fills a "View" menu with the commands of the view.
@@ -53,6 +58,14 @@ public:
     void SetRunCommandEnabler(std::function<bool(int)> enabled) {
         m_runEnabled = std::move(enabled);
     }
+
+    // A template record window moves to its next step (printing prints
+    // every step from the current one); false when there is none.
+    void SetNextStepHandler(std::function<bool()> next) { m_nextStep = std::move(next); }
+    // Prints the record as the Print command does (dialog first).
+    bool PrintRecord();
+    // Leaves data-table mode for the graph.
+    void ShowGraph();
 
     // Reads "DefaultPressureUnit" into the pressure unit.
     void OnInitialUpdate();
@@ -82,12 +95,17 @@ private:
     void Command(int id);
     void RedrawAll();
     int LineWidth() const;
+    void SetDataTable(bool shown);
+    ReportSetup ReportFor() const;
 
     CRivuletrixDoc* m_doc;
     const AppSettings* m_settings;
     ViewState m_state;
     QToolBar* m_toolbar = nullptr;
     QWidget* m_canvas = nullptr;
+    QStackedWidget* m_stack = nullptr;
+    DataTableView* m_tableView = nullptr;
+    std::function<bool()> m_nextStep;
     QHash<int, QAction*> m_actions;
     QImage m_image;
     GraphRenderer::Result m_result;
