@@ -17,6 +17,7 @@
 #include "testing/SetupPages.h"
 #include "testing/SetupSheet.h"
 #include "testing/TemplateNextStepDlg.h"
+#include "view/ReportPrinting.h"
 #include "view/RivuletrixWinView.h"
 #include "view/TrumpetCurve.h"
 
@@ -27,6 +28,7 @@
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QProcess>
+#include <QPrinter>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTabWidget>
@@ -113,6 +115,9 @@ class TestGuiRuns : public QObject {
     std::unique_ptr<CRivuletrixApp> m_app;
     std::unique_ptr<CMainFrame> m_frame;
     std::unique_ptr<ModalHand> m_hand;
+    // Print jobs the print question led to, each printed to a PDF file.
+    int m_printJobs = 0;
+    QString PrintedPdf() const { return m_dir->filePath(QStringLiteral("printed.pdf")); }
 
     void Bench(const QStringList& simArgs) {
         m_sim = std::make_unique<SimProcess>(QStringLiteral("gui"), simArgs);
@@ -196,11 +201,20 @@ private Q_SLOTS:
         m_prompter.SetDefaultAnswer(true); // save
         SetPrompter(&m_prompter);
         m_hand = std::make_unique<ModalHand>();
+        // The print dialog: the user prints to a PDF file.
+        m_printJobs = 0;
+        printing::Hooks().print = [this](QPrinter& printer, QWidget*) {
+            ++m_printJobs;
+            printer.setOutputFormat(QPrinter::PdfFormat);
+            printer.setOutputFileName(PrintedPdf());
+            return true;
+        };
     }
     void cleanup() {
         if (m_app)
             for (FoundAnalyzer r : m_app->Scanner().Ready())
                 if (r.connected) m_app->DisconnectAnalyzer(r.slot, r);
+        printing::ResetHooks();
         m_hand.reset();
         m_frame.reset();
         m_app.reset();
@@ -236,6 +250,10 @@ private Q_SLOTS:
         EquipmentDetails details;
         QVERIFY(m_app->Records().FindEquipment(QStringLiteral("GUI-F1"), details));
         QVERIFY(Doc().StoredCount() <= 1); // the window is ready for the next test
+        // Yes to the print question after the save prints the record.
+        QVERIFY(m_prompter.questions.contains(QStringLiteral("Do you want to print the results?")));
+        QCOMPARE(m_printJobs, 1);
+        QVERIFY(QFileInfo(PrintedPdf()).size() > 1000);
     }
 
     // Two hours of flow at accelerated analyzer time, then the record opened
