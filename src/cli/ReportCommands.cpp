@@ -93,7 +93,10 @@ int Report(const QStringList& args) {
     const auto orientation = cli::Flag(args, QStringLiteral("--landscape")) ? QPageLayout::Landscape
                                                                             : QPageLayout::Portrait;
     const QPageLayout layout(page, orientation, QMarginsF(0, 0, 0, 0));
-    if (!RecordReport::WritePdf(out, doc, st, setup, layout, &error)) return cli::Fail(error);
+    int pages = 0;
+    if (!RecordReport::WritePdf(out, doc, st, setup, layout, &error, &pages))
+        return cli::Fail(error);
+    cli::Print(QStringLiteral("%1: %2 pages\n").arg(out).arg(pages).toUtf8());
     return 0;
 }
 

@@ -145,12 +145,13 @@ int RecordReport::RowsOnPage(int page) const {
     return std::clamp(m_table->RowCount() - first, 0, room);
 }
 
-void RecordReport::PrintAll(QPainter& p, QPagedPaintDevice& device, bool continuing) {
+int RecordReport::PrintAll(QPainter& p, QPagedPaintDevice& device, bool continuing) {
     const int pages = Begin(device);
     for (int page = 1; page <= pages; ++page) {
         if (page > 1 || continuing) device.newPage();
         PrintPage(p, page);
     }
+    return pages;
 }
 
 void RecordReport::PrintPage(QPainter& p, int page) {
@@ -194,7 +195,8 @@ void RecordReport::PrintPage(QPainter& p, int page) {
 }
 
 bool RecordReport::WritePdf(const QString& path, CRivuletrixDoc& doc, ViewState& state,
-                            const ReportSetup& setup, const QPageLayout& layout, QString* error) {
+                            const ReportSetup& setup, const QPageLayout& layout, QString* error,
+                            int* pages) {
     const auto fail = [&](const QString& text) {
         if (error) *error = text;
         return false;
@@ -206,7 +208,7 @@ bool RecordReport::WritePdf(const QString& path, CRivuletrixDoc& doc, ViewState&
     pdf.setTitle(QFileInfo(doc.PathName()).fileName());
     QPainter p;
     if (!p.begin(&pdf)) return fail(QStringLiteral("The file %1 cannot be written.").arg(path));
-    RecordReport(doc, state, setup).PrintAll(p, pdf);
+    int printed = RecordReport(doc, state, setup).PrintAll(p, pdf);
     if (doc.TemplateSteps > 0 && !doc.PathName().isEmpty()) {
         for (int step = CurrentStep(doc) + 1; step <= doc.TemplateSteps; ++step) {
             CRivuletrixDoc next;
@@ -222,10 +224,11 @@ bool RecordReport::WritePdf(const QString& path, CRivuletrixDoc& doc, ViewState&
             }
             ViewState s = state;
             s.ResetGraphScaling();
-            RecordReport(next, s, setup).PrintAll(p, pdf, true);
+            printed += RecordReport(next, s, setup).PrintAll(p, pdf, true);
         }
     }
     if (!p.end()) return fail(QStringLiteral("The file %1 cannot be written.").arg(path));
+    if (pages) *pages = printed;
     return true;
 }
 

@@ -53,14 +53,15 @@ public:
     // Begins and prints every page onto a paged device with a painter that
     // is active on it; newPage() comes before every page but the first,
     // and before the first too when continuing a job.
-    void PrintAll(QPainter& p, QPagedPaintDevice& device, bool continuing = false);
+    // Returns the pages printed.
+    int PrintAll(QPainter& p, QPagedPaintDevice& device, bool continuing = false);
 
     // Writes the pages as a PDF file in the page layout given; a template
     // record read from a file gets every later step after the current one
     // (each read again from the file). False with the reason in error.
     static bool WritePdf(const QString& path, CRivuletrixDoc& doc, ViewState& state,
                          const ReportSetup& setup, const QPageLayout& layout,
-                         QString* error = nullptr);
+                         QString* error = nullptr, int* pages = nullptr);
 
     // "Rivuletrix Version 3.50".
     static QString VersionLine();

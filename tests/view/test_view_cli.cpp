@@ -1,13 +1,14 @@
-// rivuletrix-cli render on synthetic records: PNG and PDF output, options
-// and the errors of records that cannot be drawn.
+// rivuletrix-cli render and report on synthetic records: PNG and PDF
+// output, options, the data table as CSV, and the errors of records that
+// cannot be drawn.
 #include "SyntheticRecords.h"
 
 #include <QFile>
+
 #include <QImage>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
-
 namespace {
 
 struct Result {
@@ -105,6 +106,82 @@ private Q_SLOTS:
         QCOMPARE(r.exitCode, 1);
         QVERIFY2(QString::fromLocal8Bit(r.err).contains(message), r.err.constData());
         QVERIFY(!QFile::exists(png));
+    }
+
+    // report writes the pages Print would print; the page count it states
+    // is the PDF's.
+    void reportPdf_data() {
+        QTest::addColumn<QByteArray>("record");
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<int>("pages");
+        QTest::newRow("graph page") << synth::Flow(12.5, 1000, 1800) << QStringList{} << 1;
+        QTest::newRow("graph landscape")
+            << synth::Occlusion(300, 1000, 800, 600) << QStringList{"--landscape"} << 1;
+        QTest::newRow("table on A4") << synth::Flow(12.5, 1000, 1800) << QStringList{"--table"}
+                                     << -25; // 1,801 rows: at least 25 pages
+        QTest::newRow("bolus table") << synth::Pca(2, 3, 120, 10, 1) << QStringList{"--table"} << 1;
+    }
+    void reportPdf() {
+        QFETCH(QByteArray, record);
+        QFETCH(QStringList, options);
+        QFETCH(int, pages);
+        const QString pdf = Out("report.pdf");
+        QFile::remove(pdf);
+        const Result r = Cli(QStringList{"report", Write("r.p8d", record), "--out", pdf} + options);
+        QCOMPARE(r.exitCode, 0);
+        const int stated = QString::fromUtf8(r.out)
+                               .section(QLatin1String(": "), 1)
+                               .section(QLatin1Char(' '), 0, 0)
+                               .toInt();
+        QFile f(pdf);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        const QByteArray bytes = f.readAll();
+        QVERIFY(bytes.startsWith("%PDF"));
+        QCOMPARE(int(bytes.count("/Type /Page\n") + bytes.count("/Type /Page ")), stated);
+        if (pages < 0)
+            QVERIFY2(stated >= -pages, r.out.constData());
+        else
+            QCOMPARE(stated, pages);
+    }
+
+    void reportCsv() {
+        const Result r =
+            Cli({"report", Write("c.p8d", synth::Occlusion(20, 1000, 300, 250)), "--csv"});
+        QCOMPARE(r.exitCode, 0);
+        const QList<QByteArray> lines = r.out.split('\n');
+        QVERIFY(lines.contains(
+            "Sample,Elapsed Time,Pressure (mmHg),Pressure (psi),Pressure (kPa),Status"));
+        QCOMPARE(r.out.count("(Over Pressure)"), 7); // samples 15 to 21 over 250 mmHg
+        QVERIFY(lines[lines.size() - 2].startsWith("21,00:00:20,300,"));
+    }
+
+    void reportErrors_data() {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("no output") << QStringList{"report", "SHORT"} << "--out";
+        QTest::newRow("missing file")
+            << QStringList{"report", "/nonexistent/x.p8d", "--csv"} << "cannot read";
+        QTest::newRow("bad step") << QStringList{"report", "SHORT", "--csv", "--step", "0"}
+                                  << "--step";
+        QTest::newRow("step beyond the template")
+            << QStringList{"report", "TEMPLATE", "--csv", "--step", "4"} << "3 steps";
+        QTest::newRow("bad page") << QStringList{"report", "SHORT", "--out", "OUT", "--page", "A9"}
+                                  << "--page";
+        QTest::newRow("unwritable")
+            << QStringList{"report", "SHORT", "--out", "/nonexistent/dir/x.pdf"}
+            << "cannot be written";
+    }
+    void reportErrors() {
+        QFETCH(QStringList, args);
+        QFETCH(QString, message);
+        args.replaceInStrings("SHORT", Write("short.p8d", synth::Flow(10, 10000, 100)));
+        args.replaceInStrings("TEMPLATE",
+                              QStringLiteral(RX_TEST_DATA "/records/template_3step.p8d"));
+        args.replaceInStrings("OUT", Out("bad.pdf"));
+        const Result r = Cli(args);
+        QCOMPARE(r.exitCode, 1);
+        QVERIFY2(QString::fromLocal8Bit(r.err).contains(message), r.err.constData());
+        QVERIFY(r.out.isEmpty());
     }
 };
 
