@@ -16,6 +16,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <optional>
 
 namespace {
 
@@ -50,8 +51,19 @@ struct RecordReport::Writer {
     int y = 0;
     int cols[4] = {0, 0, 0, 0};
 
+    std::optional<QFontMetrics> fmNormal, fmBold;
+    std::vector<int> columns; // left edges of the table's columns
+
+    void SetFonts(int dpiY) {
+        normal = ReportFont(dpiY, false);
+        bold = ReportFont(dpiY, true);
+        fmNormal.emplace(normal);
+        fmBold.emplace(bold);
+        ascent = fmNormal->ascent();
+        charH = fmNormal->height();
+    }
     int Width(const QString& s, bool b = false) const {
-        return QFontMetrics(b ? bold : normal).horizontalAdvance(s);
+        return (b ? *fmBold : *fmNormal).horizontalAdvance(s);
     }
     void At(int x, const QString& s, bool b = false) const { AtY(x, y, s, b); }
     void AtY(int x, int yy, const QString& s, bool b = false) const {
@@ -116,8 +128,7 @@ int RecordReport::Begin(const QPaintDevice& device) {
     // Lay out the first page without drawing: its rows start below the
     // header block; later pages below the page header.
     Writer w;
-    w.normal = ReportFont(m_dpiY, false);
-    w.bold = ReportFont(m_dpiY, true);
+    w.SetFonts(m_dpiY);
     w.pitch = m_pitch;
     w.y = m_my;
     PageHeaderReport(w, 1);
@@ -160,12 +171,9 @@ void RecordReport::PrintPage(QPainter& p, int page) {
     p.setBackgroundMode(Qt::TransparentMode);
     Writer w;
     w.p = &p;
-    w.normal = ReportFont(m_dpiY, false);
-    w.bold = ReportFont(m_dpiY, true);
-    const QFontMetrics fm(w.normal);
-    w.ascent = fm.ascent();
-    w.charH = fm.height();
+    w.SetFonts(m_dpiY);
     w.pitch = m_pitch;
+    w.columns = ColumnLefts();
     if (!m_setup.table) {
         PageHeaderGraph(w, page);
         RenderTarget t;
@@ -468,7 +476,7 @@ std::vector<int> RecordReport::ColumnLefts() const {
 
 void RecordReport::TableHeader(Writer& w) const {
     const std::vector<int> x = ColumnLefts();
-    const int gap = QFontMetrics(w.normal).averageCharWidth();
+    const int gap = w.fmNormal->averageCharWidth();
     const auto right = [&](size_t k, const QString& s) { w.At(x[k + 1] - gap - w.Width(s), s); };
     if (m_doc.TestType == 'P') {
         const QString h1[] = {QStringLiteral("Bolus/Sec"), QStringLiteral("Volume"),
@@ -495,8 +503,8 @@ void RecordReport::TableHeader(Writer& w) const {
 }
 
 void RecordReport::TableRow(Writer& w, int row) const {
-    const std::vector<int> x = ColumnLefts();
-    const int gap = QFontMetrics(w.normal).averageCharWidth();
+    const std::vector<int>& x = w.columns;
+    const int gap = w.fmNormal->averageCharWidth();
     const auto right = [&](size_t k, const QString& s) {
         const QString t = s.trimmed();
         w.At(x[k + 1] - gap - w.Width(t), t);
