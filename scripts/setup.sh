@@ -9,7 +9,7 @@ mode=${1:-}
 top=$(cd "$(dirname "$0")/.." && pwd)
 cd "$top"
 
-packages=(build-essential cmake ninja-build ccache clang libclang-rt-14-dev
+packages=(build-essential cmake ninja-build ccache clang libclang-rt-14-dev poppler-utils
           qt6-base-dev qt6-serialport-dev libqt6sql6-sqlite qt6-qpa-plugins
           libbenchmark-dev fonts-liberation2 xvfb xauth)
 

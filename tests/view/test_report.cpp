@@ -163,6 +163,28 @@ private Q_SLOTS:
         QCOMPARE(listed, 5000 - 1);
     }
 
+    // A long record prints every row, however many pages that takes.
+    void longTableHasEveryRow() {
+        CRivuletrixDoc doc;
+        synth::Load(doc, synth::Flow(25.0, 1000, 20000));
+        ViewState st;
+        ReportSetup setup;
+        setup.table = true;
+        RecordReport report(doc, st, setup);
+        QImage a4(2480, 3508, QImage::Format_Mono);
+        a4.setDotsPerMeterX(11811);
+        a4.setDotsPerMeterY(11811);
+        const int pages = report.Begin(a4);
+        QVERIFY(pages > 200);
+        int listed = 0;
+        for (int k = 1; k <= pages; ++k) {
+            QCOMPARE(report.FirstRowOfPage(k), listed);
+            QVERIFY(report.RowsOnPage(k) > 0);
+            listed += report.RowsOnPage(k);
+        }
+        QCOMPARE(listed, 20001);
+    }
+
     // A PCA report lists the boluses of the bolus table.
     void pcaReport() {
         CRivuletrixDoc doc;
