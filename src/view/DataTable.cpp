@@ -2,6 +2,7 @@
 
 #include "view/GraphLayout.h"
 
+#include "base/CsvField.h"
 #include "base/Trace.h"
 #include "records/RivuletrixDoc.h"
 
@@ -30,16 +31,6 @@ QString FmtInt(const char* format, int v) {
     char buf[64];
     std::snprintf(buf, sizeof buf, format, v);
     return QString::fromLatin1(buf);
-}
-
-// A CSV field: quoted when it holds a separator, a quote or a line break.
-QByteArray CsvField(const QString& s) {
-    QByteArray b = s.trimmed().toUtf8();
-    if (b.contains(',') || b.contains('"') || b.contains('\n')) {
-        b.replace("\"", "\"\"");
-        b = '"' + b + '"';
-    }
-    return b;
 }
 
 } // namespace
@@ -337,22 +328,24 @@ void DataTable::Draw(QPainter& p, int firstLine, int xOffset, const QRect& area,
 }
 
 QByteArray DataTable::Csv() const {
+    // Fields go through csv::Field: record texts come from users and
+    // analyzers, and must stay inert in a spreadsheet.
     QByteArray out;
     const auto comment = [&](const QString& s) {
-        out += "# ";
-        out += s.toUtf8();
-        out += '\n';
+        out += csv::Line({QStringLiteral("# ") + s.trimmed()});
     };
     if (BolusTable()) {
         for (const QString& s : BolusHeaderLines())
             if (!s.trimmed().isEmpty()) comment(s);
-        out += "Bolus Number,Volume (ml),Start Time (hh:mm:ss),Duration (s),Average Rate (ml/h)\n";
+        out += csv::Line({QStringLiteral("Bolus Number"), QStringLiteral("Volume (ml)"),
+                          QStringLiteral("Start Time (hh:mm:ss)"), QStringLiteral("Duration (s)"),
+                          QStringLiteral("Average Rate (ml/h)")});
         for (const BolusRow& b : m_boluses) {
             const uint32_t s = b.startSeconds;
-            out += QString::asprintf("%d,%0.2f,%02d:%02d:%02d,%0.2f,%0.2f\n", b.number, b.volumeMl,
-                                     int(s / 3600), int(s % 3600 / 60), int(s % 60),
-                                     b.durationSeconds, b.rateMlH)
-                       .toUtf8();
+            out += csv::Line({QString::number(b.number), Fmt("%0.2f", b.volumeMl),
+                              QString::asprintf("%02d:%02d:%02d", int(s / 3600), int(s % 3600 / 60),
+                                                int(s % 60)),
+                              Fmt("%0.2f", b.durationSeconds), Fmt("%0.2f", b.rateMlH)});
         }
         return out;
     }
@@ -360,20 +353,26 @@ QByteArray DataTable::Csv() const {
     for (int k = 0; k < 12; ++k)
         if (!head[k].trimmed().isEmpty()) comment(head[k]);
     const bool occlusion = m_doc.TestType == 'O';
-    out += occlusion ? "Sample,Elapsed Time,Pressure (mmHg),Pressure (psi),Pressure (kPa),Status\n"
-                     : "Sample,Elapsed Time,Delivered Volume (ml),Average Flow (ml/h),"
-                       "Inst. Flow (ml/h),Back Pressure (mmHg),Back Pressure (psi),"
-                       "Back Pressure (kPa),Status\n";
+    if (occlusion)
+        out += csv::Line({QStringLiteral("Sample"), QStringLiteral("Elapsed Time"),
+                          QStringLiteral("Pressure (mmHg)"), QStringLiteral("Pressure (psi)"),
+                          QStringLiteral("Pressure (kPa)"), QStringLiteral("Status")});
+    else
+        out += csv::Line(
+            {QStringLiteral("Sample"), QStringLiteral("Elapsed Time"),
+             QStringLiteral("Delivered Volume (ml)"), QStringLiteral("Average Flow (ml/h)"),
+             QStringLiteral("Inst. Flow (ml/h)"), QStringLiteral("Back Pressure (mmHg)"),
+             QStringLiteral("Back Pressure (psi)"), QStringLiteral("Back Pressure (kPa)"),
+             QStringLiteral("Status")});
     const int rows = RowCount();
     const int fieldCount = occlusion ? 6 : 9;
     out.reserve(out.size() + qsizetype(rows) * 64);
+    QStringList fields;
     for (int r = 0; r < rows; ++r) {
         const QStringList f = RowFields(SampleOfRow(r));
-        for (int k = 0; k < fieldCount; ++k) {
-            if (k) out += ',';
-            out += CsvField(f.value(k));
-        }
-        out += '\n';
+        fields.clear();
+        for (int k = 0; k < fieldCount; ++k) fields << f.value(k).trimmed();
+        out += csv::Line(fields);
     }
     return out;
 }

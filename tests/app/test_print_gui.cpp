@@ -234,7 +234,7 @@ private Q_SLOTS:
         QCOMPARE(asked, QStringLiteral("RXr_F_export.csv"));
         QFile csv(m_dir->filePath(asked));
         QVERIFY(csv.open(QIODevice::ReadOnly));
-        const QList<QByteArray> lines = csv.readAll().split('\n');
+        const QList<QByteArray> lines = csv.readAll().replace("\r\n", "\n").split('\n');
         QVERIFY(lines.contains(QByteArray("Sample,Elapsed Time,Delivered Volume (ml),Average Flow "
                                           "(ml/h),Inst. Flow (ml/h),Back Pressure (mmHg),Back "
                                           "Pressure (psi),Back Pressure (kPa),Status")));

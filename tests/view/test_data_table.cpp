@@ -183,8 +183,11 @@ private Q_SLOTS:
         synth::Load(doc, SteadyFlow(4, [](int i) { return i == 2 ? 'b' : ' '; }));
         DataTable t(doc);
         t.Sync();
-        const QList<QByteArray> lines = t.Csv().split('\n');
+        const QList<QByteArray> lines = t.Csv().replace("\r\n", "\n").split('\n');
         QVERIFY(lines[0].startsWith("# Biomedical Engineering"));
+        // A record's text stays one inert field.
+        doc.ControlNumber = QStringLiteral("A,=1+1");
+        QVERIFY(t.Csv().contains("\"# Control Number A,=1+1\"\r\n"));
         int header = 0;
         while (lines[header].startsWith('#')) ++header;
         QVERIFY(lines[header].startsWith("Sample,Elapsed Time,Delivered Volume (ml)"));

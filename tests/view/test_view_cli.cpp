@@ -148,7 +148,7 @@ private Q_SLOTS:
         const Result r =
             Cli({"report", Write("c.p8d", synth::Occlusion(20, 1000, 300, 250)), "--csv"});
         QCOMPARE(r.exitCode, 0);
-        const QList<QByteArray> lines = r.out.split('\n');
+        const QList<QByteArray> lines = QByteArray(r.out).replace("\r\n", "\n").split('\n');
         QVERIFY(lines.contains(
             "Sample,Elapsed Time,Pressure (mmHg),Pressure (psi),Pressure (kPa),Status"));
         QCOMPARE(r.out.count("(Over Pressure)"), 7); // samples 15 to 21 over 250 mmHg
