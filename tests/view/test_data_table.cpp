@@ -139,6 +139,14 @@ private Q_SLOTS:
         t.Sync();
         QCOMPARE(t.RowCount(), 5);
         QCOMPARE(t.SampleOfRow(4), 6);
+        // A stopped test leaves an empty slot at the end; printing drops it.
+        doc.Run.running = false;
+        t.Sync();
+        QCOMPARE(doc.ElapsedTicks(doc.SampleCount() - 1), 0u);
+        doc.DropEmptyLastSample();
+        t.Sync();
+        QCOMPARE(doc.ElapsedTicks(doc.SampleCount() - 1), 6000u);
+        QCOMPARE(t.RowCount(), 5);
         synth::Load(doc, SteadyFlow(3));
         t.Sync();
         QCOMPARE(t.RowCount(), 4);
