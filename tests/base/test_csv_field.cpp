@@ -1,49 +1,9 @@
 // CSV fields read back by an RFC 4180 reader give the value as written, and
 // no field a spreadsheet would evaluate survives as a formula.
+#include "../CsvReader.h"
 #include "base/CsvField.h"
 
 #include <QTest>
-
-namespace {
-
-// A strict RFC 4180 reader: records of fields, quoted fields with doubled
-// quotes and embedded line breaks.
-QList<QStringList> ReadCsv(const QByteArray& bytes) {
-    const QString text = QString::fromUtf8(bytes);
-    QList<QStringList> rows;
-    QStringList row;
-    QString field;
-    bool quoted = false;
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const QChar c = text[i];
-        if (quoted) {
-            if (c == u'"' && i + 1 < text.size() && text[i + 1] == u'"') {
-                field += u'"';
-                ++i;
-            } else if (c == u'"') {
-                quoted = false;
-            } else {
-                field += c;
-            }
-        } else if (c == u'"') {
-            quoted = true;
-        } else if (c == u',') {
-            row << field;
-            field.clear();
-        } else if (c == u'\r' && i + 1 < text.size() && text[i + 1] == u'\n') {
-            row << field;
-            rows << row;
-            row.clear();
-            field.clear();
-            ++i;
-        } else {
-            field += c;
-        }
-    }
-    return rows;
-}
-
-} // namespace
 
 class TestCsvField : public QObject {
     Q_OBJECT
@@ -81,7 +41,7 @@ private Q_SLOTS:
         QFETCH(QString, value);
         QFETCH(QString, readBack);
         const QByteArray line = csv::Line({QStringLiteral("before"), value, QStringLiteral("1")});
-        const QList<QStringList> rows = ReadCsv(line);
+        const QList<QStringList> rows = csvreader::Read(line);
         QCOMPARE(rows.size(), 1);
         QCOMPARE(rows[0], (QStringList{QStringLiteral("before"), readBack, QStringLiteral("1")}));
         for (const QString& cell : rows[0]) {

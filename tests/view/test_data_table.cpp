@@ -1,6 +1,7 @@
 // The data table as lines of text over the record's samples: header block,
 // columns and row formats by record type, skipped samples, the bolus table
 // from the graph's detector, growth while a test runs, and the CSV form.
+#include "../CsvReader.h"
 #include "SyntheticRecords.h"
 
 #include "records/RivuletrixDoc.h"
@@ -204,6 +205,34 @@ private Q_SLOTS:
         QCOMPARE(lines[header + 3],
                  QByteArray("3,00:00:02,0.02,36.00,36.00,40,0.77,5.33,(Bubble)"));
         QCOMPARE(lines.size(), header + 1 + 5 + 1); // samples 1..5, then the final newline
+    }
+
+    // Texts typed by users or sent by analyzers, read back by a CSV reader:
+    // each stays one field, as written, and nothing reaches a spreadsheet as
+    // a formula.
+    void csvKeepsRecordTextsInert() {
+        CRivuletrixDoc doc;
+        synth::Load(doc, SteadyFlow(4));
+        doc.ControlNumber = QStringLiteral("=HYPERLINK(\"x\")");
+        doc.Operator = QStringLiteral("Smith, \"J\"\nnight shift");
+        doc.RepHeader1 = QStringLiteral("@SUM(A1)");
+        DataTable t(doc);
+        t.Sync();
+        const QList<QStringList> rows = csvreader::Read(t.Csv());
+        QVERIFY(rows.contains(QStringList{QStringLiteral("# Control Number =HYPERLINK(\"x\")")}));
+        QVERIFY(rows.contains(
+            QStringList{QStringLiteral("# Tested by     Smith, \"J\"\nnight shift")}));
+        int dataRows = 0;
+        for (const QStringList& row : rows) {
+            for (const QString& cell : row)
+                QVERIFY2(cell.isEmpty() || !QStringLiteral("=+@\t\r").contains(cell[0]),
+                         qPrintable(cell));
+            if (!row.first().startsWith(QLatin1Char('#'))) {
+                QCOMPARE(row.size(), 9);
+                ++dataRows;
+            }
+        }
+        QCOMPARE(dataRows, 1 + 5); // the column titles, then samples 1..5
     }
 };
 
