@@ -4,6 +4,8 @@
 set -euo pipefail
 build=$1
 work=$2
+# What follows the two folders is for the program (a record file to open).
+shift 2
 links=()
 pids=()
 cleanup() { [ ${#pids[@]} -eq 0 ] || kill "${pids[@]}" 2>/dev/null || true; }
