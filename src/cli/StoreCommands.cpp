@@ -76,6 +76,11 @@ int RebuildRecords(const QStringList& args, const AppSettings& settings, const Q
     };
     const RebuildResult r = index.Rebuild(RecordIndex::RebuildKind::IndexBuild, cb);
     if (!r.ran) return cli::Fail(QStringLiteral("the records index could not be rebuilt"));
+    // The old rows stay, and so does the request to rebuild.
+    if (!r.stored)
+        return cli::Fail(QStringLiteral("The records index could not be rebuilt: its rows could "
+                                        "not be stored (%1). The index keeps its previous rows.")
+                             .arg(r.error));
     cli::Print(QStringLiteral("Index Operation Complete\n\n%1 Files Processed.\n")
                    .arg(r.filesProcessed)
                    .toUtf8());
@@ -102,6 +107,10 @@ int RebuildTemplates(const AppSettings& settings, const QString& folder) {
     };
     const RebuildResult r = store.RebuildTemplateIndex(TemplateStore::RebuildKind::Full, cb);
     if (!r.ran) return cli::Fail(QStringLiteral("the template index could not be rebuilt"));
+    if (!r.stored)
+        return cli::Fail(QStringLiteral("The template index could not be rebuilt: its rows could "
+                                        "not be stored (%1). The index keeps its previous rows.")
+                             .arg(r.error));
     cli::Print(QStringLiteral("Index Operation Complete\n\n%1 Files Processed.\n")
                    .arg(r.filesProcessed)
                    .toUtf8());

@@ -69,17 +69,53 @@ CADODatabase::~CADODatabase() {
 }
 
 QString CADODatabase::ConnectionStringFor(const QString& path) {
-    return QStringLiteral("Provider=Microsoft.ACE.OLEDB.12.0; Data Source=%1").arg(path);
+    // A path holding ';' or '"', or blanks at either end, is quoted (quotes
+    // doubled inside), as connection strings quote values; others stay plain.
+    const bool quote = path.contains(QLatin1Char(';')) || path.contains(QLatin1Char('"')) ||
+                       path != path.trimmed();
+    const QString value =
+        quote
+            ? QLatin1Char('"') + QString(path).replace(QLatin1String("\""), QLatin1String("\"\"")) +
+                  QLatin1Char('"')
+            : path;
+    return QStringLiteral("Provider=Microsoft.ACE.OLEDB.12.0; Data Source=%1").arg(value);
 }
 
 QString CADODatabase::DataSourceOf(const QString& connection) {
-    // "Key=Value" pairs separated by ';'; the path itself may not hold ';'.
-    const QStringList parts = connection.split(QLatin1Char(';'));
-    for (const QString& part : parts) {
-        const qsizetype eq = part.indexOf(QLatin1Char('='));
-        if (eq < 0) continue;
-        if (part.left(eq).trimmed().compare(QLatin1String("Data Source"), Qt::CaseInsensitive) == 0)
-            return part.mid(eq + 1).trimmed();
+    // "Key=Value" pairs separated by ';'. A value in double quotes may hold
+    // ';' (a doubled quote stands for one quote); an unquoted one ends at the
+    // next ';'.
+    qsizetype i = 0;
+    const qsizetype n = connection.size();
+    while (i < n) {
+        const qsizetype eq = connection.indexOf(QLatin1Char('='), i);
+        if (eq < 0) break;
+        const QString key = connection.mid(i, eq - i).trimmed();
+        qsizetype v = eq + 1;
+        while (v < n && connection[v] == QLatin1Char(' ')) ++v;
+        QString value;
+        if (v < n && connection[v] == QLatin1Char('"')) {
+            ++v;
+            while (v < n) {
+                if (connection[v] == QLatin1Char('"')) {
+                    if (v + 1 < n && connection[v + 1] == QLatin1Char('"')) {
+                        value += QLatin1Char('"');
+                        v += 2;
+                        continue;
+                    }
+                    ++v;
+                    break;
+                }
+                value += connection[v++];
+            }
+            const qsizetype semi = connection.indexOf(QLatin1Char(';'), v);
+            i = semi < 0 ? n : semi + 1;
+        } else {
+            const qsizetype semi = connection.indexOf(QLatin1Char(';'), v);
+            value = connection.mid(v, semi < 0 ? -1 : semi - v).trimmed();
+            i = semi < 0 ? n : semi + 1;
+        }
+        if (key.compare(QLatin1String("Data Source"), Qt::CaseInsensitive) == 0) return value;
     }
     return {};
 }

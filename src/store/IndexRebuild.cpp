@@ -1,6 +1,9 @@
 // Indexing records and rebuilding the index from the record files.
 #include "RecordIndex.h"
 
+#include "AdoRecordset.h"
+#include "RebuildAside.h"
+
 #include "base/AppSettings.h"
 #include "records/RivuletrixDoc.h"
 
@@ -66,36 +69,45 @@ RebuildResult RecordIndex::Rebuild(RebuildKind kind, const RebuildCallbacks& cb)
     } else if (!IsOpen()) {
         return result;
     }
-    CADODatabase& db = m_table.Database();
-    // One transaction for the clearing and every row: one synchronous commit
-    // instead of one per row, and the old index stays whole if the rebuild
-    // cannot finish.
-    const bool transaction = db.BeginTrans();
     result.ran = true;
-    if (kind != RebuildKind::Browser || GetCount() > 0) ClearAll();
+    // The rows are built aside and swapped in at the end: other programs
+    // keep reading and adding rows meanwhile, and a rebuild that cannot
+    // store its rows leaves the old ones whole.
+    RebuildAside aside(m_table, store::DbKind::Records);
+    if (!aside.Begin()) {
+        result.error = aside.LastError();
+        return result;
+    }
+    // A record read for its window takes the tolerance setting; so does its row.
+    const int tolerance = m_settings.IntSetting(QStringLiteral("FlowTolerance"));
 
     QStringList patterns{QStringLiteral("*.p8d")};
     if (kind != RebuildKind::Import) patterns << QStringLiteral("*.p7d");
     const QDir dir(DataFolder());
+    int rows = 0;
     for (const QString& pattern : patterns) {
         const QStringList files = store::ListDataFiles(dir, pattern);
         for (const QString& file : files) {
             ++result.filesProcessed;
             if (cb.onFile) cb.onFile(result.filesProcessed, file);
             auto doc = std::make_unique<CRivuletrixDoc>();
+            doc->DefaultTolerance = tolerance;
             QString error;
             if (!doc->ReadRecordFile(dir.filePath(file), &error, /*keepSamples=*/false)) {
                 result.unreadable << file;
                 if (cb.onUnreadable) cb.onUnreadable(file, error);
                 if (kind != RebuildKind::IndexBuild) continue;
                 doc = std::make_unique<CRivuletrixDoc>(); // indexed as an empty record
+                doc->DefaultTolerance = tolerance;
             }
-            if (IndexRecord(*doc, file)) ++result.rowsAdded;
+            if (m_startupFinished && AddRowTo(aside.Rows(), MakeRow(*doc, file))) ++rows;
         }
     }
-    if (transaction && !db.CommitTrans()) {
-        Open(); // the cursor showed rows the table never kept
-        result.rowsAdded = 0;
+    if (!aside.SwapIn()) {
+        result.error = aside.LastError();
+        return result;
     }
+    result.stored = true;
+    result.rowsAdded = rows;
     return result;
 }

@@ -81,7 +81,9 @@ QDateTime ParseDateTime(const QString& text, bool dayFirst) {
         time = QTime(p[0].toInt(), p[1].toInt(), p.size() == 3 ? p[2].toInt() : 0);
         if (!time.isValid()) return {};
     }
-    return QDateTime(date, time);
+    // The wall-clock text as written: in local time a start inside a
+    // daylight-saving gap would not exist.
+    return QDateTime(date, time, Qt::UTC);
 }
 } // namespace
 
@@ -111,7 +113,10 @@ bool RecordIndex::ClearAll() {
 }
 
 bool RecordIndex::AddRow(const RecordIndexRow& r) {
-    CADORecordset* rs = m_table.Recordset();
+    return AddRowTo(m_table.Recordset(), r);
+}
+
+bool RecordIndex::AddRowTo(CADORecordset* rs, const RecordIndexRow& r) {
     if (!rs || !rs->AddNew()) return false;
     // Every column, in the order of the table.
     bool ok = rs->PutFieldValue(QStringLiteral("ControlNumber"), r.controlNumber) &&
@@ -232,6 +237,6 @@ QDateTime RecordIndex::ParseStartDateTime(const QString& date, const QString& ti
         const qsizetype m = fmt.indexOf(QLatin1Char('M')), dd = fmt.indexOf(QLatin1Char('d'));
         if (m >= 0 && dd >= 0 && m < dd) dt = ParseDateTime(text, false);
     }
-    if (!dt.isValid()) dt = QDateTime(QDate(1900, 1, 1), QTime(0, 0, 0));
+    if (!dt.isValid()) dt = QDateTime(QDate(1900, 1, 1), QTime(0, 0, 0), Qt::UTC);
     return dt;
 }

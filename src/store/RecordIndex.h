@@ -8,6 +8,7 @@
 #include <QString>
 
 class AppSettings;
+class CADORecordset;
 class CRivuletrixDoc;
 
 // One row of the records index, every column.
@@ -130,6 +131,9 @@ public:
     StoreTable& Table() { return m_table; }
 
 private:
+    // A row written through the given cursor (the table's, or a rebuild's).
+    static bool AddRowTo(CADORecordset* rs, const RecordIndexRow& row);
+
     const AppSettings& m_settings;
     QString m_seedFolder;
     QString m_dataFolder;

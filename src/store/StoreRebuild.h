@@ -26,7 +26,9 @@ QStringList ListDataFiles(const QDir& dir, const QString& pattern);
 
 struct RebuildResult {
     bool ran = false;       // false when the store could not be used at all
+    bool stored = false;    // the rebuilt rows replaced the old ones
     int filesProcessed = 0; // files listed and handled
-    int rowsAdded = 0;
+    int rowsAdded = 0;      // rows the index holds from this rebuild
     QStringList unreadable;
+    QString error; // why the rows could not be stored
 };

@@ -1,5 +1,6 @@
 #include "TemplateStore.h"
 
+#include "RebuildAside.h"
 #include "StoreTrace.h"
 #include "base/AppSettings.h"
 #include "base/Prompter.h"
@@ -52,7 +53,10 @@ bool TemplateStore::ClearAll() {
 }
 
 bool TemplateStore::AddRow(const TemplateRow& row) {
-    CADORecordset* rs = m_table.Recordset();
+    return AddRowTo(m_table.Recordset(), row);
+}
+
+bool TemplateStore::AddRowTo(CADORecordset* rs, const TemplateRow& row) {
     if (!rs || !rs->AddNew()) return false;
     rs->PutFieldValue(kColName, row.name);
     rs->PutFieldValue(kColSerial, row.instSerialNumber);
@@ -146,11 +150,14 @@ RebuildResult TemplateStore::RebuildTemplateIndex(RebuildKind kind, const Rebuil
     RebuildResult result;
     if (kind == RebuildKind::Import && !Open()) return result;
     if (!IsOpen()) return result;
-    CADODatabase& db = m_table.Database();
-    // One transaction: the old index stays whole if the rebuild cannot finish.
-    const bool transaction = db.BeginTrans();
     result.ran = true;
-    ClearAll();
+    // Built aside and swapped in: see the records index.
+    RebuildAside aside(m_table, store::DbKind::Templates);
+    if (!aside.Begin()) {
+        result.error = aside.LastError();
+        return result;
+    }
+    int rows = 0;
     const QDir dir(DataFolder());
     const QStringList files = store::ListDataFiles(dir, QStringLiteral("*.p8t"));
     for (const QString& file : files) {
@@ -172,11 +179,13 @@ RebuildResult TemplateStore::RebuildTemplateIndex(RebuildKind kind, const Rebuil
         row.deviceComments = t.deviceComments;
         row.fileName = file;
         row.stepCount = t.stepCount;
-        if (AddRow(row)) ++result.rowsAdded;
+        if (AddRowTo(aside.Rows(), row)) ++rows;
     }
-    if (transaction && !db.CommitTrans()) {
-        Open(); // the cursor showed rows the table never kept
-        result.rowsAdded = 0;
+    if (!aside.SwapIn()) {
+        result.error = aside.LastError();
+        return result;
     }
+    result.stored = true;
+    result.rowsAdded = rows;
     return result;
 }

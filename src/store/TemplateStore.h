@@ -8,6 +8,7 @@
 #include <QString>
 
 class AppSettings;
+class CADORecordset;
 
 // The template files (".p8t" in the data folder) and their index database
 // "RX_Templates.accdb". Store operations never show messages, except the two
@@ -55,6 +56,8 @@ public:
     StoreTable& Table() { return m_table; }
 
 private:
+    static bool AddRowTo(CADORecordset* rs, const TemplateRow& row);
+
     const AppSettings& m_settings;
     QString m_seedFolder;
     QString m_dataFolder;

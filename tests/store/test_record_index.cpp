@@ -91,14 +91,29 @@ private Q_SLOTS:
         QCOMPARE(index.GetCount(), 1); // the seed did not replace the file
     }
 
-    void createsTheDataFolder() {
+    // Any folder the file system allows holds the index, including names
+    // with the connection string's own separators.
+    void opensInAnyDataFolder_data() {
+        QTest::addColumn<QString>("folder");
+        QTest::newRow("new chain") << "new/deeper/data";
+        QTest::newRow("semicolon") << "data;2026";
+        QTest::newRow("key-like") << "a; Data Source=elsewhere";
+        QTest::newRow("quote") << "the \"lab\" data";
+        QTest::newRow("trailing blank") << "data ";
+    }
+    void opensInAnyDataFolder() {
+        QFETCH(QString, folder);
         StoreTestEnv env;
         env.CopySeeds();
+        const QString dir = env.tmp.path() + QLatin1Char('/') + folder;
         RecordIndex index(*env.settings);
-        index.SetDataFolder(env.tmp.path() + QStringLiteral("/new/deeper/data"));
+        index.SetDataFolder(dir);
+        QVERIFY2(index.Open(), qPrintable(index.LastError()));
+        QVERIFY(index.AddRow(Row(QStringLiteral("A1"), QStringLiteral("a.p8d"))));
+        index.Close();
+        QVERIFY(QFile::exists(dir + QStringLiteral("/RX_Records.accdb")));
         QVERIFY(index.Open());
-        QVERIFY(
-            QFile::exists(env.tmp.path() + QStringLiteral("/new/deeper/data/RX_Records.accdb")));
+        QCOMPARE(index.GetCount(), 1);
     }
 
     void missingSeedCreatesTheTable() {
@@ -393,12 +408,27 @@ private Q_SLOTS:
                                  << "later" << none;
         QTest::newRow("empty") << ""
                                << "" << none;
+        // The wall-clock text is kept whatever the time zone: this hour does
+        // not exist in London.
+        QTest::newRow("daylight-saving gap")
+            << "29-Mar-2026"
+            << "01:30:00" << QDateTime(QDate(2026, 3, 29), QTime(1, 30));
     }
     void startDateTime() {
         QFETCH(QString, date);
         QFETCH(QString, time);
         QFETCH(QDateTime, parsed);
-        QCOMPARE(RecordIndex::ParseStartDateTime(date, time), parsed);
+        const QByteArray zone = qgetenv("TZ");
+        qputenv("TZ", "Europe/London");
+        const QDateTime got = RecordIndex::ParseStartDateTime(date, time);
+        if (zone.isEmpty())
+            qunsetenv("TZ");
+        else
+            qputenv("TZ", zone);
+        QVERIFY(got.isValid());
+        // What the index stores: the date and time as written.
+        const QString format = QStringLiteral("yyyy-MM-dd HH:mm:ss");
+        QCOMPARE(got.toString(format), parsed.toString(format));
     }
 
     void rebuildVariants_data() {
@@ -455,6 +485,11 @@ private Q_SLOTS:
         for (const RecordListRow& row : rows)
             if (row.fileName == QLatin1String("bad.p8d"))
                 QCOMPARE(row.controlNumber, QStringLiteral("zzUNKNOWN"));
+        // Rows carry the "FlowTolerance" setting, as a record read for its
+        // window does.
+        for (int i = 0; i < files.size(); ++i)
+            QCOMPARE(RawRow(env.dataDir + QStringLiteral("/RX_Records.accdb"), i).value(24).toInt(),
+                     7);
     }
 
     void buildNeedsAnOpenIndex() {

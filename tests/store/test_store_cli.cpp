@@ -1,10 +1,15 @@
 #include "StoreTestEnv.h"
+#include "records/RivuletrixDoc.h"
 #include "records/Template.h"
+#include "store/RecordIndex.h"
 
+#include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QtTest>
 
 // rivuletrix-cli index and template commands, run as a user runs them.
@@ -29,6 +34,21 @@ class TestStoreCli : public QObject {
         return r;
     }
     static QString Fixture() { return QStringLiteral(RX_TEST_DATA "/store/flow_pca.p8t"); }
+
+    static QByteArray RecordText(const QByteArray& control) {
+        return "H1,SN1,2.10\r\nH2,1,T9,1.0\r\nH6," + control +
+               "\r\nH12,Flow\r\nH13,5.50   \r\nH18,08/12/2026,14:05:09\r\nD1,:,0,0,0\r\n"
+               "D2, ,1000,14,20\r\n";
+    }
+
+    // The file names the index lists, in order.
+    static QStringList IndexedFiles(const QString& work) {
+        const Run list = Cli({QStringLiteral("index"), QStringLiteral("list")}, work);
+        QStringList files;
+        for (const QJsonValue& v : QJsonDocument::fromJson(list.out).array())
+            files << v.toObject().value(QStringLiteral("Filename")).toString();
+        return files;
+    }
 
 private Q_SLOTS:
     void templateShowAndWriteRoundTrip() {
@@ -132,6 +152,94 @@ private Q_SLOTS:
                               env.work);
         QCOMPARE(empty.code, 0);
         QCOMPARE(empty.out.trimmed(), QByteArray("[]"));
+    }
+
+    // A rebuild whose rows cannot be stored (another program holds the write
+    // lock throughout) says so, exits non-zero, keeps the old rows without
+    // duplicates and leaves the request to rebuild standing.
+    void rebuildThatCannotStoreFails() {
+        StoreTestEnv env(QStringLiteral("BuildIndex=1\r\n"));
+        env.CopySeeds();
+        StoreTestEnv::Write(env.dataDir + QStringLiteral("/a.p8d"), RecordText("A"));
+        QCOMPARE(
+            Cli({QStringLiteral("index"), QStringLiteral("rebuild"), QStringLiteral("--records")},
+                env.work)
+                .code,
+            0);
+        QCOMPARE(IndexedFiles(env.work), QStringList{QStringLiteral("a.p8d")});
+        env.settings->WriteSetting(QStringLiteral("Default Parameters"),
+                                   QStringLiteral("BuildIndex"), QStringLiteral("1"));
+        StoreTestEnv::Write(env.dataDir + QStringLiteral("/b.p8d"), RecordText("B"));
+        StoreTestEnv::Write(env.dataDir + QStringLiteral("/c.p8d"), RecordText("C"));
+        const QString db = env.dataDir + QStringLiteral("/RX_Records.accdb");
+        {
+            QSqlDatabase other =
+                QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("locker"));
+            other.setDatabaseName(db);
+            QVERIFY(other.open());
+            QSqlQuery q(other);
+            QVERIFY(q.exec(QStringLiteral("BEGIN IMMEDIATE")));
+            const Run r = Cli(
+                {QStringLiteral("index"), QStringLiteral("rebuild"), QStringLiteral("--records")},
+                env.work);
+            QVERIFY(q.exec(QStringLiteral("ROLLBACK")));
+            q.finish();
+            other.close();
+            QCOMPARE(r.code, 1);
+            QVERIFY2(!r.out.contains("Index Operation Complete"), r.out.constData());
+            QVERIFY2(r.err.contains("could not be rebuilt"), r.err.constData());
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("locker"));
+        QCOMPARE(env.settings->Setting(QStringLiteral("BuildIndex")), QStringLiteral("1"));
+        QCOMPARE(IndexedFiles(env.work), QStringList{QStringLiteral("a.p8d")});
+    }
+
+    // Two programs on one data folder: while one rebuilds the index from
+    // 20,000 record files, the other saves a record and indexes it. The
+    // saved record's row is there when both are done, once.
+    void rebuildLeavesOthersAbleToIndex() {
+        StoreTestEnv env;
+        env.CopySeeds();
+        const int files = 20000;
+        for (int i = 0; i < files; ++i) {
+            QFile f(env.dataDir + QStringLiteral("/r%1.p8d").arg(i, 5, 10, QLatin1Char('0')));
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(RecordText("C" + QByteArray::number(i)));
+        }
+        QProcess rebuild;
+        rebuild.setWorkingDirectory(env.work);
+        rebuild.start(QStringLiteral(RX_CLI), {QStringLiteral("index"), QStringLiteral("rebuild"),
+                                               QStringLiteral("--records")});
+        QVERIFY(rebuild.waitForStarted());
+        // Well into the rebuild: files are being read and rows written.
+        QByteArray out;
+        QElapsedTimer t;
+        t.start();
+        while (!out.contains("Adding file 3000 ") && t.elapsed() < 120000) {
+            rebuild.waitForReadyRead(1000);
+            out += rebuild.readAllStandardOutput();
+        }
+        QVERIFY2(out.contains("Adding file 3000 "), "the rebuild did not get going");
+        QVERIFY(rebuild.state() == QProcess::Running);
+
+        // The other program: opens the index, saves a record, indexes it.
+        const QString saved = QStringLiteral("zz_saved.p8d");
+        StoreTestEnv::Write(env.dataDir + QLatin1Char('/') + saved, RecordText("SAVED"));
+        {
+            RecordIndex other(*env.settings);
+            other.SetStartupFinished(true);
+            QVERIFY2(other.Open(), qPrintable(other.LastError()));
+            CRivuletrixDoc doc;
+            QVERIFY(doc.ReadRecordFile(env.dataDir + QLatin1Char('/') + saved));
+            QVERIFY2(other.IndexRecord(doc, saved), qPrintable(other.LastError()));
+        }
+        QVERIFY(rebuild.waitForFinished(300000));
+        out += rebuild.readAllStandardOutput();
+        QCOMPARE(rebuild.exitCode(), 0);
+        QVERIFY(out.contains("Index Operation Complete"));
+        const QStringList indexed = IndexedFiles(env.work);
+        QCOMPARE(indexed.count(saved), 1);
+        QCOMPARE(indexed.size(), files + 1);
     }
 };
 
