@@ -58,23 +58,37 @@ CDeviceInfoDlg::CDeviceInfoDlg(CDevice& device, QWidget* parent) : QDialog(paren
     auto answers = std::make_shared<Answers>();
     for (int c = 0; c < 4; ++c) answers->present[c] = device.Channels[c] != 0;
     CDevice* d = &device;
-    m_worker = QThread::create([d, answers] {
-        answers->paramsOk = d->GetParameters(answers->params) == 0;
-        d->GetSerialNumbers(0, answers->analyzer);
+    std::atomic<bool>* cancel = &m_cancel;
+    m_worker = QThread::create([this, d, answers, cancel] {
+        answers->paramsOk = d->GetParameters(answers->params, cancel) == 0;
+        // The failure is told at once, not after the serial numbers.
+        if (!answers->paramsOk && !cancel->load())
+            QMetaObject::invokeMethod(this, &CDeviceInfoDlg::ParametersFailed,
+                                      Qt::QueuedConnection);
+        if (!cancel->load()) d->GetSerialNumbers(0, answers->analyzer, cancel);
         for (int c = 0; c < 4; ++c)
-            if (answers->present[c]) d->GetSerialNumbers(c + 1, answers->channels[c]);
+            if (answers->present[c] && !cancel->load())
+                d->GetSerialNumbers(c + 1, answers->channels[c], cancel);
     });
     connect(m_worker, &QThread::finished, this, [this, answers] { Show(*answers); });
     m_worker->start();
 }
 
 CDeviceInfoDlg::~CDeviceInfoDlg() {
+    // Closing lets the requests go: the one in progress ends within a moment.
+    m_cancel = true;
     m_worker->wait();
     delete m_worker;
 }
 
+void CDeviceInfoDlg::ParametersFailed() {
+    m_paramsReported = true;
+    ThePrompter().Message(QStringLiteral("Communication Error"));
+}
+
 void CDeviceInfoDlg::Show(const Answers& a) {
-    if (!a.paramsOk) ThePrompter().Message(QStringLiteral("Communication Error"));
+    if (!a.paramsOk && !m_paramsReported)
+        ThePrompter().Message(QStringLiteral("Communication Error"));
     m_fields[QStringLiteral("Manufacturer")]->setText(a.params.p1);
     m_fields[QStringLiteral("Model")]->setText(a.params.p2);
     m_fields[QStringLiteral("Model Name")]->setText(a.params.p3);

@@ -2,6 +2,8 @@
 
 #include <QDialog>
 
+#include <atomic>
+
 class CDevice;
 class QLineEdit;
 
@@ -26,8 +28,11 @@ protected:
 private:
     struct Answers;
     void Show(const Answers& a);
+    void ParametersFailed();
 
     QHash<QString, QLineEdit*> m_fields;
     QThread* m_worker = nullptr;
     bool m_finished = false;
+    bool m_paramsReported = false;
+    std::atomic<bool> m_cancel{false};
 };

@@ -325,10 +325,13 @@ void CMainFrame::CreateTray() {
     m_tray->show();
 }
 
+CommandTarget* CMainFrame::ActiveTarget() const {
+    // The channel window itself handles its commands, not the view inside.
+    return dynamic_cast<CommandTarget*>(m_mdi->activeSubWindow());
+}
+
 void CMainFrame::UpdateCommands() {
-    CommandTarget* target = nullptr;
-    if (QMdiSubWindow* active = m_mdi->activeSubWindow())
-        target = dynamic_cast<CommandTarget*>(active);
+    CommandTarget* target = ActiveTarget();
     CDevice* selected = m_app.Device(m_app.CurrentAnalyzer);
     const bool analyzerCommands =
         !m_app.ViewAll && m_app.CurrentAnalyzer != -1 && m_app.SetUpTests == 0;
@@ -436,8 +439,7 @@ void CMainFrame::OnCommand(int id) {
         printing::PageSetup(this);
         break;
     default:
-        if (QMdiSubWindow* active = m_mdi->activeSubWindow())
-            if (auto* target = dynamic_cast<CommandTarget*>(active)) target->OnCommand(id);
+        if (CommandTarget* target = ActiveTarget()) target->OnCommand(id);
         break;
     }
     UpdateCommands();

@@ -9,6 +9,7 @@
 
 class CDialogTopDevicePane;
 class ChannelWindow;
+class CommandTarget;
 class QAction;
 class QLabel;
 class QMdiArea;
@@ -60,6 +61,8 @@ private:
     void CreateTray();
     QAction* AddAction(int id, const QString& text, const QString& prompt = {});
     void OnCommand(int id);
+    // The active child window, which handles the channel commands.
+    CommandTarget* ActiveTarget() const;
     void OnBalloonTimer();
     void OnAnalyzerLost(int slot, const QString& name);
     void ShowAbout();

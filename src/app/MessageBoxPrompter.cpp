@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QMessageBox>
+#include <QThread>
 
 namespace {
 QMessageBox::Icon ToBoxIcon(Prompter::Icon icon, QMessageBox::Icon def) {
@@ -21,13 +22,30 @@ QMessageBox::Icon ToBoxIcon(Prompter::Icon icon, QMessageBox::Icon def) {
 }
 } // namespace
 
+bool MessageBoxPrompter::OnUiThread() {
+    return !qApp || QThread::currentThread() == qApp->thread();
+}
+
 void MessageBoxPrompter::Message(const QString& text, Icon icon) {
+    if (!OnUiThread()) {
+        // A worker's message is shown by the UI thread; the worker waits.
+        QMetaObject::invokeMethod(
+            qApp, [this, text, icon] { Message(text, icon); }, Qt::BlockingQueuedConnection);
+        return;
+    }
     QMessageBox box(ToBoxIcon(icon, QMessageBox::Warning), QApplication::applicationDisplayName(),
                     text, QMessageBox::Ok, m_parent);
     box.exec();
 }
 
 bool MessageBoxPrompter::Question(const QString& text, Icon icon) {
+    if (!OnUiThread()) {
+        bool yes = false;
+        QMetaObject::invokeMethod(
+            qApp, [this, text, icon, &yes] { yes = Question(text, icon); },
+            Qt::BlockingQueuedConnection);
+        return yes;
+    }
     QMessageBox box(ToBoxIcon(icon, QMessageBox::Question), QApplication::applicationDisplayName(),
                     text, QMessageBox::Yes | QMessageBox::No, m_parent);
     return box.exec() == QMessageBox::Yes;

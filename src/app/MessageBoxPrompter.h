@@ -4,7 +4,9 @@
 
 class QWidget;
 
-// Message boxes captioned with the application's name.
+// Message boxes captioned with the application's name. Called from another
+// thread (a transfer worker), the box is shown by the UI thread while the
+// caller waits for the answer.
 class MessageBoxPrompter : public Prompter {
 public:
     explicit MessageBoxPrompter(QWidget* parent = nullptr) : m_parent(parent) {}
@@ -14,5 +16,7 @@ public:
     bool Question(const QString& text, Icon icon = Icon::Default) override;
 
 private:
+    static bool OnUiThread();
+
     QWidget* m_parent;
 };

@@ -6,7 +6,10 @@
 #include "store/RecordIndex.h"
 #include "store/TemplateStore.h"
 
+#include "base/Trace.h"
+
 #include <QDir>
+#include <QThread>
 
 namespace {
 CRivuletrixApp* g_app = nullptr;
@@ -36,7 +39,7 @@ CRivuletrixApp* CRivuletrixApp::Instance() {
 void CRivuletrixApp::StartupSettings() {
     const QString section = settings::kSection;
     QString value;
-    if (!m_records->IsOpen() && !m_records->Open()) {
+    if (!m_records->IsOpen() && OpenRecordsAtStartup() == IndexOpen::Failed) {
         WriteSetting(section, QStringLiteral("DefaultPath  "), PublicFolder());
         WriteSetting(section, QStringLiteral("PathType"), QStringLiteral("0"));
     }
@@ -46,6 +49,22 @@ void CRivuletrixApp::StartupSettings() {
         WriteSetting(section, QStringLiteral("CustomPath  "), PublicFolder());
     if (!m_templates->IsOpen()) m_templates->Open();
     LoadSettingsCopies();
+}
+
+CRivuletrixApp::IndexOpen CRivuletrixApp::OpenRecordsAtStartup() {
+    // Another workstation writing the shared index holds it for a moment:
+    // that is no reason to give up the data folder. Only an index that cannot
+    // be opened at all sends this workstation back to the local folder.
+    for (int attempt = 1;; ++attempt) {
+        if (m_records->Open()) return IndexOpen::Open;
+        if (!m_records->LastOpenWasBusy()) return IndexOpen::Failed;
+        if (attempt >= kBusyOpenAttempts) {
+            // The folder stays as chosen; indexing opens the index again.
+            qCWarning(lcTrace) << "The records index stayed busy; the data folder is kept";
+            return IndexOpen::Busy;
+        }
+        QThread::msleep(200);
+    }
 }
 
 void CRivuletrixApp::LoadSettingsCopies() {

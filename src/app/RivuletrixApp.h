@@ -103,6 +103,12 @@ Q_SIGNALS:
     void AnalyzerLost(int slot, const QString& name);
 
 private:
+    enum class IndexOpen { Open, Busy, Failed };
+    // Opens the records index at start-up, trying again while another
+    // program holds it busy.
+    IndexOpen OpenRecordsAtStartup();
+    static constexpr int kBusyOpenAttempts = 6;
+
     std::unique_ptr<CDevice> m_devices[kSlots];
     std::unique_ptr<RecordIndex> m_records;
     std::unique_ptr<TemplateStore> m_templates;

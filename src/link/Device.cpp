@@ -278,7 +278,7 @@ QString CDevice::GetChannelStatus(int channelIndex) const {
 // ---- Requests ----
 
 int CDevice::WaitReply(AutoResetEvent& event, quint64 seq, std::chrono::milliseconds limit,
-                       const char* what) {
+                       const char* what, const std::atomic<bool>* cancel) {
     if (seq == 0 || !m_transport) {
         SetError(m_lost ? LastError()
                         : QStringLiteral("%1: the analyzer is not connected").arg(what));
@@ -288,23 +288,52 @@ int CDevice::WaitReply(AutoResetEvent& event, quint64 seq, std::chrono::millisec
         if (!m_lost) SetError(QStringLiteral("%1: the command could not be sent").arg(what));
         return 1;
     }
-    switch (event.Wait(limit)) {
-    case AutoResetEvent::Result::Signalled:
-        return 0;
-    case AutoResetEvent::Result::Aborted:
-        if (!m_lost) SetError(QStringLiteral("%1: the analyzer was disconnected").arg(what));
-        return 1;
-    case AutoResetEvent::Result::TimedOut:
-        SetError(QStringLiteral("%1: no reply from the analyzer within %2 ms")
-                     .arg(what)
-                     .arg(limit.count()));
-        return 1;
+    // In short slices when the asker may go away, so that it is let go at once.
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    for (;;) {
+        auto slice = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (cancel) slice = std::min(slice, std::chrono::milliseconds(50));
+        switch (event.Wait(std::max(slice, std::chrono::milliseconds(0)))) {
+        case AutoResetEvent::Result::Signalled:
+            return 0;
+        case AutoResetEvent::Result::Aborted:
+            if (!m_lost) SetError(QStringLiteral("%1: the analyzer was disconnected").arg(what));
+            return 1;
+        case AutoResetEvent::Result::TimedOut:
+            if (cancel && cancel->load()) {
+                SetError(QStringLiteral("%1: cancelled").arg(what));
+                return 1;
+            }
+            if (std::chrono::steady_clock::now() < deadline) continue;
+            SetError(QStringLiteral("%1: no reply from the analyzer within %2 ms")
+                         .arg(what)
+                         .arg(limit.count()));
+            return 1;
+        }
     }
-    return 1;
+}
+
+void CDevice::SettleDownload(AutoResetEvent& event, std::atomic<bool>& stale) {
+    using Clock = ReplyDispatcher::Clock;
+    if (stale.exchange(false)) {
+        // The analyzer answers in order: whatever it still sends for the
+        // abandoned download comes before anything for the next one.
+        m_dispatcher.TouchDownloadActivity();
+        for (;;) {
+            const auto deadline = m_dispatcher.LastDownloadActivity() + m_lateQuiet;
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+            const auto r = event.Wait(std::max(left, std::chrono::milliseconds(0)));
+            if (r != AutoResetEvent::Result::TimedOut) break;
+            if (m_dispatcher.LastDownloadActivity() + m_lateQuiet <= Clock::now()) break;
+        }
+    }
+    event.Reset();
 }
 
 int CDevice::WaitDownload(AutoResetEvent& event, quint64 seq, std::chrono::milliseconds idle,
-                          const char* what) {
+                          const char* what, std::atomic<bool>& stale) {
     using Clock = ReplyDispatcher::Clock;
     if (seq == 0 || !m_transport) {
         SetError(m_lost ? LastError()
@@ -328,6 +357,7 @@ int CDevice::WaitDownload(AutoResetEvent& event, quint64 seq, std::chrono::milli
             return 1;
         case AutoResetEvent::Result::TimedOut:
             if (m_dispatcher.LastDownloadActivity() + idle > Clock::now()) continue;
+            stale = true;
             SetError(QStringLiteral("%1: no line from the analyzer for %2 s")
                          .arg(what)
                          .arg(double(idle.count()) / 1000.0));
@@ -336,9 +366,10 @@ int CDevice::WaitDownload(AutoResetEvent& event, quint64 seq, std::chrono::milli
     }
 }
 
-int CDevice::GetParameters(AnalyzerParameters& out) {
+int CDevice::GetParameters(AnalyzerParameters& out, const std::atomic<bool>* cancel) {
     const auto c = commands::GetParams(0);
-    const int r = WaitReply(m_dispatcher.ParamsSignal, Write(*c), kReplyLimit, "GetParameters");
+    const int r =
+        WaitReply(m_dispatcher.ParamsSignal, Write(*c), kReplyLimit, "GetParameters", cancel);
     if (r == 0) {
         std::lock_guard lock(m_dispatcher.Mutex());
         out = m_dispatcher.params;
@@ -376,8 +407,13 @@ int CDevice::GetTemplate(int number, Template& out) {
         SetError(QStringLiteral("GetTemplate: template number %1 out of range").arg(number));
         return 1;
     }
-    const int r =
-        WaitDownload(m_dispatcher.TemplateEndSignal, Write(*c), m_downloadIdle, "GetTemplate");
+    SettleDownload(m_dispatcher.TemplateEndSignal, m_staleTemplate);
+    {
+        std::lock_guard lock(m_dispatcher.Mutex());
+        m_dispatcher.templateLines = 0; // late step lines do not count
+    }
+    const int r = WaitDownload(m_dispatcher.TemplateEndSignal, Write(*c), m_downloadIdle,
+                               "GetTemplate", m_staleTemplate);
     if (r == 0) {
         std::lock_guard lock(m_dispatcher.Mutex());
         m_dispatcher.templateBuffer.instSerialNumber = SerialNumber;
@@ -392,21 +428,23 @@ int CDevice::GetRecord(int number, QIODevice& file) {
         SetError(QStringLiteral("GetRecord: record number %1 out of range").arg(number));
         return 1;
     }
+    SettleDownload(m_dispatcher.RecordEndSignal, m_staleRecord);
     m_dispatcher.BeginRecordDownload(&file);
-    const int r =
-        WaitDownload(m_dispatcher.RecordEndSignal, Write(*c), m_downloadIdle, "GetRecord");
+    const int r = WaitDownload(m_dispatcher.RecordEndSignal, Write(*c), m_downloadIdle, "GetRecord",
+                               m_staleRecord);
     m_dispatcher.EndRecordDownload();
     file.close();
     return r;
 }
 
-int CDevice::GetSerialNumbers(int unit, SerialNumbers& out) {
+int CDevice::GetSerialNumbers(int unit, SerialNumbers& out, const std::atomic<bool>* cancel) {
     const auto c = commands::GetSN(unit);
     if (!c) {
         SetError(QStringLiteral("GetSerialNumbers: unit %1 out of range").arg(unit));
         return 1;
     }
-    const int r = WaitReply(m_dispatcher.SerialSignal, Write(*c), kSerialLimit, "GetSerialNumbers");
+    const int r =
+        WaitReply(m_dispatcher.SerialSignal, Write(*c), kSerialLimit, "GetSerialNumbers", cancel);
     if (r == 0) {
         std::lock_guard lock(m_dispatcher.Mutex());
         out.serial = m_dispatcher.snSerial;
@@ -424,9 +462,10 @@ int CDevice::GetSerialNumbers(int unit, SerialNumbers& out) {
 }
 
 int CDevice::GetUserNotes(QIODevice& file) {
+    SettleDownload(m_dispatcher.NotesEndSignal, m_staleNotes);
     m_dispatcher.BeginNotes(&file);
     const int r = WaitDownload(m_dispatcher.NotesEndSignal, Write(commands::GetUserNotes()),
-                               kNotesIdleLimit, "GetUserNotes");
+                               kNotesIdleLimit, "GetUserNotes", m_staleNotes);
     m_dispatcher.EndNotes();
     return r;
 }

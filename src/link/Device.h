@@ -44,6 +44,9 @@ public:
     // User notes: the end reply must come within this long after the last
     // notes line.
     static constexpr std::chrono::milliseconds kNotesIdleLimit{2000};
+    // After a download timed out, the next one of its kind first waits for
+    // the late end reply until the line has been quiet this long.
+    static constexpr std::chrono::milliseconds kLateReplyQuiet{1500};
 
     explicit CDevice(const FoundAnalyzer& found, QObject* parent = nullptr);
     ~CDevice() override;
@@ -111,14 +114,15 @@ public:
     bool PollStatusCycle();
 
     // ---- Requests: 0 success, 1 failure (time limit or lost port) ----
-    int GetParameters(AnalyzerParameters& out);
+    // cancel, when given and set, ends the wait early (the asker went away).
+    int GetParameters(AnalyzerParameters& out, const std::atomic<bool>* cancel = nullptr);
     int GetRecordCount(int& count);
     int GetTemplateCount(int& count);
     int GetTemplate(int number, Template& out);
     // Writes the record in its N/E form into file, which must be open for
     // writing; the device holds it only during the call.
     int GetRecord(int number, QIODevice& file);
-    int GetSerialNumbers(int unit, SerialNumbers& out);
+    int GetSerialNumbers(int unit, SerialNumbers& out, const std::atomic<bool>* cancel = nullptr);
     int GetUserNotes(QIODevice& file);
 
     QString GetChannelStatus(int channelIndex) const;
@@ -128,6 +132,7 @@ public:
     ReplyDispatcher& Dispatcher() { return m_dispatcher; }
     // Overrides the download idle limit (tests).
     void SetDownloadIdleLimit(std::chrono::milliseconds limit) { m_downloadIdle = limit; }
+    void SetLateReplyQuiet(std::chrono::milliseconds quiet) { m_lateQuiet = quiet; }
     // Feeds received bytes as if they came from the port (the I/O thread's
     // path: framing, dispatch, delivery of the measurement lines).
     void FeedChunk(const char* data, size_t size);
@@ -146,10 +151,15 @@ private:
     // Waits for a request's reply: the time starts when its command has left
     // the port. Sets LastError on failure.
     int WaitReply(AutoResetEvent& event, quint64 seq, std::chrono::milliseconds limit,
-                  const char* what);
-    // Waits for a download's end: fails when no line arrives for idle.
+                  const char* what, const std::atomic<bool>* cancel = nullptr);
+    // Waits for a download's end: fails when no line arrives for idle. A
+    // download that timed out is marked stale.
     int WaitDownload(AutoResetEvent& event, quint64 seq, std::chrono::milliseconds idle,
-                     const char* what);
+                     const char* what, std::atomic<bool>& stale);
+    // Before a download is asked for: the lines and end reply of an earlier
+    // one of its kind that gave up are waited out, and an end signal that
+    // is still raised is cleared, so neither is taken for this download's.
+    void SettleDownload(AutoResetEvent& event, std::atomic<bool>& stale);
     void SetError(const QString& text);
     void OnPortLost(const QString& reason);
 
@@ -167,5 +177,8 @@ private:
     std::atomic<bool> m_connected{false};
     std::atomic<int> m_lastReportedLines{0};
     std::chrono::milliseconds m_downloadIdle = kDownloadIdleLimit;
+    std::chrono::milliseconds m_lateQuiet = kLateReplyQuiet;
+    // A download of the kind timed out; its late reply may still come.
+    std::atomic<bool> m_staleRecord{false}, m_staleTemplate{false}, m_staleNotes{false};
     QIODevice* m_notesOut = nullptr;
 };

@@ -196,6 +196,7 @@ void ReplyDispatcher::DispatchReply(const char* frame, size_t size) {
         RecordEnd();
     } else if (l.startsWith("[UN,")) {
         std::lock_guard lock(m_mutex);
+        m_lastActivity = Clock::now();
         if (m_notesFile) {
             const size_t end = l.find(']', 4);
             m_notesFile->write(frame + 4, qint64(end - 4));
@@ -215,6 +216,9 @@ void ReplyDispatcher::DispatchReply(const char* frame, size_t size) {
 
 void ReplyDispatcher::RecordLine(const char* line, size_t size) {
     std::lock_guard lock(m_mutex);
+    // Counted as download activity even without a file: the late lines of a
+    // download that gave up are waited out before the next one.
+    m_lastActivity = Clock::now();
     if (!m_recordFile) return;
     // One N line per download, even when data lines come before the header.
     if (!m_headerSeen && !m_nLineWritten) {

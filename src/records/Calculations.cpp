@@ -4,10 +4,15 @@
 
 #include <QString>
 
+#include <algorithm>
 #include <cmath>
 
 int CRivuletrixDoc::SampleCount() const {
     return Run.running ? m_storedCount : m_storedCount + 1;
+}
+
+int CRivuletrixDoc::LastSampleIndex() const {
+    return std::max(0, std::min(SampleCount(), int(m_samples.size())) - 1);
 }
 
 uint32_t CRivuletrixDoc::ElapsedTicks(int i) const {

@@ -155,6 +155,9 @@ public:
     // ---- Calculations ----
     int SampleCount() const;
     uint32_t ElapsedTicks(int i) const;
+    // The last slot holding a sample among those SampleCount() covers: after
+    // a live test has ended, the slot past the samples is empty.
+    int LastSampleIndex() const;
     uint32_t VolumeAt(int i) const;
     char StatusAt(int i) const;
     int PressureAt(int i) const;

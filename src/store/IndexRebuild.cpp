@@ -59,6 +59,8 @@ RecordIndexRow RecordIndex::MakeRow(CRivuletrixDoc& doc, const QString& fileName
 bool RecordIndex::IndexRecord(CRivuletrixDoc& doc, const QString& fileName,
                               const QString& deviceType) {
     if (!m_startupFinished) return false;
+    // An index that was busy when it was last opened is opened now.
+    if (!IsOpen()) Open();
     return AddRow(MakeRow(doc, fileName, deviceType));
 }
 

@@ -87,6 +87,8 @@ public:
     bool StartupFinished() const { return m_startupFinished; }
 
     bool Open();
+    // The last Open failed only because the database was busy.
+    bool LastOpenWasBusy() const { return m_table.LastOpenWasBusy(); }
     void Close() { m_table.Close(); }
     bool IsOpen() const { return m_table.IsOpen(); }
     int GetCount();

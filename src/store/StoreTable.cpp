@@ -9,7 +9,25 @@
 #include <QFile>
 #include <QSqlQuery>
 
+namespace {
+// SQLITE_BUSY and SQLITE_LOCKED, also in their extended forms.
+bool IsBusyCode(uint32_t code) {
+    if ((code & 0xFFFF0000u) != adoerr::kEngineBase) return false;
+    const uint32_t primary = code & 0xFF;
+    return primary == 5 || primary == 6;
+}
+} // namespace
+
 bool StoreTable::Open(const QString& dataFolder, const QString& seedFolder) {
+    m_busy = false;
+    const bool ok = OpenTable(dataFolder, seedFolder);
+    if (!ok)
+        m_busy =
+            IsBusyCode(m_rs && m_rs->GetLastError() ? m_rs->GetLastError() : m_db.GetLastError());
+    return ok;
+}
+
+bool StoreTable::OpenTable(const QString& dataFolder, const QString& seedFolder) {
     if (m_rs) m_rs->Close();
     if (dataFolder.trimmed().isEmpty()) {
         qCDebug(lcStore) << "\nStoreTable::Open - no data folder";

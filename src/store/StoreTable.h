@@ -27,10 +27,16 @@ public:
     CADORecordset* Recordset() { return m_rs.get(); }
     QString DatabasePath() const { return m_path; }
     QString LastError() const;
+    // The last Open failed only because another program held the database
+    // locked (busy), not because the file or folder is unusable.
+    bool LastOpenWasBusy() const { return m_busy; }
 
 private:
+    bool OpenTable(const QString& dataFolder, const QString& seedFolder);
+
     store::DbKind m_kind;
     CADODatabase m_db;
     std::unique_ptr<CADORecordset> m_rs; // destroyed before m_db
     QString m_path;
+    bool m_busy = false;
 };

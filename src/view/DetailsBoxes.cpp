@@ -117,7 +117,9 @@ QStringList MeasuredLines(const RenderContext& c) {
     const CRivuletrixDoc& d = c.doc;
     const ViewState& st = c.st;
     QStringList l = {QString(), QString(), QString(), QString()};
-    const int latest = d.SampleCount() - 1;
+    // The record's values until it is reset, also while the save question
+    // is open after the test ended.
+    const int latest = d.LastSampleIndex();
     if (d.TestType == 'O') {
         const int unit = st.pressureUnit;
         if (d.Run.live) {

@@ -15,8 +15,10 @@
 #include "base/Prompter.h"
 #include "link/Device.h"
 #include "link/PortScanner.h"
+#include "store/RecordIndex.h"
 
 #include <QAction>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QMdiArea>
 #include <QMdiSubWindow>
@@ -26,7 +28,13 @@
 #include <QTest>
 #include <QTreeWidget>
 
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QThread>
+
+#include <future>
 #include <memory>
+#include <thread>
 
 namespace {
 
@@ -301,6 +309,60 @@ private Q_SLOTS:
         QVERIFY(filled.wait(15000));
         QCOMPARE(m_prompter.messages, QStringList{QStringLiteral("Communication Error")});
         QCOMPARE(info.Field(QStringLiteral("Channel 2 S/N ")), QStringLiteral("Not Connected"));
+    }
+
+    // A silent (not unplugged) analyzer: "Communication Error" comes as soon
+    // as the parameters fail, and Ok closes the dialog at once while the
+    // serial-number requests are still waiting.
+    void informationDialogLetsGoOfASilentAnalyzer() {
+        Sim("k", Args("PXR2K", "Bench K", "20000002") << "--do"
+                                                      << "after LOG silence on");
+        Start();
+        auto dlg = Search();
+        ConnectAll(*dlg);
+        QVERIFY(m_app->Device(1));
+        auto info = std::make_unique<CDeviceInfoDlg>(*m_app->Device(1));
+        QTRY_VERIFY_WITH_TIMEOUT(
+            m_prompter.messages.contains(QStringLiteral("Communication Error")), 4000);
+        QVERIFY(!info->Finished());
+        QElapsedTimer t;
+        t.start();
+        info->accept();
+        info.reset();
+        QVERIFY2(t.elapsed() < 1000, qPrintable(QString::number(t.elapsed())));
+        QCOMPARE(m_prompter.messages.count(QStringLiteral("Communication Error")), 1);
+    }
+
+    // Another workstation holding the shared index for longer than one busy
+    // wait: start-up waits for it and keeps the data folder as chosen.
+    void startUpWaitsForABusyIndex() {
+        m_app = std::make_unique<CRivuletrixApp>(m_dir->path());
+        QVERIFY(m_app->Records().Open());
+        const QString db = m_app->Records().Table().DatabasePath();
+        m_app->Records().Close();
+        std::promise<bool> locked;
+        std::thread other([db, &locked] {
+            {
+                QSqlDatabase c =
+                    QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("other"));
+                c.setDatabaseName(db);
+                QSqlQuery q(c);
+                const bool ok = c.open() && q.exec(QStringLiteral("BEGIN EXCLUSIVE"));
+                locked.set_value(ok);
+                QThread::msleep(6500);
+                q.exec(QStringLiteral("ROLLBACK"));
+                q.finish();
+                c.close();
+            }
+            QSqlDatabase::removeDatabase(QStringLiteral("other"));
+        });
+        const bool ok = locked.get_future().get();
+        m_app->StartupSettings();
+        other.join();
+        QVERIFY(ok);
+        QCOMPARE(Setting(QStringLiteral("Default Parameters"), QStringLiteral("PathType")),
+                 QStringLiteral("2"));
+        QVERIFY(m_app->Records().IsOpen());
     }
 
     void closingWithATestIsRefused() {

@@ -300,6 +300,85 @@ private Q_SLOTS:
         dev.DisconnectDevice();
     }
 
+    // A download that gave up is answered late: the next download of its
+    // kind still comes out complete and right, whether the late reply came
+    // before it was asked for or while it waits, and so does the one after.
+    void lateEndReplyIsNotTheNextDownloads_data() {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<bool>("whileWaiting");
+        for (const char* kind : {"record", "template", "notes"}) {
+            QTest::addRow("%s, late reply before the next", kind)
+                << QString::fromLatin1(kind) << false;
+            QTest::addRow("%s, late reply during the next", kind)
+                << QString::fromLatin1(kind) << true;
+        }
+    }
+    void lateEndReplyIsNotTheNextDownloads() {
+        QFETCH(QString, kind);
+        QFETCH(bool, whileWaiting);
+        const auto reply = [kind](int n) -> QByteArray {
+            const QByteArray k = QByteArray::number(n);
+            if (kind == QLatin1String("record"))
+                return "H1,80001234,2.10\r\nD1,:,0,0,0\r\nD2, ,1000," + k + ",0\r\n[END]\r\n";
+            if (kind == QLatin1String("template"))
+                return "[TMPLT,0,Name" + k + ",C]\r\n[TMPLT,1,FLOW,10.00,5.00,ML,1,0,5%]\r\n" +
+                       (n > 1 ? "[TMPLT,2,FLOW,10.00,5.00,ML,1,0,5%]\r\n" : "") + "[TMPLTEND]\r\n";
+            return "[UN,Notes " + k + "]\r\n[UNEND]\r\n";
+        };
+        const auto expected = [kind](int n) -> QByteArray {
+            const QByteArray k = QByteArray::number(n);
+            if (kind == QLatin1String("record"))
+                return "N0\r\nH1,80001234,2.10\r\nD1,:,0,0,0\r\nD2, ,1000," + k + ",0\r\nE0";
+            if (kind == QLatin1String("template"))
+                return "Name" + k + " steps " + QByteArray::number(n > 1 ? 2 : 1);
+            return "Notes " + k + "\n";
+        };
+        PtyPeer peer;
+        std::atomic<int> asked{0};
+        const QByteArray command = kind == QLatin1String("record")     ? "[GETREC,"
+                                   : kind == QLatin1String("template") ? "[GETTMPLT,"
+                                                                       : "[GETUSERNOTES]";
+        // The first request goes unanswered; later ones are answered at once.
+        peer.On(command, [&asked, reply](const QByteArray&) {
+            const int n = ++asked;
+            return n == 1 ? QByteArray() : reply(n);
+        });
+        CDevice dev(Found(peer.SlavePath()));
+        QVERIFY(dev.StartConnection());
+        dev.SetDownloadIdleLimit(400ms);
+        dev.SetLateReplyQuiet(800ms);
+        const auto download = [&](int n) -> std::pair<int, QByteArray> {
+            if (kind == QLatin1String("template")) {
+                Template t;
+                const int r = dev.GetTemplate(n, t);
+                return {r, t.name.toUtf8() + " steps " + QByteArray::number(t.stepCount)};
+            }
+            QBuffer buf;
+            buf.open(QIODevice::ReadWrite);
+            const int r =
+                kind == QLatin1String("record") ? dev.GetRecord(n, buf) : dev.GetUserNotes(buf);
+            return {r, buf.data()};
+        };
+        QCOMPARE(download(1).first, 1);
+        std::pair<int, QByteArray> second;
+        if (whileWaiting) {
+            auto next = std::async(std::launch::async, [&] { return download(2); });
+            QThread::msleep(300);
+            peer.Send(reply(1));
+            second = next.get();
+        } else {
+            peer.Send(reply(1));
+            QThread::msleep(300);
+            second = download(2);
+        }
+        QCOMPARE(second.first, 0);
+        QCOMPARE(second.second, expected(2));
+        const auto third = download(3);
+        QCOMPARE(third.first, 0);
+        QCOMPARE(third.second, expected(3));
+        dev.DisconnectDevice();
+    }
+
     // Lines keep a slow download alive past its idle limit.
     void slowDownloadKeepsGoing() {
         PtyPeer peer;

@@ -637,6 +637,36 @@ private Q_SLOTS:
         QVERIFY2(qAbs(basal - 2.0) < 0.1, qPrintable(line));
     }
 
+    // When a live test has ended (the save question is open) the measured
+    // values are still the record's, as they were while it ran.
+    void measuredValuesAfterALiveTestEnds() {
+        CRivuletrixDoc doc;
+        qint64 now = 1'000'000;
+        doc.Clock = [&now] { return now; };
+        doc.Run.live = true;
+        doc.Run.running = true;
+        doc.TestType = 'F';
+        doc.SetFlowRate = 9.0;
+        for (uint32_t i = 1; i <= 200; ++i) {
+            now += 1000;
+            doc.AddSample(synth::Line(' ', i * 1000, i * 25, 5));
+        }
+        ViewState st;
+        Draw(doc, st, QSize(1200, 800));
+        QImage img(10, 10, QImage::Format_RGB32);
+        QPainter p(&img);
+        const auto lines = [&] {
+            RenderContext c(p, doc, st, *SeriesCache::For(&doc), RenderTarget{}, RenderOptions{});
+            return boxes::MeasuredLines(c);
+        };
+        const QStringList running = lines();
+        QCOMPARE(running.value(1), QStringLiteral("Total Volume : 0.50 ml"));
+        doc.Run.running = false; // ended, not yet reset
+        const QStringList ended = lines();
+        QCOMPARE(ended, running);
+        QVERIFY2(!ended.value(3).contains(QLatin1String("-100")), qPrintable(ended.value(3)));
+    }
+
     // Older records: a bolus that ends right after its start takes the
     // flow at its end over the run of equal volumes before it. Here the
     // half-second samples between the kept ones carry the bolus on, so
