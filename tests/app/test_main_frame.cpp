@@ -349,7 +349,7 @@ private Q_SLOTS:
                 QSqlQuery q(c);
                 const bool ok = c.open() && q.exec(QStringLiteral("BEGIN EXCLUSIVE"));
                 locked.set_value(ok);
-                QThread::msleep(6500);
+                QThread::msleep(12000); // longer than two busy waits
                 q.exec(QStringLiteral("ROLLBACK"));
                 q.finish();
                 c.close();
