@@ -21,6 +21,12 @@ uint32_t CRivuletrixDoc::ElapsedTicks(int i) const {
     return NewModel ? s->time : s->time * 4u;
 }
 
+uint64_t CRivuletrixDoc::ElapsedMs(int i) const {
+    const Sample* s = At(i);
+    if (!s) return 0;
+    return NewModel ? s->time : uint64_t(s->time) * 1000u / 256u;
+}
+
 uint32_t CRivuletrixDoc::VolumeAt(int i) const {
     const Sample* s = At(i);
     return s ? s->volume : 0;

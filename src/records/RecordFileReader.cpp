@@ -7,6 +7,7 @@
 #include <QDateTime>
 #include <QFile>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <string_view>
@@ -216,6 +217,9 @@ void CRivuletrixDoc::ReadRecordBytes(const char* data, size_t size, bool keepSam
     ResetRecord();
     StepToShow = step;
     const size_t slotLimit = size / 2 + 1024;
+    // Sections are counted, not taken by their E numbers: a run that passed
+    // a bolus slot numbers its sections by slot (E2, E3 ... for steps 1, 2).
+    int section = 0;
 
     ForEachLine(data, size, [&](std::string_view line) {
         if (line.empty()) return true;
@@ -235,11 +239,24 @@ void CRivuletrixDoc::ReadRecordBytes(const char* data, size_t size, bool keepSam
             return true;
         }
         case 'E':
-            return bytes::AtoL(line.substr(1)) != StepToShow;
+            return ++section != StepToShow;
         default:
             return true;
         }
     });
+
+    if (TemplateSteps > 0) {
+        // The N line of such a run counts slots too: the steps are the
+        // sections the file holds (a closing section without samples after
+        // the sixth slot is not one).
+        int sections = size > 0 && data[0] == 'E' ? 1 : 0;
+        for (const char* p = data;
+             (p = static_cast<const char*>(std::memchr(p, '\n', size_t(data + size - p))));) {
+            ++p;
+            if (p < data + size && *p == 'E') ++sections;
+        }
+        if (sections > 0) TemplateSteps = std::min(TemplateSteps, sections);
+    }
 
     const bool oldModel = InstModel.startsWith(QLatin1String("PXR-7"));
     NewModel = !oldModel;

@@ -158,6 +158,9 @@ public:
     // The last slot holding a sample among those SampleCount() covers: after
     // a live test has ended, the slot past the samples is empty.
     int LastSampleIndex() const;
+    // The time of sample i in milliseconds ("PXR-7" ticks converted), for
+    // every elapsed-time text.
+    uint64_t ElapsedMs(int i) const;
     uint32_t VolumeAt(int i) const;
     char StatusAt(int i) const;
     int PressureAt(int i) const;

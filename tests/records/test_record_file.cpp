@@ -279,12 +279,18 @@ private Q_SLOTS:
         QTest::addColumn<char>("type");
         QTest::addColumn<int>("stored");
         QTest::addColumn<int>("ticks");
-        QTest::newRow("step 1") << Fixture("template_3step.p8d") << 1 << 'F' << 3 << 1000;
-        QTest::newRow("step 2") << Fixture("template_3step.p8d") << 2 << 'O' << 4 << 1000;
-        QTest::newRow("step 3") << Fixture("template_3step.p8d") << 3 << 'F' << 3 << 1000;
+        QTest::addColumn<int>("steps");
+        QTest::newRow("step 1") << Fixture("template_3step.p8d") << 1 << 'F' << 3 << 1000 << 3;
+        QTest::newRow("step 2") << Fixture("template_3step.p8d") << 2 << 'O' << 4 << 1000 << 3;
+        QTest::newRow("step 3") << Fixture("template_3step.p8d") << 3 << 'F' << 3 << 1000 << 3;
         QTest::newRow("step beyond reads all")
-            << Fixture("template_3step.p8d") << 6 << 'F' << 3 << 1000;
-        QTest::newRow("old model") << Fixture("old_model.p7d") << 1 << 'F' << 4 << 256;
+            << Fixture("template_3step.p8d") << 6 << 'F' << 3 << 1000 << 3;
+        // PCA, bolus slot, Flow: sections E2 and E3 under the N line "N3".
+        QTest::newRow("after a bolus slot, step 1")
+            << Fixture("template_bolus_slot.p8d") << 1 << 'P' << 3 << 1000 << 2;
+        QTest::newRow("after a bolus slot, step 2")
+            << Fixture("template_bolus_slot.p8d") << 2 << 'F' << 3 << 1000 << 2;
+        QTest::newRow("old model") << Fixture("old_model.p7d") << 1 << 'F' << 4 << 256 << 0;
     }
     void templateStepsAndOldModel() {
         QFETCH(QString, file);
@@ -292,6 +298,7 @@ private Q_SLOTS:
         QFETCH(char, type);
         QFETCH(int, stored);
         QFETCH(int, ticks);
+        QFETCH(int, steps);
         CRivuletrixDoc doc;
         doc.StepToShow = step;
         QVERIFY(doc.ReadRecordFile(file));
@@ -301,7 +308,7 @@ private Q_SLOTS:
         QCOMPARE(doc.NewModel, ticks == 1000);
         QCOMPARE(doc.StepToShow, step);
         if (file.endsWith(QLatin1String(".p8d"))) {
-            QCOMPARE(doc.TemplateSteps, 3);
+            QCOMPARE(doc.TemplateSteps, steps);
             QCOMPARE(doc.TemplateName, QStringLiteral("Night Check"));
             QCOMPARE(doc.ElapsedTicks(2), uint32_t(1000 * std::min(step, 3)));
         } else {
