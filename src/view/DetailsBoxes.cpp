@@ -133,7 +133,7 @@ QStringList MeasuredLines(const RenderContext& c) {
                : unit == 2 ? QString::asprintf("Peak Pressure : %7.2f kPa", pm / 7.499)
                            : QString::asprintf("Peak Pressure : %1.0f mmHg", double(pm));
         l[2] = QStringLiteral("Occurred at : %1")
-                   .arg(CRivuletrixDoc::FormatHms(d.ElapsedTicks(st.pressureMaxIndex)));
+                   .arg(CRivuletrixDoc::FormatHms(d.ElapsedMs(st.pressureMaxIndex)));
         return l;
     }
     const uint32_t volume = d.VolumeAt(latest);
@@ -146,8 +146,11 @@ QStringList MeasuredLines(const RenderContext& c) {
         }
     }
     l[1] = QString::asprintf("Total Volume : %3.2f ml", volume / 10000.0);
-    l[2] = QStringLiteral("Elapsed Time : %1")
-               .arg(CRivuletrixDoc::FormatHms(std::max(d.ElapsedTicks(latest), d.MinTimeSpan)));
+    // In real milliseconds, as the time axis counts them.
+    const uint64_t minSpan =
+        d.NewModel ? uint64_t(d.MinTimeSpan) : uint64_t(d.MinTimeSpan) * 1000u / 1024u;
+    const uint64_t shown = std::max<uint64_t>(d.ElapsedMs(latest), minSpan);
+    l[2] = QStringLiteral("Elapsed Time : %1").arg(CRivuletrixDoc::FormatHms(shown));
     float deviation = 0;
     if (d.SetFlowRate != 0)
         deviation = float((float(d.AverageFlowAt(latest) / 100.0) - float(d.SetFlowRate)) /
@@ -163,7 +166,10 @@ double BasalRate(const CRivuletrixDoc& d, const ViewState& st, double bolusVolum
     // maximum is in view ticks (1/1024 s for older records) and the flow
     // takes the record's own ticks.
     const int tps = layout::ViewTicksPerSecond(d.NewModel, d.TicksPerSecond);
-    double dt = double(st.timeMax) - bolusSeconds * tps;
+    // A live test: the whole test so far, not the live window's span.
+    const double span =
+        d.Run.running ? double(d.ElapsedTicks(d.StoredCount() - 1)) : double(st.timeMax);
+    double dt = span - bolusSeconds * tps;
     if (!d.NewModel) dt /= 4.0;
     const double dv = double(st.volumeMax) - bolusVolumeMl * 10000.0;
     if (dt > 0 && dv > 0) return d.FlowFromDelta(uint32_t(dt), uint32_t(dv)) / 100.0;

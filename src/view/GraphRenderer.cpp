@@ -387,6 +387,10 @@ GraphRenderer::Result GraphRenderer::Render(QPainter& p, CRivuletrixDoc& doc, Vi
     st.timeScale = st.flowScale = st.pressureScale = 0;
     st.volumeMax = 0;
     st.key = KeyFlags{};
+    // Bolus totals are rebuilt by every redraw: another record (a new test,
+    // another template step) must not show the last one's.
+    st.bolusVolumeTotal = st.bolusDurationTotal = st.bolusRateTotal = 0;
+    st.bolusCount = 0;
     st.topLimit = 0;
     if (doc.TestType != st.rememberedType) st.SetTypeDefaults(doc.TestType);
     ComputeMaxima(doc, st);

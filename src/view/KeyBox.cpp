@@ -85,11 +85,9 @@ void Draw(RenderContext& c) {
     int lines = int(entries.size());
     // The set-rate line is counted for Occlusion records too.
     if (c.doc.SetFlowRate != 0 && c.doc.TestType == 'O') ++lines;
-    // Wide enough for the samples too: they stand a fixed number of average
-    // characters after the text, which proportional text can outrun.
-    int samplesEnd = 0;
-    for (const Entry& e : entries) samplesEnd = std::max(samplesEnd, int(e.text.size()) + 15);
-    const int bw = std::max(widest + 10 * w, samplesEnd * w);
+    // The widest text and ten characters: the box fits beside the plot of a
+    // tiled window. Samples that would reach past it are drawn inside it.
+    const int bw = widest + 10 * w;
     const int bh = lines * h + (3 * h) / 2;
     if (bh > st.height / 2 || bw > st.width / 2) {
         c.p.restore();
@@ -128,10 +126,15 @@ void Draw(RenderContext& c) {
         c.TextOut(x + w, top, e.text);
         const int L = int(e.text.size());
         const int cy = top + h / 2;
-        const auto at = [&](int n) { return x + n * w; };
+        // Proportional text can be narrower than its length in average
+        // characters: a sample keeps at least three of them inside the box.
+        const int inside = x + bw - w;
+        const auto at = [&](int n) { return std::min(x + n * w, inside - w); };
         const auto line = [&](int from, int to) {
             c.p.setPen(e.pen);
-            c.p.drawLine(at(L + from), cy, at(L + to), cy);
+            const int x1 = std::min(x + (L + to) * w, inside);
+            const int x0 = std::min(x + (L + from) * w, x1 - 3 * w);
+            c.p.drawLine(x0, cy, x1, cy);
         };
         // Marker samples draw with the key's own metrics.
         const int saveW = c.charW, saveH = c.charH;

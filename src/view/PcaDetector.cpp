@@ -58,8 +58,11 @@ void PcaDetector::StepMarked(int i, int last, PcaSink& out) {
         startValue = highest = value;
     } else if (inBolus) {
         if (edge == 1) {
+            // A restart: marker and label move with the numbers.
             bolusStart = i;
             bolusLen = 1;
+            startIndex = i;
+            startValue = highest = value;
         } else if (edge < 0) {
             out.Mark({PcaMark::Start, startIndex, startValue});
             bolusEnd = i;
@@ -91,7 +94,10 @@ void PcaDetector::StepOlder(int i, int last, PcaSink& out) {
     const CRivuletrixDoc& doc = *d;
     const char code = doc.StatusAt(i);
     if (code == 'C') return;
-    if (prevKept >= 0 && doc.ElapsedTicks(i) < doc.ElapsedTicks(prevKept) + ticksPerSecond) return;
+    // At most one sample a second, but never one that carries a bolus start.
+    if (prevKept >= 0 && doc.ElapsedTicks(i) < doc.ElapsedTicks(prevKept) + ticksPerSecond &&
+        doc.BolusEdgeAt(i) < 1)
+        return;
     if (i > 0 && doc.ElapsedTicks(i) == 0) return;
     double flow = std::trunc(doc.FlowOver(i, i - anchor));
     const int anchorBefore = anchor;

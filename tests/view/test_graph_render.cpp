@@ -55,12 +55,15 @@ int Differences(const QImage& a, const QImage& b) {
 // boluses of 1 ml over five samples; marked with bolus codes (current
 // records, ms) or plain (older records, 1/256 s). Generated sample i is
 // sample i + 1 of the record.
-QByteArray HourOfPca(bool older) {
+QByteArray HourOfPca(bool older, bool boluses = true) {
     double vol = 0;
     return synth::Record(synth::Header('P', 2, 2, older ? "PXR-7" : "PXR-8"), 3600,
                          [=](int i) mutable {
                              vol += 2.0 * 10000 / 3600;
                              char code = ' ';
+                             if (!boluses)
+                                 return synth::S{uint32_t(i) * (older ? 256u : 1000u),
+                                                 uint32_t(std::llround(vol)), 0, code};
                              for (int s0 : {600, 1800, 3000}) {
                                  if (i >= s0 && i < s0 + 5) vol += 2000;
                                  // Codes one sample either side: the label's
@@ -77,10 +80,20 @@ QByteArray HourOfPca(bool older) {
 struct RecordingSink : PcaSink {
     QMap<int, double> points;
     int labels = 0;
+    std::vector<PcaMark> marks;
+    std::vector<PcaLabel> labelList;
     void Point(int index, double value) override { points[index] = value; }
-    void Mark(const PcaMark&) override {}
-    void Label(const PcaLabel&) override { ++labels; }
+    void Mark(const PcaMark& m) override { marks.push_back(m); }
+    void Label(const PcaLabel& l) override {
+        ++labels;
+        labelList.push_back(l);
+    }
 };
+
+void RunDetector(const CRivuletrixDoc& doc, PcaDetector& det, RecordingSink& sink) {
+    const int last = doc.SampleCount() - 1;
+    for (int i = det.First(); i <= last; ++i) det.Step(i, last, sink);
+}
 
 QByteArray DenseFlow(int count) {
     // 100 ms samples with noisy volume and bubbles / air locks scattered.
@@ -613,19 +626,35 @@ private Q_SLOTS:
 
     // The basal rate of a PCA record: time and volume outside the boluses.
     // Older records keep their times in 1/256 s, the view in 1/1024 s.
+    // The totals are those of the record drawn, rebuilt at every redraw, and
+    // a live test's rate is over the whole test so far.
     void pcaBasalRate_data() {
         QTest::addColumn<bool>("older");
-        QTest::newRow("current record") << false;
-        QTest::newRow("older record") << true;
+        QTest::addColumn<bool>("afterBoluses"); // the window showed a record with boluses before
+        QTest::addColumn<bool>("live");
+        QTest::addColumn<int>("boluses");
+        QTest::newRow("current record") << false << false << false << 3;
+        QTest::newRow("older record") << true << false << false << 3;
+        QTest::newRow("basal only, after a record with boluses") << false << true << false << 0;
+        QTest::newRow("live test") << false << false << true << 3;
     }
     void pcaBasalRate() {
         QFETCH(bool, older);
+        QFETCH(bool, afterBoluses);
+        QFETCH(bool, live);
+        QFETCH(int, boluses);
         CRivuletrixDoc doc;
-        synth::Load(doc, HourOfPca(older));
-        QCOMPARE(doc.NewModel, !older);
         ViewState st;
+        if (afterBoluses) {
+            synth::Load(doc, HourOfPca(older));
+            Draw(doc, st, QSize(1400, 900));
+            QCOMPARE(st.bolusCount, 3);
+        }
+        synth::Load(doc, HourOfPca(older, boluses > 0));
+        doc.Run.live = doc.Run.running = live;
+        QCOMPARE(doc.NewModel, !older);
         Draw(doc, st, QSize(1400, 900));
-        QCOMPARE(st.bolusCount, 3);
+        QCOMPARE(st.bolusCount, boluses);
         qDebug() << st.timeMax << st.volumeMax << st.bolusDurationTotal << st.bolusVolumeTotal
                  << doc.SetRateIsZero;
         QImage img(10, 10, QImage::Format_RGB32);
@@ -665,6 +694,98 @@ private Q_SLOTS:
         const QStringList ended = lines();
         QCOMPARE(ended, running);
         QVERIFY2(!ended.value(3).contains(QLatin1String("-100")), qPrintable(ended.value(3)));
+    }
+
+    // Older records keep one sample a second for the curve, but never lose
+    // a bolus whose start falls on a sample between the kept ones.
+    void olderBolusStartBetweenKeptSamples() {
+        CRivuletrixDoc doc;
+        double vol = 0;
+        // Half-second samples; boluses of five samples from generated
+        // samples 600, 1801, 3000 and 4201 (record slots one higher).
+        synth::Load(doc, synth::Record(synth::Header('P', 2, 2, "PXR-7"), 6000, [&](int i) {
+                        vol += 2.0 * 10000 / 7200;
+                        for (int s0 : {600, 1801, 3000, 4201})
+                            if (i >= s0 && i < s0 + 5) vol += 2000;
+                        return synth::S{uint32_t(i) * 128, uint32_t(std::llround(vol)), 0, ' '};
+                    }));
+        QVERIFY(!doc.NewModel);
+        PcaDetector det(doc);
+        RecordingSink sink;
+        RunDetector(doc, det, sink);
+        QCOMPARE(det.bolusCount, 4);
+        QCOMPARE(sink.labels, 4);
+    }
+
+    // A bolus restarted inside itself: its start marker and label stand at
+    // the restart, where the label's numbers begin.
+    void restartedBolusIsLabelledAtTheRestart() {
+        CRivuletrixDoc doc;
+        double vol = 0;
+        synth::Load(doc, synth::Record(synth::Header('P', 2, 2), 600, [&](int i) {
+                        vol += 2.0 * 10000 / 3600;
+                        char code = ' ';
+                        if (i >= 414 && i < 416) vol += 500;
+                        if (i >= 480 && i < 516) vol += 300;
+                        if (i == 414 || i == 480) code = 'R';
+                        if (i == 516) code = 'T';
+                        return synth::S{uint32_t(i) * 1000, uint32_t(std::llround(vol)), 0, code};
+                    }));
+        PcaDetector det(doc);
+        RecordingSink sink;
+        RunDetector(doc, det, sink);
+        QCOMPARE(sink.labels, 1);
+        const PcaLabel& l = sink.labelList[0];
+        QCOMPARE(l.start, 481); // record slot of generated sample 480
+        QCOMPARE(l.startIndex, l.start);
+        int starts = 0;
+        for (const PcaMark& m : sink.marks)
+            if (m.kind == PcaMark::Start) {
+                ++starts;
+                QCOMPARE(m.index, l.start);
+            }
+        QCOMPARE(starts, 1);
+    }
+
+    // The elapsed time of the measured values agrees with the time axis,
+    // for older records (1/256 s) too.
+    void elapsedTimeText_data() {
+        QTest::addColumn<QByteArray>("model");
+        QTest::addColumn<uint>("ticksPerMinute");
+        QTest::newRow("current record") << QByteArray("PXR-8") << 60000u;
+        QTest::newRow("older record") << QByteArray("PXR-7") << 60u * 256u;
+    }
+    void elapsedTimeText() {
+        QFETCH(QByteArray, model);
+        QFETCH(uint, ticksPerMinute);
+        CRivuletrixDoc doc;
+        // 120 hours and 4 minutes, a sample a minute.
+        uint32_t vol = 0;
+        synth::Load(doc,
+                    synth::Record(synth::Header('F', 10, 0, model.constData()), 7204, [&](int i) {
+                        vol += 1667;
+                        return synth::S{uint32_t(i) * ticksPerMinute, vol, 0, ' '};
+                    }));
+        ViewState st;
+        Draw(doc, st, QSize(1400, 900));
+        QImage img(10, 10, QImage::Format_RGB32);
+        QPainter p(&img);
+        RenderContext c(p, doc, st, *SeriesCache::For(&doc), RenderTarget{}, RenderOptions{});
+        QCOMPARE(boxes::MeasuredLines(c).value(2), QStringLiteral("Elapsed Time : 120:04:00"));
+    }
+
+    // The key box is as wide as its widest text and ten characters, so a
+    // PCA key fits beside the plot of a tiled channel window.
+    void keyFitsATiledWindow() {
+        CRivuletrixDoc doc;
+        synth::Load(doc, synth::Pca(2.0, 5, 240, 12, 1.0));
+        ViewState st;
+        const Picture pic = Draw(doc, st, QSize(520, 700));
+        QVERIFY2(st.width > 330 && st.width < 456, qPrintable(QString::number(st.width)));
+        QVERIFY(pic.result.keyItems.contains("Bolus / Secondary Start"));
+        QVERIFY(st.keyBox.drawn);
+        QVERIFY(st.keyBox.width <= st.width / 2);
+        QVERIFY(st.keyBox.Rect().right() <= pic.result.plot.right() + 1);
     }
 
     // Older records: a bolus that ends right after its start takes the
