@@ -31,6 +31,7 @@ public:
 
     // A data folder that wins over the settings (command-line runs).
     void OverrideDataPath(const QString& folder) { m_dataOverride = folder; }
+    bool DataPathOverridden() const { return !m_dataOverride.isEmpty(); }
 
     QString WorkingDir() const;
     void SetWorkingDir(const QString& dir) { m_workingDir = dir; }

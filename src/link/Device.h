@@ -80,6 +80,10 @@ public:
     bool IsConnected() const;
     // The port went away (unplugged): every request fails at once.
     bool IsLost() const { return m_lost.load(); }
+    // Status replies received so far.
+    uint64_t StatusReplies() const {
+        return m_dispatcher.statusReplies.load(std::memory_order_relaxed);
+    }
     // Why the last request failed.
     QString LastError() const;
 

@@ -164,6 +164,7 @@ void ReplyDispatcher::DispatchReply(const char* frame, size_t size) {
             std::lock_guard lock(m_mutex);
             for (size_t i = 0; i < 12; ++i) status[i] = l.at(6 + i);
         }
+        statusReplies.fetch_add(1, std::memory_order_relaxed);
         StatusSignal.Set();
     } else if (l.startsWith("[BATSTATUS")) {
         {

@@ -77,6 +77,8 @@ public:
     // Frames seen, by kind, for diagnostics and tests.
     std::atomic<uint64_t> framesDispatched{0};
     std::atomic<uint64_t> framesIgnored{0};
+    // Status replies seen: a count that stands still means a silent analyzer.
+    std::atomic<uint64_t> statusReplies{0};
 
 private:
     void RecordLine(const char* line, size_t size);

@@ -116,7 +116,9 @@ bool RunController::StartedFlag() const {
 void RunController::OnSetupTest() {
     Q_EMIT GraphReset();
     QString folder;
-    if (m_app.Settings().Setting(QStringLiteral("PathType")) == QLatin1String("1"))
+    // A folder named on the command line wins over the network path.
+    if (m_app.Settings().Setting(QStringLiteral("PathType")) == QLatin1String("1") &&
+        !m_app.Settings().DataPathOverridden())
         folder = m_app.Settings().Setting(QStringLiteral("NetworkPath "));
     else
         folder = m_app.Settings().GetDataPath();
@@ -141,7 +143,11 @@ void RunController::OnSetupTest() {
         m_sheet->RunSetupSheet(
             *device, m_channel - 1,
             QStringLiteral("Channel %1 Test Setup - ").arg(m_channel) + device->Name, allPages);
-    m_doc.Modified = false;
+    // Results kept after a failed save are not dropped by a new setup: a
+    // cancelled sheet leaves them, an accepted one asks about them first.
+    const bool kept = m_keepResults && m_doc.Modified;
+    if (kept && !ok) return;
+    if (!kept) m_doc.Modified = false;
     if (!ResetDocument() || !ok) return;
 
     m_doc.Run.setUp = true;
@@ -160,9 +166,11 @@ void RunController::OnSetupTest() {
         return;
     }
     if (device->Kind == FoundAnalyzer::KindUsbSerial) {
-        // Kept for a record whose analyzer shuts down before it is saved.
+        // The identity is read now too: a record whose analyzer is lost or
+        // shuts down before it is saved keeps it.
         m_doc.InstSerialNum = sn.serial;
         m_doc.InstVersion = sn.firmware;
+        ReadAnalyzerIdentity();
     }
     Q_EMIT ViewsChanged();
     SetupHandOver();
@@ -184,6 +192,11 @@ void RunController::CopyParameters() {
     const QString& model = device->DeviceModel;
     const auto ms = [](int h, int m) { return uint32_t(h) * 3600000u + uint32_t(m) * 60000u; };
     Stop = StopConditions{};
+    // Only a Flow test takes a tolerance of its own; the others have the
+    // default, whatever an earlier test in this window overrode.
+    ToleranceOverride = 0;
+    Tolerance = m_app.Settings().IntSetting(QStringLiteral("FlowTolerance"));
+    m_doc.DefaultTolerance = Tolerance;
     switch (m_doc.TestType) {
     case 'F': {
         const FlowBlock& f = setup.flow;
@@ -246,6 +259,11 @@ void RunController::CopyParameters() {
 
 void RunController::SetupHandOver() {
     SetSetUpFlag(true);
+    m_sinceReply.invalidate();
+    m_silentReported = false;
+    // A new test or template step: the previous one's stop is not its own.
+    m_doc.Run.stopDetected = false;
+    m_doc.Run.autoStopped = false;
     m_doc.TicksPerSecond = 1000;
     m_doc.NewModel = true;
     const char type = m_doc.TestType;
@@ -297,6 +315,7 @@ void RunController::OnStartTest() {
     m_lastStop = StopReason::None;
     m_stopSlot = -1;
     m_keepResults = false;
+    m_endOrder = 0;
     SetState(State::Running);
     Q_EMIT ViewsChanged();
 }
@@ -336,6 +355,7 @@ bool RunController::NeedToStop() {
         } else if (device) {
             qCDebug(lcTrace) << "CRivuletrixDoc::NeedToStop PXR8 Initiated Stop operation.";
             device->SendEND(m_channel - 1);
+            MarkEnded();
         }
         // Cleared so that later samples do not send the end again.
         Stop = StopConditions{};
@@ -348,6 +368,7 @@ bool RunController::NeedToStop() {
     const bool ended =
         first == QLatin1Char('O') || first == QLatin1Char('V') || first == QLatin1Char(' ');
     m_doc.Run.stopDetected = ended;
+    if (ended) MarkEnded();
     if (ended && m_lastStop == StopReason::None) m_lastStop = StopReason::Analyzer;
     return ended;
 }
@@ -355,10 +376,51 @@ bool RunController::NeedToStop() {
 // ---- End ----
 
 void RunController::OnEndTest() {
-    if (m_tpl.active && m_state == State::Running) TemplateEndStep();
-    if (!EndPreStep()) return;
+    // Before the start: the way out of a channel that never became ready.
+    if (m_state == State::WaitingForPrimed || (m_state == State::Armed && !m_doc.Run.running)) {
+        CancelSetup(true);
+        return;
+    }
+    if (m_tpl.active && m_state == State::Running) {
+        // A step not started yet is asked about before its end is handled,
+        // so that No leaves it exactly as it was.
+        if (NotStarted() && !m_doc.Run.ending && !m_doc.Run.starting && !m_app.CancelInProgress) {
+            if (!AskCancel()) return;
+            m_cancelConfirmed = true;
+        }
+        TemplateEndStep();
+    }
+    const bool ended = EndPreStep();
+    m_cancelConfirmed = false;
+    if (!ended) return;
     SetState(State::EndWait);
     m_endWaitPasses = 0;
+}
+
+void RunController::CancelSetup(bool ask) {
+    if (m_doc.Run.ending || m_app.CancelInProgress || m_app.EndingInProgress) return;
+    if (ask && !AskCancel()) return;
+    if (CDevice* d = Device()) d->SendEND(m_channel - 1);
+    if (m_state == State::Armed) m_app.SetUpTests = std::max(0, m_app.SetUpTests - 1);
+    SetSetUpFlag(false);
+    m_doc.Run.setUp = false;
+    m_doc.Run.startAllowed = false;
+    m_doc.Run.running = false;
+    m_doc.Run.testActive = false;
+    m_lastStop = StopReason::Cancelled;
+    // The steps of a template run saved before stay a record of their own.
+    if (m_tpl.active && !m_tpl.firstStep) {
+        m_tpl.closeRun = true;
+        m_tpl.stepContinues = false;
+        TemplateAfterEnd();
+    }
+    m_tpl.stepContinues = false;
+    AbandonTemplateRun();
+    AutoStart = false;
+    if (!m_keepResults) ResetDocument();
+    SetState(State::Idle);
+    Q_EMIT ViewsChanged();
+    Q_EMIT TestFinished();
 }
 
 bool RunController::EndPreStep() {
@@ -371,13 +433,10 @@ bool RunController::EndPreStep() {
     m_doc.Run.setUp = false;
     m_doc.ScreenImageRequested = true; // the view writes it with its next frame
     Q_EMIT ViewsChanged();
-    const QString status = ChannelStatus();
     const char type = m_doc.TestType;
     bool cancelled = false;
-    if (type && At(status, 1) == QLatin1Char(QChar::toUpper(uint(type))) &&
-        !m_doc.Run.dataReceived && !m_doc.Run.analyzerShutDown) {
-        const bool yes = ThePrompter().Question(type == 'O' ? kCancelOcclusion : kCancelTest,
-                                                Prompter::Icon::Question);
+    if (m_cancelConfirmed || NotStarted()) {
+        const bool yes = m_cancelConfirmed || AskCancel();
         if (!yes) {
             m_doc.Run.ending = false;
             m_app.EndingInProgress = false;
@@ -399,7 +458,23 @@ bool RunController::EndPreStep() {
         m_lastStop = StopReason::User;
     }
     device->SendEND(m_channel - 1);
+    if (!cancelled) MarkEnded();
     return true;
+}
+
+void RunController::MarkEnded() {
+    if (m_endOrder == 0) m_endOrder = ++m_app.TestsEnded[m_slot - 1];
+}
+
+bool RunController::NotStarted() const {
+    const char type = m_doc.TestType;
+    return type && At(ChannelStatus(), 1) == QLatin1Char(QChar::toUpper(uint(type))) &&
+           !m_doc.Run.dataReceived && !m_doc.Run.analyzerShutDown;
+}
+
+bool RunController::AskCancel() {
+    return ThePrompter().Question(m_doc.TestType == 'O' ? kCancelOcclusion : kCancelTest,
+                                  Prompter::Icon::Question);
 }
 
 void RunController::EndWaitDone() {
@@ -473,7 +548,7 @@ void RunController::ReadAnalyzerIdentity() {
     }
 }
 
-void RunController::FinishTest() {
+bool RunController::FinishTest() {
     SetState(State::Finishing);
     const bool shutDown = m_doc.Run.analyzerShutDown;
     const bool betweenSteps = m_tpl.active && !m_tpl.lastStep;
@@ -493,7 +568,7 @@ void RunController::FinishTest() {
             // the window is closed.
             m_doc.Run.testActive = false;
             m_keepResults = !m_tpl.active;
-            return;
+            return false;
         }
     } else {
         if (m_tpl.active && !m_tpl.filePath.isEmpty()) {
@@ -505,7 +580,7 @@ void RunController::FinishTest() {
     }
     if (betweenSteps) {
         m_doc.Run.testActive = false;
-        return;
+        return true;
     }
     if (!shutDown && Print && ThePrompter().Question(kPrintQuestion, Prompter::Icon::Question))
         Print();
@@ -516,6 +591,7 @@ void RunController::FinishTest() {
     if (!m_tpl.active) ResetDocument();
     m_doc.Run.templatePending = m_tpl.active && m_tpl.stepContinues;
     m_doc.Modified = false;
+    return true;
 }
 
 bool RunController::SaveRecord() {
@@ -557,11 +633,25 @@ bool RunController::SaveRecord() {
     if (!index.IsOpen()) index.Open();
     if (!index.IndexRecord(m_doc, name,
                            Device() ? Device()->Setup[m_channel - 1].equipment.deviceType
-                                    : QString()))
+                                    : QString())) {
         qCDebug(lcTrace) << "CRivuletrixDoc::SaveRecord - not indexed:" << index.LastError();
+        ReportNotIndexed(name, index.LastError());
+    }
     m_doc.Modified = false;
     Q_EMIT TitleChanged(title);
     return true;
+}
+
+void RunController::ReportNotIndexed(const QString& name, const QString& error) {
+    ThePrompter().Message(
+        QStringLiteral("The record %1 was saved, but it could not be entered in the records "
+                       "index (%2). It will be missing from the record browser until the index "
+                       "is rebuilt.")
+            .arg(name, error));
+}
+
+bool RunController::ResultsKept() const {
+    return m_keepResults && m_doc.Modified;
 }
 
 bool RunController::ResetDocument() {
@@ -570,6 +660,7 @@ bool RunController::ResetDocument() {
         CanClose();
         if (m_doc.Modified) return false; // the unsaved results stay
     }
+    m_keepResults = false;
     const bool live = m_doc.Run.live;
     const int channel = m_doc.ChannelNo;
     m_doc.ResetRecord();
@@ -635,9 +726,13 @@ bool RunController::StartEnabled() {
 
 bool RunController::EndEnabled() const {
     if (m_app.ViewAll) return false;
+    // Also before the start, to cancel a setup the analyzer never confirmed.
+    const bool beforeStart =
+        m_state == State::WaitingForPrimed || (m_state == State::Armed && !m_doc.Run.running);
     return (m_doc.Run.running && !m_doc.Run.ending && !m_doc.Run.starting &&
             !m_app.EndingInProgress && m_state == State::Running) ||
-           (m_doc.Run.autoStopped && m_state == State::Running);
+           (m_doc.Run.autoStopped && m_state == State::Running) ||
+           (beforeStart && !m_app.EndingInProgress && !m_app.CancelInProgress);
 }
 
 void RunController::ApplyStatusEffects(const QString& status) {
@@ -679,6 +774,7 @@ void RunController::ApplyStatusEffects(const QString& status) {
         if (first == QLatin1Char('O') || first == QLatin1Char('V') || first == QLatin1Char(' ')) {
             if (!m_doc.Run.stopDetected) Q_EMIT ViewsChanged();
             m_doc.Run.stopDetected = true;
+            MarkEnded();
             if (m_lastStop == StopReason::None) m_lastStop = StopReason::Analyzer;
         }
     }
@@ -700,6 +796,28 @@ void RunController::CheckStatus() {
             EndWaitDone();
         }
         return;
+    }
+    if (m_state == State::WaitingForPrimed || (m_state == State::Armed && !m_doc.Run.running)) {
+        // A PXR2K that shut down before the start has nothing to save.
+        if (device->BatteryState == 'S' && device->DeviceModel.contains(QLatin1String("PXR2K"))) {
+            // Ended before the message, which must not come twice.
+            CancelSetup(false);
+            ThePrompter().Message(kShutDown);
+            return;
+        }
+        const uint64_t replies = device->StatusReplies();
+        if (replies != m_waitReplies || !m_sinceReply.isValid()) {
+            m_waitReplies = replies;
+            m_sinceReply.start();
+        } else if (!m_silentReported && m_sinceReply.elapsed() > SilentLimitMs) {
+            m_silentReported = true;
+            ThePrompter().Message(
+                QStringLiteral("%1 does not answer. End Test cancels the test set up on "
+                               "channel %2.")
+                    .arg(device->Name)
+                    .arg(m_channel));
+            Q_EMIT AnalyzerSilent();
+        }
     }
     // A PXR2K that shut down sends no more samples to stop on.
     if (m_state == State::Running && !m_doc.Run.analyzerShutDown && device->BatteryState == 'S' &&

@@ -3,6 +3,7 @@
 #include "records/Template.h"
 
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 
@@ -81,6 +82,8 @@ public:
     // ---- Commands ----
     void OnSetupTest();
     void OnStartTest();
+    // Also cancels a setup the analyzer has not confirmed, or a test not
+    // started yet.
     void OnEndTest();
     bool NeedToStop();
     bool CanClose();
@@ -99,6 +102,9 @@ public:
     // ---- State ----
     State CurrentState() const { return m_state; }
     StopConditions Stop;
+    // Waiting for the primed channel, no status reply for this long means a
+    // silent analyzer (reported once).
+    int SilentLimitMs = 10000;
     bool AutoStart = false;
     int Tolerance = 0;
     int ToleranceOverride = 0;
@@ -106,6 +112,8 @@ public:
     // The sample slot on which the automatic stop was decided, or -1.
     int StopSlot() const { return m_stopSlot; }
     QString LastSavedPath() const { return m_savedPath; }
+    // Results that could not be saved and stay in the window.
+    bool ResultsKept() const;
     QString WindowTitle() const;
     QString ElapsedTimeText() const;
     CDevice* Device() const;
@@ -121,15 +129,26 @@ Q_SIGNALS:
     // The view's graph scaling starts afresh (a new setup, a new step).
     void GraphReset();
     void StateChanged(RunController::State state);
+    // The analyzer stopped answering while the setup waited for it.
+    void AnalyzerSilent();
 
 private:
     void SetState(State s);
     void SetupHandOver();
     void FinishSetupWait(const QString& status);
     bool EndPreStep();
+    // Ends a setup or a test not started yet on the analyzer; ask: the
+    // cancel question first.
+    void CancelSetup(bool ask);
+    // The status shows the test set up but not started, and no data came.
+    bool NotStarted() const;
+    bool AskCancel();
+    // This test ended on the analyzer: its place in the analyzer's order.
+    void MarkEnded();
     void EndWaitDone();
     void ContinueEndTest();
-    void FinishTest();
+    // False when the results could not be saved and stay in the window.
+    bool FinishTest();
     void ApplyStatusEffects(const QString& status);
     void CopyParameters();
     void SetSetUpFlag(bool on);
@@ -140,12 +159,16 @@ private:
     // Ends the template run without anything more to save.
     void AbandonTemplateRun();
     void TemplateEndStep();
+    // A step whose section could not be written: kept, and the run ends.
+    void KeepFailedStep(int ranIndex);
     // After the common end: "Save and Exit", the next step, or the run's end.
     // True when a next step was set up.
     bool TemplateAfterEnd();
     bool SaveTemplateSection();
     void DeleteAnalyzersLastRecord();
     void IndexTemplateRecord();
+    // A saved record the records index did not take: the technician is told.
+    void ReportNotIndexed(const QString& name, const QString& error);
 
     RunHost& m_app;
     CRivuletrixDoc& m_doc;
@@ -163,5 +186,10 @@ private:
     QString m_savedPath;
     int m_stopSlot = -1;
     bool m_keepResults = false; // a save failed: the results stay until saved
+    uint64_t m_waitReplies = 0;
+    QElapsedTimer m_sinceReply;
+    bool m_silentReported = false;
+    int m_endOrder = 0;             // 0 until the test ended on the analyzer
+    bool m_cancelConfirmed = false; // the cancel question was answered Yes already
     TemplateRunState m_tpl;
 };

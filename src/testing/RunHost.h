@@ -44,6 +44,9 @@ public:
     int SetUpTests = 0;
     bool CancelInProgress = false;
     bool EndingInProgress = false;
+    // Tests ended on each analyzer, counted in order: a test's record is the
+    // analyzer's newest only while no later one has ended.
+    int TestsEnded[kSlots] = {};
 
 protected:
     RunHost();

@@ -79,6 +79,8 @@ void RunController::SetupTemplateStep(int index) {
         m_doc.TestType = 'O';
         m_doc.SetFlowRate = step.rate;
         m_doc.SetBasalFlowRate = 0;
+        // An occlusion step has no volume; a step before it must not lend its own.
+        m_doc.SetVolume = 0;
         Stop.onTime = true;
         break;
     default:
@@ -92,6 +94,13 @@ void RunController::SetupTemplateStep(int index) {
 }
 
 void RunController::DeleteAnalyzersLastRecord() {
+    // Another channel's test that ended after this one made the newest
+    // record: deleting "the newest" would take that one.
+    if (m_endOrder != 0 && m_endOrder != m_app.TestsEnded[m_slot - 1]) {
+        qCDebug(lcTrace) << "CRivuletrixDoc::DeleteRecord - skipped: a later test ended on"
+                         << "analyzer" << m_slot << "after channel" << m_channel;
+        return;
+    }
     CDevice* device = Device();
     int count = 0;
     if (device && device->GetRecordCount(count) == 0 && count > 0 &&
@@ -109,11 +118,16 @@ void RunController::TemplateEndStep() {
     m_doc.Run.autoStopped = true;
     CDevice* device = Device();
 
+    if (device) device->SendEND(m_channel - 1);
+    MarkEnded();
     if (next + 1 > Template::kSlots) {
         // The six slots are used up: this step, then the closing section.
-        FinishTest();
+        if (!FinishTest()) {
+            KeepFailedStep(ranIndex);
+            return;
+        }
         m_doc.ClearSamples();
-        if (device) device->SendEND(m_channel - 1);
+        // The analyzer's copy goes only once the PC's is safe.
         DeleteAnalyzersLastRecord();
         m_tpl.lastStep = true;
         FinishTest();
@@ -121,8 +135,6 @@ void RunController::TemplateEndStep() {
         IndexTemplateRecord();
         return;
     }
-    if (device) device->SendEND(m_channel - 1);
-    DeleteAnalyzersLastRecord();
     m_doc.Run.autoStopped = false;
 
     NextStepInfo info;
@@ -140,8 +152,14 @@ void RunController::TemplateEndStep() {
     m_tpl.dialogShown = true;
     m_tpl.autoStartChoice = autoStart;
 
-    if (choice != NextChoice::RepeatStep) FinishTest();
+    if (choice != NextChoice::RepeatStep && !FinishTest()) {
+        KeepFailedStep(ranIndex);
+        return;
+    }
     m_doc.ClearSamples();
+    // The analyzer's copy goes only once the PC's is safe (or the attempt
+    // is repeated and not kept).
+    DeleteAnalyzersLastRecord();
     if (choice == NextChoice::SaveAndExit) {
         m_tpl.lastStep = false;
         m_tpl.stepContinues = false;
@@ -154,6 +172,23 @@ void RunController::TemplateEndStep() {
         // The step just run again (not the slot before a skipped bolus).
         if (choice == NextChoice::RepeatStep) m_tpl.stepIndex = ranIndex;
     }
+    Q_EMIT ViewsChanged();
+}
+
+void RunController::KeepFailedStep(int ranIndex) {
+    // The step exists only here and on the analyzer now: neither copy goes.
+    // The run ends; the steps saved before are closed as by "Save and Exit".
+    ThePrompter().Message(
+        QStringLiteral("Template step %1 could not be saved. Its results stay in this window "
+                       "and on the analyzer; the template run ends here.")
+            .arg(ranIndex + 1));
+    m_keepResults = true;
+    m_doc.Modified = true;
+    m_tpl.stepIndex = ranIndex;
+    m_tpl.lastStep = false;
+    m_tpl.stepContinues = false;
+    m_tpl.closeRun = !m_tpl.firstStep;
+    m_doc.Run.autoStopped = true;
     Q_EMIT ViewsChanged();
 }
 
@@ -173,7 +208,7 @@ bool RunController::TemplateAfterEnd() {
         file.close();
         IndexTemplateRecord();
         AbandonTemplateRun();
-        ResetDocument();
+        if (!m_keepResults) ResetDocument();
         return false;
     }
     const int index = m_tpl.stepIndex;
@@ -186,7 +221,7 @@ bool RunController::TemplateAfterEnd() {
         return true;
     }
     AbandonTemplateRun();
-    ResetDocument();
+    if (!m_keepResults) ResetDocument();
     return false;
 }
 
@@ -204,9 +239,11 @@ void RunController::IndexTemplateRecord() {
     record.DefaultTolerance = m_doc.DefaultTolerance;
     if (!index.IndexRecord(record, m_tpl.fileName,
                            Device() ? Device()->Setup[m_channel - 1].equipment.deviceType
-                                    : QString()))
+                                    : QString())) {
         qCDebug(lcTrace) << "CRivuletrixDoc::SaveRecord - template record not indexed:"
                          << index.LastError();
+        ReportNotIndexed(m_tpl.fileName, index.LastError());
+    }
 }
 
 bool RunController::SaveTemplateSection() {

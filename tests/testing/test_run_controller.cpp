@@ -222,6 +222,108 @@ private Q_SLOTS:
         QVERIFY(!m_app->TestInProgress());
     }
 
+    // The wait for the primed channel always has a way out: End Test
+    // cancels the setup on the analyzer; a silent analyzer is reported, a
+    // PXR2K that shut down ends the wait itself.
+    void waitForPrimedHasAWayOut_data() {
+        QTest::addColumn<QString>("model");
+        QTest::addColumn<QString>("scenario");
+        QTest::addColumn<QString>("message"); // shown while waiting
+        QTest::addColumn<bool>("endsItself");
+        QTest::newRow("start command ignored")
+            << "PXR-8"
+            << "after 1 START status \"   \"" << QString() << false;
+        QTest::newRow("silent analyzer") << "PXR-8"
+                                         << "after 1 START silence on"
+                                         << "Bench A does not answer." << false;
+        QTest::newRow("PXR2K shut down before the start")
+            << "PXR2K"
+            << "after 1 START battery S"
+            << "PXR-2K has shutdown. Please remove the device from Manage Connection window."
+            << true;
+    }
+    void waitForPrimedHasAWayOut() {
+        QFETCH(QString, model);
+        QFETCH(QString, scenario);
+        QFETCH(QString, message);
+        QFETCH(bool, endsItself);
+        Connect({"--model", model, "--name", "Bench A", "--serial", "80000001", "--channels", "1",
+                 "--do", scenario});
+        m_sheet.setup = Flow(10, 0, 0, 0, false, false);
+        Run().SilentLimitMs = 1500;
+        QSignalSpy finished(&Run(), &RunController::TestFinished);
+        Run().OnSetupTest();
+        QCOMPARE(Run().CurrentState(), RunController::State::WaitingForPrimed);
+        QVERIFY(m_app->TestInProgress());
+        if (!message.isEmpty())
+            QTRY_VERIFY_WITH_TIMEOUT(!m_prompter.messages.filter(message).isEmpty(), 10000);
+        if (!endsItself) {
+            QTest::qWait(500);
+            QVERIFY(!Doc().Run.running);
+            QVERIFY(Run().EndEnabled());
+            m_prompter.QueueAnswer(true); // cancel: Yes
+            Run().OnEndTest();
+            QVERIFY(m_prompter.questions.value(0).startsWith(
+                QStringLiteral("The test on this channel has not started.")));
+        }
+        QVERIFY(finished.count() > 0 || finished.wait(10000));
+        QCOMPARE(m_prompter.messages.filter(message).size(), message.isEmpty() ? 0 : 1);
+        QCOMPARE(Run().CurrentState(), RunController::State::Idle);
+        QCOMPARE(Run().LastStop(), RunController::StopReason::Cancelled);
+        QVERIFY(!m_app->TestInProgress());
+        QVERIFY(!Doc().Run.testActive);
+        QVERIFY(Run().CanClose());
+        if (scenario.contains(QStringLiteral("status")))
+            QTRY_VERIFY_WITH_TIMEOUT(Sent().contains(QStringLiteral("[END,1]\\r\\n")), 3000);
+    }
+
+    // Two channels stop in one order and are ended in the other: the
+    // analyzer's newest record is the second channel's, so ending the first
+    // deletes nothing, and ending the second deletes its own.
+    void analyzersCopyOfAnotherChannelStays() {
+        Connect({"--model", "PXR-8", "--name", "Bench A", "--serial", "80000001", "--channels",
+                 "1,2", "--sample-period", "100", "--accel", "10", "--profile",
+                 "1:flow,noise=0,rate=600", "--profile", "2:flow,noise=0,rate=600"});
+        m_prompter.SetDefaultAnswer(true);
+        m_sheet.setup = Flow(600, 1, 0, 0, true, false);
+        SetupAndStart(1);
+        QTRY_VERIFY_WITH_TIMEOUT(Doc(1).Run.autoStopped, 20000);
+        m_sheet.setup = Flow(600, 1, 0, 0, true, false);
+        SetupAndStart(2);
+        QTRY_VERIFY_WITH_TIMEOUT(Doc(2).Run.autoStopped, 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(Sent().contains(QStringLiteral("[END,2]\\r\\n")), 3000);
+        EndAndWait(1);
+        QVERIFY(QFile::exists(Run(1).LastSavedPath()));
+        QTest::qWait(300);
+        QVERIFY(Sent().filter(QStringLiteral("DELREC")).isEmpty());
+        EndAndWait(2);
+        QTRY_VERIFY_WITH_TIMEOUT(Sent().contains(QStringLiteral("[DELREC,2]\\r\\n")), 3000);
+        QCOMPARE(Sent().filter(QStringLiteral("DELREC")).size(), 1);
+    }
+
+    // A record saved but not taken by the records index: the technician is
+    // told that the browser will miss it until a rebuild.
+    void indexFailureIsReported() {
+        Connect({"--model", "PXR-8", "--name", "Bench A", "--serial", "80000001", "--channels", "1",
+                 "--sample-period", "100", "--accel", "10", "--profile",
+                 "1:flow,noise=0,rate=600"});
+        m_sheet.setup = Flow(600, 1, 0, 0, true, false);
+        m_prompter.SetDefaultAnswer(true);
+        SetupAndStart();
+        QTRY_VERIFY_WITH_TIMEOUT(Doc().Run.autoStopped, 20000);
+        m_app->Records().Close();
+        QFile db(m_dir->filePath(QStringLiteral("data/RX_Records.accdb")));
+        QVERIFY(db.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        db.write(QByteArray(4096, 'x'));
+        db.close();
+        EndAndWait();
+        QVERIFY(QFile::exists(Run().LastSavedPath()));
+        const QStringList told =
+            m_prompter.messages.filter(QStringLiteral("could not be entered in the records index"));
+        QCOMPARE(told.size(), 1);
+        QVERIFY(told[0].contains(QFileInfo(Run().LastSavedPath()).fileName()));
+    }
+
     void occlusionDefaultTimeByModel_data() {
         QTest::addColumn<QString>("model");
         QTest::addColumn<uint>("stopTime");
@@ -292,9 +394,15 @@ private Q_SLOTS:
         CRivuletrixDoc saved;
         QVERIFY(saved.ReadRecordFile(Run().LastSavedPath()));
         QVERIFY(saved.StoredCount() >= 30);
-        // A shut-down analyzer answers nothing more: its serial number is
-        // the one read at setup, and the save did not wait for it.
+        // A shut-down analyzer answers nothing more: its identity is the
+        // one read at setup, and the save did not wait for it.
         QCOMPARE(saved.InstSerialNum, QStringLiteral("20000002"));
+        QCOMPARE(saved.InstModel, QStringLiteral("PXR2K"));
+        QVERIFY(!saved.InstManuf.isEmpty());
+        QVERIFY(!saved.TdSerialNum.isEmpty());
+        QVERIFY(QFileInfo(Run().LastSavedPath())
+                    .fileName()
+                    .endsWith(QLatin1Char('_') + saved.TdSerialNum + QStringLiteral(".p8d")));
     }
 
     void templateRunWithRepeatAndSaveAndExit() {
@@ -390,36 +498,79 @@ private Q_SLOTS:
         QVERIFY(Doc().Modified);
         QVERIFY(
             !Sent().contains(QStringLiteral("[DELREC,1]\\r\\n"))); // the analyzer keeps its copy
-        // Saved once the folder is back.
         QVERIFY(QFile::remove(data));
         QVERIFY(QDir().mkpath(data));
+        // A setup sheet opened and cancelled leaves them as they are.
+        const int questions = m_prompter.questions.size();
+        m_sheet.accept = false;
+        Run().OnSetupTest();
+        QCOMPARE(m_prompter.questions.size(), questions);
+        QVERIFY(Doc().Modified);
+        QCOMPARE(Doc().StoredCount(), samples);
+        // Saved once the folder is back.
         m_prompter.QueueAnswer(true);
         QVERIFY(Run().CanClose());
         QVERIFY(QFile::exists(Run().LastSavedPath()));
     }
 
-    // The tolerance set up for a Flow test is the record's: its lines and
-    // key, and its row in the records index.
-    void flowToleranceIsTheTests() {
+    // Each test's tolerance is its own: an overridden Flow tolerance is the
+    // record's (its lines and key, and its row in the records index); a PCA
+    // or Occlusion test has the default, whatever came before in the window.
+    void toleranceIsTheTests_data() {
+        QTest::addColumn<bool>("overriddenFlowFirst");
+        QTest::addColumn<char>("type");
+        QTest::addColumn<int>("tolerance");
+        QTest::newRow("flow overridden") << false << 'F' << 12;
+        QTest::newRow("PCA after an overridden flow") << true << 'P' << 5;
+        QTest::newRow("occlusion in a new window") << false << 'O' << 5;
+    }
+    void toleranceIsTheTests() {
+        QFETCH(bool, overriddenFlowFirst);
+        QFETCH(char, type);
+        QFETCH(int, tolerance);
         Connect({"--model", "PXR-8", "--name", "Bench A", "--serial", "80000001", "--channels", "1",
-                 "--sample-period", "100", "--accel", "10", "--profile",
-                 "1:flow,noise=0,rate=600"});
-        m_sheet.setup = Flow(600, 1, 0, 0, true, false);
-        m_sheet.setup.flow.toleranceOverride = true;
-        m_sheet.setup.flow.tolerance = 12;
+                 "--sample-period", "100", "--accel", "30", "--profile", "1:noise=0,rate=600"});
         m_prompter.SetDefaultAnswer(true);
+        ChannelSetup flow = Flow(600, 1, 0, 0, true, false);
+        flow.flow.toleranceOverride = true;
+        flow.flow.tolerance = 12;
+        if (overriddenFlowFirst) {
+            m_sheet.setup = flow;
+            SetupAndStart();
+            QTRY_VERIFY_WITH_TIMEOUT(Doc().Run.autoStopped, 20000);
+            EndAndWait();
+        }
+        ChannelSetup s = flow;
+        if (type == 'P') {
+            s.equipment.typeIndex = 3;
+            s.pca.basalRate = 600;
+            s.pca.stopOnTime = 1;
+            s.pca.stopMinutes = 1;
+        } else if (type == 'O') {
+            s.equipment.typeIndex = 2;
+            s.occlusion.setFlowRate = 5;
+            s.occlusion.stopOnTime = 1;
+            s.occlusion.stopMinutes = 1;
+        }
+        m_sheet.setup = s;
         SetupAndStart();
-        QCOMPARE(Doc().DefaultTolerance, 12);
+        QCOMPARE(Doc().DefaultTolerance, tolerance);
         QTRY_VERIFY_WITH_TIMEOUT(Doc().Run.autoStopped, 20000);
         EndAndWait();
-        QVERIFY(QFile::exists(Run().LastSavedPath()));
+        const QString name = QFileInfo(Run().LastSavedPath()).fileName();
+        QVERIFY(!name.isEmpty());
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), "tolerance");
         db.setDatabaseName(m_dir->filePath(QStringLiteral("data/RX_Records.accdb")));
         QVERIFY(db.open());
-        QSqlQuery q(QStringLiteral("SELECT Tolerance FROM RivuletrixRecords"), db);
+        QSqlQuery q(db);
+        QVERIFY(q.prepare(
+            QStringLiteral("SELECT Tolerance FROM RivuletrixRecords WHERE Filename = ?")));
+        q.addBindValue(name);
+        QVERIFY(q.exec());
         QVERIFY(q.next());
-        QCOMPARE(q.value(0).toInt(), 12);
+        QCOMPARE(q.value(0).toInt(), tolerance);
         q.finish();
+        q = QSqlQuery();
         db.close();
         db = QSqlDatabase();
         QSqlDatabase::removeDatabase("tolerance");
@@ -451,19 +602,20 @@ private Q_SLOTS:
         t.name = QStringLiteral("Mixed");
         t.steps[0] = {TemplateStep::Pca, 0.2, TemplateStep::Ml, 300, 5, 0, 30};
         t.steps[1] = {TemplateStep::Flow, 0.2, TemplateStep::Ml, 300, 8, 0, 30};
-        t.stepCount = 2;
+        t.steps[2] = {TemplateStep::Occlusion, 600, TemplateStep::MmHg, 5, 0, 0, 1};
+        t.stepCount = 3;
         AddTemplate(t, QStringLiteral("mixed.p8t"));
         m_sheet.setup = TemplateSetup(t.name, QStringLiteral("TPL-2"));
         m_prompter.SetDefaultAnswer(true);
         QSignalSpy finished(&Run(), &RunController::TestFinished);
         Run().OnSetupTest();
-        for (int step = 0; step < 2; ++step) {
+        for (int step = 0; step < 3; ++step) {
             QTRY_VERIFY_WITH_TIMEOUT(Run().StartEnabled(), 10000);
             Run().OnStartTest();
-            QCOMPARE(Doc().DefaultTolerance, step == 0 ? 5 : 8);
+            QCOMPARE(Doc().DefaultTolerance, step == 0 ? 5 : step == 1 ? 8 : 0);
             QTRY_VERIFY_WITH_TIMEOUT(Doc().Run.autoStopped, 20000);
             Run().OnEndTest();
-            if (step == 0)
+            if (step < 2)
                 QTRY_VERIFY_WITH_TIMEOUT(Run().CurrentState() ==
                                                  RunController::State::WaitingForPrimed ||
                                              Run().CurrentState() == RunController::State::Armed,
@@ -478,6 +630,12 @@ private Q_SLOTS:
         QCOMPARE(first.SetBasalFlowRate, 300.0);
         QCOMPARE(second.TestType, 'F');
         QCOMPARE(second.SetBasalFlowRate, 0.0);
+        // An occlusion step has no volume of its own to show.
+        CRivuletrixDoc third;
+        third.StepToShow = 3;
+        QVERIFY(third.ReadRecordFile(Run().LastSavedPath()));
+        QCOMPARE(third.TestType, 'O');
+        QCOMPARE(third.SetVolume, 0.0);
     }
 
     // Two templates of one name: the run takes the file of the row ticked.
@@ -549,10 +707,18 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(Run().StartEnabled(), 10000);
         Run().OnStartTest();
         QTRY_VERIFY_WITH_TIMEOUT(Run().EndEnabled(), 5000);
+        // No to the cancel question leaves the step running, End Test on.
+        m_prompter.QueueAnswer(false);
         Run().OnEndTest(); // no sample has come yet
-        QVERIFY(finished.count() > 0 || finished.wait(15000));
         QVERIFY(
             m_prompter.questions.value(0).startsWith(QStringLiteral("The test on this channel")));
+        QCOMPARE(Run().CurrentState(), RunController::State::Running);
+        QVERIFY(Run().EndEnabled());
+        QVERIFY(Run().TemplateRun().active);
+        QVERIFY(!Sent().contains(QStringLiteral("[END,1]\\r\\n")));
+        Run().OnEndTest();
+        QVERIFY(finished.count() > 0 || finished.wait(15000));
+        QCOMPARE(m_prompter.questions.filter(QStringLiteral("The test on this channel")).size(), 2);
         QFile f(Run().LastSavedPath());
         QVERIFY(f.open(QIODevice::ReadOnly));
         QVERIFY(f.readAll().startsWith("N1 Short\r\n"));
