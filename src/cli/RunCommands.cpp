@@ -21,15 +21,61 @@
 #include <QJsonObject>
 #include <QTimer>
 
-#include <atomic>
+#include <QSocketNotifier>
+
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <fcntl.h>
 #include <map>
 #include <memory>
+#include <unistd.h>
 
 namespace {
 
-std::atomic<bool> g_interrupted{false};
+// SIGINT and SIGTERM reach the event loop through a pipe: the handler only
+// writes the signal number, which is all it may safely do.
+int g_signalPipe[2] = {-1, -1};
+
+void OnSignal(int sig) {
+    const int saved = errno;
+    const char c = char(sig);
+    [[maybe_unused]] const ssize_t n = ::write(g_signalPipe[1], &c, 1);
+    errno = saved;
+}
+
+// Installs the handlers for the life of the object; the previous ones come back.
+class SignalPipe {
+public:
+    SignalPipe() {
+        if (::pipe2(g_signalPipe, O_NONBLOCK | O_CLOEXEC) != 0) return;
+        struct sigaction sa = {};
+        sa.sa_handler = OnSignal;
+        sigemptyset(&sa.sa_mask);
+        sa.sa_flags = SA_RESTART;
+        sigaction(SIGINT, &sa, &m_oldInt);
+        sigaction(SIGTERM, &sa, &m_oldTerm);
+        m_ok = true;
+    }
+    ~SignalPipe() {
+        if (!m_ok) return;
+        sigaction(SIGINT, &m_oldInt, nullptr);
+        sigaction(SIGTERM, &m_oldTerm, nullptr);
+        ::close(g_signalPipe[0]);
+        ::close(g_signalPipe[1]);
+        g_signalPipe[0] = g_signalPipe[1] = -1;
+    }
+    int ReadFd() const { return m_ok ? g_signalPipe[0] : -1; }
+    // The signal that arrived, 0 for none.
+    static int Take() {
+        char c = 0;
+        return ::read(g_signalPipe[0], &c, 1) == 1 ? int(c) : 0;
+    }
+
+private:
+    bool m_ok = false;
+    struct sigaction m_oldInt = {}, m_oldTerm = {};
+};
 
 const QStringList kValueOptions = {
     "--channel",   "--type",     "--rate",         "--volume",       "--stop-volume",
@@ -225,6 +271,12 @@ int RunTest(const QStringList& args) {
         return cli::Fail(QStringLiteral("no analyzer answers on %1").arg(port));
     }
     FoundAnalyzer record = found[0];
+    if (record.model == QLatin1String("PXR2K") &&
+        (page == SetupPage::Pca || page == SetupPage::Template)) {
+        SetPrompter(nullptr);
+        return cli::Fail(
+            QStringLiteral("the PXR2K on %1 runs Flow and Occlusion tests only").arg(port));
+    }
     if (!record.channels[channel - 1]) {
         SetPrompter(nullptr);
         return cli::Fail(
@@ -237,8 +289,27 @@ int RunTest(const QStringList& args) {
     RunController& run = *host.channels.at(10 + channel).run;
     CRivuletrixDoc& doc = *host.channels.at(10 + channel).doc;
 
-    std::signal(SIGINT, [](int) { g_interrupted = true; });
-    std::signal(SIGTERM, [](int) { g_interrupted = true; });
+    // Ctrl+C or SIGTERM at any point: the test ends on the analyzer, which
+    // keeps the record of what ran.
+    SignalPipe signals;
+    int interruptedBy = 0;
+    std::unique_ptr<QSocketNotifier> onSignal;
+    if (signals.ReadFd() >= 0) {
+        onSignal = std::make_unique<QSocketNotifier>(signals.ReadFd(), QSocketNotifier::Read);
+        QObject::connect(onSignal.get(), &QSocketNotifier::activated, [&] {
+            const int sig = SignalPipe::Take();
+            if (sig == 0 || interruptedBy != 0) return;
+            interruptedBy = sig;
+            if (CDevice* d = app.Device(1)) d->SendEND(channel - 1);
+            QCoreApplication::exit(128 + sig);
+        });
+    }
+    // A silent analyzer while the setup waits: the setup is cancelled.
+    bool silent = false;
+    QObject::connect(&run, &RunController::AnalyzerSilent, &run, [&] {
+        silent = true;
+        run.OnEndTest();
+    });
     QTimer poll;
     QObject::connect(&poll, &QTimer::timeout, &app.Poll(), &AnalyzerPoll::Poll);
     poll.start(500);
@@ -263,24 +334,21 @@ int RunTest(const QStringList& args) {
             phase = Phase::Armed;
             break;
         case Phase::Armed:
-            if (g_interrupted) {
-                exitCode = 1;
-                QCoreApplication::exit(1);
-            } else if (run.StartEnabled()) {
+            if (run.StartEnabled()) {
                 run.OnStartTest();
                 phase = Phase::Running;
             }
             break;
         case Phase::Running:
             samples = std::max(0, doc.StoredCount() - 1);
-            if (g_interrupted || doc.Run.autoStopped || doc.Run.stopDetected) {
+            if (doc.Run.autoStopped || doc.Run.stopDetected) {
                 phase = Phase::Ending;
                 if (!doc.Run.analyzerShutDown) run.OnEndTest();
             }
             break;
         case Phase::Ending:
             // A template run sets up its next step after the end of one.
-            if (run.TemplateRun().active && !g_interrupted) {
+            if (run.TemplateRun().active) {
                 const RunController::State st = run.CurrentState();
                 if (st == RunController::State::WaitingForPrimed ||
                     st == RunController::State::Armed)
@@ -298,6 +366,24 @@ int RunTest(const QStringList& args) {
     QCoreApplication::exec();
     step.stop();
     poll.stop();
+    onSignal.reset();
+    // Read before the disconnect below closes the channel and its controller.
+    const RunController::StopReason lastStop = run.LastStop();
+    const bool kept = run.ResultsKept();
+    if (interruptedBy != 0) {
+        for (FoundAnalyzer r : app.Scanner().Found())
+            if (app.Device(1)) {
+                r.slot = 1;
+                app.DisconnectAnalyzer(1, r);
+            }
+        SetPrompter(nullptr);
+        cli::Fail(
+            QStringLiteral("interrupted by %1: the test on channel %2 was ended on the "
+                           "analyzer, which keeps its record")
+                .arg(interruptedBy == SIGINT ? QStringLiteral("SIGINT") : QStringLiteral("SIGTERM"))
+                .arg(channel));
+        return 128 + interruptedBy;
+    }
 
     const QString path = run.LastSavedPath();
     char typeChar = "EFOPT"[int(page)];
@@ -321,12 +407,22 @@ int RunTest(const QStringList& args) {
             app.DisconnectAnalyzer(1, r);
         }
     SetPrompter(nullptr);
+    if (silent)
+        return cli::Fail(QStringLiteral("the analyzer on %1 stopped answering; the test "
+                                        "set up on channel %2 was cancelled")
+                             .arg(port)
+                             .arg(channel));
     if (exitCode != 0 || phase != Phase::Done) return exitCode ? exitCode : 1;
+    // Told to save: results that stayed unsaved are a failure, not a result.
+    if (prompter.save && lastStop != RunController::StopReason::Cancelled &&
+        (path.isEmpty() || kept))
+        return cli::Fail(QStringLiteral("the test results were not saved; the analyzer keeps its "
+                                        "record"));
     QJsonObject o;
     o[QStringLiteral("path")] = path.isEmpty() ? QJsonValue() : QJsonValue(path);
     o[QStringLiteral("type")] = QString(QLatin1Char(typeChar));
     o[QStringLiteral("samples")] = samples;
-    o[QStringLiteral("stop")] = StopName(run.LastStop());
+    o[QStringLiteral("stop")] = StopName(lastStop);
     cli::Print(QJsonDocument(o).toJson(QJsonDocument::Compact) + '\n');
     return 0;
 }

@@ -12,6 +12,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <csignal>
+
 class TestCliRun : public QObject {
     Q_OBJECT
 
@@ -20,9 +22,9 @@ class TestCliRun : public QObject {
         QJsonObject json;
         QByteArray err;
     };
-    Result Run(const QStringList& args) {
+    Result Run(const QStringList& args, const QString& workingDir = {}) {
         QProcess p;
-        p.setWorkingDirectory(m_dir.path());
+        p.setWorkingDirectory(workingDir.isEmpty() ? m_dir.path() : workingDir);
         p.start(QStringLiteral(RX_BINARY_DIR "/src/cli/rivuletrix-cli"), args);
         Result r;
         if (!p.waitForFinished(120000)) return r;
@@ -30,6 +32,9 @@ class TestCliRun : public QObject {
         r.json = QJsonDocument::fromJson(p.readAllStandardOutput()).object();
         r.err = p.readAllStandardError();
         return r;
+    }
+    static int Starts(const SimProcess& sim) {
+        return int(sim.Received().filter(QRegularExpression(QStringLiteral("^\\[C\\d"))).size());
     }
     QTemporaryDir m_dir;
 
@@ -111,9 +116,11 @@ private Q_SLOTS:
         write.start(QStringLiteral(RX_BINARY_DIR "/src/cli/rivuletrix-cli"),
                     {"template", "write", data + QStringLiteral("/RXt_Ward.p8t")});
         QVERIFY(write.waitForStarted());
-        write.write(R"({"Name": "Ward", "StepCount": 2, "Steps": [
+        // A Flow step after another step: each step records its own samples.
+        write.write(R"({"Name": "Ward", "StepCount": 3, "Steps": [
             {"Type": 1, "Volume": 0.5, "Unit": 5, "Rate": 300, "Tolerance": 5, "Hours": 0, "Minutes": 30},
-            {"Type": 2, "Volume": 600, "Unit": 2, "Rate": 5, "Tolerance": 0, "Hours": 0, "Minutes": 1}]})");
+            {"Type": 2, "Volume": 600, "Unit": 2, "Rate": 5, "Tolerance": 0, "Hours": 0, "Minutes": 1},
+            {"Type": 1, "Volume": 0.5, "Unit": 5, "Rate": 300, "Tolerance": 5, "Hours": 0, "Minutes": 30}]})");
         write.closeWriteChannel();
         QVERIFY(write.waitForFinished(10000));
         QCOMPARE(write.exitCode(), 0);
@@ -128,38 +135,48 @@ private Q_SLOTS:
         QFile f(path);
         QVERIFY(f.open(QIODevice::ReadOnly));
         const QByteArray bytes = f.readAll();
-        QVERIFY(bytes.startsWith("N2 Ward\r\nH1,"));
+        QVERIFY(bytes.startsWith("N3 Ward\r\nH1,"));
         QCOMPARE(bytes.count("H12,Occlusion"), 1);
-        QVERIFY(bytes.endsWith("\r\nE2\r\n"));
+        QVERIFY(bytes.endsWith("\r\nE3\r\n"));
         int samples = 0;
-        for (int step = 1; step <= 2; ++step) {
+        for (int step = 1; step <= 3; ++step) {
             CRivuletrixDoc section;
             section.StepToShow = step;
             QVERIFY(section.ReadRecordFile(path));
-            QVERIFY(section.StoredCount() > 2);
+            // Every step ran to its own stop: 0.5 ml is 6 s at 300 ml/h.
+            QVERIFY2(section.StoredCount() > 8, qPrintable(QString::number(step)));
             samples += section.StoredCount() - 1;
         }
         QCOMPARE(r.json.value("samples").toInt(), samples);
+        QCOMPARE(r.json.value("stop").toString(), QStringLiteral("volume"));
     }
 
     // The setup sheet's checks hold for scripts too: a failed one is an
     // error with the sheet's message, and nothing is set up.
     void sheetChecksAreErrors_data() {
+        QTest::addColumn<QString>("model");
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<QString>("message");
         QTest::newRow("rate out of range")
-            << QStringList{"--type", "flow", "--rate", "2500", "--stop-volume", "1"}
+            << "PXR-8" << QStringList{"--type", "flow", "--rate", "2500", "--stop-volume", "1"}
             << "Enter a number between 0 and 2000.";
         QTest::newRow("occlusion over an hour")
-            << QStringList{"--type", "occlusion", "--rate", "5", "--stop-time", "01:30"}
+            << "PXR-8" << QStringList{"--type", "occlusion", "--rate", "5", "--stop-time", "01:30"}
             << "Maximum allowed time for Occlusion test is 1 hour, Please reset the test timings.";
         QTest::newRow("unknown template")
-            << QStringList{"--type", "template", "--template", "Nowhere"} << "File Not Found";
+            << "PXR-8" << QStringList{"--type", "template", "--template", "Nowhere"}
+            << "File Not Found";
+        QTest::newRow("PCA on a PXR2K") << "PXR2K" << QStringList{"--type", "pca", "--rate", "2"}
+                                        << "runs Flow and Occlusion tests only";
+        QTest::newRow("template on a PXR2K")
+            << "PXR2K" << QStringList{"--type", "template", "--template", "Ward"}
+            << "runs Flow and Occlusion tests only";
     }
     void sheetChecksAreErrors() {
+        QFETCH(QString, model);
         QFETCH(QStringList, args);
         QFETCH(QString, message);
-        SimProcess sim(QStringLiteral("e"), {"--model", "PXR-8", "--serial", "84445555"});
+        SimProcess sim(QStringLiteral("e"), {"--model", model, "--serial", "84445555"});
         QVERIFY(sim.Ok());
         const Result r = Run(
             QStringList{"run", sim.Link(), "--data-folder", m_dir.filePath(QStringLiteral("d4"))} +
@@ -169,6 +186,113 @@ private Q_SLOTS:
         QVERIFY2(r.err.contains(message.toUtf8()), r.err.constData());
         // No test was set up on the analyzer.
         QVERIFY(sim.Received().filter(QRegularExpression(QStringLiteral("^\\[C\\d"))).isEmpty());
+    }
+
+    // Told to save, a record that cannot be written is an error with its
+    // reason, not a result without a path.
+    void failedSaveIsAnError() {
+        SimProcess sim(QStringLiteral("f"),
+                       {"--model", "PXR-8", "--serial", "85556666", "--sample-period", "100",
+                        "--accel", "4", "--prime-delay", "300", "--profile", "1:noise=0"});
+        QVERIFY(sim.Ok());
+        const QString data = m_dir.filePath(QStringLiteral("d5"));
+        QProcess p;
+        p.setWorkingDirectory(m_dir.path());
+        p.start(QStringLiteral(RX_BINARY_DIR "/src/cli/rivuletrix-cli"),
+                {"run", sim.Link(), "--type", "flow", "--rate", "300", "--stop-volume", "1",
+                 "--data-folder", data});
+        // Once the test runs, the data folder becomes a file.
+        QTRY_VERIFY_WITH_TIMEOUT(Starts(sim) >= 2, 20000);
+        QVERIFY(QDir(data).removeRecursively());
+        QFile blocker(data);
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        blocker.close();
+        QVERIFY(p.waitForFinished(60000));
+        const QByteArray err = p.readAllStandardError();
+        QCOMPARE(p.exitCode(), 1);
+        QVERIFY(p.readAllStandardOutput().isEmpty());
+        QVERIFY2(err.contains("could not be saved"), err.constData());
+        QVERIFY2(err.contains("the test results were not saved"), err.constData());
+        QVERIFY(!sim.Received().contains(QStringLiteral("[DELREC,1]\\r\\n")));
+    }
+
+    // Ctrl+C or SIGTERM during a test, or while the next template step
+    // waits for its channel: the test ends on the analyzer and the program
+    // exits with the signal's status.
+    void interruptEndsTheTest_data() {
+        QTest::addColumn<int>("sig");
+        QTest::addColumn<bool>("templateRun");
+        QTest::newRow("SIGINT during a test") << int(SIGINT) << false;
+        QTest::newRow("SIGTERM while the next step waits") << int(SIGTERM) << true;
+    }
+    void interruptEndsTheTest() {
+        QFETCH(int, sig);
+        QFETCH(bool, templateRun);
+        // The third start command (the second step's setup) is never primed.
+        SimProcess sim(QStringLiteral("g"),
+                       {"--model", "PXR-8", "--serial", "86667777", "--sample-period", "500",
+                        "--accel", "60", "--prime-delay", "300", "--profile", "1:noise=0", "--do",
+                        "after 3 START status \"   \""});
+        QVERIFY(sim.Ok());
+        const QString data = m_dir.filePath(QStringLiteral("d6"));
+        QVERIFY(QDir().mkpath(data));
+        QStringList args = {"run", sim.Link(), "--data-folder", data};
+        if (templateRun) {
+            QProcess write;
+            write.setWorkingDirectory(m_dir.path());
+            write.start(QStringLiteral(RX_BINARY_DIR "/src/cli/rivuletrix-cli"),
+                        {"template", "write", data + QStringLiteral("/RXt_Two.p8t")});
+            QVERIFY(write.waitForStarted());
+            write.write(R"({"Name": "Two", "StepCount": 2, "Steps": [
+            {"Type": 1, "Volume": 0.2, "Unit": 5, "Rate": 300, "Tolerance": 5, "Hours": 0, "Minutes": 30},
+            {"Type": 1, "Volume": 0.2, "Unit": 5, "Rate": 300, "Tolerance": 5, "Hours": 0, "Minutes": 30}]})");
+            write.closeWriteChannel();
+            QVERIFY(write.waitForFinished(10000));
+            QCOMPARE(Run({"index", "rebuild", "--templates", "--data-folder", data}).code, 0);
+            args << QStringList{"--type", "template", "--template", "Two"};
+        } else {
+            args << QStringList{"--type", "flow", "--rate", "10"};
+        }
+        QProcess p;
+        p.setWorkingDirectory(m_dir.path());
+        p.start(QStringLiteral(RX_BINARY_DIR "/src/cli/rivuletrix-cli"), args);
+        QTRY_VERIFY_WITH_TIMEOUT(Starts(sim) >= (templateRun ? 3 : 2), 30000);
+        QTest::qWait(500);
+        const int ends = int(sim.Received().filter(QStringLiteral("[END,1]")).size());
+        ::kill(pid_t(p.processId()), sig);
+        QVERIFY(p.waitForFinished(20000));
+        QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(p.exitCode(), 128 + sig);
+        const QByteArray err = p.readAllStandardError();
+        QVERIFY2(err.contains("interrupted by"), err.constData());
+        QTRY_VERIFY_WITH_TIMEOUT(sim.Received().filter(QStringLiteral("[END,1]")).size() > ends,
+                                 5000);
+    }
+
+    // PathType 1 names a network path; a data folder named on the command
+    // line wins over it for the setup's check too.
+    void dataFolderWinsOverTheNetworkPath() {
+        SimProcess sim(QStringLiteral("h"),
+                       {"--model", "PXR-8", "--serial", "87778888", "--sample-period", "100",
+                        "--accel", "20", "--prime-delay", "300", "--profile", "1:noise=0"});
+        QVERIFY(sim.Ok());
+        const QString work = m_dir.filePath(QStringLiteral("w7"));
+        QVERIFY(QDir().mkpath(work + QStringLiteral("/settings")));
+        QFile loc(work + QStringLiteral("/RivuletrixIniFilePath.ini"));
+        QVERIFY(loc.open(QIODevice::WriteOnly));
+        loc.write("[INIFilePath]\r\nINIFilePathWin7=" + work.toUtf8() + "/settings\r\n");
+        loc.close();
+        QFile ini(work + QStringLiteral("/settings/RivuletrixApp.ini"));
+        QVERIFY(ini.open(QIODevice::WriteOnly));
+        ini.write("[Default Parameters]\r\nPathType=1\r\nNetworkPath=/nonexistent/share\r\n"
+                  "FlowTolerance=5\r\n");
+        ini.close();
+        const QString data = m_dir.filePath(QStringLiteral("d7"));
+        const Result r = Run({"run", sim.Link(), "--type", "flow", "--rate", "300", "--stop-volume",
+                              "0.5", "--data-folder", data},
+                             work);
+        QVERIFY2(r.code == 0, r.err.constData());
+        QVERIFY(r.json.value("path").toString().startsWith(data));
     }
 
     void errors_data() {
