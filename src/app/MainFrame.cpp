@@ -508,6 +508,13 @@ void CMainFrame::CloseChannelWindow(int slot, int channel) {
     }
 }
 
+bool CMainFrame::MayCloseChannelWindows(int slot) {
+    for (int c = 1; c <= 4; ++c)
+        if (ChannelWindow* w = ChannelWindowAt(slot, c))
+            if (w->Run() && !w->Run()->CanClose()) return false;
+    return true;
+}
+
 bool CMainFrame::OpenRecordFile(const QString& path) {
     auto* doc = new CRivuletrixDoc;
     QString error;
@@ -583,7 +590,12 @@ void CMainFrame::ArrangeChannelWindows() {
         for (int c = 4; c >= 1; --c)
             if (QMdiSubWindow* w = m_table[s - 1][c - 1]; w && !w->isMinimized())
                 m_mdi->setActiveSubWindow(w);
+    // Tiled from the most recently activated: channel 1 of the lowest
+    // analyzer is laid out first, at the top left.
+    const QMdiArea::WindowOrder order = m_mdi->activationOrder();
+    m_mdi->setActivationOrder(QMdiArea::ActivationHistoryOrder);
     m_mdi->tileSubWindows();
+    m_mdi->setActivationOrder(order);
     if (!m_app.StartingUp && active && !active->isMinimized()) m_mdi->setActiveSubWindow(active);
     m_arranging = false;
 }

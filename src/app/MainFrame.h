@@ -29,6 +29,7 @@ public:
     // ChannelWindowHost
     void OpenChannelWindow(int slot, int channel) override;
     void CloseChannelWindow(int slot, int channel) override;
+    bool MayCloseChannelWindows(int slot) override;
     void ArrangeChannelWindows() override;
 
     // Shows the splash; when it goes, the connection manager searches.

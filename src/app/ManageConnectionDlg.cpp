@@ -277,6 +277,10 @@ void CManageConnectionDlg::DisconnectSelected() {
         ThePrompter().Message(kTestRunning);
         return;
     }
+    // Results kept after a failed save go with their windows: offered first.
+    if (record.connected && m_app.WindowHost() &&
+        !m_app.WindowHost()->MayCloseChannelWindows(record.slot))
+        return;
     if (record.connected) {
         QThread::msleep(1000); // lets the analyzer finish what it was sending
         m_app.DisconnectAnalyzer(record.slot, record);

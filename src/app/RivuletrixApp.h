@@ -27,6 +27,9 @@ public:
     virtual void CloseChannelWindow(int slot, int channel) = 0;
     // The channel windows are arranged again (the selected analyzer changed).
     virtual void ArrangeChannelWindows() = 0;
+    // Before the analyzer in slot goes: its windows offer results that are
+    // still unsaved; false when one of them must stay.
+    virtual bool MayCloseChannelWindows(int /*slot*/) { return true; }
 };
 
 // The application: settings, the two stores, the four analyzer slots with

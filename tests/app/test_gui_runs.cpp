@@ -354,9 +354,16 @@ private Q_SLOTS:
         QVERIFY(Show(path).contains("GUI-P1"));
     }
 
-    // Results still unsaved when the program is closed are offered for
-    // saving; when that fails the program stays open with them.
+    // Results still unsaved when the program is closed or their analyzer is
+    // disconnected are offered for saving; when that fails the program, the
+    // analyzer and the window stay with them.
+    void closingOffersUnsavedResults_data() {
+        QTest::addColumn<bool>("disconnect");
+        QTest::newRow("closing the program") << false;
+        QTest::newRow("disconnecting the analyzer") << true;
+    }
     void closingOffersUnsavedResults() {
+        QFETCH(bool, disconnect);
         Bench({"--model", "PXR-8", "--name", "Bench A", "--serial", "80001234", "--channels", "1"});
         Doc().Modified = true; // as after a save that failed
         // The data folder becomes a file: the save fails again.
@@ -366,11 +373,20 @@ private Q_SLOTS:
         QVERIFY(blocker.open(QIODevice::WriteOnly));
         blocker.close();
         m_prompter.QueueAnswer(true);
-        QVERIFY(!m_frame->close());
+        if (disconnect) {
+            auto dlg = SearchAnalyzers(*m_app, *m_frame);
+            QVERIFY(dlg->ReadyList()->topLevelItemCount() > 0);
+            dlg->ReadyList()->setCurrentItem(dlg->ReadyList()->topLevelItem(0));
+            dlg->Button(QStringLiteral("Disconnect"))->click();
+            QVERIFY(m_app->Device(1));
+            QVERIFY(m_frame->ChannelWindowAt(1, 1));
+        } else {
+            QVERIFY(!m_frame->close());
+            QVERIFY(m_frame->isVisible());
+        }
         QVERIFY(m_prompter.questions.value(0).startsWith(QStringLiteral("The Test results for")));
         QVERIFY(m_prompter.messages.value(0).startsWith(
             QStringLiteral("The test results could not be saved")));
-        QVERIFY(m_frame->isVisible());
         QVERIFY(Doc().Modified);
     }
 
@@ -449,6 +465,34 @@ private Q_SLOTS:
         QTest::mouseClick(view->ToolBar()->widgetForAction(previous), Qt::LeftButton);
         QCOMPARE(record->Document()->StepToShow, 1);
         QCOMPARE(record->Document()->TestType, 'F');
+    }
+
+    // An analyzer that goes silent after the setup: the technician is told,
+    // End Test cancels the setup, and the program may close again.
+    void silentAnalyzerSetupIsCancelled() {
+        Bench({"--model", "PXR-8", "--name", "Bench A", "--serial", "80001234", "--channels", "1",
+               "--do", "after 1 START silence on"});
+        m_hand->fill = [](CSetupSheet& sheet) {
+            sheet.Tabs()->setCurrentIndex(0);
+            CSetupPage* page = sheet.Page(SetupPage::Flow);
+            Type(page->EquipmentEdit(0), QStringLiteral("GUI-S1"));
+            Type(page->EquipmentEdit(1), QStringLiteral("AB"));
+            Type(page->Edit(SetupField::FlowSetRate), QStringLiteral("10"));
+        };
+        Press(cmd::SetupTest);
+        QVERIFY2(!m_hand->sheetRefused, qPrintable(m_prompter.messages.join(QLatin1Char('|'))));
+        QTRY_VERIFY_WITH_TIMEOUT(
+            !m_prompter.messages.filter(QStringLiteral("Bench A does not answer.")).isEmpty(),
+            20000);
+        QVERIFY(m_app->TestInProgress());
+        QSignalSpy finished(Window().Run(), &RunController::TestFinished);
+        Press(cmd::EndTest); // the cancel question is answered Yes
+        QVERIFY(finished.count() > 0 || finished.wait(10000));
+        QVERIFY(m_prompter.questions.value(0).startsWith(
+            QStringLiteral("The test on this channel has not started.")));
+        QVERIFY(!m_app->TestInProgress());
+        Window().View()->UpdateActions();
+        QVERIFY(Window().View()->Action(cmd::SetupTest)->isEnabled());
     }
 };
 

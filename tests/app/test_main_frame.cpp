@@ -32,6 +32,7 @@
 #include <QSqlQuery>
 #include <QThread>
 
+#include <algorithm>
 #include <future>
 #include <memory>
 #include <thread>
@@ -261,6 +262,48 @@ private Q_SLOTS:
         // Analyzer commands are off while all are viewed.
         m_frame->UpdateCommands();
         QVERIFY(!m_frame->Action(cmd::InstrumentSettings)->isEnabled());
+    }
+
+    // Tiled channel windows read like a page: channel 1 of the lowest
+    // analyzer at the top left, then on in channel and analyzer order.
+    void tilingPutsChannelOneFirst_data() {
+        QTest::addColumn<bool>("viewAll");
+        QTest::addColumn<QList<int>>("expected"); // slot * 10 + channel, in reading order
+        QTest::newRow("one analyzer selected") << false << QList<int>{11, 12, 13, 14};
+        QTest::newRow("all analyzers") << true << QList<int>{11, 12, 13, 14, 21, 23};
+    }
+    void tilingPutsChannelOneFirst() {
+        QFETCH(bool, viewAll);
+        QFETCH(QList<int>, expected);
+        Sim("a", Args("PXR-8", "Bench A", "80000001", "1,2,3,4"));
+        Sim("b", Args("PXR-8", "Bench B", "80000002", "1,3"));
+        Start();
+        auto dlg = Search();
+        ConnectAll(*dlg);
+        dlg->reject();
+        m_frame->UpdateCommands();
+        CDialogTopDevicePane* pane = m_frame->DevicePane();
+        if (viewAll)
+            pane->ViewAllButton()->click();
+        else
+            pane->AnalyzerButton(1)->click();
+        const auto order = [&] {
+            QList<std::pair<QPoint, int>> shown;
+            for (int slot = 1; slot <= 2; ++slot)
+                for (int c = 1; c <= 4; ++c)
+                    if (ChannelWindow* w = m_frame->ChannelWindowAt(slot, c))
+                        if (!w->isMinimized())
+                            shown.append({w->geometry().topLeft(), slot * 10 + c});
+            std::sort(shown.begin(), shown.end(), [](const auto& a, const auto& b) {
+                return a.first.y() != b.first.y() ? a.first.y() < b.first.y()
+                                                  : a.first.x() < b.first.x();
+            });
+            QList<int> ids;
+            for (const auto& s : shown) ids << s.second;
+            return ids;
+        };
+        QTRY_COMPARE(order(), expected);
+        QCOMPARE(m_frame->ChannelWindowAt(1, 1)->geometry().topLeft(), QPoint(0, 0));
     }
 
     void savedSerialNumbersReconnectAtStartUp() {
