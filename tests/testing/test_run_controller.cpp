@@ -576,6 +576,52 @@ private Q_SLOTS:
         QSqlDatabase::removeDatabase("tolerance");
     }
 
+    // A template step that cannot be written stays in the window, the
+    // analyzer keeps its copy, and the run ends; saved later on closing.
+    void failedStepSaveKeepsTheStep() {
+        Connect({"--model", "PXR-8", "--name", "Bench A", "--serial", "80000001", "--channels", "1",
+                 "--sample-period", "500", "--accel", "60", "--profile", "1:noise=0"});
+        Template t;
+        t.name = QStringLiteral("Kept");
+        t.steps[0] = {TemplateStep::Flow, 0.5, TemplateStep::Ml, 300, 5, 0, 30};
+        t.steps[1] = {TemplateStep::Flow, 0.5, TemplateStep::Ml, 300, 5, 0, 30};
+        t.stepCount = 2;
+        AddTemplate(t, QStringLiteral("kept.p8t"));
+        m_sheet.setup = TemplateSetup(t.name, QStringLiteral("TPL-6"));
+        Run().ChooseNextStep = [](const RunController::NextStepInfo&, bool&) {
+            return RunController::NextChoice::NextStep;
+        };
+        QSignalSpy finished(&Run(), &RunController::TestFinished);
+        Run().OnSetupTest();
+        QTRY_VERIFY_WITH_TIMEOUT(Run().StartEnabled(), 10000);
+        Run().OnStartTest();
+        QTRY_VERIFY_WITH_TIMEOUT(Doc().Run.autoStopped, 20000);
+        QTest::qWait(300);
+        const QString data = m_dir->filePath(QStringLiteral("data"));
+        QVERIFY(QDir(data).removeRecursively());
+        QFile blocker(data);
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        blocker.close();
+        Run().OnEndTest();
+        QVERIFY(finished.count() > 0 || finished.wait(15000));
+        QVERIFY(m_prompter.messages.contains(QStringLiteral("Error in Open Template File")));
+        QVERIFY(!m_prompter.messages.filter(QStringLiteral("Template step 1 could not be saved."))
+                     .isEmpty());
+        QVERIFY(Doc().StoredCount() > 10);
+        QVERIFY(Doc().Modified);
+        QVERIFY(!Sent().contains(QStringLiteral("[DELREC,1]\\r\\n")));
+        QVERIFY(!Run().TemplateRun().active);
+        QCOMPARE(Run().CurrentState(), RunController::State::Idle);
+        // Saved once the folder is back.
+        QVERIFY(QFile::remove(data));
+        QVERIFY(QDir().mkpath(data));
+        m_prompter.QueueAnswer(true);
+        QVERIFY(Run().CanClose());
+        CRivuletrixDoc saved;
+        QVERIFY(saved.ReadRecordFile(Run().LastSavedPath()));
+        QVERIFY(saved.StoredCount() > 10);
+    }
+
     // A data folder that is not there (an unplugged drive) stops the setup
     // and is not quietly made on the local disk.
     void missingDataFolderStopsTheSetup() {

@@ -55,9 +55,9 @@ int Differences(const QImage& a, const QImage& b) {
 // boluses of 1 ml over five samples; marked with bolus codes (current
 // records, ms) or plain (older records, 1/256 s). Generated sample i is
 // sample i + 1 of the record.
-QByteArray HourOfPca(bool older, bool boluses = true) {
+QByteArray HourOfPca(bool older, bool boluses = true, int seconds = 3600) {
     double vol = 0;
-    return synth::Record(synth::Header('P', 2, 2, older ? "PXR-7" : "PXR-8"), 3600,
+    return synth::Record(synth::Header('P', 2, 2, older ? "PXR-7" : "PXR-8"), seconds,
                          [=](int i) mutable {
                              vol += 2.0 * 10000 / 3600;
                              char code = ' ';
@@ -633,16 +633,20 @@ private Q_SLOTS:
         QTest::addColumn<bool>("afterBoluses"); // the window showed a record with boluses before
         QTest::addColumn<bool>("live");
         QTest::addColumn<int>("boluses");
-        QTest::newRow("current record") << false << false << false << 3;
-        QTest::newRow("older record") << true << false << false << 3;
-        QTest::newRow("basal only, after a record with boluses") << false << true << false << 0;
-        QTest::newRow("live test") << false << false << true << 3;
+        QTest::addColumn<int>("seconds");
+        QTest::newRow("current record") << false << false << false << 3 << 3600;
+        QTest::newRow("older record") << true << false << false << 3 << 3600;
+        QTest::newRow("basal only, after a record with boluses")
+            << false << true << false << 0 << 3600;
+        // 40 minutes in the live window of an hour.
+        QTest::newRow("live test, 40 minutes") << false << false << true << 2 << 2400;
     }
     void pcaBasalRate() {
         QFETCH(bool, older);
         QFETCH(bool, afterBoluses);
         QFETCH(bool, live);
         QFETCH(int, boluses);
+        QFETCH(int, seconds);
         CRivuletrixDoc doc;
         ViewState st;
         if (afterBoluses) {
@@ -650,7 +654,7 @@ private Q_SLOTS:
             Draw(doc, st, QSize(1400, 900));
             QCOMPARE(st.bolusCount, 3);
         }
-        synth::Load(doc, HourOfPca(older, boluses > 0));
+        synth::Load(doc, HourOfPca(older, boluses > 0, seconds));
         doc.Run.live = doc.Run.running = live;
         QCOMPARE(doc.NewModel, !older);
         Draw(doc, st, QSize(1400, 900));
