@@ -206,7 +206,7 @@ QStringList DataTable::RowFields(int i) const {
     const CRivuletrixDoc& d = m_doc;
     QStringList f;
     f << FmtInt(" %5.1d ", i);
-    f << QStringLiteral(" %1 ").arg(CRivuletrixDoc::FormatHms(d.ElapsedTicks(i)));
+    f << QStringLiteral(" %1 ").arg(CRivuletrixDoc::FormatHms(d.ElapsedMs(i)));
     if (d.TestType != 'O') {
         f << Fmt(" %9.2f ", d.VolumeAt(i) / 10000.0);
         f << Fmt(" %9.2f ", d.AverageFlowAt(i) / 100.0);

@@ -327,7 +327,7 @@ void RecordReport::PumpRows(Writer& w) const {
 void RecordReport::ValueRows(Writer& w) const {
     const CRivuletrixDoc& d = m_doc;
     const int last = LastTimed(d);
-    const QString total = CRivuletrixDoc::FormatHms(d.ElapsedTicks(last));
+    const QString total = CRivuletrixDoc::FormatHms(d.ElapsedMs(last));
     std::vector<std::pair<QString, QString>> set, measured;
     switch (d.TestType) {
     case 'F':
@@ -345,7 +345,7 @@ void RecordReport::ValueRows(Writer& w) const {
                     {QStringLiteral("Peak Pressure  "), Fmt("%0.2f psi", peak / 51.71)},
                     {QStringLiteral("Peak Pressure "), Fmt("%0.2f kPa", peak / 7.499)},
                     {QStringLiteral("Occurred After "),
-                     CRivuletrixDoc::FormatHms(d.ElapsedTicks(m_st.pressureMaxIndex))},
+                     CRivuletrixDoc::FormatHms(d.ElapsedMs(m_st.pressureMaxIndex))},
                     {QStringLiteral("Total Test Time "), total}};
         break;
     }
