@@ -3,12 +3,14 @@
 #include "AnalyzerPoll.h"
 #include "link/Device.h"
 #include "link/PortScanner.h"
+#include "records/TestJournal.h"
 #include "store/RecordIndex.h"
 #include "store/TemplateStore.h"
 
 #include "base/Trace.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QThread>
 
 namespace {
@@ -175,4 +177,13 @@ int CRivuletrixApp::DisconnectAnalyzer(int slot, FoundAnalyzer& record) {
     record.connected = 0;
     Q_EMIT AnalyzersChanged();
     return slot;
+}
+
+QString CRivuletrixApp::JournalFolder() const {
+    if (!m_journalFolder.isEmpty()) return m_journalFolder;
+    // Without the location file there is no settings folder to journal
+    // beside (asking would show a message in the middle of a test).
+    if (!QFileInfo::exists(QDir(WorkingDir()).filePath(settings::kLocationFile))) return {};
+    const QString ini = GetIniFolder();
+    return ini.isEmpty() ? QString() : journal::Folder(ini);
 }

@@ -83,6 +83,9 @@ public:
     bool DefaultMode() const { return Pxr8Count == 1 || Pxr2kCount > 0; }
 
     void SetWindowHost(ChannelWindowHost* host) { m_host = host; }
+    // Journals go beside the settings unless a folder is named here.
+    void SetJournalFolder(const QString& folder) { m_journalFolder = folder; }
+    QString JournalFolder() const override;
     ChannelWindowHost* WindowHost() const { return m_host; }
 
     // ConnectedCount, CurrentAnalyzer, ViewAll and the run flags are the run
@@ -118,6 +121,7 @@ private:
     std::unique_ptr<PortScanner> m_scanner;
     std::unique_ptr<AnalyzerPoll> m_poll; // goes before the devices, after its workers end
     ChannelWindowHost* m_host = nullptr;
+    QString m_journalFolder;
 };
 
 inline CRivuletrixApp* RxApp() {

@@ -78,10 +78,11 @@ private:
 };
 
 const QStringList kValueOptions = {
-    "--channel",   "--type",     "--rate",         "--volume",       "--stop-volume",
-    "--stop-time", "--bolus",    "--lockout",      "--loading-dose", "--template",
-    "--control",   "--operator", "--manufacturer", "--device-type",  "--serial-number",
-    "--location",  "--comments", "--save",         "--data-folder",  "--tolerance"};
+    "--channel",       "--type",     "--rate",         "--volume",       "--stop-volume",
+    "--stop-time",     "--bolus",    "--lockout",      "--loading-dose", "--template",
+    "--control",       "--operator", "--manufacturer", "--device-type",  "--serial-number",
+    "--location",      "--comments", "--save",         "--data-folder",  "--tolerance",
+    "--journal-folder"};
 
 // Messages go to standard error; the save question is answered as told, the
 // cancel question with Yes, anything else with No.
@@ -182,6 +183,8 @@ int RunTest(const QStringList& args) {
         app.Records().SetDataFolder(folder);
         app.Templates().SetDataFolder(folder);
     }
+    const QString journalFolder = cli::Option(args, QStringLiteral("--journal-folder"));
+    if (!journalFolder.isEmpty()) app.SetJournalFolder(QDir(journalFolder).absolutePath());
     app.Records().Open();
     app.Templates().Open();
     app.LoadSettingsCopies();
@@ -433,7 +436,8 @@ const CliCommand
          "[--stop-volume X] "
          "[--stop-time HH:MM] [--first|--both] [--autostart] [--bolus B --lockout MM:SS "
          "--loading-dose D] "
-         "[--template NAME] [--control C --operator O ...] [--save yes|no] [--data-folder DIR]",
+         "[--template NAME] [--control C --operator O ...] [--save yes|no] [--data-folder DIR] "
+         "[--journal-folder DIR]",
          RunTest);
 
 } // namespace

@@ -5,6 +5,7 @@
 #include "base/Trace.h"
 #include "link/Device.h"
 #include "records/RivuletrixDoc.h"
+#include "records/TestJournal.h"
 #include "store/RecordIndex.h"
 #include "testing/RunHost.h"
 
@@ -73,6 +74,37 @@ RunController::RunController(RunHost& app, CRivuletrixDoc& doc, int slot, int ch
 
 RunController::~RunController() {
     m_doc.StopCheck = nullptr;
+    m_doc.SampleStored = nullptr;
+    // Results neither saved nor discarded stay recoverable.
+    if (m_journal && !m_doc.Modified) m_journal->Remove();
+}
+
+void RunController::StartJournal() {
+    EndJournal();
+    const QString folder = m_app.JournalFolder();
+    if (folder.isEmpty()) return;
+    auto journal = std::make_unique<TestJournal>();
+    const QString path = QDir(folder).filePath(
+        QStringLiteral("%1-%2-%3%4")
+            .arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-hhmmss")))
+            .arg(m_slot)
+            .arg(m_channel)
+            .arg(QLatin1String(journal::kSuffix)));
+    QString error;
+    if (!journal->Open(path, m_doc.FormatSection(), &error)) {
+        // The test runs on; only its protection against a crash is missing.
+        qCDebug(lcTrace) << "RunController::StartJournal -" << error;
+        return;
+    }
+    TestJournal* raw = journal.get();
+    m_doc.SampleStored = [raw](int slot, const Sample& s) { raw->Append(slot, s); };
+    m_journal = std::move(journal);
+}
+
+void RunController::EndJournal() {
+    m_doc.SampleStored = nullptr;
+    if (m_journal) m_journal->Remove();
+    m_journal.reset();
 }
 
 CDevice* RunController::Device() const {
@@ -306,6 +338,7 @@ void RunController::OnStartTest() {
         device->SendStartTest(m_channel - 1, index, AutoStart && type != 'O', m_doc.ControlNumber,
                               m_doc.Operator, m_doc.SetFlowRate);
         m_doc.StampStart(QDateTime::currentDateTime());
+        StartJournal();
         m_doc.Run.waitingForData = true;
     }
     m_doc.Run.running = true;
@@ -577,6 +610,7 @@ bool RunController::FinishTest() {
             m_tpl.filePath.clear();
         }
         m_doc.Modified = false;
+        EndJournal();
     }
     if (betweenSteps) {
         m_doc.Run.testActive = false;
@@ -629,6 +663,7 @@ bool RunController::SaveRecord() {
         return false;
     }
     m_savedPath = path;
+    EndJournal();
     RecordIndex& index = m_app.Records();
     if (!index.IsOpen()) index.Open();
     if (!index.IndexRecord(m_doc, name,
@@ -664,6 +699,7 @@ bool RunController::ResetDocument() {
     const bool live = m_doc.Run.live;
     const int channel = m_doc.ChannelNo;
     m_doc.ResetRecord();
+    EndJournal();
     m_doc.TestType = '\0';
     m_doc.ChannelNo = channel;
     Stop = StopConditions{};

@@ -9,12 +9,14 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 
 class CDevice;
 class RunHost;
 class CRivuletrixDoc;
 class QTimer;
 class SetupSheetRunner;
+class TestJournal;
 
 // Runs the test of one channel window: setup, the wait for the primed
 // channel, start, the automatic stop check, end (with the cancel question and
@@ -165,6 +167,10 @@ private:
     // True when a next step was set up.
     bool TemplateAfterEnd();
     bool SaveTemplateSection();
+    // The journal of the running test: opened at Start, removed once the
+    // results are saved or discarded; kept while they are neither.
+    void StartJournal();
+    void EndJournal();
     void DeleteAnalyzersLastRecord();
     void IndexTemplateRecord();
     // A saved record the records index did not take: the technician is told.
@@ -192,4 +198,5 @@ private:
     int m_endOrder = 0;             // 0 until the test ended on the analyzer
     bool m_cancelConfirmed = false; // the cancel question was answered Yes already
     TemplateRunState m_tpl;
+    std::unique_ptr<TestJournal> m_journal;
 };

@@ -30,6 +30,9 @@ public:
     virtual AppSettings& Settings() = 0;
     // The selected analyzer or the run flags changed: menus and bars refresh.
     virtual void NotifyAnalyzersChanged() = 0;
+    // Where live tests keep their journals (local disk beside the settings);
+    // empty: tests run without one.
+    virtual QString JournalFolder() const { return {}; }
 
     // Start-up copies of the report headers.
     QString ReportHeader[3];

@@ -127,6 +127,7 @@ void RunController::TemplateEndStep() {
             return;
         }
         m_doc.ClearSamples();
+        EndJournal();
         // The analyzer's copy goes only once the PC's is safe.
         DeleteAnalyzersLastRecord();
         m_tpl.lastStep = true;
@@ -157,6 +158,7 @@ void RunController::TemplateEndStep() {
         return;
     }
     m_doc.ClearSamples();
+    EndJournal();
     // The analyzer's copy goes only once the PC's is safe (or the attempt
     // is repeated and not kept).
     DeleteAnalyzersLastRecord();
@@ -278,5 +280,6 @@ bool RunController::SaveTemplateSection() {
     m_tpl.firstStep = false;
     m_savedPath = m_tpl.filePath;
     m_doc.Modified = false;
+    EndJournal();
     return true;
 }
