@@ -1,0 +1,56 @@
+#pragma once
+
+#include "StoreRebuild.h"
+#include "base/AppSettings.h"
+
+#include <QObject>
+#include <QString>
+
+#include <atomic>
+#include <memory>
+
+class QThread;
+
+// One rebuild of the records index or the template index on a worker thread,
+// so that the window stays live and the user can cancel. The worker opens a
+// connection of its own to the database file (a connection belongs to the
+// thread that made it); the store of the user-interface thread reopens its
+// cursor afterwards. A cancelled or failed rebuild leaves the old rows.
+class IndexBuildJob : public QObject {
+    Q_OBJECT
+public:
+    enum class Kind { Records, Templates };
+
+    IndexBuildJob(Kind kind, const AppSettings& settings, const QString& dataFolder,
+                  const QString& seedFolder, QObject* parent = nullptr);
+    ~IndexBuildJob() override;
+
+    Kind GetKind() const { return m_kind; }
+    // Files the rebuild will take ("*.p8d" and "*.p7d", or "*.p8t").
+    int FileCount() const { return m_fileCount; }
+    void Start();
+    void Cancel() { m_cancel = true; }
+    bool Running() const;
+    // Blocks until the worker is done (for shutdown and tests).
+    bool Wait(int ms = -1);
+    const RebuildResult& Result() const { return m_result; }
+    // Why the rebuild did not run or was not kept; empty when it was.
+    QString Error() const { return m_error; }
+
+Q_SIGNALS:
+    // At most every 50 ms and for the last file, in the owner's thread.
+    void Progress(int number, const QString& fileName);
+    void Finished();
+
+private:
+    void Run();
+
+    Kind m_kind;
+    AppSettings m_settings; // the worker's own copy
+    QString m_dataFolder, m_seedFolder;
+    int m_fileCount = 0;
+    std::atomic<bool> m_cancel{false};
+    QThread* m_thread = nullptr;
+    RebuildResult m_result; // written by the worker, read after Finished
+    QString m_error;
+};
