@@ -133,13 +133,13 @@ private Q_SLOTS:
         QTest::newRow("start date second click earliest first")
             << dates << int(RecordListModel::StartDateTime) << 2
             << QStringList{"old", "new", "mid"};
-        const QList<RecordListRow> rates{Row("r100", {}, {}, "100.000000"),
+        const QList<RecordListRow> rates{Row("r200", {}, {}, "200.000000"),
                                          Row("r5", {}, {}, "5.500000"),
                                          Row("r1500", {}, {}, "1500.000000"),
                                          Row("rEmpty", {}, {}, ""), Row("r05", {}, {}, "0.500000")};
         QTest::newRow("set flow rate by value")
             << rates << int(RecordListModel::SetFlowRate) << 1
-            << QStringList{"rEmpty", "r05", "r5", "r100", "r1500"};
+            << QStringList{"rEmpty", "r05", "r5", "r200", "r1500"};
         const QList<RecordListRow> makers{Row("1", {}, {}, {}, "acme"),
                                           Row("2", {}, {}, {}, "Beta"),
                                           Row("3", {}, {}, {}, "Acme")};

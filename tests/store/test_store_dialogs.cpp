@@ -194,6 +194,39 @@ private Q_SLOTS:
         QCOMPARE(selected, (QList<int>{0, 2}));
     }
 
+    // RIVULETRIX_SCREENSHOTS=DIR keeps a picture of a browser with a month of
+    // tests, latest first, one ticked and a search typed.
+    void recordBrowserPicture() {
+        const char* const makers[] = {"Acme", "Baxter", "Fresenius", "B. Braun"};
+        const char* const types[] = {"F", "O", "P", "T"};
+        for (int i = 0; i < 24; ++i) {
+            RecordIndexRow r = IndexRow(
+                QStringLiteral("W%1-%2").arg(3 + i % 4).arg(100 + i * 7),
+                QStringLiteral("%1-Nov-26").arg(1 + i, 2, 10, QLatin1Char('0')),
+                QStringLiteral("%1:%2:05").arg(8 + i % 9).arg(i * 2 % 60, 2, 10, QLatin1Char('0')),
+                QString::asprintf("%lf", 25.0 * (1 + i % 5)),
+                QStringLiteral("RXr_%1_%2.p8d").arg(QLatin1String(types[i % 4])).arg(i));
+            r.typeOfTest = QLatin1String(types[i % 4]);
+            r.manufacture = QLatin1String(makers[i % 4]);
+            r.model = QStringLiteral("Pump-%1").arg(10 + i % 3);
+            r.serialNumber = QStringLiteral("PS%1").arg(40200 + i);
+            r.instSerialNum = i % 2 ? QStringLiteral("80001234") : QStringLiteral("80005678");
+            r.tdSerialNum = QStringLiteral("T%1").arg(120 + i % 4);
+            QVERIFY(m_index->AddRow(r));
+        }
+        auto dlg = RecordBrowser();
+        ClickHeader(dlg->List(), RecordListModel::StartDateTime);
+        Tick(dlg->List(), 2);
+        QTest::keyClicks(dlg->SearchEdit(), QStringLiteral("w4"));
+        dlg->SearchButton()->click();
+        QCOMPARE(dlg->Model()->Text(0, RecordListModel::StartDateTime),
+                 QStringLiteral("24-Nov-26 13:46:05"));
+        const QByteArray dir = qgetenv("RIVULETRIX_SCREENSHOTS");
+        if (!dir.isEmpty())
+            QVERIFY(dlg->grab().save(QString::fromLocal8Bit(dir) +
+                                     QStringLiteral("/record-browser.png")));
+    }
+
     void openRecords_data() {
         QTest::addColumn<QString>("how");
         QTest::addColumn<QString>("pathType"); // "2": the data folder; "1": a network path
