@@ -5,7 +5,6 @@
 
 #include <QDir>
 #include <QElapsedTimer>
-#include <QThread>
 
 namespace {
 AppSettings CopyOf(const AppSettings& settings) {
@@ -19,6 +18,8 @@ IndexBuildJob::IndexBuildJob(Kind kind, const AppSettings& settings, const QStri
                              const QString& seedFolder, QObject* parent)
     : QObject(parent), m_kind(kind), m_settings(CopyOf(settings)), m_dataFolder(dataFolder),
       m_seedFolder(seedFolder) {
+    // Queued: delivered in the owner's thread, dropped if the job is gone.
+    connect(this, &IndexBuildJob::WorkerDone, this, &IndexBuildJob::Finished, Qt::QueuedConnection);
     const QDir dir(m_dataFolder);
     if (kind == Kind::Records)
         m_fileCount = int(store::ListDataFiles(dir, QStringLiteral("*.p8d")).size() +
@@ -28,27 +29,52 @@ IndexBuildJob::IndexBuildJob(Kind kind, const AppSettings& settings, const QStri
 }
 
 IndexBuildJob::~IndexBuildJob() {
-    if (m_thread) {
-        m_cancel = true;
-        m_thread->wait();
-        delete m_thread;
-    }
+    m_cancel = true;
+    if (m_thread.joinable()) m_thread.join();
 }
 
 void IndexBuildJob::Start() {
-    if (m_thread) return;
-    m_thread = QThread::create([this] { Run(); });
-    connect(m_thread, &QThread::finished, this, &IndexBuildJob::Finished, Qt::QueuedConnection);
-    m_thread->start();
+    if (m_thread.joinable()) return;
+    m_thread = std::thread([this] {
+        Run();
+        {
+            const std::lock_guard lock(m_mutex);
+            m_done = true;
+        }
+        m_doneChanged.notify_all();
+        Q_EMIT WorkerDone(); // Finished follows in the owner's thread
+    });
 }
 
 bool IndexBuildJob::Running() const {
-    return m_thread && m_thread->isRunning();
+    const std::lock_guard lock(m_mutex);
+    return m_thread.joinable() && !m_done;
 }
 
 bool IndexBuildJob::Wait(int ms) {
-    if (!m_thread) return true;
-    return ms < 0 ? m_thread->wait() : m_thread->wait(QDeadlineTimer(ms));
+    std::unique_lock lock(m_mutex);
+    if (!m_thread.joinable()) return true;
+    if (ms < 0) {
+        m_doneChanged.wait(lock, [this] { return m_done; });
+        return true;
+    }
+    return m_doneChanged.wait_for(lock, std::chrono::milliseconds(ms), [this] { return m_done; });
+}
+
+RebuildResult IndexBuildJob::Result() const {
+    const std::lock_guard lock(m_mutex);
+    return m_result;
+}
+
+QString IndexBuildJob::Error() const {
+    const std::lock_guard lock(m_mutex);
+    return m_error;
+}
+
+void IndexBuildJob::Publish(const RebuildResult& result, const QString& error) {
+    const std::lock_guard lock(m_mutex);
+    m_result = result;
+    m_error = error;
 }
 
 void IndexBuildJob::Run() {
@@ -62,31 +88,38 @@ void IndexBuildJob::Run() {
         }
     };
     cb.cancelRequested = [this] { return m_cancel.load(); };
+    RebuildResult result;
+    QString error;
     if (m_kind == Kind::Records) {
         RecordIndex index(m_settings);
         index.SetDataFolder(m_dataFolder);
         index.SetSeedFolder(m_seedFolder);
         index.SetStartupFinished(true);
         if (!index.Open()) {
-            m_error = index.LastError();
+            error = index.LastError();
+            if (error.isEmpty()) error = QStringLiteral("the database could not be opened");
+            Publish(result, error);
             return;
         }
-        m_result = index.Rebuild(RecordIndex::RebuildKind::IndexBuild, cb);
-        if (!m_result.ran) m_error = index.LastError();
+        result = index.Rebuild(RecordIndex::RebuildKind::IndexBuild, cb);
+        if (!result.ran) error = index.LastError();
         index.Close();
     } else {
         TemplateStore store(m_settings);
         store.SetDataFolder(m_dataFolder);
         store.SetSeedFolder(m_seedFolder);
         if (!store.Open()) {
-            m_error = store.LastError();
+            error = store.LastError();
+            if (error.isEmpty()) error = QStringLiteral("the database could not be opened");
+            Publish(result, error);
             return;
         }
-        m_result = store.RebuildTemplateIndex(TemplateStore::RebuildKind::Full, cb);
-        if (!m_result.ran) m_error = store.LastError();
+        result = store.RebuildTemplateIndex(TemplateStore::RebuildKind::Full, cb);
+        if (!result.ran) error = store.LastError();
         store.Close();
     }
-    if (m_result.ran && !m_result.cancelled && m_result.rowsAdded == 0 &&
-        m_result.filesProcessed > 0 && m_error.isEmpty())
-        m_error = QStringLiteral("no row could be stored");
+    if (result.ran && !result.cancelled && result.rowsAdded == 0 && result.filesProcessed > 0 &&
+        error.isEmpty())
+        error = QStringLiteral("no row could be stored");
+    Publish(result, error);
 }

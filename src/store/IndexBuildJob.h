@@ -7,9 +7,9 @@
 #include <QString>
 
 #include <atomic>
-#include <memory>
-
-class QThread;
+#include <condition_variable>
+#include <mutex>
+#include <thread>
 
 // One rebuild of the records index or the template index on a worker thread,
 // so that the window stays live and the user can cancel. The worker opens a
@@ -33,24 +33,30 @@ public:
     bool Running() const;
     // Blocks until the worker is done (for shutdown and tests).
     bool Wait(int ms = -1);
-    const RebuildResult& Result() const { return m_result; }
+    RebuildResult Result() const;
     // Why the rebuild did not run or was not kept; empty when it was.
-    QString Error() const { return m_error; }
+    QString Error() const;
 
 Q_SIGNALS:
     // At most every 50 ms and for the last file, in the owner's thread.
     void Progress(int number, const QString& fileName);
     void Finished();
+    // Raised by the worker as it ends.
+    void WorkerDone();
 
 private:
     void Run();
+    void Publish(const RebuildResult& result, const QString& error);
 
     Kind m_kind;
     AppSettings m_settings; // the worker's own copy
     QString m_dataFolder, m_seedFolder;
     int m_fileCount = 0;
     std::atomic<bool> m_cancel{false};
-    QThread* m_thread = nullptr;
-    RebuildResult m_result; // written by the worker, read after Finished
+    std::thread m_thread;
+    mutable std::mutex m_mutex; // guards the three below
+    std::condition_variable m_doneChanged;
+    bool m_done = false;
+    RebuildResult m_result;
     QString m_error;
 };
