@@ -118,8 +118,8 @@ void IndexBuildJob::Run() {
         if (!result.ran) error = store.LastError();
         store.Close();
     }
-    if (result.ran && !result.cancelled && result.rowsAdded == 0 && result.filesProcessed > 0 &&
-        error.isEmpty())
-        error = QStringLiteral("no row could be stored");
+    if (result.ran && !result.cancelled && !result.stored)
+        error =
+            result.error.isEmpty() ? QStringLiteral("the rows could not be stored") : result.error;
     Publish(result, error);
 }
