@@ -5,6 +5,7 @@
 #include "ChannelWindow.h"
 #include "CommandTarget.h"
 #include "DevicePane.h"
+#include "RecentFiles.h"
 #include "Splash.h"
 #include "app/DeviceInfoDlg.h"
 #include "app/ManageConnectionDlg.h"
@@ -39,9 +40,7 @@
 namespace {
 
 // Commands whose work comes with later parts of the program: shown, disabled.
-const std::set<int> kNotBuiltYet = {cmd::OpenRecords, cmd::OpenTemplates,
-                                    cmd::BuildIndex,  cmd::Import,
-                                    cmd::Export,      cmd::RivuletrixParameters};
+const std::set<int> kNotBuiltYet = {cmd::Import, cmd::Export, cmd::RivuletrixParameters};
 
 const QString kCloseRefused = QStringLiteral(
     "Stop All Tests before closing.\nDisconnect Devices using Manage Connection Screen.");
@@ -59,6 +58,7 @@ CMainFrame::CMainFrame(CRivuletrixApp& app, QWidget* parent)
     m_mdi->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     m_mdi->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     setCentralWidget(m_mdi);
+    setAcceptDrops(true);
 
     CreateActions();
     CreateMenus();
@@ -222,6 +222,8 @@ void CMainFrame::CreateActions() {
     m_actions[cmd::AppExit]->setShortcut(QKeySequence(QStringLiteral("Alt+F4")));
     for (int id : {cmd::OpenRecords, cmd::OpenTemplates, cmd::BuildIndex, cmd::FilePrint})
         m_actions[id]->setText(m_actions[id]->text().section(QLatin1Char('\t'), 0, 0));
+    for (int id = cmd::RecentFile1; id <= cmd::RecentFile4; ++id)
+        AddAction(id, {}, QStringLiteral("Open this document\nOpen"))->setVisible(false);
 }
 
 void CMainFrame::CreateMenus() {
@@ -237,7 +239,9 @@ void CMainFrame::CreateMenus() {
     QMenu* open = file->addMenu(QStringLiteral("Open"));
     add(open, {cmd::OpenRecords, cmd::OpenTemplates});
     add(file, {0, cmd::FilePrint, cmd::FilePrintPreview, cmd::FilePrintSetup, 0, cmd::ExportPdf,
-               cmd::ExportDataTable, 0, cmd::BuildIndex, 0, cmd::AppExit});
+               cmd::ExportDataTable, 0, cmd::BuildIndex, 0, cmd::RecentFile1, cmd::RecentFile1 + 1,
+               cmd::RecentFile1 + 2, cmd::RecentFile4, 0, cmd::AppExit});
+    RefreshRecentFiles();
     QMenu* view = menuBar()->addMenu(QStringLiteral("&View"));
     add(view, {cmd::ViewToolbar, cmd::ViewStatusBar, 0});
     QMenu* scale = view->addMenu(QStringLiteral("Scale &Graph"));
@@ -370,6 +374,10 @@ void CMainFrame::UpdateCommands() {
             checked = statusBar()->isVisible();
             break;
         case cmd::OpenRecords:
+        case cmd::RecentFile1:
+        case cmd::RecentFile1 + 1:
+        case cmd::RecentFile1 + 2:
+        case cmd::RecentFile4:
         case cmd::ManageConnection:
         case cmd::HelpManual:
         case cmd::ContextHelp:
@@ -408,6 +416,21 @@ void CMainFrame::OnCommand(int id) {
     switch (id) {
     case cmd::ManageConnection:
         RunConnectionManager(false);
+        break;
+    case cmd::OpenRecords:
+        OpenRecords();
+        break;
+    case cmd::OpenTemplates:
+        OpenTemplates();
+        break;
+    case cmd::BuildIndex:
+        BuildIndex();
+        break;
+    case cmd::RecentFile1:
+    case cmd::RecentFile1 + 1:
+    case cmd::RecentFile1 + 2:
+    case cmd::RecentFile4:
+        OpenRecentFile(id - cmd::RecentFile1);
         break;
     case cmd::InstrumentSettings:
         InstrumentSettings();
@@ -527,6 +550,8 @@ bool CMainFrame::OpenRecordFile(const QString& path) {
     auto* w = new ChannelWindow(doc, m_mdi);
     m_mdi->addSubWindow(w);
     w->show();
+    recentfiles::Add(m_app, path);
+    RefreshRecentFiles();
     return true;
 }
 

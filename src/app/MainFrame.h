@@ -47,12 +47,16 @@ public:
     const BatteryNotice::Notice& LastNotice() const { return m_lastNotice; }
     bool PollRunning() const;
 
-    // Opens a record file in a window of its own.
+    // Opens a record file in a window of its own and lists it first among
+    // the recent files.
     bool OpenRecordFile(const QString& path);
 
 protected:
     void closeEvent(QCloseEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    // Record files dropped on the window open.
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private:
     void CreateActions();
@@ -69,6 +73,15 @@ private:
     void ShowAbout();
     void HelpManual();
     void InstrumentSettings();
+    // File > Open > Records and Templates, Build Index, the recent files
+    // (MainFrameOpen.cpp).
+    void OpenRecords();
+    void OpenTemplates();
+    void BuildIndex();
+    // The plain file-open dialog, where the indexes cannot be used.
+    void OpenWithFileDialog();
+    void OpenRecentFile(int index);
+    void RefreshRecentFiles();
 
     CRivuletrixApp& m_app;
     QMdiArea* m_mdi;

@@ -42,17 +42,17 @@ int main(int argc, char** argv) {
     app.StartingUp = true;
     CMainFrame frame(app);
     prompter.SetParent(&frame);
-    const QStringList args = QApplication::arguments().mid(1);
-    QString record;
-    for (const QString& a : args)
-        if (!a.startsWith(QLatin1Char('-'))) record = a;
+    QStringList records; // every record named on the command line
+    for (const QString& a : QApplication::arguments().mid(1))
+        if (!a.startsWith(QLatin1Char('-'))) records << a;
     app.StartupSettings();
     app.Initialised = true;
     app.Records().SetStartupFinished(true);
     // Maximised; where no window manager does it, the size is set here.
-    if (QScreen* screen = QGuiApplication::primaryScreen()) frame.setGeometry(screen->availableGeometry());
+    if (QScreen* screen = QGuiApplication::primaryScreen())
+        frame.setGeometry(screen->availableGeometry());
     frame.showMaximized();
-    if (!record.isEmpty()) frame.OpenRecordFile(record);
+    for (const QString& record : records) frame.OpenRecordFile(record);
     app.StartingUp = false;
     QTimer::singleShot(0, &frame, &CMainFrame::ShowSplash);
     const int code = QApplication::exec();

@@ -44,6 +44,8 @@ enum Id : int {
     FilePrintSetup = 57606,
     FilePrint = 57607,
     FilePrintPreview = 57609,
+    RecentFile1 = 57616, // the four entries of the recent-file list
+    RecentFile4 = 57619,
     WindowCascade = 57650,
     WindowTile = 57651,
     AppAbout = 57664,

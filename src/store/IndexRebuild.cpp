@@ -90,6 +90,10 @@ RebuildResult RecordIndex::Rebuild(RebuildKind kind, const RebuildCallbacks& cb)
     for (const QString& pattern : patterns) {
         const QStringList files = store::ListDataFiles(dir, pattern);
         for (const QString& file : files) {
+            if (cb.cancelRequested && cb.cancelRequested()) {
+                result.cancelled = true;
+                break;
+            }
             ++result.filesProcessed;
             if (cb.onFile) cb.onFile(result.filesProcessed, file);
             auto doc = std::make_unique<CRivuletrixDoc>();
@@ -104,7 +108,10 @@ RebuildResult RecordIndex::Rebuild(RebuildKind kind, const RebuildCallbacks& cb)
             }
             if (m_startupFinished && AddRowTo(aside.Rows(), MakeRow(*doc, file))) ++rows;
         }
+        if (result.cancelled) break;
     }
+    // A cancelled rebuild leaves its side rows to be dropped with the side table.
+    if (result.cancelled) return result;
     if (!aside.SwapIn()) {
         result.error = aside.LastError();
         return result;

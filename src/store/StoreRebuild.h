@@ -13,6 +13,8 @@ struct RebuildCallbacks {
     std::function<void(int number, const QString& fileName)> onFile;
     // A file that could not be read, with the reason.
     std::function<void(const QString& fileName, const QString& error)> onUnreadable;
+    // Asked before each file; true stops the rebuild and keeps the old index.
+    std::function<bool()> cancelRequested;
 };
 
 class QDir;
@@ -31,4 +33,5 @@ struct RebuildResult {
     int rowsAdded = 0;      // rows the index holds from this rebuild
     QStringList unreadable;
     QString error; // why the rows could not be stored
+    bool cancelled = false; // stopped on request; the old rows were kept
 };

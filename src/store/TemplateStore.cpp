@@ -161,6 +161,10 @@ RebuildResult TemplateStore::RebuildTemplateIndex(RebuildKind kind, const Rebuil
     const QDir dir(DataFolder());
     const QStringList files = store::ListDataFiles(dir, QStringLiteral("*.p8t"));
     for (const QString& file : files) {
+        if (cb.cancelRequested && cb.cancelRequested()) {
+            result.cancelled = true;
+            break;
+        }
         ++result.filesProcessed;
         if (cb.onFile) cb.onFile(result.filesProcessed, file);
         Template t;
@@ -181,6 +185,8 @@ RebuildResult TemplateStore::RebuildTemplateIndex(RebuildKind kind, const Rebuil
         row.stepCount = t.stepCount;
         if (AddRowTo(aside.Rows(), row)) ++rows;
     }
+    // A cancelled rebuild leaves its side rows to be dropped with the side table.
+    if (result.cancelled) return result;
     if (!aside.SwapIn()) {
         result.error = aside.LastError();
         return result;

@@ -13,7 +13,9 @@
 #include "app/ChannelWindow.h"
 #include "app/MainFrame.h"
 #include "base/CommandIds.h"
+#include "store/RecordListModel.h"
 #include "store/TemplateStore.h"
+#include "store/ViewRecordDlg.h"
 #include "testing/SetupPages.h"
 #include "testing/SetupSheet.h"
 #include "testing/TemplateNextStepDlg.h"
@@ -27,11 +29,14 @@
 #include <QLineEdit>
 #include <QMdiArea>
 #include <QMdiSubWindow>
+#include <QMenu>
+#include <QMenuBar>
 #include <QProcess>
 #include <QPrinter>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTabWidget>
+#include <QTableView>
 #include <QTest>
 #include <QToolBar>
 #include <QTreeWidget>
@@ -254,6 +259,84 @@ private Q_SLOTS:
         QVERIFY(m_prompter.questions.contains(QStringLiteral("Do you want to print the results?")));
         QCOMPARE(m_printJobs, 1);
         QVERIFY(QFileInfo(PrintedPdf()).size() > 1000);
+    }
+
+    // A saved test found again as a user does: File > Open > Records, the
+    // record ticked in the browser, OK; its window shows the record.
+    void savedRecordOpensThroughFileOpenRecords() {
+        Bench({"--model", "PXR-8", "--name", "Bench A", "--serial", "80001234", "--channels", "1",
+               "--sample-period", "200", "--accel", "30", "--prime-delay", "300", "--profile",
+               "1:flow,noise=0.02"});
+        m_hand->fill = [](CSetupSheet& sheet) {
+            sheet.Tabs()->setCurrentIndex(0);
+            CSetupPage* page = sheet.Page(SetupPage::Flow);
+            Type(page->EquipmentEdit(0), QStringLiteral("GUI-R1"));
+            Type(page->EquipmentEdit(1), QStringLiteral("AB"));
+            Type(page->Edit(SetupField::FlowSetRate), QStringLiteral("300"));
+            page->Check(SetupCheck::StopVolume)->click();
+            Type(page->Edit(SetupField::FlowStopVolume), QStringLiteral("1"));
+        };
+        Press(cmd::SetupTest);
+        QVERIFY2(!m_hand->sheetRefused, qPrintable(m_prompter.messages.join(QLatin1Char('|'))));
+        Press(cmd::StartTest);
+        const QString path = EndAndSave();
+        QVERIFY(!path.isEmpty());
+
+        // The entry under File > Open.
+        QAction* records = nullptr;
+        for (QAction* top : m_frame->menuBar()->actions())
+            if (top->text() == QLatin1String("&File"))
+                for (QAction* a : top->menu()->actions())
+                    if (a->menu() && a->text() == QLatin1String("Open"))
+                        for (QAction* entry : a->menu()->actions())
+                            if (entry->data().toInt() == cmd::OpenRecords) records = entry;
+        QVERIFY(records);
+        m_frame->UpdateCommands();
+        QVERIFY(records->isEnabled());
+
+        int listed = -1;
+        QString shownFile;
+        QTimer hand;
+        connect(&hand, &QTimer::timeout, this, [&] {
+            for (QWidget* w : QApplication::topLevelWidgets()) {
+                auto* dlg = qobject_cast<CViewRecordDlg*>(w);
+                if (!dlg || !dlg->isVisible()) continue;
+                hand.stop();
+                RecordListModel* model = dlg->Model();
+                listed = model->RowCount();
+                for (int r = 0; r < model->RowCount(); ++r)
+                    if (model->Text(r, RecordListModel::ControlNo) == QLatin1String("GUI-R1")) {
+                        shownFile = model->FileName(r);
+                        QTableView* list = dlg->List();
+                        const QModelIndex tick = model->index(r, RecordListModel::Tick);
+                        list->scrollTo(tick);
+                        QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
+                                          list->visualRect(tick).center());
+                    }
+                QTest::mouseClick(dlg->OkButton(), Qt::LeftButton);
+                QTest::mouseClick(dlg->CancelButton(), Qt::LeftButton);
+            }
+        });
+        hand.start(50);
+        const int windows = int(m_frame->MdiArea()->subWindowList().size());
+        records->trigger();
+        QCOMPARE(listed, 1);
+        QCOMPARE(shownFile, QFileInfo(path).fileName());
+        QCOMPARE(int(m_frame->MdiArea()->subWindowList().size()), windows + 1);
+        auto* record = qobject_cast<ChannelWindow*>(m_frame->MdiArea()->activeSubWindow());
+        QVERIFY(record && record->Slot() == 0);
+        QCOMPARE(record->windowTitle(), QFileInfo(path).fileName());
+        QCOMPARE(record->Document()->ControlNumber, QStringLiteral("GUI-R1"));
+        QVERIFY(record->Document()->StoredCount() > 2);
+        record->showMaximized();
+        CRivuletrixWinView* view = record->View();
+        QTRY_VERIFY_WITH_TIMEOUT(view->FrameCount() > 0 && view->LastResult().plotOk, 5000);
+        QVERIFY(view->LastResult().keyItems.contains(QStringLiteral("Delivered Volume")));
+        QVERIFY(m_prompter.messages.isEmpty());
+        // Opened once: it heads the recent files of the File menu.
+        QAction* recent = m_frame->Action(cmd::RecentFile1);
+        QVERIFY(recent->isVisible());
+        QVERIFY(recent->text().endsWith(QFileInfo(path).fileName()));
     }
 
     // Two hours of flow at accelerated analyzer time, then the record opened

@@ -1,0 +1,211 @@
+#include "ViewRecordDlg.h"
+
+#include "DataFolderForOpening.h"
+#include "RecordIndex.h"
+#include "RecordListModel.h"
+#include "base/AppSettings.h"
+#include "base/Prompter.h"
+
+#include <QApplication>
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QItemSelection>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTableView>
+#include <QVBoxLayout>
+#include <algorithm>
+
+const int CViewRecordDlg::kColumnWidths[] = {25, 100, 100, 115, 100, 100, 100, 100, 100, 100, 100};
+
+CViewRecordDlg::CViewRecordDlg(RecordIndex& index, const AppSettings& settings,
+                               OpenDocument openDocument, QWidget* parent)
+    : QDialog(parent), m_index(index), m_settings(settings), m_open(std::move(openDocument)),
+      m_model(new RecordListModel(this)), m_list(new QTableView), m_search(new QLineEdit),
+      m_searchButton(new QPushButton(QStringLiteral("Search..."))),
+      m_ok(new QPushButton(QStringLiteral("OK"))),
+      m_cancelButton(new QPushButton(QStringLiteral("Cancel"))),
+      m_delete(new QPushButton(QStringLiteral("Delete"))) {
+    setWindowTitle(QStringLiteral("Test Records"));
+    const QString searchTip = QStringLiteral("Searches for the given control no.");
+    m_search->setToolTip(searchTip);
+    m_searchButton->setToolTip(searchTip);
+    m_ok->setToolTip(QStringLiteral("Opens the selected record."));
+    m_search->installEventFilter(this);
+
+    m_list->setModel(m_model);
+    m_list->setShowGrid(true);
+    m_list->setSelectionBehavior(QAbstractItemView::SelectRows);
+    m_list->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    m_list->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_list->setWordWrap(false);
+    m_list->verticalHeader()->hide();
+    // Fixed row heights: the view never measures 100,000 rows.
+    m_list->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    m_list->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
+    QHeaderView* header = m_list->horizontalHeader();
+    header->setSectionsClickable(true);
+    header->setHighlightSections(false);
+    header->setStretchLastSection(false);
+    for (int c = 0; c < RecordListModel::ColumnCount; ++c)
+        m_list->setColumnWidth(c, kColumnWidths[c]);
+    connect(header, &QHeaderView::sectionClicked, this, &CViewRecordDlg::OnHeaderClicked);
+    connect(m_list, &QTableView::clicked, this,
+            [this](const QModelIndex& i) { m_model->RowClicked(i.row()); });
+    connect(m_list, &QTableView::doubleClicked, this,
+            [this](const QModelIndex& i) { OnDoubleClicked(i.row()); });
+
+    auto* searchRow = new QHBoxLayout;
+    searchRow->addWidget(new QLabel(QStringLiteral("Search by Control Number")));
+    searchRow->addWidget(m_search, 1);
+    searchRow->addWidget(m_searchButton);
+    auto* group = new QGroupBox(QStringLiteral("Test Records"));
+    auto* groupLayout = new QVBoxLayout(group);
+    groupLayout->addWidget(m_list);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch();
+    for (QPushButton* b : {m_ok, m_cancelButton, m_delete}) {
+        b->setAutoDefault(false);
+        buttons->addWidget(b);
+    }
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(searchRow);
+    layout->addWidget(group, 1);
+    layout->addLayout(buttons);
+    resize(1000, 480);
+
+    connect(m_search, &QLineEdit::textChanged, this, &CViewRecordDlg::OnSearchTyped);
+    connect(m_searchButton, &QPushButton::clicked, this, &CViewRecordDlg::OnSearchButton);
+    connect(m_ok, &QPushButton::clicked, this, &CViewRecordDlg::OnOk);
+    connect(m_cancelButton, &QPushButton::clicked, this, &QDialog::reject);
+    connect(m_delete, &QPushButton::clicked, this, &CViewRecordDlg::OnDelete);
+
+    Fill();
+}
+
+void CViewRecordDlg::Fill() {
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    if (m_settings.Setting(QStringLiteral("BuildIndex")) == QLatin1String("1")) {
+        m_index.Rebuild(RecordIndex::RebuildKind::Browser);
+        m_settings.WriteSetting(settings::kSection, QStringLiteral("BuildIndex"),
+                                QStringLiteral("0"));
+    }
+    QList<RecordListRow> rows;
+    m_index.ListRows(rows);
+    m_model->SetRows(rows);
+    rows.clear();
+    QApplication::restoreOverrideCursor();
+    // Once for the whole list, however many rows lack the set flow rate.
+    if (m_model->EmptyFlowRateCount() > 0)
+        ThePrompter().Message(
+            QStringLiteral("Please rebuild the database index before accessing the test records."));
+}
+
+bool CViewRecordDlg::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == m_search && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Escape) return true;
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+void CViewRecordDlg::OnHeaderClicked(int section) {
+    if (section == RecordListModel::Tick) return;
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    const Qt::SortOrder order = m_model->SortByClick(RecordListModel::Column(section));
+    QHeaderView* header = m_list->horizontalHeader();
+    header->setSortIndicatorShown(true);
+    header->setSortIndicator(section, order);
+    QApplication::restoreOverrideCursor();
+}
+
+void CViewRecordDlg::OnSearchTyped(const QString& text) {
+    const QList<int> rows = m_model->Matches(text);
+    if (!rows.isEmpty()) m_list->scrollTo(m_model->index(rows.first(), RecordListModel::ControlNo));
+    m_search->setFocus();
+}
+
+void CViewRecordDlg::OnSearchButton() {
+    const QString text = m_search->text();
+    if (text.isEmpty()) return;
+    const QList<int> rows = m_model->Matches(text);
+    // Runs of neighbouring rows become one range of the selection.
+    QItemSelection selection;
+    const int last = RecordListModel::ColumnCount - 1;
+    for (qsizetype i = 0; i < rows.size();) {
+        qsizetype j = i;
+        while (j + 1 < rows.size() && rows[j + 1] == rows[j] + 1) ++j;
+        selection.select(m_model->index(rows[i], 0), m_model->index(rows[j], last));
+        i = j + 1;
+    }
+    m_list->selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect);
+    if (!rows.isEmpty()) m_list->scrollTo(m_model->index(rows.first(), RecordListModel::ControlNo));
+    m_list->setFocus();
+}
+
+void CViewRecordDlg::OnOk() {
+    const QString folder = m_index.DataFolder();
+    for (int row : m_model->TickedRows()) {
+        const QString file = m_model->FileName(row);
+        if (!file.isEmpty()) m_open(folder + QLatin1Char('/') + file);
+    }
+}
+
+void CViewRecordDlg::OnDoubleClicked(int row) {
+    const QString folder = store::FolderForOpening(m_settings, m_index.DataFolder());
+    if (folder.isEmpty()) {
+        ThePrompter().Message(QStringLiteral(
+            "Please provide a valid path in the Control Menu\\Rivuletrix parameters box."));
+        return;
+    }
+    const QString file = m_model->FileName(row);
+    if (file.isEmpty()) return;
+    m_open(folder + QLatin1Char('/') + file);
+    accept();
+}
+
+void CViewRecordDlg::OnDelete() {
+    QList<int> rows = m_model->TickedRows();
+    rows.erase(std::remove_if(rows.begin(), rows.end(),
+                              [this](int r) { return m_model->FileName(r).isEmpty(); }),
+               rows.end());
+    if (rows.isEmpty()) return;
+    const QString folder = m_index.DataFolder();
+    int files = 0;
+    for (int r : rows)
+        if (QFileInfo::exists(folder + QLatin1Char('/') + m_model->FileName(r))) ++files;
+    if (!ThePrompter().Question(
+            QStringLiteral("Delete %1 test record(s) from the index and %2 record file(s) from "
+                           "the data folder?")
+                .arg(rows.size())
+                .arg(files),
+            Prompter::Icon::Question))
+        return;
+    QStringList failed;
+    for (qsizetype i = rows.size() - 1; i >= 0; --i) {
+        const int row = rows[i];
+        const QString file = m_model->FileName(row);
+        QFile f(folder + QLatin1Char('/') + file);
+        // A file that stays keeps its row: the index must not lose a record
+        // that is still there.
+        if (f.exists() && !f.remove()) {
+            failed << QDir::toNativeSeparators(f.fileName()) + QStringLiteral(" (") +
+                          f.errorString() + QLatin1Char(')');
+            continue;
+        }
+        m_index.DeleteRow(QStringLiteral("Filename"), file);
+        m_model->RemoveListRow(row);
+    }
+    if (!failed.isEmpty())
+        ThePrompter().Message(QStringLiteral("These record files could not be deleted; they stay "
+                                             "in the list:\n%1")
+                                  .arg(failed.join(QLatin1Char('\n'))),
+                              Prompter::Icon::Warning);
+}

@@ -1,0 +1,59 @@
+#pragma once
+
+#include <QDialog>
+
+#include <functional>
+
+class AppSettings;
+class QLineEdit;
+class QPushButton;
+class QTableView;
+class RecordIndex;
+class RecordListModel;
+
+// "Test Records": lists the records index, sorts by a column, searches by
+// control number, opens the ticked records (OK) or one record (double-click)
+// and deletes ticked records with their files.
+class CViewRecordDlg : public QDialog {
+    Q_OBJECT
+public:
+    // openDocument opens a record file in a window of its own.
+    using OpenDocument = std::function<bool(const QString& path)>;
+
+    CViewRecordDlg(RecordIndex& index, const AppSettings& settings, OpenDocument openDocument,
+                   QWidget* parent = nullptr);
+
+    QTableView* List() const { return m_list; }
+    RecordListModel* Model() const { return m_model; }
+    QLineEdit* SearchEdit() const { return m_search; }
+    QPushButton* SearchButton() const { return m_searchButton; }
+    QPushButton* OkButton() const { return m_ok; }
+    QPushButton* CancelButton() const { return m_cancelButton; }
+    QPushButton* DeleteButton() const { return m_delete; }
+
+    // Column widths of the list, in pixels.
+    static const int kColumnWidths[];
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void Fill();
+    void OnHeaderClicked(int section);
+    void OnSearchTyped(const QString& text);
+    void OnSearchButton();
+    void OnOk();
+    void OnDoubleClicked(int row);
+    void OnDelete();
+
+    RecordIndex& m_index;
+    const AppSettings& m_settings;
+    OpenDocument m_open;
+    RecordListModel* m_model;
+    QTableView* m_list;
+    QLineEdit* m_search;
+    QPushButton* m_searchButton;
+    QPushButton* m_ok;
+    QPushButton* m_cancelButton;
+    QPushButton* m_delete;
+};

@@ -1,0 +1,540 @@
+// The record browser, the index build, the template browser and the template
+// editor on real widgets (offscreen) over real SQLite indexes and files.
+#include "StoreTestEnv.h"
+#include "base/Prompter.h"
+#include "store/BuildIndexDlg.h"
+#include "store/IndexBuildJob.h"
+#include "store/RecordIndex.h"
+#include "store/RecordListModel.h"
+#include "store/TemplateCreateDlg.h"
+#include "store/TemplateListModel.h"
+#include "store/TemplateStore.h"
+#include "store/ViewRecordDlg.h"
+#include "store/ViewTemplateDlg.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSignalSpy>
+#include <QTableView>
+#include <QtTest>
+
+#include <functional>
+
+namespace {
+
+RecordIndexRow IndexRow(const QString& control, const QString& date, const QString& time,
+                        const QString& rate, const QString& file) {
+    RecordIndexRow r;
+    r.controlNumber = control;
+    r.typeOfTest = QStringLiteral("F");
+    r.startDate = date;
+    r.startTime = time;
+    r.fileName = file;
+    r.manufacture = QStringLiteral("Acme");
+    r.setFlowRate = rate;
+    return r;
+}
+
+QByteArray RecordFile(const QString& control) {
+    QByteArray out;
+    for (int i = 1; i <= 22; ++i) {
+        QByteArray v;
+        if (i == 6) v = control.toLatin1();
+        if (i == 12) v = "Flow";
+        if (i == 13) v = "5.50";
+        if (i == 18) v = "08-Dec-2026,14:05:09";
+        out += "H" + QByteArray::number(i) + "," + v + "\r\n";
+    }
+    out += "D1,:,0,0,0\r\nD2, ,1000,14,20\r\n";
+    return out;
+}
+
+// Runs act on the first visible dialog of type D once it shows (a modal
+// dialog blocks the caller until it closes).
+template <class D> void WhenShown(std::function<void(D*)> act) {
+    auto* timer = new QTimer;
+    QObject::connect(timer, &QTimer::timeout, [timer, act] {
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (auto* d = qobject_cast<D*>(w); d && d->isVisible()) {
+                timer->stop();
+                timer->deleteLater();
+                act(d);
+                return;
+            }
+    });
+    timer->start(20);
+}
+
+void ClickHeader(QTableView* list, int section) {
+    QHeaderView* h = list->horizontalHeader();
+    QTest::mouseClick(
+        h->viewport(), Qt::LeftButton, {},
+        QPoint(h->sectionViewportPosition(section) + h->sectionSize(section) / 2, h->height() / 2));
+}
+
+QPoint CellCentre(QTableView* list, int row, int column) {
+    return list->visualRect(list->model()->index(row, column)).center();
+}
+
+// A user's double-click: the first click, then the second.
+void DoubleClick(QTableView* list, int row, int column) {
+    const QPoint at = CellCentre(list, row, column);
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, at);
+    QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, at);
+}
+
+void Tick(QTableView* list, int row) {
+    list->scrollTo(list->model()->index(row, 0));
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, CellCentre(list, row, 0));
+}
+
+QStringList Column(const QAbstractItemModel* m, int column) {
+    QStringList out;
+    for (int r = 0; r < m->rowCount(); ++r) out << m->index(r, column).data().toString();
+    return out;
+}
+
+} // namespace
+
+class TestStoreDialogs : public QObject {
+    Q_OBJECT
+
+    ScriptedPrompter m_prompter;
+    std::unique_ptr<StoreTestEnv> m_env;
+    std::unique_ptr<RecordIndex> m_index;
+    std::unique_ptr<TemplateStore> m_templates;
+    QStringList m_opened;
+
+    void AddRecord(const QString& control, const QString& date, const QString& time,
+                   const QString& rate, bool withFile = true) {
+        const QString file = QStringLiteral("RXr_%1.p8d").arg(control);
+        QVERIFY(m_index->AddRow(IndexRow(control, date, time, rate, file)));
+        if (withFile)
+            StoreTestEnv::Write(m_env->dataDir + QLatin1Char('/') + file, RecordFile(control));
+    }
+    std::unique_ptr<CViewRecordDlg> RecordBrowser() {
+        auto dlg = std::make_unique<CViewRecordDlg>(*m_index, *m_env->settings,
+                                                    [this](const QString& path) {
+                                                        m_opened << path;
+                                                        return true;
+                                                    });
+        dlg->show();
+        return dlg;
+    }
+
+private Q_SLOTS:
+    void init() {
+        m_prompter = ScriptedPrompter();
+        SetPrompter(&m_prompter);
+        m_opened.clear();
+        m_env = std::make_unique<StoreTestEnv>();
+        m_env->CopySeeds();
+        m_index = std::make_unique<RecordIndex>(*m_env->settings);
+        m_index->SetSeedFolder(m_env->work);
+        m_index->SetStartupFinished(true);
+        QVERIFY(m_index->Open());
+        m_templates = std::make_unique<TemplateStore>(*m_env->settings);
+        m_templates->SetSeedFolder(m_env->work);
+        QVERIFY(m_templates->Open());
+    }
+    void cleanup() {
+        m_index.reset();
+        m_templates.reset();
+        m_env.reset();
+        SetPrompter(nullptr);
+    }
+
+    void recordBrowserListsSortsAndSearches() {
+        AddRecord("XA12", "31-Dec-25", "23:59:59", "5.500000");
+        AddRecord("B1", "01-Jan-26", "9:00:00", "");
+        AddRecord("A1", "01-Jan-26", "10:00:00", "");
+        auto dlg = RecordBrowser();
+        // Two rows lack the set flow rate: one message, not one per row.
+        QCOMPARE(
+            m_prompter.messages,
+            QStringList{"Please rebuild the database index before accessing the test records."});
+        QTableView* list = dlg->List();
+        QCOMPARE(Column(list->model(), RecordListModel::ControlNo),
+                 (QStringList{"XA12", "B1", "A1"}));
+        QCOMPARE(list->model()->index(0, RecordListModel::StartDateTime).data().toString(),
+                 QStringLiteral("31-Dec-25 23:59:59"));
+        QCOMPARE(list->model()->index(0, RecordListModel::SetFlowRate).data().toString(),
+                 QStringLiteral("5.50"));
+        QCOMPARE(list->columnWidth(RecordListModel::StartDateTime), 115);
+
+        ClickHeader(list, RecordListModel::StartDateTime);
+        QCOMPARE(Column(list->model(), RecordListModel::ControlNo),
+                 (QStringList{"A1", "B1", "XA12"}));
+        QCOMPARE(list->horizontalHeader()->sortIndicatorSection(),
+                 int(RecordListModel::StartDateTime));
+        QCOMPARE(list->horizontalHeader()->sortIndicatorOrder(), Qt::DescendingOrder);
+        ClickHeader(list, RecordListModel::StartDateTime);
+        QCOMPARE(Column(list->model(), RecordListModel::ControlNo),
+                 (QStringList{"XA12", "B1", "A1"}));
+        ClickHeader(list, RecordListModel::Tick); // the check-box column does not sort
+        QCOMPARE(Column(list->model(), RecordListModel::ControlNo),
+                 (QStringList{"XA12", "B1", "A1"}));
+
+        // Typing scrolls only; "Search..." selects every match.
+        QTest::keyClicks(dlg->SearchEdit(), QStringLiteral("a1"));
+        QVERIFY(list->selectionModel()->selectedRows().isEmpty());
+        QTest::keyClick(dlg->SearchEdit(), Qt::Key_Return); // ignored: the dialog stays
+        QTest::keyClick(dlg->SearchEdit(), Qt::Key_Escape);
+        QVERIFY(dlg->isVisible());
+        dlg->SearchButton()->click();
+        QList<int> selected;
+        for (const QModelIndex& i : list->selectionModel()->selectedRows()) selected << i.row();
+        std::sort(selected.begin(), selected.end());
+        QCOMPARE(selected, (QList<int>{0, 2}));
+    }
+
+    // RIVULETRIX_SCREENSHOTS=DIR keeps a picture of a browser with a month of
+    // tests, latest first, one ticked and a search typed.
+    void recordBrowserPicture() {
+        const char* const makers[] = {"Acme", "Baxter", "Fresenius", "B. Braun"};
+        const char* const types[] = {"F", "O", "P", "T"};
+        for (int i = 0; i < 24; ++i) {
+            RecordIndexRow r = IndexRow(
+                QStringLiteral("W%1-%2").arg(3 + i % 4).arg(100 + i * 7),
+                QStringLiteral("%1-Nov-26").arg(1 + i, 2, 10, QLatin1Char('0')),
+                QStringLiteral("%1:%2:05").arg(8 + i % 9).arg(i * 2 % 60, 2, 10, QLatin1Char('0')),
+                QString::asprintf("%lf", 25.0 * (1 + i % 5)),
+                QStringLiteral("RXr_%1_%2.p8d").arg(QLatin1String(types[i % 4])).arg(i));
+            r.typeOfTest = QLatin1String(types[i % 4]);
+            r.manufacture = QLatin1String(makers[i % 4]);
+            r.model = QStringLiteral("Pump-%1").arg(10 + i % 3);
+            r.serialNumber = QStringLiteral("PS%1").arg(40200 + i);
+            r.instSerialNum = i % 2 ? QStringLiteral("80001234") : QStringLiteral("80005678");
+            r.tdSerialNum = QStringLiteral("T%1").arg(120 + i % 4);
+            QVERIFY(m_index->AddRow(r));
+        }
+        auto dlg = RecordBrowser();
+        ClickHeader(dlg->List(), RecordListModel::StartDateTime);
+        Tick(dlg->List(), 2);
+        QTest::keyClicks(dlg->SearchEdit(), QStringLiteral("w4"));
+        dlg->SearchButton()->click();
+        QCOMPARE(dlg->Model()->Text(0, RecordListModel::StartDateTime),
+                 QStringLiteral("24-Nov-26 13:46:05"));
+        const QByteArray dir = qgetenv("RIVULETRIX_SCREENSHOTS");
+        if (!dir.isEmpty())
+            QVERIFY(dlg->grab().save(QString::fromLocal8Bit(dir) +
+                                     QStringLiteral("/record-browser.png")));
+    }
+
+    void openRecords_data() {
+        QTest::addColumn<QString>("how");
+        QTest::addColumn<QString>("pathType"); // "2": the data folder; "1": a network path
+        QTest::addColumn<int>("opened");
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<bool>("closed");
+        QTest::newRow("OK opens every ticked row") << "ok"
+                                                   << "2" << 2 << "" << false;
+        QTest::newRow("double-click opens one and closes") << "double"
+                                                           << "2" << 1 << "" << true;
+        QTest::newRow("double-click without a valid folder")
+            << "double"
+            << "1" << 0
+            << "Please provide a valid path in the Control Menu\\Rivuletrix parameters box."
+            << false;
+    }
+    void openRecords() {
+        QFETCH(QString, how);
+        QFETCH(QString, pathType);
+        QFETCH(int, opened);
+        QFETCH(QString, message);
+        QFETCH(bool, closed);
+        AddRecord("A", "01-Jan-26", "10:00:00", "1.000000");
+        AddRecord("B", "01-Jan-26", "11:00:00", "1.000000");
+        AddRecord("C", "01-Jan-26", "12:00:00", "1.000000");
+        auto dlg = RecordBrowser();
+        // The network path is read only by the double-click.
+        m_env->settings->WriteSetting(settings::kSection, QStringLiteral("NetworkPath"),
+                                      m_env->tmp.path() + QStringLiteral("/nowhere"));
+        m_env->settings->WriteSetting(settings::kSection, QStringLiteral("PathType"), pathType);
+        QTableView* list = dlg->List();
+        if (how == QLatin1String("ok")) {
+            Tick(list, 0);
+            QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, CellCentre(list, 1, 2));
+            Tick(list, 2); // the click moved the memory: row 0 keeps its tick
+            QCOMPARE(dlg->Model()->TickedRows(), (QList<int>{0, 2}));
+            dlg->OkButton()->click();
+        } else {
+            DoubleClick(list, 1, 1);
+        }
+        QCOMPARE(m_opened.size(), opened);
+        for (const QString& path : m_opened) QVERIFY2(QFile::exists(path), qPrintable(path));
+        if (how == QLatin1String("double") && opened)
+            QVERIFY(m_opened[0].endsWith(QStringLiteral("/RXr_B.p8d")));
+        QCOMPARE(m_prompter.messages.value(0), message);
+        QCOMPARE(!dlg->isVisible(), closed);
+    }
+
+    // Delete asks once; a file that cannot go keeps its row and is named.
+    void deleteRowsAndFiles_data() {
+        QTest::addColumn<bool>("answer");
+        QTest::newRow("yes") << true;
+        QTest::newRow("no") << false;
+    }
+    void deleteRowsAndFiles() {
+        QFETCH(bool, answer);
+        AddRecord("A", "01-Jan-26", "10:00:00", "1.000000");
+        AddRecord("B", "01-Jan-26", "11:00:00", "1.000000", false); // stuck, below
+        AddRecord("C", "01-Jan-26", "12:00:00", "1.000000", false); // file already gone
+        AddRecord("D", "01-Jan-26", "13:00:00", "1.000000");
+        const QString stuck = m_env->dataDir + QStringLiteral("/RXr_B.p8d");
+        QVERIFY(QDir().mkpath(stuck + QStringLiteral("/inside")));
+        auto dlg = RecordBrowser();
+        RecordListModel* m = dlg->Model();
+        for (int r = 0; r < 3; ++r) {
+            m->RowClicked(3); // keeps every tick
+            m->SetTicked(r, true);
+        }
+        m_prompter.QueueAnswer(answer);
+        dlg->DeleteButton()->click();
+        QCOMPARE(m_prompter.questions.size(), 1);
+        QVERIFY2(m_prompter.questions[0].contains(QStringLiteral("3 test record(s)")) &&
+                     m_prompter.questions[0].contains(QStringLiteral("2 record file(s)")),
+                 qPrintable(m_prompter.questions[0]));
+        if (!answer) {
+            QCOMPARE(m->RowCount(), 4);
+            QCOMPARE(m_index->GetCount(), 4);
+            return;
+        }
+        QCOMPARE(Column(m, RecordListModel::ControlNo), (QStringList{"B", "D"}));
+        QVERIFY(!QFile::exists(m_env->dataDir + QStringLiteral("/RXr_A.p8d")));
+        QVERIFY(QFile::exists(m_env->dataDir + QStringLiteral("/RXr_D.p8d")));
+        QCOMPARE(m_prompter.messages.size(), 1);
+        QVERIFY(m_prompter.messages[0].contains(QStringLiteral("RXr_B.p8d")));
+        QList<RecordListRow> rows;
+        QVERIFY(m_index->ListRows(rows));
+        QCOMPARE(rows.size(), 2);
+        QCOMPARE(rows[0].controlNumber, QStringLiteral("B"));
+    }
+
+    void browserRebuildsWhenAsked() {
+        AddRecord("OLD", "01-Jan-26", "10:00:00", "1.000000", false);
+        StoreTestEnv::Write(m_env->dataDir + QStringLiteral("/RXr_new.p8d"), RecordFile("NEW"));
+        m_env->settings->WriteSetting(settings::kSection, QStringLiteral("BuildIndex"),
+                                      QStringLiteral("1"));
+        auto dlg = RecordBrowser();
+        QCOMPARE(Column(dlg->Model(), RecordListModel::ControlNo), QStringList{"NEW"});
+        QCOMPARE(m_env->settings->Setting(QStringLiteral("BuildIndex")), QStringLiteral("0"));
+    }
+
+    void buildIndexRebuilds_data() {
+        QTest::addColumn<bool>("templates");
+        QTest::newRow("records") << false;
+        QTest::newRow("templates") << true;
+    }
+    void buildIndexRebuilds() {
+        QFETCH(bool, templates);
+        AddRecord("OLD", "01-Jan-26", "10:00:00", "1.000000", false);
+        for (const char* c : {"R1", "R2"})
+            StoreTestEnv::Write(m_env->dataDir +
+                                    QStringLiteral("/RXr_%1.p8d").arg(QLatin1String(c)),
+                                RecordFile(QLatin1String(c)));
+        QFile::copy(QStringLiteral(RX_TEST_DATA "/records/old_model.p7d"),
+                    m_env->dataDir + QStringLiteral("/old.p7d"));
+        QFile::copy(QStringLiteral(RX_TEST_DATA "/store/flow_pca.p8t"),
+                    m_env->dataDir + QStringLiteral("/RXt_a.p8t"));
+        m_env->settings->WriteSetting(settings::kSection, QStringLiteral("BuildIndex"),
+                                      QStringLiteral("1"));
+        CBuildIndexDlg dlg(*m_index, *m_templates, *m_env->settings);
+        dlg.show();
+        QVERIFY(dlg.RecordButton()->isChecked());
+        if (templates) dlg.TemplateButton()->click();
+        dlg.YesButton()->click();
+        QVERIFY(!dlg.YesButton()->isEnabled() && !dlg.OkButton()->isEnabled());
+        QSignalSpy finished(dlg.Job(), &IndexBuildJob::Finished);
+        QVERIFY(finished.wait(20000));
+        QTRY_VERIFY(dlg.OkButton()->isEnabled());
+        const int files = templates ? 1 : 3;
+        QCOMPARE(dlg.StatusLine()->text(),
+                 QStringLiteral("Index Operation Complete\n\n%1 Files Processed.").arg(files));
+        if (templates) {
+            QCOMPARE(m_templates->GetCount(), 1);
+            QCOMPARE(m_env->settings->Setting(QStringLiteral("BuildIndex")), QStringLiteral("1"));
+        } else {
+            QList<RecordListRow> rows;
+            QVERIFY(m_index->ListRows(rows)); // the dialog's thread sees the new rows
+            QCOMPARE(rows.size(), 3);
+            QCOMPARE(rows[0].controlNumber, QStringLiteral("R1"));
+            QCOMPARE(m_env->settings->Setting(QStringLiteral("BuildIndex")), QStringLiteral("0"));
+        }
+        dlg.OkButton()->click();
+        QVERIFY(!dlg.isVisible());
+    }
+
+    // Cancel while the files are read: the old rows stay and the dialog says so.
+    void buildIndexCancelKeepsTheOldIndex() {
+        AddRecord("OLD1", "01-Jan-26", "10:00:00", "1.000000", false);
+        AddRecord("OLD2", "01-Jan-26", "10:00:00", "1.000000", false);
+        const QByteArray bytes = RecordFile(QStringLiteral("NEW"));
+        for (int i = 0; i < 1500; ++i)
+            StoreTestEnv::Write(m_env->dataDir + QStringLiteral("/RXr_%1.p8d").arg(i), bytes);
+        CBuildIndexDlg dlg(*m_index, *m_templates, *m_env->settings);
+        dlg.show();
+        dlg.YesButton()->click();
+        QVERIFY(dlg.CancelButton()->isVisible());
+        QCOMPARE(dlg.ProgressBar()->maximum(), 1500);
+        dlg.CancelButton()->click();
+        QSignalSpy finished(dlg.Job(), &IndexBuildJob::Finished);
+        QVERIFY(finished.wait(20000));
+        QVERIFY(dlg.Job()->Result().cancelled);
+        QCOMPARE(dlg.StatusLine()->text(),
+                 QStringLiteral("Index build cancelled. The index was left as it was."));
+        QList<RecordListRow> rows;
+        QVERIFY(m_index->ListRows(rows));
+        QCOMPARE(rows.size(), 2);
+        QCOMPARE(rows[1].controlNumber, QStringLiteral("OLD2"));
+        QVERIFY(dlg.OkButton()->isEnabled());
+    }
+
+    void buildIndexWithoutAnOpenIndex() {
+        m_index->Close();
+        CBuildIndexDlg dlg(*m_index, *m_templates, *m_env->settings);
+        dlg.show();
+        dlg.YesButton()->click();
+        QCOMPARE(m_prompter.messages,
+                 QStringList{
+                     "Unable to open the database, please make sure the current path is valid."});
+        QVERIFY(!dlg.Job());
+    }
+
+    void templateBrowserCreateEditDelete() {
+        CViewTemplateDlg dlg(*m_templates, *m_env->settings);
+        dlg.show();
+        QCOMPARE(dlg.Model()->RowCount(), 0);
+        QVERIFY(dlg.CreateButton()->isEnabled());
+
+        // Create: the editor in create mode; the new template is listed.
+        WhenShown<CTemplateCreateDlg>([](CTemplateCreateDlg* ed) {
+            QTest::keyClicks(ed->NameEdit(), QStringLiteral("Infusion-1"));
+            QTest::keyClicks(ed->CommentEdit(), QStringLiteral("ward 3"));
+            const auto& row = ed->Row(1);
+            row.type->setCurrentIndex(0);
+            Q_EMIT row.type->activated(0); // FLOW
+            QTest::keyClicks(row.rate, QStringLiteral("25"));
+            QTest::keyClicks(row.volume, QStringLiteral("10"));
+            QTest::keyClicks(row.minutes, QStringLiteral("30"));
+            ed->SaveButton()->click();
+        });
+        dlg.CreateButton()->click();
+        QCOMPARE(m_prompter.messages, QStringList{});
+        QCOMPARE(Column(dlg.Model(), TemplateListModel::TemplateName), QStringList{"Infusion-1"});
+        QCOMPARE(Column(dlg.Model(), TemplateListModel::Filename),
+                 QStringList{"RXt_Infusion-1.p8t"});
+        QCOMPARE(Column(dlg.Model(), TemplateListModel::DeviceComments), QStringList{"ward 3"});
+
+        // Double-click: edit mode; a new name keeps the file.
+        WhenShown<CTemplateCreateDlg>([](CTemplateCreateDlg* ed) {
+            QCOMPARE(ed->NameEdit()->text(), QStringLiteral("Infusion-1"));
+            QCOMPARE(ed->Row(1).type->currentText(), QStringLiteral("FLOW"));
+            ed->NameEdit()->clear();
+            QTest::keyClicks(ed->NameEdit(), QStringLiteral("Renamed"));
+            ed->SaveButton()->click();
+        });
+        DoubleClick(dlg.List(), 0, 1);
+        QCOMPARE(Column(dlg.Model(), TemplateListModel::TemplateName), QStringList{"Renamed"});
+        QCOMPARE(Column(dlg.Model(), TemplateListModel::Filename),
+                 QStringList{"RXt_Infusion-1.p8t"});
+        QVERIFY(!QFile::exists(m_env->dataDir + QStringLiteral("/RXt_Renamed.p8t")));
+
+        // A tick disables Create; Delete asks, Yes deletes row and file.
+        Tick(dlg.List(), 0);
+        QVERIFY(dlg.Model()->IsTicked(0));
+        QVERIFY(!dlg.CreateButton()->isEnabled());
+        dlg.UnselectAllButton()->click();
+        QVERIFY(dlg.CreateButton()->isEnabled());
+        dlg.DeleteButton()->click(); // nothing ticked: nothing asked
+        QVERIFY(m_prompter.questions.isEmpty());
+        dlg.SelectAllButton()->click();
+        m_prompter.QueueAnswer(true);
+        dlg.DeleteButton()->click();
+        QCOMPARE(m_prompter.questions, QStringList{"Do you want to delete the Template"});
+        QCOMPARE(dlg.Model()->RowCount(), 0);
+        QCOMPARE(m_templates->GetCount(), 0);
+        QVERIFY(!QFile::exists(m_env->dataDir + QStringLiteral("/RXt_Infusion-1.p8t")));
+        QVERIFY(dlg.CreateButton()->isEnabled());
+    }
+
+    void templateBrowserSortsAndReportsMissingFiles() {
+        for (const char* name : {"beta", "Alpha", "alpha"}) {
+            TemplateRow row;
+            row.name = QLatin1String(name);
+            row.fileName = QStringLiteral("RXt_%1.p8t").arg(QLatin1String(name));
+            QVERIFY(m_templates->AddRow(row));
+        }
+        CViewTemplateDlg dlg(*m_templates, *m_env->settings);
+        dlg.show();
+        ClickHeader(dlg.List(), TemplateListModel::TemplateName);
+        QCOMPARE(Column(dlg.Model(), TemplateListModel::TemplateName),
+                 (QStringList{"Alpha", "alpha", "beta"}));
+        ClickHeader(dlg.List(), TemplateListModel::TemplateName);
+        QCOMPARE(Column(dlg.Model(), TemplateListModel::TemplateName),
+                 (QStringList{"beta", "alpha", "Alpha"}));
+        DoubleClick(dlg.List(), 0, 1);
+        QCOMPARE(m_prompter.messages, QStringList{"File not found"});
+        dlg.SearchEdit()->setText(QStringLiteral("ALP"));
+        dlg.SearchButton()->click();
+        QCOMPARE(dlg.List()->selectionModel()->selectedRows().size(), 2);
+    }
+
+    // View mode: everything read-only, Save and Clear All disabled.
+    void editorViewMode() {
+        QVERIFY(QFile::copy(QStringLiteral(RX_TEST_DATA "/store/flow_pca.p8t"),
+                            m_env->dataDir + QStringLiteral("/RXt_v.p8t")));
+        CTemplateCreateDlg ed(*m_templates, TemplateEditor::Mode::View,
+                              QStringLiteral("RXt_v.p8t"));
+        QVERIFY(ed.Loaded());
+        QVERIFY(!ed.SaveButton()->isEnabled() && !ed.ClearAllButton()->isEnabled());
+        QVERIFY(ed.NameEdit()->isReadOnly());
+        for (int n = 1; n <= 6; ++n) {
+            QVERIFY(!ed.Row(n).type->isEnabled());
+            QVERIFY(ed.Row(n).rate->isReadOnly() && ed.Row(n).volume->isReadOnly());
+            QVERIFY(!ed.Row(n).remove->isEnabled());
+        }
+        CTemplateCreateDlg missing(*m_templates, TemplateEditor::Mode::Edit,
+                                   QStringLiteral("RXt_no.p8t"));
+        QVERIFY(!missing.Loaded());
+        QCOMPARE(missing.exec(), int(QDialog::Rejected));
+        QCOMPARE(m_prompter.messages, QStringList{"File not found"});
+    }
+
+    // The editor's PCA coupling on screen and a refused save keeping the
+    // dialog open with the field emptied.
+    void editorRowsOnScreen() {
+        CTemplateCreateDlg ed(*m_templates, TemplateEditor::Mode::Create);
+        ed.show();
+        const auto& r2 = ed.Row(2);
+        r2.type->setCurrentIndex(2);
+        Q_EMIT r2.type->activated(2); // PCA
+        QCOMPARE(ed.Row(3).type->currentText(), QStringLiteral("BOLUS"));
+        QVERIFY(ed.Row(3).rate->isReadOnly() && !ed.Row(3).volume->isReadOnly());
+        QCOMPARE(ed.Row(3).unit->currentText(), QStringLiteral("ml"));
+        QTest::keyClicks(ed.NameEdit(), QStringLiteral("T"));
+        const auto& r1 = ed.Row(1);
+        r1.type->setCurrentIndex(1);
+        Q_EMIT r1.type->activated(1); // OCCLUSION: kPa
+        QCOMPARE(r1.unit->currentText(), QStringLiteral("kPa"));
+        QTest::keyClicks(r1.rate, QStringLiteral("10"));
+        QTest::keyClicks(r1.volume, QStringLiteral("311"));
+        QTest::keyClicks(r1.hours, QStringLiteral("a1")); // digits only
+        QCOMPARE(r1.hours->text(), QStringLiteral("1"));
+        ed.SaveButton()->click();
+        QCOMPARE(m_prompter.messages, QStringList{"Invalid Pressure range at step 1"});
+        QVERIFY(r1.volume->text().isEmpty());
+        QVERIFY(ed.isVisible());
+        QTest::keyClick(r1.rate, Qt::Key_Escape); // ignored outside the buttons
+        QVERIFY(ed.isVisible());
+    }
+};
+
+QTEST_MAIN(TestStoreDialogs)
+#include "test_store_dialogs.moc"
