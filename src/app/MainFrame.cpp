@@ -6,7 +6,9 @@
 #include "CommandTarget.h"
 #include "DevicePane.h"
 #include "Splash.h"
+#include "app/DefaultParametersDlg.h"
 #include "app/DeviceInfoDlg.h"
+#include "app/HelpCommands.h"
 #include "app/ManageConnectionDlg.h"
 #include "base/CommandIds.h"
 #include "base/Prompter.h"
@@ -14,6 +16,7 @@
 #include "records/RivuletrixDoc.h"
 #include "testing/RunController.h"
 #include "view/ReportPrinting.h"
+#include "view/RivuletrixWinView.h"
 
 #include <QAction>
 #include <QApplication>
@@ -41,7 +44,7 @@ namespace {
 // Commands whose work comes with later parts of the program: shown, disabled.
 const std::set<int> kNotBuiltYet = {cmd::OpenRecords, cmd::OpenTemplates,
                                     cmd::BuildIndex,  cmd::Import,
-                                    cmd::Export,      cmd::RivuletrixParameters};
+                                    cmd::Export};
 
 const QString kCloseRefused = QStringLiteral(
     "Stop All Tests before closing.\nDisconnect Devices using Manage Connection Screen.");
@@ -412,6 +415,9 @@ void CMainFrame::OnCommand(int id) {
     case cmd::InstrumentSettings:
         InstrumentSettings();
         break;
+    case cmd::RivuletrixParameters:
+        OpenSettingsDialog();
+        break;
     case cmd::DefaultMode:
         break; // follows from the analyzers connected
     case cmd::HelpManual:
@@ -456,19 +462,21 @@ void CMainFrame::InstrumentSettings() {
     dlg.exec();
 }
 
+void CMainFrame::OpenSettingsDialog() {
+    CDefaultParameters dlg(m_app, this);
+    if (dlg.exec() != QDialog::Accepted) return;
+    m_app.SettingsSaved();
+    if (auto* active = qobject_cast<ChannelWindow*>(m_mdi->activeSubWindow()))
+        active->View()->ScheduleRedraw();
+    update();
+}
+
 void CMainFrame::HelpManual() {
-    const QString path = QDir::currentPath() + QStringLiteral("/RivuletrixHelp.chm");
-    if (!QFileInfo::exists(path) || !QDesktopServices::openUrl(QUrl::fromLocalFile(path)))
-        QMessageBox::critical(this, QStringLiteral("File Error-3"),
-                              QStringLiteral("Help file not found"));
+    OpenHelpManual(this);
 }
 
 void CMainFrame::ShowAbout() {
-    QMessageBox box(this);
-    box.setWindowTitle(QStringLiteral("About Rivuletrix"));
-    box.setIconPixmap(artwork::ApplicationIcon().pixmap(64, 64));
-    box.setText(QStringLiteral("Rivuletrix, Version " RIVULETRIX_VERSION));
-    box.exec();
+    ShowAboutBox(this);
 }
 
 void CMainFrame::RunConnectionManager(bool search) {

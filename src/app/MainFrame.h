@@ -69,6 +69,7 @@ private:
     void ShowAbout();
     void HelpManual();
     void InstrumentSettings();
+    void OpenSettingsDialog();
 
     CRivuletrixApp& m_app;
     QMdiArea* m_mdi;
