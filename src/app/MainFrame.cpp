@@ -115,6 +115,7 @@ QAction* CMainFrame::AddAction(int id, const QString& text, const QString& promp
     if (!prompt.isEmpty()) {
         const QStringList parts = prompt.split(QLatin1Char('\n'));
         a->setStatusTip(parts.value(0));
+        a->setWhatsThis(parts.value(0)); // context help (Shift+F1)
         a->setToolTip(parts.value(1, parts.value(0)));
     }
     connect(a, &QAction::triggered, this, [this, id] { OnCommand(id); });
@@ -223,6 +224,7 @@ void CMainFrame::CreateActions() {
     m_actions[cmd::BuildIndex]->setShortcut(QKeySequence(QStringLiteral("Ctrl+B")));
     m_actions[cmd::FilePrint]->setShortcut(QKeySequence(QStringLiteral("Ctrl+P")));
     m_actions[cmd::AppExit]->setShortcut(QKeySequence(QStringLiteral("Alt+F4")));
+    m_actions[cmd::ContextHelp]->setShortcut(QKeySequence(QStringLiteral("Shift+F1")));
     for (int id : {cmd::OpenRecords, cmd::OpenTemplates, cmd::BuildIndex, cmd::FilePrint})
         m_actions[id]->setText(m_actions[id]->text().section(QLatin1Char('\t'), 0, 0));
 }

@@ -14,6 +14,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QToolBar>
+#include <QWhatsThis>
 
 #include <functional>
 #include <memory>
@@ -95,6 +97,18 @@ private Q_SLOTS:
               "Import and export", "Settings", "Messages", "Troubleshooting", "Select Valid Path",
               "Write Failed", "dialout"})
             QVERIFY2(text.contains(QString::fromLatin1(topic), Qt::CaseInsensitive), topic);
+    }
+
+    void contextHelpForEveryToolbarButton() {
+        QCOMPARE(m_frame->Action(cmd::ContextHelp)->shortcut(),
+                 QKeySequence(QStringLiteral("Shift+F1")));
+        const auto bars = m_frame->findChildren<QToolBar*>(QStringLiteral("MainToolBar"));
+        QCOMPARE(bars.size(), 1);
+        for (QAction* a : bars[0]->actions())
+            if (!a->isSeparator()) QVERIFY2(!a->whatsThis().isEmpty(), qPrintable(a->text()));
+        m_frame->Action(cmd::ContextHelp)->trigger();
+        QVERIFY(QWhatsThis::inWhatsThisMode());
+        QWhatsThis::leaveWhatsThisMode();
     }
 
     void aboutNamesVersionAndBuild() {
