@@ -1,5 +1,6 @@
 // The "Rivuletrix Default Parameters" dialog through the Control menu of the
 // main window, with real widgets, real INI files and real store databases.
+#include "app/ChannelWindow.h"
 #include "app/DefaultParametersDlg.h"
 #include "app/MainFrame.h"
 #include "app/RivuletrixApp.h"
@@ -8,6 +9,8 @@
 #include "base/Prompter.h"
 #include "store/RecordIndex.h"
 #include "store/TemplateStore.h"
+#include "view/RivuletrixWinView.h"
+#include "view/ViewState.h"
 
 #include <QAction>
 #include <QApplication>
@@ -16,6 +19,8 @@
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMdiArea>
+#include <QMdiSubWindow>
 #include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
@@ -298,6 +303,22 @@ private Q_SLOTS:
         QVERIFY(m_app->SettingsChanged);
         QCOMPARE(m_app->ReportHeader[0], QStringLiteral("City Hospital"));
         QCOMPARE(AppSettings::SettingsChangeCount(), changes + 1);
+    }
+
+    void savedPressureUnitShowsInOpenWindows() {
+        Start("PathType=2\r\nDefaultPressureUnit=mmHg\r\n");
+        QVERIFY(m_frame->OpenRecordFile(QStringLiteral(RX_TEST_DATA "/records/flow_small.p8d")));
+        auto* window = qobject_cast<ChannelWindow*>(m_frame->MdiArea()->subWindowList().value(0));
+        QVERIFY(window);
+        window->View()->Compose();
+        QCOMPARE(window->View()->State().pressureUnit, 0);
+        QVERIFY(RunDialog([&](CDefaultParameters& dlg) {
+            dlg.Unit()->setCurrentText(QStringLiteral("kPa"));
+            QTest::mouseClick(dlg.OkButton(), Qt::LeftButton);
+        }));
+        // The next drawing takes the unit saved.
+        window->View()->Compose();
+        QCOMPARE(window->View()->State().pressureUnit, 2);
     }
 
     void closeAndEnterInFieldSaveNothing() {
