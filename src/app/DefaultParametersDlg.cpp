@@ -115,7 +115,11 @@ CDefaultParameters::CDefaultParameters(CRivuletrixApp& app, QWidget* parent)
     layout->addLayout(buttons);
 
     // The settings as they are now.
-    const DefaultParametersRules::Opening o = m_rules.Open();
+    DefaultParametersRules::Opening o;
+    {
+        const WaitCursor wait; // a network folder is looked at
+        o = m_rules.Open();
+    }
     m_kinds[m_rules.Kind()]->setChecked(true);
     for (int k = 0; k < 3; ++k) m_headers[k]->setText(o.headers[k]);
     m_tolerance->setText(o.tolerance);
