@@ -11,7 +11,7 @@ cd "$top"
 
 packages=(build-essential cmake ninja-build ccache clang libclang-rt-14-dev poppler-utils
           qt6-base-dev qt6-serialport-dev libqt6sql6-sqlite qt6-qpa-plugins
-          libbenchmark-dev fonts-liberation2 xvfb xauth)
+          libbenchmark-dev fonts-liberation2 xvfb xauth desktop-file-utils)
 
 install_missing() {
     local missing=()
@@ -64,6 +64,8 @@ test)
     install_missing
     build build
     (cd build && ctest --output-on-failure -j "$jobs")
+    # The Debian package, and what it declares.
+    (cd build && cpack -G DEB >/dev/null && dpkg-deb --field rivuletrix_*.deb Package Version Depends)
     # Link and run-controller tests again under ThreadSanitizer.
     build build-tsan -DCMAKE_CXX_COMPILER=clang++ -DRIVULETRIX_TSAN=ON -DRIVULETRIX_GUI=OFF -DRIVULETRIX_BENCH=OFF
     (cd build-tsan && TSAN_OPTIONS="suppressions=$top/tests/tsan.supp halt_on_error=1 second_deadlock_stack=1" \

@@ -7,7 +7,9 @@
 #include "DevicePane.h"
 #include "RecentFiles.h"
 #include "Splash.h"
+#include "app/DefaultParametersDlg.h"
 #include "app/DeviceInfoDlg.h"
+#include "app/HelpCommands.h"
 #include "app/ManageConnectionDlg.h"
 #include "base/CommandIds.h"
 #include "base/Prompter.h"
@@ -15,6 +17,7 @@
 #include "records/RivuletrixDoc.h"
 #include "testing/RunController.h"
 #include "view/ReportPrinting.h"
+#include "view/RivuletrixWinView.h"
 
 #include <QAction>
 #include <QApplication>
@@ -40,7 +43,7 @@
 namespace {
 
 // Commands whose work comes with later parts of the program: shown, disabled.
-const std::set<int> kNotBuiltYet = {cmd::Import, cmd::Export, cmd::RivuletrixParameters};
+const std::set<int> kNotBuiltYet = {cmd::Import, cmd::Export};
 
 const QString kCloseRefused = QStringLiteral(
     "Stop All Tests before closing.\nDisconnect Devices using Manage Connection Screen.");
@@ -112,6 +115,7 @@ QAction* CMainFrame::AddAction(int id, const QString& text, const QString& promp
     if (!prompt.isEmpty()) {
         const QStringList parts = prompt.split(QLatin1Char('\n'));
         a->setStatusTip(parts.value(0));
+        a->setWhatsThis(parts.value(0)); // context help (Shift+F1)
         a->setToolTip(parts.value(1, parts.value(0)));
     }
     connect(a, &QAction::triggered, this, [this, id] { OnCommand(id); });
@@ -220,6 +224,7 @@ void CMainFrame::CreateActions() {
     m_actions[cmd::BuildIndex]->setShortcut(QKeySequence(QStringLiteral("Ctrl+B")));
     m_actions[cmd::FilePrint]->setShortcut(QKeySequence(QStringLiteral("Ctrl+P")));
     m_actions[cmd::AppExit]->setShortcut(QKeySequence(QStringLiteral("Alt+F4")));
+    m_actions[cmd::ContextHelp]->setShortcut(QKeySequence(QStringLiteral("Shift+F1")));
     for (int id : {cmd::OpenRecords, cmd::OpenTemplates, cmd::BuildIndex, cmd::FilePrint})
         m_actions[id]->setText(m_actions[id]->text().section(QLatin1Char('\t'), 0, 0));
     for (int id = cmd::RecentFile1; id <= cmd::RecentFile4; ++id)
@@ -435,6 +440,9 @@ void CMainFrame::OnCommand(int id) {
     case cmd::InstrumentSettings:
         InstrumentSettings();
         break;
+    case cmd::RivuletrixParameters:
+        OpenSettingsDialog();
+        break;
     case cmd::DefaultMode:
         break; // follows from the analyzers connected
     case cmd::HelpManual:
@@ -479,19 +487,21 @@ void CMainFrame::InstrumentSettings() {
     dlg.exec();
 }
 
+void CMainFrame::OpenSettingsDialog() {
+    CDefaultParameters dlg(m_app, this);
+    if (dlg.exec() != QDialog::Accepted) return;
+    m_app.SettingsSaved();
+    if (auto* active = qobject_cast<ChannelWindow*>(m_mdi->activeSubWindow()))
+        active->View()->ScheduleRedraw();
+    update();
+}
+
 void CMainFrame::HelpManual() {
-    const QString path = QDir::currentPath() + QStringLiteral("/RivuletrixHelp.chm");
-    if (!QFileInfo::exists(path) || !QDesktopServices::openUrl(QUrl::fromLocalFile(path)))
-        QMessageBox::critical(this, QStringLiteral("File Error-3"),
-                              QStringLiteral("Help file not found"));
+    OpenHelpManual(this);
 }
 
 void CMainFrame::ShowAbout() {
-    QMessageBox box(this);
-    box.setWindowTitle(QStringLiteral("About Rivuletrix"));
-    box.setIconPixmap(artwork::ApplicationIcon().pixmap(64, 64));
-    box.setText(QStringLiteral("Rivuletrix, Version " RIVULETRIX_VERSION));
-    box.exec();
+    ShowAboutBox(this);
 }
 
 void CMainFrame::RunConnectionManager(bool search) {

@@ -82,6 +82,7 @@ private:
     void OpenWithFileDialog();
     void OpenRecentFile(int index);
     void RefreshRecentFiles();
+    void OpenSettingsDialog();
 
     CRivuletrixApp& m_app;
     QMdiArea* m_mdi;

@@ -77,6 +77,12 @@ void CRivuletrixApp::LoadSettingsCopies() {
     DefaultPressureUnit = Setting(QStringLiteral("DefaultPressureUnit"));
 }
 
+void CRivuletrixApp::SettingsSaved() {
+    SettingsChanged = true;
+    LoadSettingsCopies();
+    NoteSettingsChanged();
+}
+
 void CRivuletrixApp::ExitInstance() {
     for (FoundAnalyzer record : m_scanner->Ready()) DisconnectAnalyzer(record.slot, record);
     Initialised = false;

@@ -48,6 +48,9 @@ public:
     void StartupSettings();
     // Re-reads the report headers, tolerance, line width and pressure unit.
     void LoadSettingsCopies();
+    // The settings dialog saved: the flag is raised, the copies taken again
+    // (the next test gets the new headers) and open windows told.
+    void SettingsSaved();
     // Disconnects every analyzer of the ready list and closes both stores.
     void ExitInstance();
 

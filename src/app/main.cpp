@@ -1,14 +1,18 @@
+#include "app/HelpCommands.h"
 #include "app/MainFrame.h"
 #include "app/MessageBoxPrompter.h"
 #include "app/RivuletrixApp.h"
+#include "app/WorkingFolder.h"
 #include "store/RecordIndex.h"
 
 #include <QApplication>
 #include <QDir>
+#include <QFileInfo>
 #include <QLockFile>
 #include <QMessageBox>
 #include <QScreen>
 #include <QStandardPaths>
+#include <QTextStream>
 #include <QTimer>
 
 int main(int argc, char** argv) {
@@ -16,6 +20,20 @@ int main(int argc, char** argv) {
     QApplication::setApplicationName(QStringLiteral("Rivuletrix"));
     QApplication::setApplicationDisplayName(QStringLiteral("Rivuletrix"));
     QApplication::setApplicationVersion(QStringLiteral(RIVULETRIX_VERSION));
+    // Seeds of an installation are in its shared data folder, of a build in
+    // the build folder.
+    const QString appDir = QCoreApplication::applicationDirPath();
+    const QStringList seedSources = {QDir(appDir).filePath(QStringLiteral("../share/rivuletrix")),
+                                     appDir, QDir(appDir).filePath(QStringLiteral("../.."))};
+    if (QApplication::arguments().contains(QStringLiteral("--version"))) {
+        QTextStream out(stdout);
+        out << help::AboutText() << "\nManual: " << help::ManualPath() << "\nSeeds:";
+        for (const QString& s : seedSources)
+            if (QFileInfo::exists(QDir(s).filePath(QStringLiteral("RX_Records.bak"))))
+                out << ' ' << QDir::cleanPath(s);
+        out << Qt::endl;
+        return 0;
+    }
     MessageBoxPrompter prompter;
     SetPrompter(&prompter);
 
@@ -38,13 +56,20 @@ int main(int argc, char** argv) {
         return 0;
     }
 
-    CRivuletrixApp app;
+    const QString startDir = QDir::currentPath();
+    const WorkingFolder work =
+        PrepareWorkingFolder(QDir::currentPath(), AppSettings::PublicFolder(), seedSources);
+    if (work.folder.isEmpty())
+        ThePrompter().Message(work.error, Prompter::Icon::Error);
+    else
+        QDir::setCurrent(work.folder);
+    CRivuletrixApp app(work.folder);
     app.StartingUp = true;
     CMainFrame frame(app);
     prompter.SetParent(&frame);
     QStringList records; // every record named on the command line
     for (const QString& a : QApplication::arguments().mid(1))
-        if (!a.startsWith(QLatin1Char('-'))) records << a;
+        if (!a.startsWith(QLatin1Char('-'))) records << QDir(startDir).absoluteFilePath(a);
     app.StartupSettings();
     app.Initialised = true;
     app.Records().SetStartupFinished(true);
@@ -52,6 +77,15 @@ int main(int argc, char** argv) {
     if (QScreen* screen = QGuiApplication::primaryScreen())
         frame.setGeometry(screen->availableGeometry());
     frame.showMaximized();
+    if (work.created)
+        ThePrompter().Message(
+            QStringLiteral(
+                "Rivuletrix made its working folder %1.\nSettings: %2\nTest records: %3\n"
+                "Change them with Control > Rivuletrix Parameters.")
+                .arg(QDir::toNativeSeparators(work.folder),
+                     QDir::toNativeSeparators(work.folder + QStringLiteral("/settings")),
+                     QDir::toNativeSeparators(app.GetDataPath())),
+            Prompter::Icon::Information);
     for (const QString& record : records) frame.OpenRecordFile(record);
     app.StartingUp = false;
     QTimer::singleShot(0, &frame, &CMainFrame::ShowSplash);

@@ -107,6 +107,18 @@ QString AppSettings::PublicFolder() {
            QStringLiteral("/Rivuletrix");
 }
 
+namespace {
+int g_settingsChanges = 0; // user-interface thread only
+} // namespace
+
+void AppSettings::NoteSettingsChanged() {
+    ++g_settingsChanges;
+}
+
+int AppSettings::SettingsChangeCount() {
+    return g_settingsChanges;
+}
+
 bool MakeFolderChain(const QString& path) {
     return !path.isEmpty() && QDir().mkpath(path);
 }

@@ -40,6 +40,11 @@ public:
     // "CustomPath".
     static QString PublicFolder();
 
+    // Counts the saves of the settings dialog. A window showing a setting
+    // takes it again when the count moved since it last looked.
+    static void NoteSettingsChanged();
+    static int SettingsChangeCount();
+
 private:
     // Path of the settings file, or empty with "INI File not Found" shown
     // where the location says it must be.

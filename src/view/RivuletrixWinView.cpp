@@ -51,7 +51,8 @@ private:
 
 CRivuletrixWinView::CRivuletrixWinView(CRivuletrixDoc* doc, QWidget* parent,
                                        const AppSettings* settings)
-    : QMainWindow(parent), m_doc(doc), m_settings(settings) {
+    : QMainWindow(parent), m_doc(doc), m_settings(settings),
+      m_settingsSeen(AppSettings::SettingsChangeCount()) {
     // A main window is a window of its own; inside a channel window it is
     // a plain child, or it would never show.
     if (parent) setWindowFlags(Qt::Widget);
@@ -400,6 +401,11 @@ void CRivuletrixWinView::ComposeInto(QImage& image) {
         image = QImage(size, QImage::Format_RGB32);
     image.fill(Qt::white);
     if (!m_doc) return;
+    if (m_settingsSeen != AppSettings::SettingsChangeCount()) {
+        // Saved in the settings dialog: the default pressure unit shows now.
+        m_settingsSeen = AppSettings::SettingsChangeCount();
+        OnInitialUpdate();
+    }
     QPainter p(&image);
     RenderTarget t;
     t.width = image.width();

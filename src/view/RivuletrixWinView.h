@@ -114,6 +114,7 @@ private:
     QElapsedTimer m_sinceFrame;
     bool m_pending = false;
     int m_frames = 0;
+    int m_settingsSeen = 0; // AppSettings::SettingsChangeCount() last taken
     int m_templateStep = -1;
     std::function<bool()> m_started;
     std::function<bool(int)> m_runEnabled;
