@@ -314,36 +314,65 @@ int CDevice::WaitReply(AutoResetEvent& event, quint64 seq, std::chrono::millisec
     }
 }
 
-void CDevice::SettleDownload(AutoResetEvent& event, std::atomic<bool>& stale) {
+AutoResetEvent& CDevice::EndSignal(Download kind) {
+    switch (kind) {
+    case Download::Record:
+        return m_dispatcher.RecordEndSignal;
+    case Download::Template:
+        return m_dispatcher.TemplateEndSignal;
+    case Download::Notes:
+        break;
+    }
+    return m_dispatcher.NotesEndSignal;
+}
+
+bool CDevice::SettleDownload(Download kind, const char* what) {
     using Clock = ReplyDispatcher::Clock;
-    if (stale.exchange(false)) {
+    AutoResetEvent& event = EndSignal(kind);
+    std::atomic<bool>& stale = m_stale[int(kind)];
+    if (stale) {
         // The analyzer answers in order: whatever it still sends for the
         // abandoned download comes before anything for the next one.
         m_dispatcher.TouchDownloadActivity();
+        const auto giveUp = Clock::now() + m_settleLimit;
         for (;;) {
-            const auto deadline = m_dispatcher.LastDownloadActivity() + m_lateQuiet;
+            const auto deadline =
+                std::min(m_dispatcher.LastDownloadActivity() + m_lateQuiet, giveUp);
             const auto left =
                 std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
             const auto r = event.Wait(std::max(left, std::chrono::milliseconds(0)));
             if (r != AutoResetEvent::Result::TimedOut) break;
             if (m_dispatcher.LastDownloadActivity() + m_lateQuiet <= Clock::now()) break;
+            if (Clock::now() >= giveUp) {
+                SetError(QStringLiteral("%1: the analyzer is still sending an earlier reply after "
+                                        "%2 s; try again later")
+                             .arg(what)
+                             .arg(double(m_settleLimit.count()) / 1000.0));
+                return false;
+            }
         }
+        stale = false;
     }
     event.Reset();
+    m_dispatcher.BoundDownload(kind, m_byteLimit[int(kind)]);
+    return true;
 }
 
-int CDevice::WaitDownload(AutoResetEvent& event, quint64 seq, std::chrono::milliseconds idle,
-                          const char* what, std::atomic<bool>& stale) {
+int CDevice::WaitDownload(Download kind, quint64 seq, std::chrono::milliseconds idle,
+                          const char* what) {
     using Clock = ReplyDispatcher::Clock;
-    if (seq == 0 || !m_transport) {
-        SetError(m_lost ? LastError()
-                        : QStringLiteral("%1: the analyzer is not connected").arg(what));
+    AutoResetEvent& event = EndSignal(kind);
+    const auto fail = [&](const QString& error) {
+        m_dispatcher.FinishDownload(kind);
+        if (!error.isEmpty()) SetError(error);
         return 1;
-    }
-    if (!m_transport->WaitWritten(seq, kQueueLimit)) {
-        if (!m_lost) SetError(QStringLiteral("%1: the command could not be sent").arg(what));
-        return 1;
-    }
+    };
+    if (seq == 0 || !m_transport)
+        return fail(m_lost ? QString()
+                           : QStringLiteral("%1: the analyzer is not connected").arg(what));
+    if (!m_transport->WaitWritten(seq, kQueueLimit))
+        return fail(m_lost ? QString()
+                           : QStringLiteral("%1: the command could not be sent").arg(what));
     m_dispatcher.TouchDownloadActivity();
     for (;;) {
         const auto deadline = m_dispatcher.LastDownloadActivity() + idle;
@@ -351,17 +380,25 @@ int CDevice::WaitDownload(AutoResetEvent& event, quint64 seq, std::chrono::milli
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now);
         switch (event.Wait(std::max(left, std::chrono::milliseconds(0)))) {
         case AutoResetEvent::Result::Signalled:
+            if (m_dispatcher.FinishDownload(kind)) {
+                // The rest of the reply is still coming: waited out before
+                // the next download of the kind.
+                m_stale[int(kind)] = true;
+                SetError(QStringLiteral("%1: the reply passed %2 bytes; the download was stopped")
+                             .arg(what)
+                             .arg(m_byteLimit[int(kind)]));
+                return 1;
+            }
             return 0;
         case AutoResetEvent::Result::Aborted:
-            if (!m_lost) SetError(QStringLiteral("%1: the analyzer was disconnected").arg(what));
-            return 1;
+            return fail(m_lost ? QString()
+                               : QStringLiteral("%1: the analyzer was disconnected").arg(what));
         case AutoResetEvent::Result::TimedOut:
             if (m_dispatcher.LastDownloadActivity() + idle > Clock::now()) continue;
-            stale = true;
-            SetError(QStringLiteral("%1: no line from the analyzer for %2 s")
-                         .arg(what)
-                         .arg(double(idle.count()) / 1000.0));
-            return 1;
+            m_stale[int(kind)] = true;
+            return fail(QStringLiteral("%1: no line from the analyzer for %2 s")
+                            .arg(what)
+                            .arg(double(idle.count()) / 1000.0));
         }
     }
 }
@@ -407,13 +444,12 @@ int CDevice::GetTemplate(int number, Template& out) {
         SetError(QStringLiteral("GetTemplate: template number %1 out of range").arg(number));
         return 1;
     }
-    SettleDownload(m_dispatcher.TemplateEndSignal, m_staleTemplate);
+    if (!SettleDownload(Download::Template, "GetTemplate")) return 1;
     {
         std::lock_guard lock(m_dispatcher.Mutex());
         m_dispatcher.templateLines = 0; // late step lines do not count
     }
-    const int r = WaitDownload(m_dispatcher.TemplateEndSignal, Write(*c), m_downloadIdle,
-                               "GetTemplate", m_staleTemplate);
+    const int r = WaitDownload(Download::Template, Write(*c), m_downloadIdle, "GetTemplate");
     if (r == 0) {
         std::lock_guard lock(m_dispatcher.Mutex());
         m_dispatcher.templateBuffer.instSerialNumber = SerialNumber;
@@ -428,10 +464,12 @@ int CDevice::GetRecord(int number, QIODevice& file) {
         SetError(QStringLiteral("GetRecord: record number %1 out of range").arg(number));
         return 1;
     }
-    SettleDownload(m_dispatcher.RecordEndSignal, m_staleRecord);
+    if (!SettleDownload(Download::Record, "GetRecord")) {
+        file.close();
+        return 1;
+    }
     m_dispatcher.BeginRecordDownload(&file);
-    const int r = WaitDownload(m_dispatcher.RecordEndSignal, Write(*c), m_downloadIdle, "GetRecord",
-                               m_staleRecord);
+    const int r = WaitDownload(Download::Record, Write(*c), m_downloadIdle, "GetRecord");
     m_dispatcher.EndRecordDownload();
     file.close();
     return r;
@@ -462,10 +500,10 @@ int CDevice::GetSerialNumbers(int unit, SerialNumbers& out, const std::atomic<bo
 }
 
 int CDevice::GetUserNotes(QIODevice& file) {
-    SettleDownload(m_dispatcher.NotesEndSignal, m_staleNotes);
+    if (!SettleDownload(Download::Notes, "GetUserNotes")) return 1;
     m_dispatcher.BeginNotes(&file);
-    const int r = WaitDownload(m_dispatcher.NotesEndSignal, Write(commands::GetUserNotes()),
-                               kNotesIdleLimit, "GetUserNotes", m_staleNotes);
+    const int r = WaitDownload(Download::Notes, Write(commands::GetUserNotes()), kNotesIdleLimit,
+                               "GetUserNotes");
     m_dispatcher.EndNotes();
     return r;
 }

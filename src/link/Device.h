@@ -47,6 +47,16 @@ public:
     // After a download timed out, the next one of its kind first waits for
     // the late end reply until the line has been quiet this long.
     static constexpr std::chrono::milliseconds kLateReplyQuiet{1500};
+    // Waiting out an earlier download's late lines gives up after this long:
+    // an analyzer that never stops sending fails the request instead.
+    static constexpr std::chrono::milliseconds kSettleLimit{60000};
+    // Largest download kept, by kind. Records far larger than any analyzer
+    // holds; notes four times the 400,000 bytes the PC sends at most; a
+    // template is seven short lines.
+    using Download = ReplyDispatcher::Download;
+    static constexpr qint64 kRecordByteLimit = 64LL << 20;
+    static constexpr qint64 kNotesByteLimit = 1600000;
+    static constexpr qint64 kTemplateByteLimit = 16384;
 
     explicit CDevice(const FoundAnalyzer& found, QObject* parent = nullptr);
     ~CDevice() override;
@@ -137,6 +147,8 @@ public:
     // Overrides the download idle limit (tests).
     void SetDownloadIdleLimit(std::chrono::milliseconds limit) { m_downloadIdle = limit; }
     void SetLateReplyQuiet(std::chrono::milliseconds quiet) { m_lateQuiet = quiet; }
+    void SetSettleLimit(std::chrono::milliseconds limit) { m_settleLimit = limit; }
+    void SetDownloadByteLimit(Download kind, qint64 bytes) { m_byteLimit[int(kind)] = bytes; }
     // Feeds received bytes as if they came from the port (the I/O thread's
     // path: framing, dispatch, delivery of the measurement lines).
     void FeedChunk(const char* data, size_t size);
@@ -156,14 +168,17 @@ private:
     // the port. Sets LastError on failure.
     int WaitReply(AutoResetEvent& event, quint64 seq, std::chrono::milliseconds limit,
                   const char* what, const std::atomic<bool>* cancel = nullptr);
-    // Waits for a download's end: fails when no line arrives for idle. A
-    // download that timed out is marked stale.
-    int WaitDownload(AutoResetEvent& event, quint64 seq, std::chrono::milliseconds idle,
-                     const char* what, std::atomic<bool>& stale);
+    // Waits for a download's end: fails when no line arrives for idle or
+    // when the reply passes its byte limit. A download that gave up is
+    // marked stale.
+    int WaitDownload(Download kind, quint64 seq, std::chrono::milliseconds idle, const char* what);
     // Before a download is asked for: the lines and end reply of an earlier
     // one of its kind that gave up are waited out, and an end signal that
     // is still raised is cleared, so neither is taken for this download's.
-    void SettleDownload(AutoResetEvent& event, std::atomic<bool>& stale);
+    // False (with the error set) when the line never goes quiet; then the
+    // download's byte bound is set.
+    bool SettleDownload(Download kind, const char* what);
+    AutoResetEvent& EndSignal(Download kind);
     void SetError(const QString& text);
     void OnPortLost(const QString& reason);
 
@@ -183,6 +198,8 @@ private:
     std::chrono::milliseconds m_downloadIdle = kDownloadIdleLimit;
     std::chrono::milliseconds m_lateQuiet = kLateReplyQuiet;
     // A download of the kind timed out; its late reply may still come.
-    std::atomic<bool> m_staleRecord{false}, m_staleTemplate{false}, m_staleNotes{false};
+    std::atomic<bool> m_stale[3] = {false, false, false}; // by Download kind
+    std::chrono::milliseconds m_settleLimit = kSettleLimit;
+    qint64 m_byteLimit[3] = {kRecordByteLimit, kTemplateByteLimit, kNotesByteLimit};
     QIODevice* m_notesOut = nullptr;
 };

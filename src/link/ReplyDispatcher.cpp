@@ -5,6 +5,7 @@
 #include <QIODevice>
 
 #include <cstring>
+#include <utility>
 
 namespace {
 
@@ -81,6 +82,30 @@ void ReplyDispatcher::BeginNotes(QIODevice* file) {
 void ReplyDispatcher::EndNotes() {
     std::lock_guard lock(m_mutex);
     m_notesFile = nullptr;
+}
+
+void ReplyDispatcher::BoundDownload(Download kind, qint64 bytes) {
+    std::lock_guard lock(m_mutex);
+    m_bound[int(kind)] = Bound{bytes, true, false};
+}
+
+bool ReplyDispatcher::FinishDownload(Download kind) {
+    std::lock_guard lock(m_mutex);
+    Bound& b = m_bound[int(kind)];
+    b.active = false;
+    return std::exchange(b.passed, false);
+}
+
+ReplyDispatcher::Take ReplyDispatcher::Consume(Download kind, size_t size) {
+    Bound& b = m_bound[int(kind)];
+    if (!b.active) return Take::Keep;
+    if (b.passed) return Take::Drop;
+    if (qint64(size) > b.left) {
+        b.passed = true;
+        return Take::JustPassed;
+    }
+    b.left -= qint64(size);
+    return Take::Keep;
 }
 
 ReplyDispatcher::Clock::time_point ReplyDispatcher::LastDownloadActivity() const {
@@ -184,7 +209,16 @@ void ReplyDispatcher::DispatchReply(const char* frame, size_t size) {
         }
         TemplateCountSignal.Set();
     } else if (l.startsWith("[TMPLT,")) {
-        TemplateLine(frame, len);
+        Take take;
+        {
+            std::lock_guard lock(m_mutex);
+            m_lastActivity = Clock::now();
+            take = Consume(Download::Template, len);
+        }
+        if (take == Take::Keep)
+            TemplateLine(frame, len);
+        else if (take == Take::JustPassed)
+            TemplateEndSignal.Set();
     } else if (l.startsWith("[TMPLTEND")) {
         {
             std::lock_guard lock(m_mutex);
@@ -196,14 +230,23 @@ void ReplyDispatcher::DispatchReply(const char* frame, size_t size) {
     } else if (l.startsWith("[END")) {
         RecordEnd();
     } else if (l.startsWith("[UN,")) {
-        std::lock_guard lock(m_mutex);
-        m_lastActivity = Clock::now();
-        if (m_notesFile) {
-            const size_t end = l.find(']', 4);
-            m_notesFile->write(frame + 4, qint64(end - 4));
-            m_notesFile->write("\n", 1);
+        bool passed = false;
+        {
+            std::lock_guard lock(m_mutex);
             m_lastActivity = Clock::now();
+            if (m_notesFile) {
+                const size_t end = l.find(']', 4);
+                const Take take = Consume(Download::Notes, end - 4 + 1);
+                if (take == Take::Keep) {
+                    m_notesFile->write(frame + 4, qint64(end - 4));
+                    m_notesFile->write("\n", 1);
+                } else {
+                    m_notesFile = nullptr;
+                    passed = take == Take::JustPassed;
+                }
+            }
         }
+        if (passed) NotesEndSignal.Set();
     } else if (l.startsWith("[UNEND")) {
         NotesEndSignal.Set();
     } else if (l.startsWith("[LOG")) {
@@ -216,26 +259,36 @@ void ReplyDispatcher::DispatchReply(const char* frame, size_t size) {
 }
 
 void ReplyDispatcher::RecordLine(const char* line, size_t size) {
-    std::lock_guard lock(m_mutex);
-    // Counted as download activity even without a file: the late lines of a
-    // download that gave up are waited out before the next one.
-    m_lastActivity = Clock::now();
-    if (!m_recordFile) return;
-    // One N line per download, even when data lines come before the header.
-    if (!m_headerSeen && !m_nLineWritten) {
-        m_recordFile->write("N0\r\n", 4);
-        m_nLineWritten = true;
+    {
+        std::lock_guard lock(m_mutex);
+        // Counted as download activity even without a file: the late lines of
+        // a download that gave up are waited out before the next one.
+        m_lastActivity = Clock::now();
+        if (!m_recordFile) return;
+        const Take take = Consume(Download::Record, size + 2);
+        if (take != Take::Keep) {
+            m_recordFile = nullptr;
+            if (take == Take::Drop) return;
+        } else {
+            // One N line per download, even when data lines come before the
+            // header.
+            if (!m_headerSeen && !m_nLineWritten) {
+                m_recordFile->write("N0\r\n", 4);
+                m_nLineWritten = true;
+            }
+            if (m_headerSeen && size >= 3 && std::memcmp(line, "H1,", 3) == 0) {
+                const char e[4] = {'E', char('1' + m_sectionCount), '\r', '\n'};
+                m_recordFile->write(e, 4);
+                ++m_sectionCount;
+            }
+            m_recordFile->write(line, qint64(size));
+            m_recordFile->write("\r\n", 2);
+            if (line[0] == 'H') m_headerSeen = true;
+            m_recordLinesTotal.fetch_add(1, std::memory_order_relaxed);
+            return;
+        }
     }
-    if (m_headerSeen && size >= 3 && std::memcmp(line, "H1,", 3) == 0) {
-        const char e[4] = {'E', char('1' + m_sectionCount), '\r', '\n'};
-        m_recordFile->write(e, 4);
-        ++m_sectionCount;
-    }
-    m_recordFile->write(line, qint64(size));
-    m_recordFile->write("\r\n", 2);
-    if (line[0] == 'H') m_headerSeen = true;
-    m_lastActivity = Clock::now();
-    m_recordLinesTotal.fetch_add(1, std::memory_order_relaxed);
+    RecordEndSignal.Set();
 }
 
 void ReplyDispatcher::RecordEnd() {

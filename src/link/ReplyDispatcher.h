@@ -64,6 +64,16 @@ public:
     void EndRecordDownload();
     void BeginNotes(QIODevice* file);
     void EndNotes();
+
+    // ---- Size bound of a download ----
+    // An analyzer that keeps sending (damaged, or a garbled end reply) must
+    // not fill the disk or hold a download open forever. Lines of a bounded
+    // download past its byte limit are not kept, and its end signal is raised
+    // at once; FinishDownload() then tells the waiter the bound was passed.
+    enum class Download { Record, Template, Notes };
+    void BoundDownload(Download kind, qint64 bytes);
+    // Ends the bound of the kind; true when its limit was passed.
+    bool FinishDownload(Download kind);
     int RecordLinesTotal() const { return m_recordLinesTotal.load(std::memory_order_relaxed); }
     // Time of the last line that belongs to a download in progress (record,
     // template or notes lines), for the requests' idle limits.
@@ -86,8 +96,16 @@ private:
     void ParameterReply(const char* line, size_t size);
     void SerialReply(const char* line, size_t size);
     void RecordEnd();
+    struct Bound {
+        qint64 left = 0;
+        bool active = false, passed = false;
+    };
+    enum class Take { Keep, Drop, JustPassed };
+    // Counts size bytes of a line against the kind's bound (under m_mutex).
+    Take Consume(Download kind, size_t size);
 
     mutable std::mutex m_mutex;
+    Bound m_bound[3];
     LineSink* m_sink = nullptr;
     QIODevice* m_recordFile = nullptr;
     bool m_headerSeen = false;

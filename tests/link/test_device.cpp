@@ -15,6 +15,7 @@
 #include <QThread>
 
 #include <future>
+#include <thread>
 
 using namespace std::chrono;
 using namespace std::chrono_literals;
@@ -433,6 +434,96 @@ private Q_SLOTS:
         QCOMPARE(dev.GetParameters(p), 1);
         dev.SendSTATUS();
         QVERIFY(steady_clock::now() - t0 < 500ms);
+        dev.DisconnectDevice();
+    }
+
+    // An analyzer that never stops answering a download: the download is
+    // cut at its byte limit with a clear error and bounded memory and disk;
+    // the next download of the kind first waits the stream out, and fails
+    // clearly when it never ends; once the line is quiet it succeeds.
+    void endlessReplyIsCutAtItsLimit_data() {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<bool>("streamStops");
+        for (const char* kind : {"record", "template", "notes"}) {
+            QTest::addRow("%s, stream stops later", kind) << QString::fromLatin1(kind) << true;
+            QTest::addRow("%s, stream never stops", kind) << QString::fromLatin1(kind) << false;
+        }
+    }
+    void endlessReplyIsCutAtItsLimit() {
+        QFETCH(QString, kind);
+        QFETCH(bool, streamStops);
+        const bool record = kind == QLatin1String("record");
+        const bool tmplt = kind == QLatin1String("template");
+        const QByteArray command = record ? "[GETREC," : tmplt ? "[GETTMPLT," : "[GETUSERNOTES]";
+        const QByteArray line = record  ? "D1,:,1000,2000,30\r\n"
+                                : tmplt ? "[TMPLT,1,FLOW,10.00,5.00,ML,1,0,5%]\r\n"
+                                        : "[UN,again and again]\r\n";
+        const QByteArray good = record  ? "H1,80001234,2.10\r\nD1,:,0,0,0\r\n[END]\r\n"
+                                : tmplt ? "[TMPLT,0,Good,C]\r\n[TMPLTEND]\r\n"
+                                        : "[UN,Good]\r\n[UNEND]\r\n";
+        constexpr qint64 kLimit = 4096;
+        PtyPeer peer;
+        std::atomic<int> asked{0};
+        std::atomic<bool> streaming{false};
+        peer.On(command, [&](const QByteArray&) {
+            if (++asked == 1) streaming = true;
+            return streaming ? QByteArray() : good;
+        });
+        std::atomic<bool> stop{false};
+        std::thread stream([&] {
+            while (!stop) {
+                if (streaming) peer.Send(line.repeated(8));
+                QThread::msleep(5);
+            }
+        });
+        CDevice dev(Found(peer.SlavePath()));
+        QVERIFY(dev.StartConnection());
+        dev.SetDownloadIdleLimit(2s);
+        dev.SetLateReplyQuiet(300ms);
+        dev.SetSettleLimit(1500ms);
+        for (auto k :
+             {CDevice::Download::Record, CDevice::Download::Template, CDevice::Download::Notes})
+            dev.SetDownloadByteLimit(k, kLimit);
+        const auto download = [&](int n) -> std::pair<int, QByteArray> {
+            if (tmplt) {
+                Template t;
+                const int r = dev.GetTemplate(n, t);
+                return {r, t.name.toUtf8()};
+            }
+            QBuffer buf;
+            buf.open(QIODevice::ReadWrite);
+            const int r = record ? dev.GetRecord(n, buf) : dev.GetUserNotes(buf);
+            return {r, buf.data()};
+        };
+
+        const auto first = download(1);
+        QCOMPARE(first.first, 1);
+        QVERIFY2(dev.LastError().contains(QLatin1String("passed 4096 bytes")),
+                 qPrintable(dev.LastError()));
+        QVERIFY(first.second.size() <= kLimit + 8);
+
+        if (streamStops) {
+            auto quiet = std::async(std::launch::async, [&] {
+                QThread::msleep(500);
+                streaming = false;
+            });
+            const auto second = download(2);
+            QCOMPARE(second.first, 0);
+            QVERIFY(record  ? second.second.contains("H1,80001234")
+                    : tmplt ? second.second == "Good"
+                            : second.second == "Good\n");
+        } else {
+            const auto second = download(2);
+            QCOMPARE(second.first, 1);
+            QVERIFY2(dev.LastError().contains(QLatin1String("still sending")),
+                     qPrintable(dev.LastError()));
+            QCOMPARE(asked.load(), 1); // the second request never went out
+            streaming = false;
+            QThread::msleep(400);
+            QCOMPARE(download(3).first, 0);
+        }
+        stop = true;
+        stream.join();
         dev.DisconnectDevice();
     }
 
