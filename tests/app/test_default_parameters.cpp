@@ -128,6 +128,7 @@ private Q_SLOTS:
         CDefaultParameters::SetFolderPicker([this](QWidget*, const QString&, const QString& start) {
             m_pickStarts << start;
             const QString pick = m_picks.isEmpty() ? QString() : m_picks.takeFirst();
+            if (pick.contains(QLatin1String("://"))) return QUrl(pick); // a remote location
             return pick.isEmpty() ? QUrl() : QUrl::fromLocalFile(pick);
         });
     }
@@ -399,6 +400,34 @@ private Q_SLOTS:
         QVERIFY(QFile::exists(expected + QStringLiteral("/RX_Records.accdb")));
         QVERIFY(QFile::exists(expected + QStringLiteral("/RX_Templates.accdb")));
         QVERIFY(m_prompter.messages.isEmpty());
+    }
+
+    // A picker that answers with a location the file system cannot reach
+    // (a remote share not mounted) is refused with "FAILED"; the path and the
+    // stored settings stay as they were.
+    void pickedLocationWithoutAFolderFails_data() {
+        QTest::addColumn<int>("kind");
+        QTest::newRow("custom folder") << 2;
+        QTest::newRow("network folder not reachable") << 1;
+    }
+    void pickedLocationWithoutAFolderFails() {
+        QFETCH(int, kind);
+        Start("PathType=2\r\nDefaultPressureUnit=mmHg\r\nNetworkPath=" + Path("gone").toUtf8() +
+              "\r\n");
+        m_picks << QStringLiteral("smb://server/share");
+        QString before;
+        RunDialog([&](CDefaultParameters& dlg) {
+            before = dlg.PathField()->text();
+            Choose(dlg, kind);
+            if (kind == 2) QTest::mouseClick(dlg.BrowseButton(), Qt::LeftButton);
+            QCOMPARE(m_picks.size(), 0);
+            if (kind == 2) QCOMPARE(dlg.PathField()->text(), before);
+            QVERIFY(!dlg.PathField()->text().contains(QLatin1String("server")));
+        });
+        QCOMPARE(m_prompter.messages, QStringList{QStringLiteral("FAILED")});
+        QCOMPARE(m_prompter.icons, QList<Prompter::Icon>{Prompter::Icon::Error});
+        QCOMPARE(Setting(QStringLiteral("PathType")), QStringLiteral("2"));
+        QCOMPARE(Setting(QStringLiteral("NetworkPath")), Path(QStringLiteral("gone")));
     }
 
     void networkNotReachableCancelledChangesNothing() {

@@ -8,10 +8,12 @@
 #include <QAction>
 #include <QApplication>
 #include <QDesktopServices>
+#include <QDialog>
 #include <QDir>
 #include <QFile>
 #include <QMessageBox>
 #include <QTemporaryDir>
+#include <QTextBrowser>
 #include <QTest>
 #include <QTimer>
 #include <QToolBar>
@@ -86,6 +88,26 @@ private Q_SLOTS:
         m_frame->Action(cmd::HelpManual)->trigger();
         QCOMPARE(m_opened.size(), 1);
         QCOMPARE(m_opened[0].toLocalFile(), QFileInfo(page).canonicalFilePath());
+    }
+
+    // Where no browser takes the manual, it opens in a help window of the
+    // program's own.
+    void manualOpensInHelpWindowWithoutBrowser() {
+        QDesktopServices::unsetUrlHandler(QStringLiteral("file")); // offscreen has no browser
+        QDir().mkpath(m_dir->filePath(QStringLiteral("manual")));
+        QFile page(m_dir->filePath(QStringLiteral("manual/index.html")));
+        QVERIFY(page.open(QIODevice::WriteOnly));
+        page.write("<html><body><h1>Connecting analyzers</h1></body></html>");
+        page.close();
+        m_frame->Action(cmd::HelpManual)->trigger();
+        auto* window = m_frame->findChild<QDialog*>(QStringLiteral("HelpWindow"));
+        QVERIFY(window);
+        QTRY_VERIFY(window->isVisible());
+        auto* browser = window->findChild<QTextBrowser*>();
+        QVERIFY(browser);
+        QVERIFY(browser->toPlainText().contains(QStringLiteral("Connecting analyzers")));
+        window->close();
+        QVERIFY(m_opened.isEmpty());
     }
 
     void repositoryManualCoversTheTopics() {
