@@ -144,7 +144,9 @@ int DataTable::RowOfSample(int sample) const {
 
 QStringList DataTable::HeaderLines() const {
     const CRivuletrixDoc& d = m_doc;
-    const int channel = d.NewModel ? d.ChannelNo + 1 : d.ChannelNo;
+    // Every record file stores the channel one-based and the reader counts
+    // from 0, old analyzers' records too: there is no channel 0 to show.
+    const int channel = d.ChannelNo + 1;
     QStringList l;
     l << QStringLiteral("%1 %2 %3")
              .arg(d.RepHeader1.trimmed(), d.RepHeader2.trimmed(), d.RepHeader3.trimmed());

@@ -284,7 +284,9 @@ void RecordReport::ParameterRows(Writer& w) const {
         serial = stored.section(QLatin1Char(' '), 0, 0);
         version = stored.section(QLatin1Char(' '), 1).trimmed();
     }
-    const int channel = d.NewModel ? d.ChannelNo + 1 : d.ChannelNo;
+    // Every record file stores the channel one-based and the reader counts
+    // from 0, old analyzers' records too: there is no channel 0 to show.
+    const int channel = d.ChannelNo + 1;
     w.Col(0, QStringLiteral("Control Number   "));
     w.Col(1, d.ControlNumber);
     w.Col(2, QStringList{d.InstManuf.trimmed(), d.InstDesc.trimmed()}.join(QLatin1Char(' ')));

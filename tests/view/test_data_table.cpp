@@ -53,6 +53,18 @@ private Q_SLOTS:
         QCOMPARE(t.LineCount(), DataTable::kHeaderLines + 11);
     }
 
+    // An old analyzer's record names the channel its file names, as current
+    // records do: channel 1 is never shown as channel 0.
+    void oldModelRecordNamesItsChannel() {
+        CRivuletrixDoc doc;
+        QVERIFY(doc.ReadRecordFile(QStringLiteral(RX_TEST_DATA "/records/old_model.p7d")));
+        QVERIFY(!doc.NewModel);
+        DataTable t(doc);
+        t.Sync();
+        QVERIFY2(t.HeaderLines()[10].startsWith(QLatin1String("Channel 1 ")),
+                 qPrintable(t.HeaderLines()[10]));
+    }
+
     // Columns and row fields by record type.
     void rows_data() {
         QTest::addColumn<QByteArray>("record");
