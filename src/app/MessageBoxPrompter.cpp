@@ -39,14 +39,23 @@ void MessageBoxPrompter::Message(const QString& text, Icon icon) {
 }
 
 bool MessageBoxPrompter::Question(const QString& text, Icon icon) {
+    return Ask(text, icon, false);
+}
+
+bool MessageBoxPrompter::QuestionDefaultNo(const QString& text, Icon icon) {
+    return Ask(text, icon, true);
+}
+
+bool MessageBoxPrompter::Ask(const QString& text, Icon icon, bool defaultNo) {
     if (!OnUiThread()) {
         bool yes = false;
         QMetaObject::invokeMethod(
-            qApp, [this, text, icon, &yes] { yes = Question(text, icon); },
+            qApp, [this, text, icon, defaultNo, &yes] { yes = Ask(text, icon, defaultNo); },
             Qt::BlockingQueuedConnection);
         return yes;
     }
     QMessageBox box(ToBoxIcon(icon, QMessageBox::Question), QApplication::applicationDisplayName(),
                     text, QMessageBox::Yes | QMessageBox::No, m_parent);
+    if (defaultNo) box.setDefaultButton(QMessageBox::No);
     return box.exec() == QMessageBox::Yes;
 }

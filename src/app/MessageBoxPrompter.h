@@ -14,9 +14,11 @@ public:
 
     void Message(const QString& text, Icon icon = Icon::Default) override;
     bool Question(const QString& text, Icon icon = Icon::Default) override;
+    bool QuestionDefaultNo(const QString& text, Icon icon = Icon::Default) override;
 
 private:
     static bool OnUiThread();
+    bool Ask(const QString& text, Icon icon, bool defaultNo);
 
     QWidget* m_parent;
 };

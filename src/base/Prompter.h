@@ -14,6 +14,11 @@ public:
     virtual void Message(const QString& text, Icon icon = Icon::Default) = 0;
     // A Yes/No question; true for Yes.
     virtual bool Question(const QString& text, Icon icon = Icon::Default) = 0;
+    // The same with No as the default answer, for questions whose Yes loses
+    // data: Enter must not destroy anything.
+    virtual bool QuestionDefaultNo(const QString& text, Icon icon = Icon::Default) {
+        return Question(text, icon);
+    }
 };
 
 // Records every text and answers questions from a queue (No when it runs dry,

@@ -181,7 +181,7 @@ void CViewRecordDlg::OnDelete() {
     int files = 0;
     for (int r : rows)
         if (QFileInfo::exists(folder + QLatin1Char('/') + m_model->FileName(r))) ++files;
-    if (!ThePrompter().Question(
+    if (!ThePrompter().QuestionDefaultNo(
             QStringLiteral("Delete %1 test record(s) from the index and %2 record file(s) from "
                            "the data folder?")
                 .arg(rows.size())

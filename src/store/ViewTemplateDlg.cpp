@@ -172,8 +172,8 @@ void CViewTemplateDlg::OnDoubleClicked(int row) {
 void CViewTemplateDlg::OnDelete() {
     const QList<int> rows = m_model->TickedRows();
     if (rows.isEmpty()) return;
-    if (!ThePrompter().Question(QStringLiteral("Do you want to delete the Template"),
-                                Prompter::Icon::Question))
+    if (!ThePrompter().QuestionDefaultNo(QStringLiteral("Do you want to delete the Template"),
+                                         Prompter::Icon::Question))
         return;
     for (int r : rows) {
         const QString file = m_model->Row(r).fileName;

@@ -65,6 +65,28 @@ private Q_SLOTS:
                                    : QStringLiteral("Instruction Manual Sent"));
         if (question) QCOMPARE(answer, yes);
     }
+
+    // Enter on a question whose Yes destroys data (deleting templates or
+    // records) answers No.
+    void enterAnswersTheDefault_data() {
+        QTest::addColumn<bool>("defaultNo");
+        QTest::addColumn<bool>("expected");
+        QTest::newRow("question") << false << true;
+        QTest::newRow("question whose Yes loses data") << true << false;
+    }
+    void enterAnswersTheDefault() {
+        QFETCH(bool, defaultNo);
+        QFETCH(bool, expected);
+        MessageBoxPrompter prompter;
+        QTimer::singleShot(50, this, [] {
+            for (QWidget* w : QApplication::topLevelWidgets())
+                if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible())
+                    QTest::keyClick(box, Qt::Key_Return);
+        });
+        const QString text = QStringLiteral("Do you want to delete the Template");
+        const bool answer = defaultNo ? prompter.QuestionDefaultNo(text) : prompter.Question(text);
+        QCOMPARE(answer, expected);
+    }
 };
 
 QTEST_MAIN(TestPrompter)
