@@ -2,6 +2,7 @@
 
 #include "SetupSheet.h"
 #include "store/RecordIndex.h"
+#include "store/TemplateCreateDlg.h"
 #include "store/TemplateStore.h"
 
 #include <QCheckBox>
@@ -467,8 +468,14 @@ CSetupTemplateDlg::CSetupTemplateDlg(CSetupSheet& sheet, QWidget* parent)
     m_fields.insert(SetupField::TemplateList, m_list);
     Fill();
     connect(m_list, &QTreeWidget::itemChanged, this, &CSetupTemplateDlg::OnItemChanged);
-    // Double-clicking a row is meant to show the template for viewing; there
-    // is no template viewer yet, so it does nothing.
+    // Double-clicking a row shows its template, read-only, before it is run.
+    connect(m_list, &QTreeWidget::itemDoubleClicked, this, [this](QTreeWidgetItem* item) {
+        TemplateStore* store = m_sheet.Context().templates;
+        if (!store || !item) return;
+        CTemplateCreateDlg view(*store, TemplateEditor::Mode::View,
+                                item->data(0, kFileNameRole).toString(), this);
+        view.exec();
+    });
 
     auto* top = new QVBoxLayout(this);
     top->addWidget(box);

@@ -6,6 +6,7 @@
 #include "base/Prompter.h"
 #include "link/Device.h"
 #include "store/RecordIndex.h"
+#include "store/TemplateCreateDlg.h"
 #include "store/TemplateStore.h"
 #include "testing/SetupPages.h"
 #include "testing/SetupSheet.h"
@@ -638,6 +639,53 @@ private Q_SLOTS:
         QCOMPARE(sheet->result(), int(QDialog::Accepted));
         QCOMPARE(m_device->Setup[1].equipment.typeIndex, 4);
         QCOMPARE(m_device->Setup[1].templateName, QStringLiteral("Annual"));
+    }
+
+    // Double-clicking a template shows it read-only in the template editor;
+    // the choice on the page is not changed by looking.
+    void templateDoubleClickShowsIt() {
+        TemplateStore& store = m_app->Templates();
+        Template t;
+        t.name = "Annual";
+        t.deviceComments = "Ward pumps";
+        t.stepCount = 1;
+        t.steps[0].type = TemplateStep::Occlusion;
+        QVERIFY(store.WriteTemplateFile("RXt_Annual.p8t", t));
+        TemplateRow r;
+        r.name = t.name;
+        r.deviceComments = t.deviceComments;
+        r.fileName = "RXt_Annual.p8t";
+        QVERIFY(store.AddRow(r));
+
+        auto sheet = Sheet();
+        auto* page = static_cast<CSetupTemplateDlg*>(sheet->Page(SetupPage::Template));
+        sheet->Tabs()->setCurrentWidget(page);
+        QTreeWidget* list = page->List();
+        QCOMPARE(list->topLevelItemCount(), 1);
+        QTreeWidgetItem* item = list->topLevelItem(0);
+        QString name, comment;
+        bool readOnly = false, saveEnabled = true;
+        QTimer::singleShot(100, this, [&] {
+            auto* view = page->findChild<CTemplateCreateDlg*>();
+            if (!view) return;
+            name = view->NameEdit()->text();
+            comment = view->CommentEdit()->text();
+            readOnly = view->NameEdit()->isReadOnly() || !view->NameEdit()->isEnabled();
+            saveEnabled = view->SaveButton()->isEnabled();
+            view->CancelButton()->click();
+        });
+        QVERIFY(QTest::qWaitForWindowExposed(sheet.get()));
+        const QRect rect = list->visualItemRect(item);
+        QVERIFY(rect.isValid());
+        // An item view takes a double click as the second click of a pair.
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, rect.center());
+        QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, rect.center());
+        QCOMPARE(name, QStringLiteral("Annual"));
+        QCOMPARE(comment, QStringLiteral("Ward pumps"));
+        QVERIFY(readOnly);
+        QVERIFY(!saveEnabled);
+        QCOMPARE(page->TickedItem(), nullptr);
+        QVERIFY(sheet->isVisible());
     }
 
     // The run controller's way in: a modal sheet, OK or Cancel.
