@@ -138,13 +138,8 @@ void CBuildIndexDlg::OnFinished() {
     } else {
         text =
             QStringLiteral("Index Operation Complete\n\n%1 Files Processed.").arg(r.filesProcessed);
-        if (!r.unreadable.isEmpty()) {
-            // The first few by name; the count says how many in all.
-            QString names = r.unreadable.mid(0, 5).join(QStringLiteral(", "));
-            if (r.unreadable.size() > 5) names += QStringLiteral(", ...");
-            text +=
-                QStringLiteral("\n%1 could not be read: %2").arg(r.unreadable.size()).arg(names);
-        }
+        if (!r.unreadable.isEmpty())
+            text += QLatin1Char('\n') + store::UnreadableSummary(r.unreadable);
         if (records)
             m_settings.WriteSetting(settings::kSection, QStringLiteral("BuildIndex"),
                                     QStringLiteral("0"));

@@ -24,6 +24,9 @@ namespace store {
 // that lead nowhere (listed, so that they are reported as unreadable). Pipes
 // and devices are passed over: opening one could block the rebuild.
 QStringList ListDataFiles(const QDir& dir, const QString& pattern);
+// "3 could not be read: a.p8d, b.p8d, c.p8d": the first five by name, the
+// count says how many in all; empty when every file was read.
+QString UnreadableSummary(const QStringList& files);
 } // namespace store
 
 struct RebuildResult {
@@ -32,6 +35,6 @@ struct RebuildResult {
     int filesProcessed = 0; // files listed and handled
     int rowsAdded = 0;      // rows the index holds from this rebuild
     QStringList unreadable;
-    QString error; // why the rows could not be stored
+    QString error;          // why the rows could not be stored
     bool cancelled = false; // stopped on request; the old rows were kept
 };

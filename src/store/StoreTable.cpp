@@ -90,3 +90,10 @@ QStringList store::ListDataFiles(const QDir& dir, const QString& pattern) {
             out << fi.fileName();
     return out;
 }
+
+QString store::UnreadableSummary(const QStringList& files) {
+    if (files.isEmpty()) return {};
+    QString names = files.mid(0, 5).join(QStringLiteral(", "));
+    if (files.size() > 5) names += QStringLiteral(", ...");
+    return QStringLiteral("%1 could not be read: %2").arg(files.size()).arg(names);
+}

@@ -92,16 +92,28 @@ CViewRecordDlg::CViewRecordDlg(RecordIndex& index, const AppSettings& settings,
 
 void CViewRecordDlg::Fill() {
     QApplication::setOverrideCursor(Qt::WaitCursor);
+    QString problem; // told once the list is shown
     if (m_settings.Setting(QStringLiteral("BuildIndex")) == QLatin1String("1")) {
-        m_index.Rebuild(RecordIndex::RebuildKind::Browser);
-        m_settings.WriteSetting(settings::kSection, QStringLiteral("BuildIndex"),
-                                QStringLiteral("0"));
+        const RebuildResult r = m_index.Rebuild(RecordIndex::RebuildKind::Browser);
+        if (r.ran && r.stored) {
+            m_settings.WriteSetting(settings::kSection, QStringLiteral("BuildIndex"),
+                                    QStringLiteral("0"));
+            if (!r.unreadable.isEmpty())
+                problem = QStringLiteral("The index was rebuilt; these records are not in it.\n") +
+                          store::UnreadableSummary(r.unreadable);
+        } else if (r.ran) {
+            // The request to rebuild stands, so that the next opening tries again.
+            problem = QStringLiteral("The index could not be rebuilt (%1). The list shows the "
+                                     "index as it was.")
+                          .arg(r.error);
+        }
     }
     QList<RecordListRow> rows;
     m_index.ListRows(rows);
     m_model->SetRows(rows);
     rows.clear();
     QApplication::restoreOverrideCursor();
+    if (!problem.isEmpty()) ThePrompter().Message(problem, Prompter::Icon::Warning);
     // Once for the whole list, however many rows lack the set flow rate.
     if (m_model->EmptyFlowRateCount() > 0)
         ThePrompter().Message(

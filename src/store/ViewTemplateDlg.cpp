@@ -84,20 +84,25 @@ CViewTemplateDlg::CViewTemplateDlg(TemplateStore& store, const AppSettings& sett
     connect(m_create, &QPushButton::clicked, this, &CViewTemplateDlg::OnCreate);
     connect(m_ok, &QPushButton::clicked, this, &QDialog::accept);
 
-    Rebuild();
-    Fill();
+    // A rebuild that failed leaves the list empty.
+    if (Rebuild()) Fill();
 }
 
-void CViewTemplateDlg::Rebuild() {
-    if (m_settings.Setting(QStringLiteral("BuildIndex")) != QLatin1String("1")) return;
+bool CViewTemplateDlg::Rebuild() {
+    if (m_settings.Setting(QStringLiteral("BuildIndex")) != QLatin1String("1")) return true;
     QApplication::setOverrideCursor(Qt::WaitCursor);
     const RebuildResult r = m_store.RebuildTemplateIndex(TemplateStore::RebuildKind::Full);
     QApplication::restoreOverrideCursor();
-    if (!r.ran) {
-        ThePrompter().Message(QStringLiteral("Template database not found/corrupted."));
-        return;
+    if (!r.ran || !r.stored) {
+        // The request to rebuild stands, so that the next opening tries again.
+        ThePrompter().Message(
+            r.error.isEmpty()
+                ? QStringLiteral("Template database not found/corrupted.")
+                : QStringLiteral("Template database not found/corrupted.\n%1").arg(r.error));
+        return false;
     }
     m_settings.WriteSetting(settings::kSection, QStringLiteral("BuildIndex"), QStringLiteral("0"));
+    return true;
 }
 
 void CViewTemplateDlg::Fill() {

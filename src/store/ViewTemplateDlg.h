@@ -31,7 +31,8 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    void Rebuild();
+    // False when the requested rebuild failed (and was reported).
+    bool Rebuild();
     void Fill();
     void OnHeaderClicked(int section);
     void OnSearchTyped(const QString& text);

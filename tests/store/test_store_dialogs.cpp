@@ -21,6 +21,8 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSignalSpy>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTableView>
 #include <QtTest>
 
@@ -325,6 +327,71 @@ private Q_SLOTS:
         auto dlg = RecordBrowser();
         QCOMPARE(Column(dlg->Model(), RecordListModel::ControlNo), QStringList{"NEW"});
         QCOMPARE(m_env->settings->Setting(QStringLiteral("BuildIndex")), QStringLiteral("0"));
+    }
+
+    // A browser that rebuilds on opening says what it could not do: records
+    // it could not read are named; a rebuild whose rows could not be stored
+    // (another program holds the write lock) is reported and the request to
+    // rebuild stands. The template browser then shows an empty list.
+    void browserRebuildProblemsAreReported_data() {
+        QTest::addColumn<bool>("templates");
+        QTest::addColumn<bool>("locked");
+        QTest::newRow("records, unreadable file") << false << false;
+        QTest::newRow("records, index locked") << false << true;
+        QTest::newRow("templates, store locked") << true << true;
+    }
+    void browserRebuildProblemsAreReported() {
+        QFETCH(bool, templates);
+        QFETCH(bool, locked);
+        AddRecord("OLD", "01-Jan-26", "10:00:00", "1.000000");
+        // A link that leads nowhere: listed, but it cannot be read.
+        QVERIFY(QFile::link(m_env->dataDir + QStringLiteral("/gone.p8d"),
+                            m_env->dataDir + QStringLiteral("/RXr_bad.p8d")));
+        TemplateRow row;
+        row.name = QStringLiteral("Weekly");
+        row.fileName = QStringLiteral("RXt_Weekly.p8t");
+        QVERIFY(m_templates->AddRow(row));
+        m_env->settings->WriteSetting(settings::kSection, QStringLiteral("BuildIndex"),
+                                      QStringLiteral("1"));
+        const QString db = m_env->dataDir + (templates ? QStringLiteral("/RX_Templates.accdb")
+                                                       : QStringLiteral("/RX_Records.accdb"));
+        int listed = -1;
+        {
+            QSqlDatabase other =
+                QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("locker"));
+            other.setDatabaseName(db);
+            QVERIFY(other.open());
+            QSqlQuery q(other);
+            if (locked) QVERIFY(q.exec(QStringLiteral("BEGIN IMMEDIATE")));
+            if (templates) {
+                CViewTemplateDlg dlg(*m_templates, *m_env->settings);
+                listed = dlg.Model()->rowCount();
+            } else {
+                auto dlg = RecordBrowser();
+                listed = dlg->Model()->rowCount();
+            }
+            if (locked) QVERIFY(q.exec(QStringLiteral("ROLLBACK")));
+            q.finish();
+            other.close();
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("locker"));
+        QCOMPARE(m_prompter.messages.size(), 1);
+        const QString message = m_prompter.messages[0];
+        if (templates) {
+            QVERIFY2(message.startsWith(QLatin1String("Template database not found/corrupted.")),
+                     qPrintable(message));
+            QCOMPARE(listed, 0);
+        } else if (locked) {
+            QVERIFY2(message.startsWith(QLatin1String("The index could not be rebuilt")),
+                     qPrintable(message));
+            QCOMPARE(listed, 1); // the index as it was
+        } else {
+            QVERIFY2(message.contains(QLatin1String("1 could not be read: RXr_bad.p8d")),
+                     qPrintable(message));
+            QCOMPARE(listed, 1);
+        }
+        QCOMPARE(m_env->settings->Setting(QStringLiteral("BuildIndex")),
+                 locked ? QStringLiteral("1") : QStringLiteral("0"));
     }
 
     void buildIndexRebuilds_data() {
