@@ -6,6 +6,8 @@
 
 #include <QFile>
 
+#include <thread>
+
 TemplateLoad LoadTemplates(TemplateStore& store, const QList<TemplateRow>& rows) {
     TemplateLoad load;
     for (const TemplateRow& row : rows) {
@@ -77,6 +79,8 @@ ExportOutcome ExportJob::SendManual(const QByteArray& fileBytes) {
         }
         if (!Write(w, out)) return out;
     }
+    // Nothing may follow at once: it would be taken as part of the manual.
+    std::this_thread::sleep_for(kManualQuiet);
     out.bytes = fileBytes.size();
     m_done = out.bytes;
     return out;

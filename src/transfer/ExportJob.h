@@ -51,6 +51,9 @@ public:
     static constexpr qint64 kNotesPiece = 100;
     // A write waits behind the pause and any queued writes.
     static constexpr std::chrono::milliseconds kWriteLimit{10000};
+    // The analyzer takes the manual as ended after a quiet spell; the line
+    // is kept quiet this long after it.
+    static constexpr std::chrono::milliseconds kManualQuiet{500};
 
     explicit ExportJob(CDevice& device);
 
