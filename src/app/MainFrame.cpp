@@ -16,6 +16,7 @@
 #include "link/Device.h"
 #include "records/RivuletrixDoc.h"
 #include "testing/RunController.h"
+#include "transfer/ExportSheet.h"
 #include "view/ReportPrinting.h"
 #include "view/RivuletrixWinView.h"
 
@@ -43,7 +44,7 @@
 namespace {
 
 // Commands whose work comes with later parts of the program: shown, disabled.
-const std::set<int> kNotBuiltYet = {cmd::Import, cmd::Export};
+const std::set<int> kNotBuiltYet = {cmd::Import};
 
 const QString kCloseRefused = QStringLiteral(
     "Stop All Tests before closing.\nDisconnect Devices using Manage Connection Screen.");
@@ -406,7 +407,10 @@ void CMainFrame::UpdateCommands() {
         }
     }
     // The manage-connection check runs the poll while an analyzer is connected.
-    if (m_app.ConnectedCount > 0 && !m_pollTimer->isActive())
+    if (m_transferOpen) {
+        // A transfer owns the line: a status request among the notes bytes
+        // would become part of them.
+    } else if (m_app.ConnectedCount > 0 && !m_pollTimer->isActive())
         m_pollTimer->start();
     else if (m_app.ConnectedCount == 0 && m_pollTimer->isActive())
         m_pollTimer->stop();
@@ -439,6 +443,9 @@ void CMainFrame::OnCommand(int id) {
         break;
     case cmd::InstrumentSettings:
         InstrumentSettings();
+        break;
+    case cmd::Export:
+        ExportItems();
         break;
     case cmd::RivuletrixParameters:
         OpenSettingsDialog();
@@ -485,6 +492,26 @@ void CMainFrame::InstrumentSettings() {
     if (!device) return;
     CDeviceInfoDlg dlg(*device, this);
     dlg.exec();
+}
+
+void CMainFrame::ExportItems() {
+    if (m_app.CurrentAnalyzer == -1) {
+        ThePrompter().Message(QStringLiteral("Please connect a device for exporting the data."),
+                              Prompter::Icon::Warning);
+        return;
+    }
+    CDevice* device = m_app.Device(m_app.CurrentAnalyzer);
+    if (!device) return;
+    // No status request may go out between the pieces of a transfer.
+    m_transferOpen = true;
+    m_pollTimer->stop();
+    m_app.Poll().WaitIdle(m_app.CurrentAnalyzer);
+    {
+        CExportSheet sheet(QStringLiteral("Export Items"), device, m_app.Templates(), this);
+        sheet.exec();
+    }
+    m_transferOpen = false;
+    UpdateCommands();
 }
 
 void CMainFrame::OpenSettingsDialog() {

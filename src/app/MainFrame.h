@@ -73,6 +73,7 @@ private:
     void ShowAbout();
     void HelpManual();
     void InstrumentSettings();
+    void ExportItems();
     // File > Open > Records and Templates, Build Index, the recent files
     // (MainFrameOpen.cpp).
     void OpenRecords();
@@ -89,6 +90,8 @@ private:
     CDialogTopDevicePane* m_devicePane;
     QSystemTrayIcon* m_tray = nullptr;
     QHash<int, QAction*> m_actions;
+    // An import or export sheet is open: the status poll waits.
+    bool m_transferOpen = false;
     QTimer* m_pollTimer;    // 5: 1000 ms while an analyzer is connected
     QTimer* m_iconTimer;    // 6: 500 ms
     QTimer* m_balloonTimer; // 7: 30 s

@@ -170,6 +170,13 @@ quint64 CDevice::Write(const QByteArray& bytes) {
     return m_transport->Write(bytes);
 }
 
+bool CDevice::WriteNow(const QByteArray& bytes, std::chrono::milliseconds limit) {
+    if (m_lost) return false;
+    const quint64 seq = Write(bytes);
+    if (seq == 0) return false;
+    return m_transport->WaitWritten(seq, limit) && !m_lost;
+}
+
 void CDevice::WriteAll(const QList<QByteArray>& writes) {
     for (const QByteArray& w : writes) Write(w);
 }

@@ -120,6 +120,10 @@ public:
     // Shows "Instruction Manual Sent".
     void SendUMSETINSTRUCT(const QString& scrambled);
     void SetUserNotesFile(QIODevice* file) { m_notesOut = file; }
+    // Writes bytes as they are (after the usual pause) and waits until they
+    // have left the port: false when the port is gone or closed, or limit
+    // passed. For transfers that show progress and can stop between writes.
+    bool WriteNow(const QByteArray& bytes, std::chrono::milliseconds limit);
 
     char PollBattery();
     // One pass of the one-second status cycle: the status request unless the
