@@ -2,7 +2,8 @@
 // recovered: the record reads back, holds only samples the analyzer sent, in
 // the order they came, and misses at most the last second of them. Once with
 // one channel, once with four analyzers and sixteen channels.
-// RX_KILL_REPEAT sets the number of kills (a few here; 50 by hand).
+// RX_KILL_REPEAT sets the number of kills (a few here; 50 by hand, with
+// QTEST_FUNCTION_TIMEOUT=3600000 for the sixteen-channel case).
 #include "../link/SimProcess.h"
 
 #include "records/RivuletrixDoc.h"
@@ -258,6 +259,7 @@ private Q_SLOTS:
                 missingAll.push_back(missing);
                 ++records;
             }
+            qInfo("kill %d: %d records so far, worst %u ms missing", rep + 1, records, worst);
         }
         std::sort(missingAll.begin(), missingAll.end());
         qInfo("%d kills: %d records recovered, %d journals without samples; ms missing at the "
