@@ -2,8 +2,8 @@
 #include "app/MainFrame.h"
 #include "app/MessageBoxPrompter.h"
 #include "app/RivuletrixApp.h"
+#include "app/Startup.h"
 #include "app/WorkingFolder.h"
-#include "store/RecordIndex.h"
 
 #include <QApplication>
 #include <QDir>
@@ -70,24 +70,7 @@ int main(int argc, char** argv) {
     QStringList records; // every record named on the command line
     for (const QString& a : QApplication::arguments().mid(1))
         if (!a.startsWith(QLatin1Char('-'))) records << QDir(startDir).absoluteFilePath(a);
-    app.StartupSettings();
-    app.Initialised = true;
-    app.Records().SetStartupFinished(true);
-    // Maximised; where no window manager does it, the size is set here.
-    if (QScreen* screen = QGuiApplication::primaryScreen())
-        frame.setGeometry(screen->availableGeometry());
-    frame.showMaximized();
-    if (work.created)
-        ThePrompter().Message(
-            QStringLiteral(
-                "Rivuletrix made its working folder %1.\nSettings: %2\nTest records: %3\n"
-                "Change them with Control > Rivuletrix Parameters.")
-                .arg(QDir::toNativeSeparators(work.folder),
-                     QDir::toNativeSeparators(work.folder + QStringLiteral("/settings")),
-                     QDir::toNativeSeparators(app.GetDataPath())),
-            Prompter::Icon::Information);
-    for (const QString& record : records) frame.OpenRecordFile(record);
-    app.StartingUp = false;
+    StartMainWindow(app, frame, work, records);
     QTimer::singleShot(0, &frame, &CMainFrame::ShowSplash);
     const int code = QApplication::exec();
     app.ExitInstance();

@@ -17,12 +17,15 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QSet>
 #include <QTimer>
 
 #include <QSocketNotifier>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -133,14 +136,122 @@ QString StopName(RunController::StopReason r) {
     }
 }
 
+enum class Phase { Setup, Armed, Running, Ending, Done };
+
+// One channel's test as the command drives it.
+struct ChannelRun {
+    QString port;
+    int slot = 0, channel = 0;
+    RunController* run = nullptr;
+    CRivuletrixDoc* doc = nullptr;
+    Phase phase = Phase::Setup;
+    bool silent = false;
+    bool setupFailed = false;
+    int samples = 0;
+    RunController::StopReason lastStop = RunController::StopReason::User;
+    bool kept = false;
+    QString path;
+};
+
+// What the user would do next in the channel's window.
+void Step(ChannelRun& r) {
+    RunController& run = *r.run;
+    CRivuletrixDoc& doc = *r.doc;
+    switch (r.phase) {
+    case Phase::Setup:
+        run.OnSetupTest();
+        if (run.CurrentState() == RunController::State::Idle) {
+            r.setupFailed = true;
+            r.phase = Phase::Done;
+            return;
+        }
+        r.phase = Phase::Armed;
+        break;
+    case Phase::Armed:
+        if (run.StartEnabled()) {
+            run.OnStartTest();
+            r.phase = Phase::Running;
+        }
+        break;
+    case Phase::Running:
+        r.samples = std::max(0, doc.StoredCount() - 1);
+        if (doc.Run.autoStopped || doc.Run.stopDetected) {
+            r.phase = Phase::Ending;
+            if (!doc.Run.analyzerShutDown) run.OnEndTest();
+        }
+        break;
+    case Phase::Ending:
+        // A template run sets up its next step after the end of one.
+        if (run.TemplateRun().active) {
+            const RunController::State st = run.CurrentState();
+            if (st == RunController::State::WaitingForPrimed || st == RunController::State::Armed)
+                r.phase = Phase::Armed;
+            else if (st == RunController::State::Running && !doc.Run.autoStopped &&
+                     !doc.Run.stopDetected)
+                r.phase = Phase::Running;
+        }
+        break;
+    case Phase::Done:
+        break;
+    }
+}
+
+// The saved record's type and sample count (every section of a template
+// record), or what the window held.
+QJsonObject Result(const ChannelRun& r, char pageType) {
+    int samples = r.samples;
+    char typeChar = pageType;
+    if (!r.path.isEmpty()) {
+        CRivuletrixDoc saved;
+        if (saved.ReadRecordFile(r.path)) {
+            samples = std::max(0, saved.StoredCount() - 1);
+            typeChar = saved.TestType;
+        }
+        for (int step = 2; step <= saved.TemplateSteps; ++step) {
+            CRivuletrixDoc section;
+            section.StepToShow = step;
+            if (section.ReadRecordFile(r.path)) samples += std::max(0, section.StoredCount() - 1);
+        }
+        if (saved.TemplateSteps > 0) typeChar = 'T';
+    }
+    QJsonObject o;
+    o[QStringLiteral("path")] = r.path.isEmpty() ? QJsonValue() : QJsonValue(r.path);
+    o[QStringLiteral("type")] = QString(QLatin1Char(typeChar));
+    o[QStringLiteral("samples")] = samples;
+    o[QStringLiteral("stop")] = StopName(r.lastStop);
+    return o;
+}
+
+void Disconnect(CRivuletrixApp& app) {
+    for (FoundAnalyzer r : app.Scanner().Found())
+        for (int slot = 1; slot <= CRivuletrixApp::kSlots; ++slot)
+            if (CDevice* d = app.Device(slot); d && d->PortName == r.portName) {
+                r.slot = slot;
+                app.DisconnectAnalyzer(slot, r);
+            }
+}
+
 int RunTest(const QStringList& args) {
-    const QStringList pos = cli::Positional(args, kValueOptions);
-    if (pos.isEmpty()) return cli::Fail(QStringLiteral("missing PORT"));
-    const QString port = pos[0];
-    bool ok = false;
-    const int channel =
-        cli::Option(args, QStringLiteral("--channel"), QStringLiteral("1")).toInt(&ok);
-    if (!ok || channel < 1 || channel > 4) return cli::Fail(QStringLiteral("--channel takes 1..4"));
+    const QStringList ports = cli::Positional(args, kValueOptions);
+    if (ports.isEmpty()) return cli::Fail(QStringLiteral("missing PORT"));
+    if (ports.size() > CRivuletrixApp::kSlots)
+        return cli::Fail(QStringLiteral("at most %1 ports").arg(CRivuletrixApp::kSlots));
+    if (QSet<QString>(ports.begin(), ports.end()).size() != ports.size())
+        return cli::Fail(QStringLiteral("a port is named twice"));
+    // "1", "1,3" or "all" (every channel each analyzer has).
+    const QString channelText = cli::Option(args, QStringLiteral("--channel"), QStringLiteral("1"));
+    const bool allChannels = channelText == QLatin1String("all");
+    QList<int> channels;
+    if (!allChannels) {
+        for (const QString& part : channelText.split(QLatin1Char(','))) {
+            bool ok = false;
+            const int c = part.toInt(&ok);
+            if (!ok || c < 1 || c > 4 || channels.contains(c))
+                return cli::Fail(
+                    QStringLiteral("--channel takes 1..4, a list such as 1,3, or all"));
+            channels << c;
+        }
+    }
     const QString type = cli::Option(args, QStringLiteral("--type"), QStringLiteral("flow"));
     const QString save = cli::Option(args, QStringLiteral("--save"), QStringLiteral("yes"));
     if (save != QLatin1String("yes") && save != QLatin1String("no"))
@@ -267,33 +378,57 @@ int RunTest(const QStringList& args) {
     host.sheet = &sheet;
     app.SetWindowHost(&host);
 
-    app.Scanner().ScanPorts({port});
+    app.Scanner().ScanPorts(ports);
     const QList<FoundAnalyzer> found = app.Scanner().Found();
-    if (found.isEmpty()) {
-        SetPrompter(nullptr);
-        return cli::Fail(QStringLiteral("no analyzer answers on %1").arg(port));
+    // One test per channel asked for, on every port, in the order named.
+    std::vector<std::unique_ptr<ChannelRun>> runs;
+    int slot = 0;
+    for (const QString& port : ports) {
+        const auto it = std::find_if(found.begin(), found.end(),
+                                     [&](const FoundAnalyzer& f) { return f.portName == port; });
+        if (it == found.end()) {
+            Disconnect(app);
+            SetPrompter(nullptr);
+            return cli::Fail(QStringLiteral("no analyzer answers on %1").arg(port));
+        }
+        FoundAnalyzer record = *it;
+        if (record.model == QLatin1String("PXR2K") &&
+            (page == SetupPage::Pca || page == SetupPage::Template)) {
+            Disconnect(app);
+            SetPrompter(nullptr);
+            return cli::Fail(
+                QStringLiteral("the PXR2K on %1 runs Flow and Occlusion tests only").arg(port));
+        }
+        QList<int> here = channels;
+        if (allChannels)
+            for (int c = 1; c <= 4; ++c)
+                if (record.channels[c - 1]) here << c;
+        for (int c : here)
+            if (!record.channels[c - 1]) {
+                Disconnect(app);
+                SetPrompter(nullptr);
+                return cli::Fail(
+                    QStringLiteral("the analyzer on %1 has no channel %2").arg(port).arg(c));
+            }
+        ++slot;
+        if (app.ConnectAnalyzer(slot, record) != slot) {
+            Disconnect(app);
+            SetPrompter(nullptr);
+            return cli::Fail(QStringLiteral("cannot connect to %1").arg(port));
+        }
+        for (int c : here) {
+            auto r = std::make_unique<ChannelRun>();
+            r->port = port;
+            r->slot = slot;
+            r->channel = c;
+            r->run = host.channels.at(slot * 10 + c).run.get();
+            r->doc = host.channels.at(slot * 10 + c).doc.get();
+            runs.push_back(std::move(r));
+        }
     }
-    FoundAnalyzer record = found[0];
-    if (record.model == QLatin1String("PXR2K") &&
-        (page == SetupPage::Pca || page == SetupPage::Template)) {
-        SetPrompter(nullptr);
-        return cli::Fail(
-            QStringLiteral("the PXR2K on %1 runs Flow and Occlusion tests only").arg(port));
-    }
-    if (!record.channels[channel - 1]) {
-        SetPrompter(nullptr);
-        return cli::Fail(
-            QStringLiteral("the analyzer on %1 has no channel %2").arg(port).arg(channel));
-    }
-    if (app.ConnectAnalyzer(1, record) != 1) {
-        SetPrompter(nullptr);
-        return cli::Fail(QStringLiteral("cannot connect to %1").arg(port));
-    }
-    RunController& run = *host.channels.at(10 + channel).run;
-    CRivuletrixDoc& doc = *host.channels.at(10 + channel).doc;
 
-    // Ctrl+C or SIGTERM at any point: the test ends on the analyzer, which
-    // keeps the record of what ran.
+    // Ctrl+C or SIGTERM at any point: the tests end on the analyzers, which
+    // keep the records of what ran.
     SignalPipe signals;
     int interruptedBy = 0;
     std::unique_ptr<QSocketNotifier> onSignal;
@@ -303,136 +438,108 @@ int RunTest(const QStringList& args) {
             const int sig = SignalPipe::Take();
             if (sig == 0 || interruptedBy != 0) return;
             interruptedBy = sig;
-            if (CDevice* d = app.Device(1)) d->SendEND(channel - 1);
+            for (const auto& r : runs)
+                if (CDevice* d = app.Device(r->slot)) d->SendEND(r->channel - 1);
             QCoreApplication::exit(128 + sig);
         });
     }
-    // A silent analyzer while the setup waits: the setup is cancelled.
-    bool silent = false;
-    QObject::connect(&run, &RunController::AnalyzerSilent, &run, [&] {
-        silent = true;
-        run.OnEndTest();
-    });
+    const auto allDone = [&] {
+        return std::all_of(runs.begin(), runs.end(),
+                           [](const auto& r) { return r->phase == Phase::Done; });
+    };
+    for (const auto& owned : runs) {
+        ChannelRun* r = owned.get();
+        // A silent analyzer while the setup waits: the setup is cancelled.
+        QObject::connect(r->run, &RunController::AnalyzerSilent, r->run, [r] {
+            r->silent = true;
+            r->run->OnEndTest();
+        });
+        QObject::connect(r->run, &RunController::TestFinished, r->run, [r, &allDone] {
+            r->phase = Phase::Done;
+            if (allDone()) QCoreApplication::exit(0);
+        });
+    }
     QTimer poll;
     QObject::connect(&poll, &QTimer::timeout, &app.Poll(), &AnalyzerPoll::Poll);
     poll.start(500);
 
-    int exitCode = 0;
-    int samples = 0;
-    enum class Phase { Setup, Armed, Running, Ending, Done } phase = Phase::Setup;
     QTimer step;
-    QObject::connect(&run, &RunController::TestFinished, &step, [&] {
-        phase = Phase::Done;
-        QCoreApplication::exit(0);
-    });
     QObject::connect(&step, &QTimer::timeout, &step, [&] {
-        switch (phase) {
-        case Phase::Setup:
-            run.OnSetupTest();
-            if (run.CurrentState() == RunController::State::Idle) {
-                exitCode = 1;
-                QCoreApplication::exit(1);
-                return;
-            }
-            phase = Phase::Armed;
-            break;
-        case Phase::Armed:
-            if (run.StartEnabled()) {
-                run.OnStartTest();
-                phase = Phase::Running;
-            }
-            break;
-        case Phase::Running:
-            samples = std::max(0, doc.StoredCount() - 1);
-            if (doc.Run.autoStopped || doc.Run.stopDetected) {
-                phase = Phase::Ending;
-                if (!doc.Run.analyzerShutDown) run.OnEndTest();
-            }
-            break;
-        case Phase::Ending:
-            // A template run sets up its next step after the end of one.
-            if (run.TemplateRun().active) {
-                const RunController::State st = run.CurrentState();
-                if (st == RunController::State::WaitingForPrimed ||
-                    st == RunController::State::Armed)
-                    phase = Phase::Armed;
-                else if (st == RunController::State::Running && !doc.Run.autoStopped &&
-                         !doc.Run.stopDetected)
-                    phase = Phase::Running;
-            }
-            break;
-        case Phase::Done:
-            break;
-        }
+        for (const auto& r : runs) Step(*r);
+        if (allDone()) QCoreApplication::exit(0);
     });
     step.start(100);
     QCoreApplication::exec();
     step.stop();
     poll.stop();
     onSignal.reset();
-    // Read before the disconnect below closes the channel and its controller.
-    const RunController::StopReason lastStop = run.LastStop();
-    const bool kept = run.ResultsKept();
+    // Read before the disconnect below closes the channels and their
+    // controllers.
+    for (const auto& r : runs) {
+        r->lastStop = r->run->LastStop();
+        r->kept = r->run->ResultsKept();
+        r->path = r->run->LastSavedPath();
+    }
     if (interruptedBy != 0) {
-        for (FoundAnalyzer r : app.Scanner().Found())
-            if (app.Device(1)) {
-                r.slot = 1;
-                app.DisconnectAnalyzer(1, r);
-            }
+        Disconnect(app);
         SetPrompter(nullptr);
+        QStringList names;
+        for (const auto& r : runs) names << QString::number(r->channel);
         cli::Fail(
             QStringLiteral("interrupted by %1: the test on channel %2 was ended on the "
                            "analyzer, which keeps its record")
                 .arg(interruptedBy == SIGINT ? QStringLiteral("SIGINT") : QStringLiteral("SIGTERM"))
-                .arg(channel));
+                .arg(names.join(QLatin1Char(','))));
         return 128 + interruptedBy;
     }
-
-    const QString path = run.LastSavedPath();
-    char typeChar = "EFOPT"[int(page)];
-    if (!path.isEmpty()) {
-        CRivuletrixDoc saved;
-        if (saved.ReadRecordFile(path)) {
-            samples = std::max(0, saved.StoredCount() - 1);
-            typeChar = saved.TestType;
-        }
-        // A template record: the samples of every section kept.
-        for (int step = 2; step <= saved.TemplateSteps; ++step) {
-            CRivuletrixDoc section;
-            section.StepToShow = step;
-            if (section.ReadRecordFile(path)) samples += std::max(0, section.StoredCount() - 1);
-        }
-        if (saved.TemplateSteps > 0) typeChar = 'T';
-    }
-    for (FoundAnalyzer r : app.Scanner().Found())
-        if (app.Device(1)) {
-            r.slot = 1;
-            app.DisconnectAnalyzer(1, r);
-        }
+    Disconnect(app);
     SetPrompter(nullptr);
-    if (silent)
-        return cli::Fail(QStringLiteral("the analyzer on %1 stopped answering; the test "
-                                        "set up on channel %2 was cancelled")
-                             .arg(port)
-                             .arg(channel));
-    if (exitCode != 0 || phase != Phase::Done) return exitCode ? exitCode : 1;
-    // Told to save: results that stayed unsaved are a failure, not a result.
-    if (prompter.save && lastStop != RunController::StopReason::Cancelled &&
-        (path.isEmpty() || kept))
-        return cli::Fail(QStringLiteral("the test results were not saved; the analyzer keeps its "
-                                        "record"));
-    QJsonObject o;
-    o[QStringLiteral("path")] = path.isEmpty() ? QJsonValue() : QJsonValue(path);
-    o[QStringLiteral("type")] = QString(QLatin1Char(typeChar));
-    o[QStringLiteral("samples")] = samples;
-    o[QStringLiteral("stop")] = StopName(lastStop);
-    cli::Print(QJsonDocument(o).toJson(QJsonDocument::Compact) + '\n');
-    return 0;
+
+    const char pageType = "EFOPT"[int(page)];
+    QJsonArray results;
+    int failures = 0;
+    for (const auto& owned : runs) {
+        ChannelRun& r = *owned;
+        QString error;
+        if (r.silent)
+            error = QStringLiteral("the analyzer on %1 stopped answering; the test set up on "
+                                   "channel %2 was cancelled")
+                        .arg(r.port)
+                        .arg(r.channel);
+        else if (r.setupFailed || r.phase != Phase::Done)
+            error = QStringLiteral("the test on channel %1 of %2 did not finish")
+                        .arg(r.channel)
+                        .arg(r.port);
+        // Told to save: results that stayed unsaved are a failure, not a
+        // result.
+        else if (prompter.save && r.lastStop != RunController::StopReason::Cancelled &&
+                 (r.path.isEmpty() || r.kept))
+            error = QStringLiteral("the test results were not saved; the analyzer keeps its "
+                                   "record");
+        QJsonObject o = Result(r, pageType);
+        if (runs.size() == 1) {
+            // A setup the sheet's checks refused has said why already.
+            if (!r.silent && (r.setupFailed || r.phase != Phase::Done)) return 1;
+            if (!error.isEmpty()) return cli::Fail(error);
+            cli::Print(QJsonDocument(o).toJson(QJsonDocument::Compact) + '\n');
+            return 0;
+        }
+        o[QStringLiteral("port")] = r.port;
+        o[QStringLiteral("channel")] = r.channel;
+        if (!error.isEmpty()) {
+            o[QStringLiteral("error")] = error;
+            ++failures;
+        }
+        results.append(o);
+    }
+    cli::Print(QJsonDocument(results).toJson(QJsonDocument::Compact) + '\n');
+    return failures == 0 ? 0 : 1;
 }
 
 const CliCommand
     kRun("run",
-         "run PORT --channel N --type flow|occlusion|pca|template [--rate R] [--volume V] "
+         "run PORT [PORT...] --channel N|N,M|all --type flow|occlusion|pca|template [--rate R] "
+         "[--volume V] "
          "[--stop-volume X] "
          "[--stop-time HH:MM] [--first|--both] [--autostart] [--bolus B --lockout MM:SS "
          "--loading-dose D] "

@@ -17,6 +17,7 @@
 #else
 #include <cerrno>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
 #endif
 
@@ -175,6 +176,27 @@ QStringList List(const QString& journalFolder) {
     return out;
 }
 
+Claim::Claim(const QString& path) {
+#ifdef Q_OS_WIN
+    m_held = QFileInfo::exists(path);
+#else
+    m_fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    // A lock of its own open file: it conflicts with the writer's even in the
+    // same process.
+    m_held = m_fd >= 0 && ::flock(m_fd, LOCK_EX | LOCK_NB) == 0;
+#endif
+}
+
+Claim::~Claim() {
+#ifndef Q_OS_WIN
+    if (m_fd >= 0) ::close(m_fd);
+#endif
+}
+
+bool InUse(const QString& path) {
+    return QFileInfo::exists(path) && !Claim(path).Held();
+}
+
 } // namespace journal
 
 // ---- Writer ----
@@ -197,8 +219,16 @@ void CloseFile(int fd) {
 }
 #else
 int OpenFile(const QString& path) {
-    return ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC,
-                  0644);
+    const int fd =
+        ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0) return fd;
+    // Held until the file is closed or the process dies: recovery leaves a
+    // journal alone while its test runs, and no second writer truncates it.
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0 || ::ftruncate(fd, 0) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
 }
 long WriteSome(int fd, const char* p, size_t n) {
     long r;

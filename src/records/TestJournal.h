@@ -64,6 +64,27 @@ bool ReadJournal(const QString& path, CRivuletrixDoc& doc, Recovered& info,
 QString Folder(const QString& iniFolder);
 QStringList List(const QString& journalFolder);
 
+// True while a running test writes the journal, in this process or another
+// (a second program window, a command-line run): its writer holds a lock on
+// the file, which the system drops when the writer dies, however it dies.
+bool InUse(const QString& path);
+
+// Holds a journal's lock while it is recovered or deleted, so a running test
+// or a second recovery never loses it under the holder's feet.
+class Claim {
+public:
+    explicit Claim(const QString& path);
+    ~Claim();
+    Claim(const Claim&) = delete;
+    Claim& operator=(const Claim&) = delete;
+    // False when someone else holds the lock (or the file cannot be opened).
+    bool Held() const { return m_held; }
+
+private:
+    int m_fd = -1;
+    bool m_held = false;
+};
+
 } // namespace journal
 
 // Writes one journal off the calling thread. Append is cheap and may be called

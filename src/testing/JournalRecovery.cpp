@@ -25,6 +25,9 @@ bool Load(const QString& journalPath, CRivuletrixDoc& doc, JournalRecovery& out)
     out.ticksPerSecond = doc.TicksPerSecond;
     out.controlNumber = doc.ControlNumber;
     out.testType = doc.TestType;
+    out.channel = doc.ChannelNo + 1;
+    out.analyzer = (doc.InstModel + QLatin1Char(' ') + doc.InstSerialNum).trimmed();
+    out.started = (doc.StartDate + QLatin1Char(' ') + doc.StartTime).trimmed();
     return true;
 }
 
@@ -46,12 +49,38 @@ JournalRecovery InspectJournal(const QString& journalPath) {
     JournalRecovery out;
     CRivuletrixDoc doc;
     Load(journalPath, doc, out);
+    out.inUse = journal::InUse(journalPath);
     return out;
+}
+
+bool DiscardJournal(const QString& journalPath, QString* error) {
+    const journal::Claim claim(journalPath);
+    if (!claim.Held()) {
+        if (error)
+            *error = journal::InUse(journalPath)
+                         ? QStringLiteral("A running test still writes the journal.")
+                         : QStringLiteral("The journal cannot be opened.");
+        return false;
+    }
+    QFile file(journalPath);
+    if (!file.remove()) {
+        if (error) *error = file.errorString();
+        return false;
+    }
+    return true;
 }
 
 JournalRecovery RecoverJournal(const QString& journalPath, const QString& dataFolder,
                                RecordIndex* index) {
     JournalRecovery out;
+    out.journal = journalPath;
+    const journal::Claim claim(journalPath);
+    if (!claim.Held()) {
+        out.inUse = journal::InUse(journalPath);
+        out.error = out.inUse ? QStringLiteral("A running test still writes the journal.")
+                              : QStringLiteral("The journal cannot be opened.");
+        return out;
+    }
     CRivuletrixDoc doc;
     if (!Load(journalPath, doc, out)) return out;
     if (out.samples == 0) {

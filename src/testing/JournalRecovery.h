@@ -17,6 +17,10 @@ struct JournalRecovery {
     int ticksPerSecond = 1000;
     QString controlNumber;
     char testType = 'N';
+    int channel = 0;    // 1-based
+    QString analyzer;   // model and serial number
+    QString started;    // date and time of Start Test
+    bool inUse = false; // a running test still writes it
     bool tornTail = false;
     bool indexed = false;
     QString error; // why it could not be read or recovered
@@ -28,5 +32,10 @@ JournalRecovery InspectJournal(const QString& journalPath);
 // Writes the record file into dataFolder (never over an existing file), adds
 // its row to index when one is given, and removes the journal. The journal
 // stays when the record could not be written.
+// A journal a running test still writes is left alone (inUse, error).
 JournalRecovery RecoverJournal(const QString& journalPath, const QString& dataFolder,
                                RecordIndex* index);
+
+// Deletes a journal the user gave up; false (with the reason) when a running
+// test holds it or it cannot be deleted.
+bool DiscardJournal(const QString& journalPath, QString* error = nullptr);

@@ -84,12 +84,16 @@ void RunController::StartJournal() {
     const QString folder = m_app.JournalFolder();
     if (folder.isEmpty()) return;
     auto journal = std::make_unique<TestJournal>();
-    const QString path = QDir(folder).filePath(
-        QStringLiteral("%1-%2-%3%4")
+    const QString stem = QDir(folder).filePath(
+        QStringLiteral("%1-%2-%3")
             .arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-hhmmss")))
             .arg(m_slot)
-            .arg(m_channel)
-            .arg(QLatin1String(journal::kSuffix)));
+            .arg(m_channel));
+    // Another program (a command-line run) may have started a test on the
+    // same slot and channel in the same second: its journal is not touched.
+    QString path = stem + QLatin1String(journal::kSuffix);
+    for (int n = 2; QFileInfo::exists(path) && n < 100; ++n)
+        path = stem + QStringLiteral("-%1").arg(n) + QLatin1String(journal::kSuffix);
     QString error;
     if (!journal->Open(path, m_doc.FormatSection(), &error)) {
         // The test runs on; only its protection against a crash is missing.

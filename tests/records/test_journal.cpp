@@ -102,6 +102,38 @@ private Q_SLOTS:
         QCOMPARE(info.samples, 10);
     }
 
+    // A running test's journal is locked: a second writer on the same name
+    // fails instead of truncating it, and recovery sees it as in use until
+    // its writer closes it.
+    void liveJournalIsLocked() {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("c.rxj"));
+        TestJournal first;
+        QVERIFY(first.Open(path, Header(QStringLiteral("FIRST"))));
+        for (int slot = 1; slot <= 3; ++slot) first.Append(slot, Make(uint32_t(slot), 1, 1));
+        first.Flush();
+        QVERIFY(journal::InUse(path));
+        QVERIFY(!journal::Claim(path).Held());
+
+        TestJournal second;
+        QVERIFY(!second.Open(path, Header(QStringLiteral("SECOND"))));
+        first.Close();
+        QVERIFY(!journal::InUse(path));
+        CRivuletrixDoc doc;
+        journal::Recovered info;
+        QVERIFY(journal::ReadJournal(path, doc, info));
+        QCOMPARE(doc.ControlNumber, QStringLiteral("FIRST"));
+        QCOMPARE(info.samples, 3);
+
+        // A journal left behind (its writer gone) is written over by a new
+        // test of the same name.
+        QVERIFY(second.Open(path, Header(QStringLiteral("SECOND"))));
+        second.Close();
+        QVERIFY(journal::ReadJournal(path, doc, info));
+        QCOMPARE(doc.ControlNumber, QStringLiteral("SECOND"));
+        QCOMPARE(info.samples, 0);
+    }
+
     void damagedTails_data() {
         QTest::addColumn<QByteArray>("bytes");
         QTest::addColumn<int>("samples");

@@ -5,10 +5,12 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QSet>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -20,6 +22,7 @@ class TestCliRun : public QObject {
     struct Result {
         int code = -1;
         QJsonObject json;
+        QJsonArray array; // several channels
         QByteArray err;
     };
     Result Run(const QStringList& args, const QString& workingDir = {}) {
@@ -29,7 +32,9 @@ class TestCliRun : public QObject {
         Result r;
         if (!p.waitForFinished(120000)) return r;
         r.code = p.exitCode();
-        r.json = QJsonDocument::fromJson(p.readAllStandardOutput()).object();
+        const QJsonDocument out = QJsonDocument::fromJson(p.readAllStandardOutput());
+        r.json = out.object();
+        r.array = out.array();
         r.err = p.readAllStandardError();
         return r;
     }
@@ -63,6 +68,42 @@ private Q_SLOTS:
         QCOMPARE(saved.ChannelNo, 1);
         QCOMPARE(r.json.value("samples").toInt(), saved.StoredCount() - 1);
         QVERIFY(saved.VolumeAt(saved.StoredCount()) > 20000u); // stopped above 2 ml
+    }
+
+    // Two analyzers in one run, every channel each has: one record per
+    // channel, each of its own analyzer and channel.
+    void severalAnalyzersAndChannels() {
+        SimProcess a(QStringLiteral("m8"),
+                     {"--model", "PXR-8", "--serial", "81113333", "--channels", "1,3",
+                      "--sample-period", "100", "--accel", "20", "--prime-delay", "300"});
+        SimProcess k(QStringLiteral("m2"),
+                     {"--model", "PXR2K", "--serial", "21113333", "--sample-period", "100",
+                      "--accel", "20", "--prime-delay", "300"});
+        QVERIFY(a.Ok() && k.Ok());
+        const QString data = m_dir.filePath(QStringLiteral("multi"));
+        const Result r =
+            Run({"run", a.Link(), k.Link(), "--channel", "all", "--type", "flow", "--rate", "300",
+                 "--stop-volume", "0.5", "--control", "MULTI", "--data-folder", data});
+        QVERIFY2(r.code == 0, r.err.constData());
+        QCOMPARE(r.array.size(), 3);
+        const QList<std::pair<QString, int>> expected = {
+            {a.Link(), 1}, {a.Link(), 3}, {k.Link(), 1}};
+        QSet<QString> paths;
+        for (int i = 0; i < 3; ++i) {
+            const QJsonObject o = r.array[i].toObject();
+            QCOMPARE(o.value("port").toString(), expected[i].first);
+            QCOMPARE(o.value("channel").toInt(), expected[i].second);
+            QCOMPARE(o.value("stop").toString(), QStringLiteral("volume"));
+            CRivuletrixDoc saved;
+            QVERIFY(saved.ReadRecordFile(o.value("path").toString()));
+            QCOMPARE(saved.ChannelNo + 1, expected[i].second);
+            QCOMPARE(saved.InstSerialNum, expected[i].first == a.Link()
+                                              ? QStringLiteral("81113333")
+                                              : QStringLiteral("21113333"));
+            QCOMPARE(o.value("samples").toInt(), saved.StoredCount() - 1);
+            paths << o.value("path").toString();
+        }
+        QCOMPARE(paths.size(), 3);
     }
 
     // A transducer serial number with path characters: the record is saved in
@@ -300,6 +341,11 @@ private Q_SLOTS:
         QTest::newRow("no analyzer") << QStringList{"run", "/nonexistent/port", "--type", "flow"};
         QTest::newRow("bad type") << QStringList{"run", "/dev/null", "--type", "bolus"};
         QTest::newRow("bad channel") << QStringList{"run", "/dev/null", "--channel", "5"};
+        QTest::newRow("channel listed twice")
+            << QStringList{"run", "/dev/null", "--channel", "1,1"};
+        QTest::newRow("port named twice") << QStringList{"run", "/dev/null", "/dev/null"};
+        QTest::newRow("five ports")
+            << QStringList{"run", "/dev/null", "/a", "/b", "/c", "/d", "--type", "flow"};
         QTest::newRow("template without name")
             << QStringList{"run", "/dev/null", "--type", "template"};
         QTest::newRow("bad time") << QStringList{"run", "/dev/null", "--stop-time", "90"};

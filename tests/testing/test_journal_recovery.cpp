@@ -118,6 +118,50 @@ private Q_SLOTS:
         QCOMPARE(done[0]["error"].toString(), QStringLiteral("The file is not a test journal."));
         QVERIFY(QFile::exists(folder + QStringLiteral("/x.rxj")));
     }
+
+    // A test still running (here: a journal this process writes) is neither
+    // recovered nor counted as a failure; its journal stays with its writer.
+    void journalOfRunningTestIsLeftAlone() {
+        StoreTestEnv env;
+        env.CopySeeds();
+        const QString folder = journal::Folder(env.settingsDir);
+        MakeJournal(folder + QStringLiteral("/done.rxj"), QStringLiteral("PUMP-1"), 20);
+        CRivuletrixDoc doc;
+        doc.TestType = 'F';
+        doc.StartDate = QStringLiteral("10-Dec-2026");
+        doc.StartTime = QStringLiteral("10:00:00");
+        TestJournal running;
+        QVERIFY(running.Open(folder + QStringLiteral("/live.rxj"), doc.FormatSection()));
+        Sample s;
+        s.time = 100;
+        s.code = 'v';
+        running.Append(1, s);
+        running.Flush();
+        QVERIFY(journal::InUse(folder + QStringLiteral("/live.rxj")));
+        QVERIFY(!journal::InUse(folder + QStringLiteral("/done.rxj")));
+
+        const Run list = Cli({"recover", "--list"}, env.work);
+        const QJsonArray listed = QJsonDocument::fromJson(list.out).array();
+        QCOMPARE(listed.size(), 2);
+        QVERIFY(!listed[0]["inUse"].toBool());
+        QVERIFY(listed[1]["inUse"].toBool());
+
+        const Run rec = Cli({"recover"}, env.work);
+        QCOMPARE(rec.code, 0);
+        const QJsonArray done = QJsonDocument::fromJson(rec.out).array();
+        QCOMPARE(done.size(), 2);
+        QVERIFY(!done[0]["record"].toString().isEmpty());
+        QVERIFY(done[1]["record"].toString().isEmpty());
+        QVERIFY(done[1]["inUse"].toBool());
+        QVERIFY(QFile::exists(folder + QStringLiteral("/live.rxj")));
+
+        // Its writer gone, the journal is an ordinary leftover again.
+        running.Close();
+        QVERIFY(!journal::InUse(folder + QStringLiteral("/live.rxj")));
+        const Run after = Cli({"recover"}, env.work);
+        QCOMPARE(after.code, 0);
+        QVERIFY(!QFile::exists(folder + QStringLiteral("/live.rxj")));
+    }
 };
 
 QTEST_GUILESS_MAIN(TestJournalRecovery)

@@ -3,6 +3,7 @@
 #include "../link/TestMain.h"
 #include "RunFixture.h"
 
+#include "records/TestJournal.h"
 #include "store/TemplateStore.h"
 
 #include <QSignalSpy>
@@ -473,6 +474,47 @@ private Q_SLOTS:
         QVERIFY(m_app->Records().FindEquipment(QStringLiteral("TPL-1"), details));
         QVERIFY(!m_app->TestInProgress());
         QCOMPARE(Run().CurrentState(), RunController::State::Idle);
+    }
+
+    // The analyzer is unplugged or dies mid-test: the samples that arrived
+    // stay in the window and the journal, End Test saves them, and the
+    // journal goes with the save.
+    void lostAnalyzerTestIsSaved_data() {
+        QTest::addColumn<QString>("scenario");
+        QTest::newRow("unplugged") << QStringLiteral("after RUN; after 30 samples unplug");
+        QTest::newRow("simulator gone") << QStringLiteral("after RUN; after 30 samples exit");
+    }
+    void lostAnalyzerTestIsSaved() {
+        QFETCH(QString, scenario);
+        Connect({"--model", "PXR-8", "--name", "Bench A", "--serial", "80000001", "--channels", "1",
+                 "--sample-period", "100", "--do", scenario});
+        m_sheet.setup = Flow(100, 0, 1, 0, false, true);
+        SetupAndStart();
+        QTRY_VERIFY_WITH_TIMEOUT(m_app->Device(1)->IsLost(), 30000);
+        QTest::qWait(1500); // the journal's next write
+        const int samples = Doc().StoredCount();
+        QVERIFY2(samples > 20, qPrintable(QString::number(samples)));
+        QCOMPARE(Run().CurrentState(), RunController::State::Running);
+        // Every sample that arrived is in the journal.
+        const QStringList journals = journal::List(m_app->JournalFolder());
+        QCOMPARE(journals.size(), 1);
+        CRivuletrixDoc journalled;
+        journal::Recovered info;
+        QVERIFY(journal::ReadJournal(journals[0], journalled, info));
+        QCOMPARE(info.samples, samples - 1); // slot 0 is not journalled
+        const uint32_t last = info.lastTime;
+        QVERIFY(last > 0);
+
+        m_prompter.QueueAnswer(true); // save
+        EndAndWait();
+        const QString path = Run().LastSavedPath();
+        QVERIFY2(QFile::exists(path), qPrintable(m_prompter.messages.join('\n')));
+        CRivuletrixDoc saved;
+        QVERIFY(saved.ReadRecordFile(path));
+        QCOMPARE(saved.StoredCount(), samples);
+        QCOMPARE(saved.ElapsedTicks(samples), last);
+        QVERIFY(!Doc().Modified);
+        QVERIFY(journal::List(m_app->JournalFolder()).isEmpty());
     }
 
     void failedSaveKeepsTheResults() {
