@@ -144,6 +144,14 @@ void BM_Write_Record(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations() * kSamples);
 }
 
+// The record's text alone, without the disk: what the save costs in CPU.
+void BM_Format_Record(benchmark::State& state) {
+    CRivuletrixDoc doc;
+    doc.ReadRecordFile(F().path);
+    for (auto _ : state) benchmark::DoNotOptimize(doc.FormatSection().size());
+    state.SetItemsProcessed(state.iterations() * kSamples);
+}
+
 void BM_AddSample(benchmark::State& state) {
     for (auto _ : state) {
         CRivuletrixDoc doc;
@@ -221,6 +229,7 @@ BENCHMARK(BM_Read_Reference)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Read_Record)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Write_Reference)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Write_Record)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Format_Record)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_AddSample)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_FlowOver1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_AverageFlowAt)->Unit(benchmark::kMillisecond);

@@ -6,15 +6,22 @@
 
 #include <QSaveFile>
 
+#include <algorithm>
 #include <charconv>
 #include <cstring>
+#include <functional>
 #include <utility>
 
 namespace {
 
 class LineBuffer {
 public:
-    explicit LineBuffer(size_t reserve) { m_out.reserve(qsizetype(reserve)); }
+    // Where full chunks go; without one, everything stays in the buffer.
+    using Sink = std::function<bool(const char*, qsizetype)>;
+
+    explicit LineBuffer(size_t reserve, Sink sink = {}) : m_sink(std::move(sink)) {
+        m_out.reserve(qsizetype(reserve));
+    }
 
     void Text(const char* s) { m_out.append(s, qsizetype(std::strlen(s))); }
     void Text(const QString& s) { m_out.append(codepage::FromUnicode(s)); }
@@ -34,45 +41,84 @@ public:
     }
     void Eol() { m_out.append("\r\n", 2); }
     // "D%i,%c,%li,%li,%li" lines numbered from 1, written straight into the
-    // buffer: this is the bulk of a record.
+    // buffer: this is the bulk of a record. With a sink the lines go out in
+    // chunks, so that a long record is saved through a small buffer that
+    // stays in cache instead of a fresh one the size of the file.
     template <typename SampleOf> void Samples(size_t lines, SampleOf&& sampleOf) {
         constexpr size_t kMaxLine = 48;
-        const qsizetype start = m_out.size();
-        m_out.resize(start + qsizetype(lines * kMaxLine));
-        char* p = m_out.data() + start;
-        for (size_t k = 0; k < lines; ++k) {
-            const auto [s, code] = sampleOf(k);
-            char* const end = p + kMaxLine;
-            *p++ = 'D';
-            p = std::to_chars(p, end, k + 1).ptr;
-            *p++ = ',';
-            *p++ = code;
-            *p++ = ',';
-            p = std::to_chars(p, end, int32_t(s.time)).ptr;
-            *p++ = ',';
-            p = std::to_chars(p, end, int32_t(s.volume)).ptr;
-            *p++ = ',';
-            p = std::to_chars(p, end, int(s.pressure)).ptr;
-            *p++ = '\r';
-            *p++ = '\n';
+        constexpr size_t kChunkLines = 16384;
+        for (size_t first = 0; first < lines; first += kChunkLines) {
+            const size_t last = std::min(lines, first + kChunkLines);
+            const qsizetype start = m_out.size();
+            m_out.resize(start + qsizetype((last - first) * kMaxLine));
+            char* p = m_out.data() + start;
+            for (size_t k = first; k < last; ++k) {
+                const auto [s, code] = sampleOf(k);
+                char* const end = p + kMaxLine;
+                *p++ = 'D';
+                p = std::to_chars(p, end, k + 1).ptr;
+                *p++ = ',';
+                *p++ = code;
+                *p++ = ',';
+                p = std::to_chars(p, end, int32_t(s.time)).ptr;
+                *p++ = ',';
+                p = std::to_chars(p, end, int32_t(s.volume)).ptr;
+                *p++ = ',';
+                p = std::to_chars(p, end, int(s.pressure)).ptr;
+                *p++ = '\r';
+                *p++ = '\n';
+            }
+            m_out.resize(p - m_out.constData());
+            if (m_sink && !Flush()) return;
         }
-        m_out.resize(p - m_out.constData());
+    }
+    // Hands what is buffered to the sink; false once the sink refused.
+    bool Flush() {
+        if (m_sink && m_ok && !m_out.isEmpty()) m_ok = m_sink(m_out.constData(), m_out.size());
+        if (m_sink) m_out.resize(0); // keeps the capacity for the next chunk
+        return m_ok;
     }
     QByteArray Take() { return std::move(m_out); }
 
 private:
+    Sink m_sink;
     QByteArray m_out;
+    bool m_ok = true;
 };
 
 } // namespace
 
+static void FormatInto(CRivuletrixDoc& d, LineBuffer& out, bool nLine, int endStep);
+
 QByteArray CRivuletrixDoc::FormatSection(bool nLine, int endStep) {
     LineBuffer out(2048);
+    FormatInto(*this, out, nLine, endStep);
+    return out.Take();
+}
+
+bool CRivuletrixDoc::WriteRecordFile(const QString& path, QString* error) {
+    QSaveFile file(path);
+    bool opened = file.open(QIODevice::WriteOnly | QIODevice::Unbuffered);
+    if (opened) {
+        LineBuffer out(1 << 20, [&file](const char* data, qsizetype size) {
+            return file.write(data, size) == size;
+        });
+        FormatInto(*this, out, false, 0);
+        if (out.Flush() && file.commit()) return true;
+    }
+    if (error) *error = file.errorString();
+    return false;
+}
+
+// Writes the section's lines through out. A free function over the public
+// fields, so that the buffer type stays private to this file.
+static void FormatInto(CRivuletrixDoc& d, LineBuffer& out, bool nLine, int endStep) {
+    const SampleArray& samples = d.Samples();
     if (nLine) {
         out.Char('N');
-        out.Int(TemplateSteps);
+        out.Int(d.TemplateSteps);
         out.Char(' ');
-        out.Text(TemplateName);
+        out.Text(d.TemplateName);
         out.Eol();
     }
     const auto text = [&](const char* prefix, const QString& value) {
@@ -86,55 +132,56 @@ QByteArray CRivuletrixDoc::FormatSection(bool nLine, int endStep) {
         out.Eol();
     };
     out.Text("H1,");
-    out.Text(InstSerialNum);
+    out.Text(d.InstSerialNum);
     out.Char(',');
-    out.Text(InstVersion);
+    out.Text(d.InstVersion);
     out.Eol();
     out.Text("H2,");
-    out.Int(ChannelNo + 1);
+    out.Int(d.ChannelNo + 1);
     out.Char(',');
-    out.Text(TdSerialNum);
+    out.Text(d.TdSerialNum);
     out.Char(',');
-    out.Text(TdVersion);
+    out.Text(d.TdVersion);
     out.Eol();
-    text("H3,", RepHeader1);
-    text("H4,", RepHeader2);
-    text("H5,", RepHeader3);
-    text("H6,", ControlNumber);
-    text("H7,", Operator);
-    text("H8,", Manufacture);
-    text("H9,", Model);
-    text("H10,", SerialNumber);
-    text("H11,", Location);
+    text("H3,", d.RepHeader1);
+    text("H4,", d.RepHeader2);
+    text("H5,", d.RepHeader3);
+    text("H6,", d.ControlNumber);
+    text("H7,", d.Operator);
+    text("H8,", d.Manufacture);
+    text("H9,", d.Model);
+    text("H10,", d.SerialNumber);
+    text("H11,", d.Location);
     out.Text("H12,");
-    if (TestType == 'F' || TestType == 'O' || TestType == 'P') out.Text(TestTypeName(TestType));
+    if (d.TestType == 'F' || d.TestType == 'O' || d.TestType == 'P')
+        out.Text(CRivuletrixDoc::TestTypeName(d.TestType));
     out.Eol();
-    number("H13,", SetFlowRate);
-    SetRateIsZero = SetFlowRate == 0;
-    number("H14,", SetVolume);
-    number("H15,", SetBasalFlowRate);
-    number("H16,", SetPcaVolume);
-    text("H17,", SetPcaTime);
+    number("H13,", d.SetFlowRate);
+    d.SetRateIsZero = d.SetFlowRate == 0;
+    number("H14,", d.SetVolume);
+    number("H15,", d.SetBasalFlowRate);
+    number("H16,", d.SetPcaVolume);
+    text("H17,", d.SetPcaTime);
     out.Text("H18,");
-    out.Text(StartDate);
+    out.Text(d.StartDate);
     out.Char(',');
-    out.Text(StartTime);
+    out.Text(d.StartTime);
     out.Eol();
-    text("H19,", InstModel);
-    text("H20,", InstDesc);
-    text("H21,", InstManuf);
-    text("H22,", Comments);
+    text("H19,", d.InstModel);
+    text("H20,", d.InstDesc);
+    text("H21,", d.InstManuf);
+    text("H22,", d.Comments);
 
     size_t from = 1;
     if (endStep > 0)
-        while (from < m_samples.size() && m_samples[from].time == 0) ++from;
+        while (from < samples.size() && samples[from].time == 0) ++from;
     // Slot 0 always carries ':' whatever it holds; a live record's slot 0 is
     // empty, so every live record starts with D1,:,0,0,0.
-    if (!m_samples.empty()) {
-        const size_t lines = 1 + (m_samples.size() - from);
+    if (!samples.empty()) {
+        const size_t lines = 1 + (samples.size() - from);
         out.Samples(lines, [&](size_t k) -> std::pair<const Sample&, char> {
-            if (k == 0) return {m_samples[0], ':'};
-            const Sample& s = m_samples[from + k - 1];
+            if (k == 0) return {samples[0], ':'};
+            const Sample& s = samples[from + k - 1];
             return {s, s.code};
         });
     }
@@ -144,16 +191,4 @@ QByteArray CRivuletrixDoc::FormatSection(bool nLine, int endStep) {
         out.Int(endStep);
         out.Eol();
     }
-    return out.Take();
-}
-
-bool CRivuletrixDoc::WriteRecordFile(const QString& path, QString* error) {
-    QSaveFile file(path);
-    const QByteArray bytes = FormatSection();
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered) ||
-        file.write(bytes) != bytes.size() || !file.commit()) {
-        if (error) *error = file.errorString();
-        return false;
-    }
-    return true;
 }

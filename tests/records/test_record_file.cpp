@@ -65,6 +65,26 @@ private Q_SLOTS:
         QCOMPARE(doc.FormatSection(), expected);
     }
 
+    // A long record is saved in chunks: the file holds exactly the section's
+    // text, lines numbered on across the chunk boundaries, extreme values
+    // included.
+    void longRecordIsSavedWhole() {
+        CRivuletrixDoc doc;
+        doc.TestType = 'F';
+        for (int i = 1; i <= 40000; ++i)
+            doc.SetSample(i, Make(i == 20000 ? 0xFFFFFFFFu : uint32_t(i) * 100,
+                                  i == 30000 ? 0x80000000u : uint32_t(i),
+                                  int16_t(i % 2 ? -32768 : 32767), ' '));
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("long.p8d"));
+        QVERIFY(doc.WriteRecordFile(path));
+        const QByteArray file = ReadAll(path);
+        QCOMPARE(file, doc.FormatSection());
+        QVERIFY(
+            file.contains("\r\nD16385, ,1638400,16384,32767\r\nD16386, ,1638500,16385,-32768\r\n"));
+        QVERIFY(file.endsWith("\r\nD40001, ,4000000,40000,32767\r\n"));
+    }
+
     void typeLineNamesOnlyTheThreeTypes_data() {
         QTest::addColumn<char>("type");
         QTest::addColumn<QByteArray>("line");
