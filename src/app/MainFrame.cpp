@@ -43,7 +43,7 @@
 namespace {
 
 // Commands whose work comes with later parts of the program: shown, disabled.
-const std::set<int> kNotBuiltYet = {cmd::Import, cmd::Export};
+const std::set<int> kNotBuiltYet = {cmd::Export};
 
 const QString kCloseRefused = QStringLiteral(
     "Stop All Tests before closing.\nDisconnect Devices using Manage Connection Screen.");
@@ -439,6 +439,9 @@ void CMainFrame::OnCommand(int id) {
         break;
     case cmd::InstrumentSettings:
         InstrumentSettings();
+        break;
+    case cmd::Import:
+        Import();
         break;
     case cmd::RivuletrixParameters:
         OpenSettingsDialog();

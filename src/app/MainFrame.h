@@ -8,6 +8,7 @@
 #include <QPointer>
 
 class CDialogTopDevicePane;
+class CImportAndMergeSheet;
 class ChannelWindow;
 class CommandTarget;
 class QAction;
@@ -73,6 +74,7 @@ private:
     void ShowAbout();
     void HelpManual();
     void InstrumentSettings();
+    void Import();
     // File > Open > Records and Templates, Build Index, the recent files
     // (MainFrameOpen.cpp).
     void OpenRecords();
@@ -98,5 +100,7 @@ private:
     BatteryNotice m_notice;
     BatteryNotice::Notice m_lastNotice;
     QPointer<QMdiSubWindow> m_table[4][4];
+    // The sheet of the last Import command, kept until the next one.
+    QPointer<CImportAndMergeSheet> m_importSheet;
     bool m_arranging = false;
 };
