@@ -136,6 +136,24 @@ private Q_SLOTS:
             QVERIFY(staging::ReadHeader(path, now));
             QCOMPARE(now.controlNumber, fresh.controlNumber);
         }
+        // A second import from the same list deletes the record it names,
+        // wherever the first one left it.
+        if (entries.isEmpty()) return;
+        ImportedRecord last = entries.last();
+        entries.last().checked = true;
+        const MergeReport again = Merge().MergeRecords(entries, dev.get(), true);
+        QCOMPARE(again.deleted, QList<int>{last.number});
+        int count = 0;
+        QCOMPARE(dev->GetRecordCount(count), 0);
+        for (int n = 1; n <= count; ++n) {
+            const QString path = m_env->tmp.path() + "/left.p8d";
+            QFile left(path);
+            QVERIFY(left.open(QIODevice::ReadWrite | QIODevice::Truncate));
+            QCOMPARE(dev->GetRecord(n, left), 0);
+            ImportedRecord now;
+            QVERIFY(staging::ReadHeader(path, now));
+            QVERIFY(now.controlNumber != last.controlNumber);
+        }
         dev->DisconnectDevice();
     }
 
