@@ -39,12 +39,9 @@
 #include <QUrl>
 #include <QWhatsThis>
 
-#include <set>
+#include <functional>
 
 namespace {
-
-// Commands whose work comes with later parts of the program: shown, disabled.
-const std::set<int> kNotBuiltYet = {cmd::Import};
 
 const QString kCloseRefused = QStringLiteral(
     "Stop All Tests before closing.\nDisconnect Devices using Manage Connection Screen.");
@@ -399,7 +396,6 @@ void CMainFrame::UpdateCommands() {
             if (target) target->OnUpdateCommand(id, enabled, checked);
             break;
         }
-        if (kNotBuiltYet.count(id)) enabled = false;
         if (a->isEnabled() != enabled) a->setEnabled(enabled);
         if (a->isCheckable() && a->isChecked() != checked) {
             const QSignalBlocker block(a);
@@ -446,6 +442,9 @@ void CMainFrame::OnCommand(int id) {
         break;
     case cmd::Export:
         ExportItems();
+        break;
+    case cmd::Import:
+        Import();
         break;
     case cmd::RivuletrixParameters:
         OpenSettingsDialog();
@@ -502,14 +501,18 @@ void CMainFrame::ExportItems() {
     }
     CDevice* device = m_app.Device(m_app.CurrentAnalyzer);
     if (!device) return;
+    WithPollPaused([&] {
+        CExportSheet sheet(QStringLiteral("Export Items"), device, m_app.Templates(), this);
+        sheet.exec();
+    });
+}
+
+void CMainFrame::WithPollPaused(const std::function<void()>& transfer) {
     // No status request may go out between the pieces of a transfer.
     m_transferOpen = true;
     m_pollTimer->stop();
     m_app.Poll().WaitIdle(m_app.CurrentAnalyzer);
-    {
-        CExportSheet sheet(QStringLiteral("Export Items"), device, m_app.Templates(), this);
-        sheet.exec();
-    }
+    transfer();
     m_transferOpen = false;
     UpdateCommands();
 }

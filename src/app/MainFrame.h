@@ -7,7 +7,10 @@
 #include <QMainWindow>
 #include <QPointer>
 
+#include <functional>
+
 class CDialogTopDevicePane;
+class CImportAndMergeSheet;
 class ChannelWindow;
 class CommandTarget;
 class QAction;
@@ -74,6 +77,9 @@ private:
     void HelpManual();
     void InstrumentSettings();
     void ExportItems();
+    void Import();
+    // Runs an import or export with the analyzer poll stopped.
+    void WithPollPaused(const std::function<void()>& transfer);
     // File > Open > Records and Templates, Build Index, the recent files
     // (MainFrameOpen.cpp).
     void OpenRecords();
@@ -101,5 +107,7 @@ private:
     BatteryNotice m_notice;
     BatteryNotice::Notice m_lastNotice;
     QPointer<QMdiSubWindow> m_table[4][4];
+    // The sheet of the last Import command, kept until the next one.
+    QPointer<CImportAndMergeSheet> m_importSheet;
     bool m_arranging = false;
 };

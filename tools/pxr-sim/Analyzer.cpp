@@ -38,6 +38,10 @@ Analyzer::Analyzer(Options& options, TrafficLog& log)
             break;
         }
     }
+    for (const std::string& file : options_.recordFiles) {
+        const std::string error = records_.addFile(file);
+        if (!error.empty()) log_.warn(error);
+    }
     records_.addPresets(options_.presetRecords, rng_);
     templates_.addPresets(options_.presetTemplates);
     for (const std::string& p : options_.dropAll) {
@@ -50,6 +54,7 @@ Analyzer::Analyzer(Options& options, TrafficLog& log)
             drops_[p.substr(0, colon)] = -1;
     }
     unplugAfterLines_ = options_.unplugAfterLines;
+    stallAfterLines_ = options_.stallAfterLines;
     if (options_.silent) silentUntil_ = 1e300;
     if (!options_.notesFile.empty()) {
         std::ifstream f(options_.notesFile, std::ios::binary);
@@ -374,6 +379,12 @@ void Analyzer::handleCommand(const std::string& body) {
                         log_.event(format("unplugging after %d record lines", sent));
                         unplugAfterOutput();
                         unplugAfterLines_ = -1;
+                        emit("GETREC");
+                        return;
+                    }
+                    if (stallAfterLines_ >= 0 && sent >= stallAfterLines_) {
+                        log_.event(format("stalled after %d record lines", sent));
+                        stallAfterLines_ = -1;
                         emit("GETREC");
                         return;
                     }

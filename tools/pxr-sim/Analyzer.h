@@ -50,6 +50,8 @@ public:
     void setSplit(bool on) { options_.split = on; }
     void dropReplies(const std::string& prefix, int count); // count < 0: always, 0: stop
     void armUnplugAfterLines(int lines) { unplugAfterLines_ = lines; }
+    // The next record download stops after this many lines, without [END].
+    void armStallAfterLines(int lines) { stallAfterLines_ = lines; }
     // Unplugs once everything queued so far has gone out.
     void unplugAfterOutput();
     void sendRaw(const std::string& bytes);
@@ -86,6 +88,7 @@ private:
     double silentUntil_ = -1;
     std::map<std::string, int> drops_;
     int unplugAfterLines_ = -1;
+    int stallAfterLines_ = -1;
     int currentChannel_ = 1;
     double lastTick_ = 0;
 };

@@ -66,6 +66,10 @@ Measurement profiles
 Stored contents
   --preset-records N      N stored records before any test (Flow, Occlusion, PCA and a
                           three-section template record in turn); finished tests are added
+  --preset-samples N      samples per section of each preset record (default 120, 150
+                          for occlusion)
+  --record-file FILE      a record file (.p8d) stored as a record, before the presets
+                          (repeatable); its N and E lines are dropped, its sections kept
   --preset-templates N    N stored templates
   --notes FILE            the analyzer's user notes (default two short lines)
   --notes-out FILE        write user notes received from the PC to FILE
@@ -81,6 +85,8 @@ State and faults
                           --drop END loses every end-of-record reply
   --drop-end              the same as --drop END
   --unplug-after-lines N  unplug during the next record download after N lines
+  --stall-after-lines N   the next record download stops after N lines: the rest of
+                          the record and its [END] are never sent (the record stays)
 
 Scenario
   --script FILE           run the scenario in FILE (see below)
@@ -124,6 +130,7 @@ Actions ("on CH" picks the channel; default: that of the last start or end comma
   drop WORD [N|all|off]     drop the next N (default 1) replies beginning "[WORD"
   unplug                    close the terminal and remove the link (after queued output)
   unplug after N [GETREC] lines   ... during the next record download, after N lines
+  stall after N [GETREC] lines    the next record download stops after N lines
   replug                    a new terminal behind the same link
   send TEXT                 send raw bytes (escapes \r \n \0 \xHH; quotes optional)
   log TEXT                  write TEXT to the traffic log
@@ -234,6 +241,11 @@ bool parseOptions(int argc, char** argv, Options& o, int& exitCode) {
         } else if (opt == "--preset-records") {
             if (!needInt(0) || n > 999) return fail("--preset-records needs 0..999");
             o.presetRecords = static_cast<int>(n);
+        } else if (opt == "--preset-samples") {
+            if (!needInt(1) || n > 1000000) return fail("--preset-samples needs 1..1000000");
+            o.presetSamples = static_cast<int>(n);
+        } else if (opt == "--record-file") {
+            o.recordFiles.push_back(val);
         } else if (opt == "--preset-templates") {
             if (!needInt(0) || n > 200) return fail("--preset-templates needs 0..200");
             o.presetTemplates = static_cast<int>(n);
@@ -255,6 +267,9 @@ bool parseOptions(int argc, char** argv, Options& o, int& exitCode) {
         } else if (opt == "--unplug-after-lines") {
             if (!needInt(0)) return fail("--unplug-after-lines needs a line count");
             o.unplugAfterLines = static_cast<int>(n);
+        } else if (opt == "--stall-after-lines") {
+            if (!needInt(0)) return fail("--stall-after-lines needs a line count");
+            o.stallAfterLines = static_cast<int>(n);
         } else if (opt == "--script")
             scriptFile = val;
         else if (opt == "--do")

@@ -35,8 +35,10 @@ struct Options {
     // Contents
     int presetRecords = 0;
     int presetTemplates = 0;
-    std::string notesFile; // initial user notes
-    std::string notesOut;  // received user notes are written here
+    int presetSamples = 0;                // samples per preset section; 0: 120 or 150
+    std::vector<std::string> recordFiles; // record files stored before the presets
+    std::string notesFile;                // initial user notes
+    std::string notesOut;                 // received user notes are written here
     std::string manualOut; // a received instruction manual is written here, unscrambled
 
     // State and faults
@@ -47,6 +49,7 @@ struct Options {
     bool split = false;
     std::vector<std::string> dropAll; // reply prefixes (without '[') always dropped
     int unplugAfterLines = -1;
+    int stallAfterLines = -1;
 
     // Scenario
     std::vector<std::string> scriptLines; // with "file:line" origins in scriptOrigins

@@ -1,5 +1,7 @@
 #include "RecordStore.h"
 
+#include <fstream>
+
 #include "Options.h"
 #include "Text.h"
 
@@ -165,12 +167,37 @@ void RecordStore::addPresets(int n, std::mt19937& rng) {
             h.setVolume = (*t == 'O') ? 0 : 5.0;
             h.basalRate = (*t == 'P') ? h.setRate : 0;
             h.pcaVolume = (*t == 'P') ? 0.5 : 0;
-            int count = (*t == 'O') ? 150 : 120;
+            int count = options_.presetSamples > 0 ? options_.presetSamples
+                        : (*t == 'O')              ? 150
+                                                   : 120;
             r.sections.push_back(sectionLines(h, presetSamples(*t, h.setRate, count, rng)));
             h.start += 600;
         }
         add(std::move(r));
     }
+}
+
+std::string RecordStore::addFile(const std::string& path) {
+    std::ifstream f(path, std::ios::binary);
+    if (!f) return "cannot read the record file " + path;
+    Record r;
+    std::vector<std::string> section;
+    std::string line;
+    while (std::getline(f, line)) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (line.empty() || line[0] == 'N') continue;
+        if (line[0] == 'E') {
+            if (!section.empty()) r.sections.push_back(std::move(section));
+            section.clear();
+            continue;
+        }
+        // Only header and data lines travel; '[' and ']' would break frames.
+        if (line[0] == 'H' || line[0] == 'D') section.push_back(frameSafe(line));
+    }
+    if (!section.empty()) r.sections.push_back(std::move(section));
+    if (r.sections.empty()) return "no record lines in " + path;
+    add(std::move(r));
+    return {};
 }
 
 } // namespace pxrsim

@@ -51,6 +51,9 @@ public:
     // Fills the store with n believable records: Flow, Occlusion, PCA and
     // three-step template records in turn.
     void addPresets(int n, std::mt19937& rng);
+    // Stores the record of a record file (its N and E lines mark the
+    // sections). Empty on success, else why the file was not taken.
+    std::string addFile(const std::string& path);
 
     std::string transducerSerial(int channel) const;
 

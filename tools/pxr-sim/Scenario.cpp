@@ -166,6 +166,10 @@ std::string Scenario::parse(const std::vector<std::string>& lines,
             ok = argc == 0 ||
                  (argc >= 3 && argc <= 4 && s.args[0] == "after" && parseInt(s.args[1], v) &&
                   v >= 0 && s.args.back() == "lines" && (argc == 3 || s.args[2] == "GETREC"));
+        } else if (a == "stall") {
+            // stall after N [GETREC] lines
+            ok = argc >= 3 && argc <= 4 && s.args[0] == "after" && parseInt(s.args[1], v) &&
+                 v >= 0 && s.args.back() == "lines" && (argc == 3 || s.args[2] == "GETREC");
         } else if (a == "send" || a == "log") {
             ok = !s.text.empty();
         } else {
@@ -342,6 +346,9 @@ bool Scenario::execute(Step& s) {
         }
         parseInt(s.args[1], v);
         an.armUnplugAfterLines(static_cast<int>(v));
+    } else if (a == "stall") {
+        parseInt(s.args[1], v);
+        an.armStallAfterLines(static_cast<int>(v));
     } else if (a == "replug") {
         if (!an.pluggedIn()) {
             std::string error = an.plugIn();

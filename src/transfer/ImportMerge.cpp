@@ -1,0 +1,193 @@
+#include "ImportMerge.h"
+
+#include "base/AppSettings.h"
+#include "base/Prompter.h"
+#include "base/SafeFileName.h"
+#include "link/Device.h"
+#include "records/RivuletrixDoc.h"
+#include "records/Template.h"
+#include "store/RecordIndex.h"
+#include "store/TemplateStore.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+
+namespace {
+
+const QString kInvalidPath =
+    QStringLiteral("Please provide a valid path in the Control Menu\\Rivuletrix parameters box.");
+
+bool ReadAll(const QString& path, QByteArray& bytes, QString* error) {
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly)) {
+        if (error) *error = QStringLiteral("cannot read %1: %2").arg(path, f.errorString());
+        return false;
+    }
+    bytes = f.readAll();
+    return true;
+}
+
+bool WriteCopy(const QByteArray& bytes, const QString& to, QString* error) {
+    QSaveFile out(to);
+    if (!out.open(QIODevice::WriteOnly) || out.write(bytes) != bytes.size() || !out.commit()) {
+        if (error)
+            *error = QStringLiteral("cannot write %1: %2")
+                         .arg(QDir::toNativeSeparators(to), out.errorString());
+        return false;
+    }
+    QByteArray back;
+    if (!ReadAll(to, back, error)) return false;
+    if (back != bytes) {
+        if (error)
+            *error = QStringLiteral("%1 does not read back as written")
+                         .arg(QDir::toNativeSeparators(to));
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+bool SafeCopyFile(const QString& from, const QString& to, QString* error) {
+    QByteArray bytes;
+    return ReadAll(from, bytes, error) && WriteCopy(bytes, to, error);
+}
+
+QString ImportedRecordFileName(const ImportedRecord& e, const QByteArray& bytes, bool* fallback) {
+    CRivuletrixDoc doc;
+    doc.TestType = e.testType;
+    doc.StartDate = e.startDate;
+    doc.StartTime = e.startTime;
+    doc.TdSerialNum = e.tdSerial;
+    // Without a start stamp every such record of the channel would get the
+    // same name and replace the one before.
+    const QString year = e.startDate.mid(7, 4);
+    const bool stamped = year.size() == 4 && year.toInt() > 0 && !e.startTime.isEmpty();
+    QString name = stamped ? doc.MakeRecordFileName() : QString();
+    if (fallback) *fallback = name.isEmpty();
+    if (!name.isEmpty()) return name;
+    const QString digest = QString::fromLatin1(
+        QCryptographicHash::hash(bytes, QCryptographicHash::Sha1).toHex().left(12));
+    return safename::Name(QStringLiteral("RXr_Unnamed_"),
+                          (e.tdSerial.isEmpty() ? QString() : e.tdSerial + QLatin1Char('_')) +
+                              digest,
+                          QStringLiteral(".p8d"));
+}
+
+ImportMerge::ImportMerge(const AppSettings& settings, RecordIndex& index, TemplateStore& templates)
+    : m_settings(settings), m_index(index), m_templates(templates) {}
+
+bool ImportMerge::CheckDataFolder() {
+    const QString folder = m_index.DataFolder();
+    QString drive;
+    if (m_settings.Setting(QStringLiteral("PathType")) == QLatin1String("1"))
+        drive = m_settings.Setting(QStringLiteral("NetworkPathDrive"));
+    if ((!folder.isEmpty() && QFileInfo(folder).isDir()) ||
+        (!drive.isEmpty() && QFileInfo(drive).isDir()))
+        return true;
+    ThePrompter().Message(kInvalidPath, Prompter::Icon::Warning);
+    return false;
+}
+
+MergeReport ImportMerge::MergeRecords(QList<ImportedRecord>& entries, CDevice* device,
+                                      bool deleteOnAnalyzer,
+                                      const std::function<bool()>& analyzerPresent) {
+    MergeReport report;
+    const QString folder = m_index.DataFolder();
+    MakeFolderChain(folder);
+    for (int i = 0; i < entries.size();) {
+        ImportedRecord& e = entries[i];
+        if (!e.checked) {
+            ++i;
+            continue;
+        }
+        QByteArray bytes;
+        QString error;
+        if (!ReadAll(e.stagedPath, bytes, &error)) {
+            report.problems
+                << QStringLiteral("Record %1 was not copied: %2").arg(e.number).arg(error);
+            ++i;
+            continue;
+        }
+        bool fallback = false;
+        const QString name = ImportedRecordFileName(e, bytes, &fallback);
+        if (!WriteCopy(bytes, folder + QLatin1Char('/') + name, &error)) {
+            // The analyzer keeps the record: its only copy is there.
+            report.problems << QStringLiteral("Record %1 was not copied to the data folder and "
+                                              "stays on the analyzer: %2")
+                                   .arg(e.number)
+                                   .arg(error);
+            ++i;
+            continue;
+        }
+        report.files << name;
+        if (fallback)
+            report.notices << QStringLiteral("Record %1 has no type or start time that makes a "
+                                             "record name; it is stored as %2.")
+                                  .arg(e.number)
+                                  .arg(name);
+        if ((analyzerPresent && !analyzerPresent()) ||
+            (deleteOnAnalyzer && device && device->IsLost())) {
+            report.stopped = true;
+            entries.removeAt(i);
+            break;
+        }
+        const int number = e.number;
+        entries.removeAt(i);
+        if (deleteOnAnalyzer && device) {
+            device->SendDELREC(number);
+            report.deleted << number;
+            // The analyzer moves its later records down by one.
+            for (ImportedRecord& other : entries)
+                if (other.number > number) --other.number;
+        }
+    }
+    m_settings.WriteSetting(settings::kSection, QStringLiteral("BuildIndex"), QStringLiteral("1"));
+    report.rebuild = m_index.Rebuild(RecordIndex::RebuildKind::Import);
+    return report;
+}
+
+MergeReport ImportMerge::MergeTemplates(QList<ImportedTemplate>& entries) {
+    MergeReport report;
+    const QString folder = m_templates.DataFolder();
+    MakeFolderChain(folder);
+    for (int i = 0; i < entries.size();) {
+        const ImportedTemplate& e = entries[i];
+        if (!e.checked) {
+            ++i;
+            continue;
+        }
+        // A name the analyzer sent may hold anything; the file name keeps
+        // only what a file name may hold.
+        QString fileName;
+        const QString safe = e.name.isEmpty() ? QString()
+                                              : safename::Name(QStringLiteral("RXt_"), e.name,
+                                                               QStringLiteral(".p8t"))
+                                                    .chopped(4)
+                                                    .mid(4);
+        if (!m_templates.MakeTemplateFileName(safe, fileName)) {
+            report.problems
+                << QStringLiteral("Template %1 (\"%2\") was skipped.").arg(e.number).arg(e.name);
+            entries.removeAt(i);
+            continue;
+        }
+        QByteArray bytes;
+        QString error;
+        Template t;
+        if (!ReadAll(e.stagedPath, bytes, &error) || !templatefile::Decode(bytes, t, &error) ||
+            !WriteCopy(bytes, m_templates.TemplateFilePath(fileName), &error)) {
+            report.problems
+                << QStringLiteral("Template %1 was not copied: %2").arg(e.number).arg(error);
+            ++i;
+            continue;
+        }
+        report.files << fileName;
+        entries.removeAt(i);
+    }
+    m_settings.WriteSetting(settings::kSection, QStringLiteral("BuildIndex"), QStringLiteral("1"));
+    report.rebuild = m_templates.RebuildTemplateIndex(TemplateStore::RebuildKind::Import);
+    return report;
+}

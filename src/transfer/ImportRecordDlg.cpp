@@ -1,0 +1,79 @@
+#include "ImportRecordDlg.h"
+
+#include "base/Prompter.h"
+#include "transfer/ImportMerge.h"
+#include "transfer/ImportProgressDlg.h"
+#include "transfer/ImportStaging.h"
+
+#include <QPushButton>
+
+namespace {
+// Items that failed, named for the user.
+QString FailureText(const QString& head, const QList<ImportFailure>& failures) {
+    QStringList lines{head};
+    for (const ImportFailure& f : failures) lines << f.message;
+    return lines.join(QLatin1Char('\n'));
+}
+} // namespace
+
+CImportRecordDlg::CImportRecordDlg(const ImportContext& context, QWidget* parent)
+    : ImportListPage({QStringLiteral("Control Number"), QStringLiteral("Test Type"),
+                      QStringLiteral("Date Time")},
+                     {200, 80, 250}, parent),
+      m_context(context) {
+    setObjectName(QStringLiteral("ImportRecords"));
+}
+
+void CImportRecordDlg::OnGetList() {
+    CDevice* device = m_context.Device();
+    if (!device) return;
+    CImportProgressDlg dlg(*device, CImportProgressDlg::Mode::Records,
+                           staging::Folder(m_context.settings), this);
+    dlg.exec();
+    const ImportDownload::Result r = dlg.Result();
+    if (!r.ok) {
+        if (!r.error.isEmpty()) ThePrompter().Message(r.error, Prompter::Icon::Warning);
+        return;
+    }
+    m_entries = r.records;
+    Refill();
+    SelectAllButton()->setEnabled(true);
+    UnselectAllButton()->setEnabled(true);
+    ImportButton()->setEnabled(true);
+    if (!r.failures.isEmpty())
+        ThePrompter().Message(
+            FailureText(QStringLiteral("Some records were not imported; GetList tries them again."),
+                        r.failures),
+            Prompter::Icon::Warning);
+}
+
+void CImportRecordDlg::OnImport() {
+    ImportMerge merge(m_context.settings, m_context.records, m_context.templates);
+    if (!merge.CheckDataFolder()) return;
+    const bool remove = ThePrompter().Question(
+        QStringLiteral("Do you want to delete the Imported Records from the PXR ?"),
+        Prompter::Icon::Question);
+    const QList<bool> checked = CheckedRows();
+    for (int i = 0; i < m_entries.size(); ++i) m_entries[i].checked = checked.value(i);
+    const MergeReport m = merge.MergeRecords(m_entries, m_context.Device(), remove,
+                                             [this] { return m_context.Device() != nullptr; });
+    Refill();
+    QStringList text = m.problems + m.notices;
+    if (m.stopped)
+        text << QStringLiteral("The analyzer is no longer selected; the import stopped.");
+    if (m.rebuild.ran && !m.rebuild.stored)
+        text << QStringLiteral("The records index could not be rebuilt: %1").arg(m.rebuild.error);
+    if (!text.isEmpty())
+        ThePrompter().Message(text.join(QLatin1Char('\n')), Prompter::Icon::Warning);
+}
+
+void CImportRecordDlg::Refill() {
+    QList<QStringList> rows;
+    QList<bool> checked;
+    for (const ImportedRecord& e : m_entries) {
+        rows << QStringList{e.controlNumber, QString(QLatin1Char(e.testType ? e.testType : ' ')),
+                            e.startDate + QLatin1Char('/') + e.startTime};
+        checked << e.checked; // a record that stayed behind keeps its tick
+    }
+    FillRows(rows, checked);
+}

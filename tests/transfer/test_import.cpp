@@ -1,0 +1,407 @@
+// Import from an analyzer against the simulator over pseudo-terminals:
+// downloads on the worker thread, the merge into the data folder and both
+// stores, deletion on the analyzer only for records safe on the PC.
+#include "../link/TestMain.h"
+#include "ImportFixture.h"
+
+#include "base/Prompter.h"
+#include "base/SafeFileName.h"
+#include "records/RivuletrixDoc.h"
+#include "store/RecordIndex.h"
+#include "store/TemplateStore.h"
+#include "transfer/ImportMerge.h"
+#include "transfer/ImportStaging.h"
+#include "transfer/NotesFileName.h"
+
+#include <QDir>
+#include <QFile>
+
+using namespace importtest;
+using Mode = ImportDownload::Mode;
+
+namespace {
+
+QStringList RecordFiles(const QString& folder) {
+    return QDir(folder).entryList({QStringLiteral("*.p8d")}, QDir::Files, QDir::Name);
+}
+
+void Check(QList<ImportedRecord>& entries, const QList<int>& numbers) {
+    for (ImportedRecord& e : entries) e.checked = numbers.contains(e.number);
+}
+
+// A record file with the given transducer serial number and H18 line.
+QByteArray RecordText(const QByteArray& tdSerial, const QByteArray& h18) {
+    QByteArray t = "N0\r\nH1,SIM00001,2.10\r\nH2,1," + tdSerial +
+                   ",2.10\r\nH3,\r\nH4,\r\nH5,\r\nH6,CN-X\r\nH7,JS\r\nH12,Flow\r\n";
+    if (!h18.isEmpty()) t += h18 + "\r\n";
+    t += "D1,:,0,0,0\r\nD2, ,1000,28,5\r\nE0";
+    return t;
+}
+
+} // namespace
+
+class TestImport : public QObject {
+    Q_OBJECT
+    ScriptedPrompter m_prompter;
+    std::unique_ptr<StoreTestEnv> m_env;
+    std::unique_ptr<RecordIndex> m_index;
+    std::unique_ptr<TemplateStore> m_templates;
+
+    QString Staging() const { return staging::Folder(*m_env->settings); }
+    ImportMerge Merge() { return ImportMerge(*m_env->settings, *m_index, *m_templates); }
+
+private Q_SLOTS:
+    void initTestCase() {
+        if (!SimProcess::Available()) QSKIP("RIVULETRIX_SIM does not name the simulator");
+    }
+    void init() {
+        m_prompter = ScriptedPrompter();
+        SetPrompter(&m_prompter);
+        m_env = std::make_unique<StoreTestEnv>();
+        m_env->CopySeeds();
+        m_index = std::make_unique<RecordIndex>(*m_env->settings);
+        m_index->SetStartupFinished(true);
+        m_templates = std::make_unique<TemplateStore>(*m_env->settings);
+        QVERIFY(m_index->Open());
+        QVERIFY(m_templates->Open());
+    }
+    void cleanup() {
+        m_index.reset();
+        m_templates.reset();
+        m_env.reset();
+        SetPrompter(nullptr);
+    }
+
+    // Records ticked in the list of five, with and without deletion: the
+    // deletes name each record's number as it stands after the earlier ones.
+    void records_data() {
+        QTest::addColumn<QList<int>>("ticked");
+        QTest::addColumn<bool>("remove");
+        QTest::addColumn<QList<int>>("deletes");
+        QTest::newRow("2 and 3, deleted") << QList<int>{2, 3} << true << QList<int>{2, 2};
+        QTest::newRow("2 and 3, kept") << QList<int>{2, 3} << false << QList<int>{};
+        QTest::newRow("1, 3 and 5, deleted") << QList<int>{1, 3, 5} << true << QList<int>{1, 2, 3};
+        QTest::newRow("none") << QList<int>{} << true << QList<int>{};
+    }
+    void records() {
+        QFETCH(QList<int>, ticked);
+        QFETCH(bool, remove);
+        QFETCH(QList<int>, deletes);
+        SimProcess sim("pxr", {"--preset-records", "5"});
+        QVERIFY(sim.Ok());
+        auto dev = Connect(sim);
+        QVERIFY(dev);
+        ImportDownload::Result r = Download(*dev, Mode::Records, Staging());
+        QVERIFY(r.ok);
+        QCOMPARE(r.count, 5);
+        QCOMPARE(r.records.size(), 5);
+        QVERIFY(r.failures.isEmpty());
+        QCOMPARE(r.records[1].controlNumber, QStringLiteral("PRESET-002"));
+        QCOMPARE(r.records[1].testType, 'O');
+        QCOMPARE(r.records[3].testType, 'F'); // the template record's last section
+        QVERIFY(QFile::exists(Staging() + "/3.p8d"));
+
+        QList<ImportedRecord> entries = r.records;
+        Check(entries, ticked);
+        const MergeReport m = Merge().MergeRecords(entries, dev.get(), remove);
+        QVERIFY2(m.problems.isEmpty(), qPrintable(m.problems.join('\n')));
+        QCOMPARE(m.deleted, deletes);
+        QCOMPARE(m.files.size(), ticked.size());
+        QCOMPARE(RecordFiles(m_env->dataDir).size(), ticked.size());
+        QCOMPARE(entries.size(), 5 - ticked.size());
+        QTRY_COMPARE(Deletes(sim), deletes);
+        QCOMPARE(m_index->GetCount(), ticked.size());
+        QCOMPARE(m_env->settings->Setting("BuildIndex"), QStringLiteral("1"));
+        // The copies are the staged downloads, byte for byte, with the
+        // record's own N and E lines.
+        for (const QString& f : m.files) {
+            const QByteArray bytes = StoreTestEnv::Read(m_env->dataDir + '/' + f);
+            QVERIFY(staging::IsCompleteRecord(bytes));
+            QVERIFY(f.startsWith("RXr_"));
+        }
+        int left = -1;
+        QCOMPARE(dev->GetRecordCount(left), 0);
+        QCOMPARE(left, 5 - (remove ? ticked.size() : 0));
+        // The remaining entries still name their records on the analyzer.
+        for (const ImportedRecord& e : entries) {
+            QFile staged(e.stagedPath);
+            QVERIFY(staged.open(QIODevice::ReadOnly));
+            ImportedRecord fresh;
+            staging::ParseHeader(staged.readAll(), fresh);
+            const QString path = m_env->tmp.path() + "/check.p8d";
+            QFile check(path);
+            QVERIFY(check.open(QIODevice::ReadWrite | QIODevice::Truncate));
+            QCOMPARE(dev->GetRecord(e.number, check), 0);
+            ImportedRecord now;
+            QVERIFY(staging::ReadHeader(path, now));
+            QCOMPARE(now.controlNumber, fresh.controlNumber);
+        }
+        // A second import from the same list deletes the record it names,
+        // wherever the first one left it.
+        if (entries.isEmpty()) return;
+        ImportedRecord last = entries.last();
+        entries.last().checked = true;
+        const MergeReport again = Merge().MergeRecords(entries, dev.get(), true);
+        QCOMPARE(again.deleted, QList<int>{last.number});
+        int count = 0;
+        QCOMPARE(dev->GetRecordCount(count), 0);
+        for (int n = 1; n <= count; ++n) {
+            const QString path = m_env->tmp.path() + "/left.p8d";
+            QFile left(path);
+            QVERIFY(left.open(QIODevice::ReadWrite | QIODevice::Truncate));
+            QCOMPARE(dev->GetRecord(n, left), 0);
+            ImportedRecord now;
+            QVERIFY(staging::ReadHeader(path, now));
+            QVERIFY(now.controlNumber != last.controlNumber);
+        }
+        dev->DisconnectDevice();
+    }
+
+    // A copy that cannot be written (a folder stands where the file goes):
+    // that record is reported with its file name, stays listed and on the
+    // analyzer; the next one is deleted under its right number.
+    void failedCopyKeepsRecord() {
+        SimProcess sim("pxr", {"--preset-records", "4"});
+        QVERIFY(sim.Ok());
+        auto dev = Connect(sim);
+        QVERIFY(dev);
+        ImportDownload::Result r = Download(*dev, Mode::Records, Staging());
+        QCOMPARE(r.records.size(), 4);
+        QList<ImportedRecord> entries = r.records;
+        const QString blocked =
+            ImportedRecordFileName(entries[1], StoreTestEnv::Read(entries[1].stagedPath));
+        QVERIFY(QDir().mkpath(m_env->dataDir + '/' + blocked));
+        Check(entries, {2, 3});
+        const MergeReport m = Merge().MergeRecords(entries, dev.get(), true);
+        QCOMPARE(m.problems.size(), 1);
+        QVERIFY2(m.problems[0].contains(blocked), qPrintable(m.problems[0]));
+        QVERIFY(m.problems[0].startsWith("Record 2 "));
+        QCOMPARE(m.deleted, QList<int>{3});
+        QTRY_COMPARE(Deletes(sim), QList<int>{3});
+        QCOMPARE(entries.size(), 3);
+        QCOMPARE(entries[1].number, 2);
+        QVERIFY(entries[1].checked);
+        dev->DisconnectDevice();
+    }
+
+    // A download that stalls fails that record alone; a lost port ends the
+    // run with the records before it kept.
+    void faultyDownloads_data() {
+        QTest::addColumn<QStringList>("simArgs");
+        QTest::addColumn<QList<int>>("imported");
+        QTest::addColumn<int>("failed");
+        QTest::addColumn<bool>("lost");
+        QTest::newRow("stall in record 2")
+            << QStringList{"--do", "after 1 GETREC stall after 10 GETREC lines"} << QList<int>{1, 3}
+            << 2 << false;
+        QTest::newRow("unplug in record 2")
+            << QStringList{"--do", "after 1 GETREC unplug after 10 GETREC lines"} << QList<int>{1}
+            << 2 << true;
+        QTest::newRow("unplug in record 1")
+            << QStringList{"--unplug-after-lines", "5"} << QList<int>{} << 1 << true;
+    }
+    void faultyDownloads() {
+        QFETCH(QStringList, simArgs);
+        QFETCH(QList<int>, imported);
+        QFETCH(int, failed);
+        QFETCH(bool, lost);
+        SimProcess sim("pxr", QStringList{"--preset-records", "3"} + simArgs);
+        QVERIFY(sim.Ok());
+        auto dev = Connect(sim);
+        QVERIFY(dev);
+        const ImportDownload::Result r = Download(*dev, Mode::Records, Staging());
+        QVERIFY(r.ok);
+        QList<int> numbers;
+        for (const ImportedRecord& e : r.records) numbers << e.number;
+        QCOMPARE(numbers, imported);
+        QCOMPARE(r.failures.size(), 1);
+        QCOMPARE(r.failures[0].number, failed);
+        QVERIFY(r.failures[0].message.startsWith(QStringLiteral("Record %1 ").arg(failed)));
+        QVERIFY(!QFile::exists(staging::RecordPath(Staging(), failed)));
+        QCOMPARE(dev->IsLost(), lost);
+        for (int n : imported)
+            QVERIFY(
+                staging::IsCompleteRecord(StoreTestEnv::Read(staging::RecordPath(Staging(), n))));
+        dev->DisconnectDevice();
+    }
+
+    // Cancel between items: the record in progress finishes, no further one
+    // starts.
+    void cancelBetweenItems() {
+        SimProcess sim("pxr", {"--preset-records", "4"});
+        QVERIFY(sim.Ok());
+        auto dev = Connect(sim);
+        QVERIFY(dev);
+        ImportDownload job(*dev, Mode::Records, Staging());
+        connect(
+            &job, &ImportDownload::ItemStarted, &job,
+            [&job](int n) {
+                if (n == 2) job.Cancel();
+            },
+            Qt::DirectConnection);
+        job.Start();
+        QVERIFY(job.Wait(30000));
+        const ImportDownload::Result r = job.GetResult();
+        QVERIFY(r.ok);
+        QVERIFY(r.cancelled);
+        QCOMPARE(r.records.size(), 2);
+        QVERIFY(!sim.Received().contains("[GETREC,003]\\r\\n"));
+        dev->DisconnectDevice();
+    }
+
+    // Names from record headers stay inside the data folder; a record whose
+    // header makes no name is stored under the stated fallback and reported.
+    void recordNames_data() {
+        QTest::addColumn<QByteArray>("tdSerial");
+        QTest::addColumn<QByteArray>("h18");
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<bool>("fallback");
+        QTest::newRow("ordinary") << QByteArray("T1ABC") << QByteArray("H18,01-Dec-2026,09:00:07")
+                                  << QStringLiteral("RXr_F2026") << false;
+        QTest::newRow("path") << QByteArray("../../x") << QByteArray("H18,01-Dec-2026,09:00:07")
+                              << QStringLiteral("RXr_F2026") << false;
+        QTest::newRow("no start") << QByteArray("T1ABC") << QByteArray()
+                                  << QStringLiteral("RXr_Unnamed_T1ABC_") << true;
+        QTest::newRow("no start, bad serial")
+            << QByteArray("..") << QByteArray() << QStringLiteral("RXr_Unnamed_.._") << true;
+    }
+    void recordNames() {
+        QFETCH(QByteArray, tdSerial);
+        QFETCH(QByteArray, h18);
+        QFETCH(QString, name);
+        QFETCH(bool, fallback);
+        const QString file = m_env->tmp.path() + "/odd.p8d";
+        StoreTestEnv::Write(file, RecordText(tdSerial, h18));
+        SimProcess sim("pxr", {"--record-file", file});
+        QVERIFY(sim.Ok());
+        auto dev = Connect(sim);
+        QVERIFY(dev);
+        ImportDownload::Result r = Download(*dev, Mode::Records, Staging());
+        QCOMPARE(r.records.size(), 1);
+        QCOMPARE(r.records[0].tdSerial, QString::fromLatin1(tdSerial));
+        Check(r.records, {1});
+        const MergeReport m = Merge().MergeRecords(r.records, dev.get(), false);
+        QCOMPARE(m.files.size(), 1);
+        QVERIFY2(m.files[0].startsWith(name), qPrintable(m.files[0]));
+        QVERIFY(safename::IsSafe(m.files[0]));
+        QCOMPARE(RecordFiles(m_env->dataDir), m.files);
+        QCOMPARE(m.notices.size(), fallback ? 1 : 0);
+        if (fallback) QVERIFY(m.notices[0].contains(m.files[0]));
+        // The header keeps the serial number as sent.
+        CRivuletrixDoc doc;
+        QVERIFY(doc.ReadRecordFile(m_env->dataDir + '/' + m.files[0]));
+        QCOMPARE(doc.TdSerialNum, QString::fromLatin1(tdSerial));
+        // The same record imported again lands on the same name.
+        ImportDownload::Result again = Download(*dev, Mode::Records, Staging());
+        Check(again.records, {1});
+        QCOMPARE(Merge().MergeRecords(again.records, dev.get(), false).files, m.files);
+        dev->DisconnectDevice();
+    }
+
+    // Templates: staged, merged under their names (a name with path
+    // characters made plain), indexed; an existing one is kept when the user
+    // says No.
+    void templates() {
+        SimProcess sim("pxr", {"--preset-templates", "2"});
+        QVERIFY(sim.Ok());
+        auto dev = Connect(sim);
+        QVERIFY(dev);
+        Template odd;
+        odd.name = QStringLiteral("a/b");
+        odd.deviceComments = QStringLiteral("odd");
+        odd.stepCount = 1;
+        odd.steps[0] = {TemplateStep::Flow, 5.0, TemplateStep::Ml, 10.0, 5, 0, 30};
+        dev->SendSETTMPLT(odd);
+        QTRY_VERIFY(sim.Received().contains("[SETTMPLT,END]\\r\\n"));
+        StoreTestEnv::Write(m_env->dataDir + "/RXt_SimTemplate1.p8t", QByteArray("old"));
+
+        ImportDownload::Result r = Download(*dev, Mode::Templates, Staging());
+        QVERIFY(r.ok);
+        QCOMPARE(r.templates.size(), 3);
+        QCOMPARE(r.templates[2].name, QStringLiteral("a/b"));
+        QVERIFY(QFile::exists(staging::TemplatePath(Staging(), 3)));
+        for (ImportedTemplate& t : r.templates) t.checked = true;
+        m_prompter.QueueAnswer(false); // keep the old SimTemplate1
+        const MergeReport m = Merge().MergeTemplates(r.templates);
+        QCOMPARE(m.files, (QStringList{"RXt_SimTemplate2.p8t", "RXt_a_b.p8t"}));
+        QCOMPARE(m.problems.size(), 1);
+        QCOMPARE(StoreTestEnv::Read(m_env->dataDir + "/RXt_SimTemplate1.p8t"), QByteArray("old"));
+        Template back;
+        QVERIFY(templatefile::ReadFile(m_env->dataDir + "/RXt_a_b.p8t", back));
+        QCOMPARE(back.name, QStringLiteral("a/b"));
+        QCOMPARE(back.steps[0].rate, 10.0);
+        QVERIFY(r.templates.isEmpty());
+        QList<TemplateRow> rows;
+        QVERIFY(m_templates->ListRows(rows));
+        QCOMPARE(rows.size(), 2); // the unreadable old file gets no row
+        dev->DisconnectDevice();
+    }
+
+    void notes() {
+        const QString notes = m_env->tmp.path() + "/analyzer-notes.txt";
+        StoreTestEnv::Write(notes, QByteArray("First line\nSecond, with comma\n"));
+        SimProcess sim("pxr", {"--notes", notes});
+        QVERIFY(sim.Ok());
+        auto dev = Connect(sim);
+        QVERIFY(dev);
+        const QString out = m_env->tmp.path() + "/saved.p8u";
+        StoreTestEnv::Write(out, QByteArray("previous notes"));
+        const ImportDownload::Result r = Download(*dev, Mode::Notes, out);
+        QVERIFY2(r.ok, qPrintable(r.error));
+        QCOMPARE(StoreTestEnv::Read(out), QByteArray("First line\nSecond, with comma\n"));
+        dev->DisconnectDevice();
+    }
+
+    // A notes download that never ends leaves the old file as it was.
+    void notesKeepOldFileOnFailure() {
+        SimProcess sim("pxr", {"--drop", "UNEND"});
+        QVERIFY(sim.Ok());
+        auto dev = Connect(sim);
+        QVERIFY(dev);
+        const QString out = m_env->tmp.path() + "/saved.p8u";
+        StoreTestEnv::Write(out, QByteArray("previous notes"));
+        const ImportDownload::Result r = Download(*dev, Mode::Notes, out);
+        QVERIFY(!r.ok);
+        QVERIFY(r.error.contains("not imported"));
+        QCOMPARE(StoreTestEnv::Read(out), QByteArray("previous notes"));
+        dev->DisconnectDevice();
+    }
+
+    void notesFileName_data() {
+        QTest::addColumn<QString>("chosen");
+        QTest::addColumn<QString>("path");
+        QTest::newRow("no extension") << "/x/notes"
+                                      << "/x/notes.p8u";
+        QTest::newRow("p8u") << "/x/notes.p8u"
+                             << "/x/notes.p8u";
+        QTest::newRow("upper case") << "/x/notes.P8U"
+                                    << "/x/notes.P8U";
+        QTest::newRow("txt") << "/x/notes.txt" << QString();
+        QTest::newRow("empty") << "" << QString();
+    }
+    void notesFileName() {
+        QFETCH(QString, chosen);
+        QFETCH(QString, path);
+        QString got, error;
+        QCOMPARE(notesfile::Resolve(chosen, got, &error), !path.isEmpty());
+        QCOMPARE(got, path);
+        if (chosen.endsWith("txt"))
+            QCOMPARE(error, QStringLiteral("Only .p8u extension file can be saved"));
+    }
+
+    // No records: nothing downloaded, nothing merged.
+    void emptyAnalyzer() {
+        SimProcess sim("pxr", {});
+        QVERIFY(sim.Ok());
+        auto dev = Connect(sim);
+        QVERIFY(dev);
+        ImportDownload::Result r = Download(*dev, Mode::Records, Staging());
+        QVERIFY(r.ok);
+        QCOMPARE(r.count, 0);
+        QVERIFY(r.records.isEmpty());
+        dev->DisconnectDevice();
+    }
+};
+
+RX_LINK_TEST_MAIN(TestImport)
+#include "test_import.moc"
