@@ -118,7 +118,7 @@ private:
 
     void RecordError(uint32_t code, const QString& description, const QString& source = {});
     void RecordSqlError(const class QSqlError& e);
-    bool Load(const QString& sql, bool table);
+    bool Load(QString sql, bool table);
     bool HasCurrentRow() const;
     bool IsDeletedCurrent() const;
     int ColumnIndex(const QString& name) const;

@@ -98,7 +98,10 @@ QString RecordIndex::DataFolder() const {
 }
 
 bool RecordIndex::Open() {
-    return m_table.Open(DataFolder(), SeedFolder());
+    m_table.SetServer(m_settings.IndexServer());
+    if (!m_table.Open(DataFolder(), SeedFolder())) return false;
+    if (OnServer() && m_startupFinished) AddQueuedRows();
+    return true;
 }
 
 int RecordIndex::GetCount() {
