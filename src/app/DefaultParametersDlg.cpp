@@ -110,10 +110,9 @@ CDefaultParameters::CDefaultParameters(CRivuletrixApp& app, QWidget* parent)
     m_indexInUse->setObjectName(QStringLiteral("indexInUse"));
     m_indexInUse->setReadOnly(true);
     const QString server = m_app.Setting(QStringLiteral("IndexServer")).trimmed();
-    m_indexInUse->setText(server.isEmpty()
-                              ? QStringLiteral("Database files in the data folder")
-                              : QStringLiteral("PostgreSQL server ") +
-                                    CADODatabase::DisplayUri(server));
+    m_indexInUse->setText(server.isEmpty() ? QStringLiteral("Database files in the data folder")
+                                           : QStringLiteral("PostgreSQL server ") +
+                                                 CADODatabase::DisplayUri(server));
     whatsThis(m_indexInUse,
               "Where the records index and the template index are kept: the two database files "
               "in the data folder, or the PostgreSQL server named by IndexServer= in the "

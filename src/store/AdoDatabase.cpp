@@ -4,10 +4,10 @@
 
 #include <QFileInfo>
 #include <QRegularExpression>
-#include <QUrl>
-#include <QUrlQuery>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QUrl>
+#include <QUrlQuery>
 
 #include <atomic>
 
@@ -165,8 +165,10 @@ void CADODatabase::RecordError(uint32_t code, const QString& meaning, const QStr
                        "Description = %4\n")
             .arg(code, 8, 16, QLatin1Char('0'))
             .arg(meaning, source, description);
-    m_lastErrorText =
-        QStringLiteral("Connection String = ") + m_connection + QLatin1Char('\n') + text;
+    // A password written into a server address stays out of messages.
+    m_lastErrorText = QStringLiteral("Connection String = ") +
+                      (IsServer() ? DisplayUri(m_connection) : m_connection) + QLatin1Char('\n') +
+                      text;
     m_lastError = code;
     qCDebug(lcStore).noquote() << "\n" + m_lastErrorText;
 }
@@ -198,9 +200,15 @@ bool CADODatabase::OpenServer() {
     // Only a password written into the address is passed on; otherwise
     // libpq takes it from its password file or PGPASSWORD.
     db.setPassword(url.password());
-    QStringList options{kServerTimeout};
+    // Notices ("table does not exist, skipping") are no news to anyone.
+    QStringList options{kServerTimeout, QStringLiteral("options=-cclient_min_messages=warning")};
     for (const auto& [key, value] : QUrlQuery(url).queryItems(QUrl::FullyDecoded)) {
-        if (key.contains(QLatin1Char(';')) || value.contains(QLatin1Char(';'))) continue;
+        // The driver joins the options with blanks: a value holding one (or
+        // a ';') would run into the next option.
+        if (key.contains(QLatin1Char(';')) || value.contains(QLatin1Char(';')) ||
+            value.contains(QLatin1Char(' ')) || key.contains(QLatin1Char(' ')))
+            continue;
+        if (key == QLatin1String("options")) options.removeAt(1);
         options << key + QLatin1Char('=') + value;
     }
     db.setConnectOptions(options.join(QLatin1Char(';')));

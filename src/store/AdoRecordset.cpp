@@ -160,10 +160,11 @@ bool CADORecordset::Open(const QString& source, int option) {
         m_table = m_source;
         // The server's tables carry their row number as a column of their
         // own; Load lists the others.
-        return Load(m_db->IsServer()
-                        ? QString()
-                        : QStringLiteral("SELECT rowid, * FROM %1 ORDER BY rowid").arg(QuotedTable()),
-                    true);
+        return Load(
+            m_db->IsServer()
+                ? QString()
+                : QStringLiteral("SELECT rowid, * FROM %1 ORDER BY rowid").arg(QuotedTable()),
+            true);
     }
     m_table.clear();
     return Load(m_source, false);
@@ -205,8 +206,11 @@ bool CADORecordset::Load(QString sql, bool table) {
         }
         info.finish();
         if (server && !m_columns.isEmpty())
-            sql = QStringLiteral("SELECT rowid, %1 FROM %2 ORDER BY rowid")
-                      .arg(names.join(QLatin1Char(',')), QuotedTable());
+            sql = QStringLiteral("SELECT rowid, %1 FROM %2 %3 ORDER BY rowid")
+                      .arg(names.join(QLatin1Char(',')), QuotedTable(),
+                           m_appendOnly ? QStringLiteral("WHERE false") : QString());
+        else if (m_appendOnly)
+            sql = QStringLiteral("SELECT rowid, * FROM %1 WHERE 0").arg(QuotedTable());
         if (m_columns.isEmpty()) {
             RecordError(adoerr::kItemNotFound,
                         QStringLiteral("The table '%1' does not exist.").arg(m_table));
@@ -995,10 +999,10 @@ bool CADORecordset::FindSql(int col, const QString& value, int direction) {
     const QString colName = QuoteIdentifier(m_columns[col].name);
     // Only a text column can hold an empty text (the server refuses to
     // compare a number with one).
-    const QString where =
-        !value.isEmpty()                      ? QStringLiteral("%1 = ?").arg(colName)
-        : m_columns[col].type == ColType::Text ? QStringLiteral("(%1 IS NULL OR %1 = '')").arg(colName)
-                                              : QStringLiteral("%1 IS NULL").arg(colName);
+    const QString where = !value.isEmpty() ? QStringLiteral("%1 = ?").arg(colName)
+                          : m_columns[col].type == ColType::Text
+                              ? QStringLiteral("(%1 IS NULL OR %1 = '')").arg(colName)
+                              : QStringLiteral("%1 IS NULL").arg(colName);
     // While positions follow rowids the first match in rowid order is the
     // answer; otherwise every match is looked at.
     QString sql = QStringLiteral("SELECT rowid FROM %1 WHERE %2").arg(QuotedTable(), where);

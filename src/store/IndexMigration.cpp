@@ -8,14 +8,15 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QSqlError>
+#include <QSqlQuery>
 
 namespace store {
 
 namespace {
 // Copies every row of the file's table into the server's; returns the rows
 // copied, or -1 with error set.
-int CopyTable(const QString& file, StoreTable& target, DbKind kind, bool append,
-              QString* error) {
+int CopyTable(const QString& file, StoreTable& target, DbKind kind, bool append, QString* error) {
     CADODatabase source;
     if (!source.Open(CADODatabase::ConnectionStringFor(file))) {
         *error = QStringLiteral("cannot open %1: %2").arg(file, source.GetLastErrorString());
@@ -27,11 +28,19 @@ int CopyTable(const QString& file, StoreTable& target, DbKind kind, bool append,
         return -1;
     }
     CADORecordset* to = target.Recordset();
-    if (!append && to->GetRecordCount() > 0) {
+    QSqlQuery count(target.Database().Connection());
+    if (!count.exec(QStringLiteral("SELECT count(*) FROM \"%1\"").arg(TableName(kind))) ||
+        !count.next()) {
+        *error = count.lastError().text();
+        return -1;
+    }
+    const qint64 held = count.value(0).toLongLong();
+    count.finish();
+    if (!append && held > 0) {
         *error = QStringLiteral("the server's table %1 holds %2 rows already; nothing was copied "
                                 "(use --append to add the rows after them)")
                      .arg(TableName(kind))
-                     .arg(to->GetRecordCount());
+                     .arg(held);
         return -1;
     }
     const QList<ColumnDef>& columns = Columns(kind);

@@ -84,8 +84,8 @@ bool RecordIndex::IndexRecord(CRivuletrixDoc& doc, const QString& fileName,
     m_queued = true;
     m_error = QStringLiteral("the index server %1 did not answer; the row will be added when it "
                              "answers again or the index is rebuilt. %2")
-                  .arg(m_table.DatabasePath(), reason.section(QLatin1String("Description = "), -1)
-                                                   .trimmed());
+                  .arg(m_table.DatabasePath(),
+                       reason.section(QLatin1String("Description = "), -1).trimmed());
     return false;
 }
 
@@ -117,7 +117,8 @@ bool WriteQueue(const QString& path, const QList<QStringList>& entries) {
     if (entries.isEmpty()) return !QFile::exists(path) || QFile::remove(path);
     QSaveFile f(path);
     if (!f.open(QIODevice::WriteOnly)) return false;
-    for (const QStringList& e : entries) f.write((e.join(QLatin1Char('\t')) + '\n').toUtf8());
+    for (const QStringList& e : entries)
+        f.write((e.join(QLatin1Char('\t')) + QLatin1Char('\n')).toUtf8());
     return f.commit();
 }
 } // namespace

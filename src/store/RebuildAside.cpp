@@ -131,11 +131,12 @@ bool RebuildAside::SwapInOnServer(const QString& table, const QString& cols) {
     bool ok =
         Exec(QStringLiteral("BEGIN")) &&
         Exec(QStringLiteral("LOCK TABLE %1 IN SHARE ROW EXCLUSIVE MODE").arg(table)) &&
-        Exec(QStringLiteral(
-                 "CREATE TEMP TABLE %1 AS SELECT rowid AS late_order, %2 FROM %3 t WHERE NOT EXISTS "
-                 "(SELECT 1 FROM %4 s WHERE s.id = t.rowid) AND NOT EXISTS (SELECT 1 FROM %5 r "
-                 "WHERE coalesce(r.%6, '') = coalesce(t.%6, ''))")
-                 .arg(Quote(kLate), cols, table, Quote(kSeen), Quote(kRows), file)) &&
+        Exec(
+            QStringLiteral(
+                "CREATE TEMP TABLE %1 AS SELECT rowid AS late_order, %2 FROM %3 t WHERE NOT EXISTS "
+                "(SELECT 1 FROM %4 s WHERE s.id = t.rowid) AND NOT EXISTS (SELECT 1 FROM %5 r "
+                "WHERE coalesce(r.%6, '') = coalesce(t.%6, ''))")
+                .arg(Quote(kLate), cols, table, Quote(kSeen), Quote(kRows), file)) &&
         Exec(QStringLiteral("DELETE FROM %1").arg(table)) &&
         Exec(QStringLiteral("INSERT INTO %1 (%2) SELECT %2 FROM %3 ORDER BY rowid")
                  .arg(table, cols, Quote(kRows))) &&

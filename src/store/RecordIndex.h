@@ -6,6 +6,7 @@
 #include <QDateTime>
 #include <QList>
 #include <QString>
+#include <QVariant>
 
 class AppSettings;
 class CADORecordset;
@@ -143,6 +144,11 @@ public:
     int AddQueuedRows();
 
 private:
+    // One statement on the server, values bound; first takes the first
+    // column of the first row when given.
+    bool ServerExec(const QString& sql, const QVariantList& values = {}, QVariant* first = nullptr);
+    bool ListServerRows(QList<RecordListRow>& rows);
+    bool FindServerEquipment(const QString& controlNumber, EquipmentDetails& details);
     QString QueuePath() const;
     void Queue(const QString& fileName, const QString& deviceType);
     // Forgets the noted files in names (their rows were made by a rebuild).

@@ -71,6 +71,8 @@ bool StoreTable::OpenTable(const QString& dataFolder, const QString& seedFolder)
 bool StoreTable::OpenCursor() {
     m_rs.reset();
     m_rs = std::make_unique<CADORecordset>(&m_db);
+    // A server's records index is asked directly; its cursor only adds rows.
+    m_rs->SetAppendOnly(OnServer() && m_kind == store::DbKind::Records);
     return m_rs->Open(store::TableName(m_kind), CADORecordset::openTable);
 }
 

@@ -111,11 +111,10 @@ public:
             }
             QThread::msleep(100);
         }
-        const QString log = QString::fromLocal8Bit(
-            [&] {
-                QFile f(m_dir->path() + QStringLiteral("/server.log"));
-                return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-            }());
+        const QString log = QString::fromLocal8Bit([&] {
+            QFile f(m_dir->path() + QStringLiteral("/server.log"));
+            return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+        }());
         Stop();
         return Fail(error, QStringLiteral("the server did not answer: ") + log);
     }
@@ -150,7 +149,8 @@ public:
             db.setPort(m_port);
             db.setUserName(QStringLiteral("rx"));
             db.setDatabaseName(database);
-            db.setConnectOptions(QStringLiteral("connect_timeout=2"));
+            db.setConnectOptions(
+                QStringLiteral("connect_timeout=2;options=-cclient_min_messages=warning"));
             if (db.open()) {
                 QSqlQuery q(db);
                 ok = q.exec(sql);
