@@ -8,6 +8,7 @@
 
 #include "base/AppSettings.h"
 #include "store/RecordIndex.h"
+#include "store/RecordListModel.h"
 #include "store/ViewRecordDlg.h"
 
 #include <QApplication>

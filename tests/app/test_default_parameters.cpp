@@ -232,6 +232,12 @@ private Q_SLOTS:
             QTest::mouseClick(dlg.OkButton(), Qt::LeftButton);
         });
         QVERIFY(ok);
+        // Nothing listens on the server's port: saved, and said so (not
+        // "Select Valid Path": no folder would help).
+        QCOMPARE(
+            m_prompter.messages.filter(QStringLiteral("index server could not be reached")).size(),
+            extra.isEmpty() ? 0 : 1);
+        QVERIFY(m_prompter.messages.filter(QStringLiteral("Select Valid Path")).isEmpty());
         QFile ini(SettingsFile());
         QVERIFY(ini.open(QIODevice::ReadOnly));
         const QByteArray text = ini.readAll();

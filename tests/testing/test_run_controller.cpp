@@ -1,7 +1,7 @@
 // Whole tests on a simulated analyzer at accelerated time: setup, start,
 // automatic stops, cancel, end, save, index and the analyzer's copy.
-#include "../store/PgTestServer.h"
 #include "../link/TestMain.h"
+#include "../store/PgTestServer.h"
 #include "RunFixture.h"
 
 #include "store/TemplateStore.h"
@@ -333,8 +333,8 @@ private Q_SLOTS:
         PgTestServer server;
         QString error;
         QVERIFY2(server.Start(&error), qPrintable(error));
-        QVERIFY(m_app->WriteSetting(settings::kSection, QStringLiteral("IndexServer"),
-                                    server.Uri()));
+        QVERIFY(
+            m_app->WriteSetting(settings::kSection, QStringLiteral("IndexServer"), server.Uri()));
         m_app->Records().Close();
         QVERIFY(m_app->Records().Open());
         Connect({"--model", "PXR-8", "--name", "Bench A", "--serial", "80000001", "--channels", "1",
