@@ -74,16 +74,19 @@ PgTestServer& Server() {
 
 // Rows made on the server itself, as many benches would have added them.
 void FillOnServer(int rows) {
-    Server().Exec(
+    QString error;
+    const bool filled = Server().Exec(
         QStringLiteral(
             "INSERT INTO \"RivuletrixRecords\" (\"ControlNumber\", \"TypeofTest\", \"StartDate\", "
             "\"StartTime\", \"DateTime\", \"Filename\", \"Operator\", \"Manufacture\", \"Model\", "
             "\"SerialNumber\", \"ChannelNo\", \"TdSerialNum\", \"InstSerialNum\", \"Tolerance\", "
-            "\"SetFlowRate\") SELECT 'CN' || lpad(((i * 7919) % 200000)::text, 6, '0'), 'F', "
+            "\"SetFlowRate\") SELECT 'CN' || lpad(((i::bigint * 7919) % 200000)::text, 6, '0'), 'F', "
             "'08-Dec-26', '14:05:09', timestamp '2026-12-08 14:05:09', 'RXr_F2026' || "
             "lpad(i::text, 7, '0') || '_T123.p8d', 'Op', 'Acme', 'P-100', 'PS-' || i, 0, 'T123', "
             "'SN100', 5, '5.500000' FROM generate_series(1, %1) AS i")
-            .arg(rows));
+            .arg(rows),
+        QStringLiteral("rx"), &error);
+    if (!filled) std::fprintf(stderr, "filling the server failed: %s\n", qPrintable(error));
     Server().Exec(QStringLiteral("ANALYZE \"RivuletrixRecords\""));
 }
 
