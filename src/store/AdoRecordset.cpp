@@ -997,12 +997,12 @@ bool CADORecordset::FindSql(int col, const QString& value, int direction) {
         return false;
     }
     const QString colName = QuoteIdentifier(m_columns[col].name);
-    // Only a text column can hold an empty text (the server refuses to
-    // compare a number with one).
+    // The server refuses to compare a number column with an empty text;
+    // there only NULL stands for an empty number.
+    const bool textLike = m_columns[col].type == ColType::Text || !m_db->IsServer();
     const QString where = !value.isEmpty() ? QStringLiteral("%1 = ?").arg(colName)
-                          : m_columns[col].type == ColType::Text
-                              ? QStringLiteral("(%1 IS NULL OR %1 = '')").arg(colName)
-                              : QStringLiteral("%1 IS NULL").arg(colName);
+                          : textLike       ? QStringLiteral("(%1 IS NULL OR %1 = '')").arg(colName)
+                                           : QStringLiteral("%1 IS NULL").arg(colName);
     // While positions follow rowids the first match in rowid order is the
     // answer; otherwise every match is looked at.
     QString sql = QStringLiteral("SELECT rowid FROM %1 WHERE %2").arg(QuotedTable(), where);
