@@ -35,4 +35,7 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # What the libraries linked do not tell: the SQLite driver, the window
 # system plugins and the font that stands in for Arial are loaded at run time.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt6sql6-sqlite, qt6-qpa-plugins, fonts-liberation2")
+# A shared records index on a PostgreSQL server ("IndexServer=") needs Qt's
+# PostgreSQL driver; benches on the database files do not.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "libqt6sql6-psql")
 include(CPack)

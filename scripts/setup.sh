@@ -10,8 +10,9 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 cd "$top"
 
 packages=(build-essential cmake ninja-build ccache clang libclang-rt-14-dev poppler-utils
-          qt6-base-dev qt6-serialport-dev libqt6sql6-sqlite qt6-qpa-plugins
-          libbenchmark-dev fonts-liberation2 xvfb xauth desktop-file-utils)
+          qt6-base-dev qt6-serialport-dev libqt6sql6-sqlite libqt6sql6-psql qt6-qpa-plugins
+          libbenchmark-dev fonts-liberation2 xvfb xauth desktop-file-utils
+          postgresql)
 
 install_missing() {
     local missing=()

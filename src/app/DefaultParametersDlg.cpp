@@ -2,6 +2,7 @@
 
 #include "app/RivuletrixApp.h"
 #include "base/Prompter.h"
+#include "store/AdoDatabase.h"
 
 #include <QApplication>
 #include <QButtonGroup>
@@ -101,6 +102,23 @@ CDefaultParameters::CDefaultParameters(CRivuletrixApp& app, QWidget* parent)
     m_reason->setObjectName(QStringLiteral("reason"));
     m_reason->setWordWrap(true);
     groupLayout->addWidget(m_reason);
+    // Which index the stores use; the server is named in the settings file
+    // only, with its password (if any) left out here.
+    auto* indexRow = new QHBoxLayout;
+    indexRow->addWidget(new QLabel(QStringLiteral("Records index"), group));
+    m_indexInUse = new QLineEdit(group);
+    m_indexInUse->setObjectName(QStringLiteral("indexInUse"));
+    m_indexInUse->setReadOnly(true);
+    const QString server = m_app.Setting(QStringLiteral("IndexServer")).trimmed();
+    m_indexInUse->setText(server.isEmpty() ? QStringLiteral("Database files in the data folder")
+                                           : QStringLiteral("PostgreSQL server ") +
+                                                 CADODatabase::DisplayUri(server));
+    whatsThis(m_indexInUse,
+              "Where the records index and the template index are kept: the two database files "
+              "in the data folder, or the PostgreSQL server named by IndexServer= in the "
+              "settings file. Record and template files stay in the data folder either way.");
+    indexRow->addWidget(m_indexInUse, 1);
+    groupLayout->addLayout(indexRow);
 
     m_ok = new QPushButton(QStringLiteral("Ok"), this);
     m_close = new QPushButton(QStringLiteral("Close"), this);

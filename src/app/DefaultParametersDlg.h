@@ -36,6 +36,8 @@ public:
     QRadioButton* PathChoice(int kind) const { return m_kinds[kind]; }
     QLineEdit* PathField() const { return m_path; }
     QLabel* Reason() const { return m_reason; }
+    // Read-only: which index is in use.
+    QLineEdit* IndexInUse() const { return m_indexInUse; }
     QPushButton* BrowseButton() const { return m_browse; }
     QPushButton* OkButton() const { return m_ok; }
     QPushButton* CloseButton() const { return m_close; }
@@ -61,6 +63,7 @@ private:
     QRadioButton* m_kinds[3];
     QLineEdit* m_path;
     QLabel* m_reason;
+    QLineEdit* m_indexInUse;
     QPushButton* m_browse;
     QPushButton* m_ok;
     QPushButton* m_close;

@@ -187,7 +187,15 @@ DefaultParametersRules::SaveResult DefaultParametersRules::Save(const Values& va
 
     m_records.Close();
     m_records.Open();
-    if (!m_records.IsOpen()) {
+    if (!m_records.IsOpen() && m_records.OnServer()) {
+        // No folder would help: the data folder is fine, the index server
+        // is away. Records are still saved and indexed once it is back.
+        ThePrompter().Message(
+            QStringLiteral("The settings were saved, but the records index server could not be "
+                           "reached:\n%1")
+                .arg(m_records.LastError()),
+            Prompter::Icon::Warning);
+    } else if (!m_records.IsOpen()) {
         ThePrompter().Message(QStringLiteral("Select Valid Path"), Prompter::Icon::Error);
         return SaveResult::InvalidPath;
     }

@@ -28,6 +28,10 @@ public:
     // Shorthands for the "Default Parameters" section; empty when unset.
     QString Setting(const QString& key) const;
     int IntSetting(const QString& key) const;
+    // "IndexServer": the PostgreSQL server holding the records and template
+    // indexes (postgresql://user@host:5432/dbname); empty for the files in
+    // the data folder. Only ever read: its password, if any, is the user's.
+    QString IndexServer() const { return Setting(QStringLiteral("IndexServer")).trimmed(); }
 
     // A data folder that wins over the settings (command-line runs).
     void OverrideDataPath(const QString& folder) { m_dataOverride = folder; }

@@ -4,9 +4,13 @@
 
 #include "base/AppSettings.h"
 #include "records/Template.h"
+#include "store/IndexMigration.h"
 #include "store/RecordIndex.h"
 #include "store/TemplateStore.h"
 
+#include "store/AdoDatabase.h"
+
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
@@ -19,7 +23,8 @@
 
 namespace {
 
-const QStringList kValueOptions = {QStringLiteral("--data-folder")};
+const QStringList kValueOptions = {QStringLiteral("--data-folder"),
+                                   QStringLiteral("--from-data-folder")};
 
 // JSON written by hand so that keys keep the documented order.
 QByteArray JsonString(const QString& s) {
@@ -194,10 +199,34 @@ int Find(const AppSettings& settings, const QString& folder, const QString& cont
     return 0;
 }
 
+int Migrate(const QStringList& args, const AppSettings& settings) {
+    const QString from = cli::Option(args, QStringLiteral("--from-data-folder"));
+    if (from.isEmpty())
+        return cli::Fail(QStringLiteral("index migrate: --from-data-folder DIR names the data "
+                                        "folder whose index files are copied"));
+    bool any = false;
+    for (store::DbKind kind : {store::DbKind::Records, store::DbKind::Templates})
+        any = any || QFileInfo(QDir(from).filePath(store::DatabaseFileName(kind))).isFile();
+    if (!any)
+        return cli::Fail(QStringLiteral("index migrate: %1 holds neither %2 nor %3")
+                             .arg(from, store::DatabaseFileName(store::DbKind::Records),
+                                  store::DatabaseFileName(store::DbKind::Templates)));
+    const store::MigrationResult r =
+        store::MigrateToServer(settings, from, cli::Flag(args, QStringLiteral("--append")));
+    if (!r.ok) return cli::Fail(QStringLiteral("index migrate: %1").arg(r.error));
+    cli::Print(QStringLiteral("Copied %1 record rows and %2 template rows to %3.\n")
+                   .arg(r.records)
+                   .arg(r.templates)
+                   .arg(CADODatabase::DisplayUri(settings.IndexServer()))
+                   .toUtf8());
+    return 0;
+}
+
 int Index(const QStringList& args) {
     const QStringList pos = cli::Positional(args, kValueOptions);
-    if (pos.isEmpty()) return cli::Fail(QStringLiteral("index: rebuild, list or find"));
+    if (pos.isEmpty()) return cli::Fail(QStringLiteral("index: rebuild, list, find or migrate"));
     AppSettings settings;
+    if (pos[0] == QLatin1String("migrate")) return Migrate(args, settings);
     const QString folder = DataFolder(args, settings);
     if (folder.isEmpty())
         return cli::Fail(
@@ -360,7 +389,7 @@ int TemplateCommand(const QStringList& args) {
 const CliCommand indexCommand(
     "index",
     "index rebuild [--records|--templates] | index list [--templates] | index find CONTROL  "
-    "[--data-folder DIR]",
+    "[--data-folder DIR] | index migrate --from-data-folder DIR [--append]",
     Index);
 const CliCommand templateCommand("template", "template show FILE | template write FILE < JSON",
                                  TemplateCommand);

@@ -6,6 +6,8 @@
 #include <QRegularExpression>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QUrl>
+#include <QUrlQuery>
 
 #include <atomic>
 
@@ -13,6 +15,10 @@ Q_LOGGING_CATEGORY(lcStore, "rivuletrix.trace", QtInfoMsg)
 
 namespace {
 const QString kDriver = QStringLiteral("QSQLITE");
+const QString kServerDriver = QStringLiteral("QPSQL");
+// A server that does not answer is reported after a few seconds instead of
+// leaving a save waiting on the network's own time-out.
+const QString kServerTimeout = QStringLiteral("connect_timeout=5");
 // A second writer (another workstation on a shared folder) holds the lock for
 // a moment at most; wait for it instead of failing at once.
 const QString kConnectOptions = QStringLiteral("QSQLITE_BUSY_TIMEOUT=5000");
@@ -124,6 +130,30 @@ QString CADODatabase::DataSource() const {
     return DataSourceOf(m_connection);
 }
 
+bool CADODatabase::IsServerUri(const QString& connection) {
+    const QString c = connection.trimmed();
+    return c.startsWith(QLatin1String("postgresql://"), Qt::CaseInsensitive) ||
+           c.startsWith(QLatin1String("postgres://"), Qt::CaseInsensitive);
+}
+
+QString CADODatabase::DisplayUri(const QString& uri) {
+    QUrl url(uri.trimmed());
+    if (!url.isValid()) return uri.trimmed();
+    url.setPassword({});
+    return url.toString();
+}
+
+QString CADODatabase::DriverName() const {
+    return IsServer() ? kServerDriver : kDriver;
+}
+
+bool CADODatabase::Ping() {
+    if (!IsOpen()) return false;
+    if (!IsServer()) return true;
+    QSqlQuery q(Connection());
+    return q.exec(QStringLiteral("SELECT 1")) && q.next();
+}
+
 QSqlDatabase CADODatabase::Connection() const {
     return QSqlDatabase::database(m_name, false);
 }
@@ -135,13 +165,69 @@ void CADODatabase::RecordError(uint32_t code, const QString& meaning, const QStr
                        "Description = %4\n")
             .arg(code, 8, 16, QLatin1Char('0'))
             .arg(meaning, source, description);
-    m_lastErrorText =
-        QStringLiteral("Connection String = ") + m_connection + QLatin1Char('\n') + text;
+    // A password written into a server address stays out of messages.
+    m_lastErrorText = QStringLiteral("Connection String = ") +
+                      (IsServer() ? DisplayUri(m_connection) : m_connection) + QLatin1Char('\n') +
+                      text;
     m_lastError = code;
     qCDebug(lcStore).noquote() << "\n" + m_lastErrorText;
 }
 
+bool CADODatabase::OpenServer() {
+    const QUrl url(m_connection.trimmed());
+    const QString database = url.path().mid(1);
+    if (!url.isValid() || database.isEmpty()) {
+        RecordError(adoerr::kBadArgument, adoerr::CodeMeaning(adoerr::kBadArgument), kServerDriver,
+                    QStringLiteral("'%1' is not a server address of the form "
+                                   "postgresql://user@host:5432/dbname.")
+                        .arg(DisplayUri(m_connection)));
+        return false;
+    }
+    if (!QSqlDatabase::isDriverAvailable(kServerDriver)) {
+        RecordError(adoerr::kBadArgument, adoerr::CodeMeaning(adoerr::kBadArgument), kServerDriver,
+                    QStringLiteral("The PostgreSQL driver of Qt SQL is not installed."));
+        return false;
+    }
+    if (Connection().driverName() != kServerDriver) {
+        QSqlDatabase::removeDatabase(m_name);
+        QSqlDatabase::addDatabase(kServerDriver, m_name);
+    }
+    QSqlDatabase db = Connection();
+    db.setDatabaseName(database);
+    db.setHostName(url.host());
+    db.setPort(url.port(-1));
+    db.setUserName(url.userName());
+    // Only a password written into the address is passed on; otherwise
+    // libpq takes it from its password file or PGPASSWORD.
+    db.setPassword(url.password());
+    // Notices ("table does not exist, skipping") are no news to anyone.
+    QStringList options{kServerTimeout, QStringLiteral("options=-cclient_min_messages=warning")};
+    for (const auto& [key, value] : QUrlQuery(url).queryItems(QUrl::FullyDecoded)) {
+        // The driver joins the options with blanks: a value holding one (or
+        // a ';') would run into the next option.
+        if (key.contains(QLatin1Char(';')) || value.contains(QLatin1Char(';')) ||
+            value.contains(QLatin1Char(' ')) || key.contains(QLatin1Char(' ')))
+            continue;
+        if (key == QLatin1String("options")) options.removeAt(1);
+        options << key + QLatin1Char('=') + value;
+    }
+    db.setConnectOptions(options.join(QLatin1Char(';')));
+    if (!db.open()) {
+        const QSqlError e = db.lastError();
+        RecordError(adoerr::CodeOf(e), e.driverText(), kServerDriver,
+                    QStringLiteral("The index server %1 could not be reached: %2")
+                        .arg(DisplayUri(m_connection), e.databaseText().trimmed()));
+        return false;
+    }
+    return true;
+}
+
 bool CADODatabase::OpenConnection() {
+    if (IsServer()) return OpenServer();
+    if (Connection().driverName() != kDriver) {
+        QSqlDatabase::removeDatabase(m_name);
+        QSqlDatabase::addDatabase(kDriver, m_name);
+    }
     const QString path = DataSource();
     if (path.isEmpty() || !QFileInfo(path).isFile()) {
         RecordError(adoerr::kFileNotFound, adoerr::CodeMeaning(adoerr::kFileNotFound),
@@ -213,7 +299,7 @@ bool CADODatabase::BeginTrans() {
     QSqlDatabase db = Connection();
     if (!db.transaction()) {
         const QSqlError e = db.lastError();
-        RecordError(adoerr::CodeOf(e), e.driverText(), kDriver, e.databaseText());
+        RecordError(adoerr::CodeOf(e), e.driverText(), DriverName(), e.databaseText());
         return false;
     }
     m_inTransaction = true;
@@ -225,7 +311,7 @@ bool CADODatabase::CommitTrans() {
     QSqlDatabase db = Connection();
     if (!db.commit()) {
         const QSqlError e = db.lastError();
-        RecordError(adoerr::CodeOf(e), e.driverText(), kDriver, e.databaseText());
+        RecordError(adoerr::CodeOf(e), e.driverText(), DriverName(), e.databaseText());
         // A failed commit leaves the transaction open; give it back.
         db.rollback();
         m_inTransaction = false;
@@ -242,7 +328,7 @@ bool CADODatabase::RollbackTrans() {
     if (!db.isOpen()) return false;
     if (!db.rollback()) {
         const QSqlError e = db.lastError();
-        RecordError(adoerr::CodeOf(e), e.driverText(), kDriver, e.databaseText());
+        RecordError(adoerr::CodeOf(e), e.driverText(), DriverName(), e.databaseText());
         return false;
     }
     return true;

@@ -5,9 +5,12 @@
 
 #include <cstdint>
 
-// One connection to one database file. The files hold SQLite databases; the
-// connection string keeps the form the stores have always used
-// ("Provider=...; Data Source=<path>"), only the data source is read from it.
+// One connection to one database: a file holding an SQLite database, or a
+// PostgreSQL server. For a file the connection string keeps the form the
+// stores have always used ("Provider=...; Data Source=<path>"), only the data
+// source is read from it; a server is named by its URI
+// ("postgresql://user@host:5432/dbname"). A password comes from libpq's own
+// sources (PGPASSFILE, ~/.pgpass, PGPASSWORD), never from this program.
 // No operation throws or shows a message: failures return false and leave
 // the last error text and code behind.
 class CADODatabase {
@@ -39,6 +42,15 @@ public:
     int GetConnectionTimeout() const { return m_connectionTimeout; }
     // The file named by the connection string.
     QString DataSource() const;
+    // The connection string names a PostgreSQL server.
+    bool IsServer() const { return IsServerUri(m_connection); }
+    static bool IsServerUri(const QString& connection);
+    // The server URI without any password in it, for messages and the
+    // settings dialog.
+    static QString DisplayUri(const QString& uri);
+    // True while the server still answers (a trivial statement); files are
+    // always reachable once open.
+    bool Ping();
 
     // "Provider=Microsoft.ACE.OLEDB.12.0; Data Source=<path>"
     static QString ConnectionStringFor(const QString& path);
@@ -55,6 +67,8 @@ public:
 
 private:
     bool OpenConnection();
+    bool OpenServer();
+    QString DriverName() const;
 
     QString m_name; // Qt connection name, unique per object
     QString m_connection;

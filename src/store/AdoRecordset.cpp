@@ -97,7 +97,9 @@ void CADORecordset::RecordSqlError(const QSqlError& e) {
         QStringLiteral("CADORecordset Error\n\tCode = %1\n\tCode meaning = %2\n\tSource = %3\n\t"
                        "Description = %4\n")
             .arg(code, 8, 16, QLatin1Char('0'))
-            .arg(e.driverText(), QStringLiteral("QSQLITE"), e.databaseText());
+            .arg(e.driverText(),
+                 m_db && m_db->IsServer() ? QStringLiteral("QPSQL") : QStringLiteral("QSQLITE"),
+                 e.databaseText());
     m_lastErrorText = QStringLiteral("Query = ") + m_source + QLatin1Char('\n') + text;
     m_lastError = code;
     qCDebug(lcStore).noquote() << "\n" + m_lastErrorText;
@@ -156,14 +158,19 @@ bool CADORecordset::Open(const QString& source, int option) {
     }
     if (table) {
         m_table = m_source;
-        return Load(QStringLiteral("SELECT rowid, * FROM %1 ORDER BY rowid").arg(QuotedTable()),
-                    true);
+        // The server's tables carry their row number as a column of their
+        // own; Load lists the others.
+        return Load(
+            m_db->IsServer()
+                ? QString()
+                : QStringLiteral("SELECT rowid, * FROM %1 ORDER BY rowid").arg(QuotedTable()),
+            true);
     }
     m_table.clear();
     return Load(m_source, false);
 }
 
-bool CADORecordset::Load(const QString& sql, bool table) {
+bool CADORecordset::Load(QString sql, bool table) {
     m_columns.clear();
     m_columnIndex.clear();
     m_rows.clear();
@@ -172,16 +179,38 @@ bool CADORecordset::Load(const QString& sql, bool table) {
     if (table) {
         // Declared types decide how dates, booleans and 16-bit numbers read.
         QSqlQuery info(db);
-        if (!info.exec(QStringLiteral("PRAGMA table_info(%1)").arg(QuotedTable()))) {
+        const bool server = m_db->IsServer();
+        bool listed = false;
+        if (server) {
+            // to_regclass finds the session's temporary tables too.
+            info.prepare(QStringLiteral(
+                "SELECT attnum, attname, format_type(atttypid, atttypmod) FROM pg_attribute "
+                "WHERE attrelid = to_regclass(?) AND attnum > 0 AND NOT attisdropped "
+                "AND attname <> 'rowid' ORDER BY attnum"));
+            info.addBindValue(QuotedTable());
+            listed = info.exec();
+        } else {
+            listed = info.exec(QStringLiteral("PRAGMA table_info(%1)").arg(QuotedTable()));
+        }
+        if (!listed) {
             RecordSqlError(info.lastError());
             return false;
         }
+        QStringList names;
         while (info.next()) {
             Column c;
             c.name = info.value(1).toString();
             c.type = TypeOfDeclaration(info.value(2).toString());
             m_columns.append(c);
+            names << QuoteIdentifier(c.name);
         }
+        info.finish();
+        if (server && !m_columns.isEmpty())
+            sql = QStringLiteral("SELECT rowid, %1 FROM %2 %3 ORDER BY rowid")
+                      .arg(names.join(QLatin1Char(',')), QuotedTable(),
+                           m_appendOnly ? QStringLiteral("WHERE false") : QString());
+        else if (m_appendOnly)
+            sql = QStringLiteral("SELECT rowid, * FROM %1 WHERE 0").arg(QuotedTable());
         if (m_columns.isEmpty()) {
             RecordError(adoerr::kItemNotFound,
                         QStringLiteral("The table '%1' does not exist.").arg(m_table));
@@ -219,7 +248,15 @@ bool CADORecordset::Load(const QString& sql, bool table) {
         row.rowid = table ? q.value(0).toLongLong() : position;
         ++position;
         row.packed.reserve(16 * m_columns.size());
-        for (int i = 0; i < m_columns.size(); ++i) AppendPacked(row.packed, q.value(first + i));
+        for (int i = 0; i < m_columns.size(); ++i) {
+            const QVariant v = q.value(first + i);
+            // The server hands dates over as date-times; the cursor keeps the
+            // text form SQLite stores.
+            if (v.typeId() == QMetaType::QDateTime && !v.isNull())
+                AppendPacked(row.packed, v.toDateTime().toString(kStoredDateFormat));
+            else
+                AppendPacked(row.packed, v);
+        }
         m_positionOfRowid.insert(row.rowid, int(m_rows.size()));
         m_rows.append(std::move(row));
     }
@@ -734,6 +771,7 @@ bool CADORecordset::Update() {
         }
     }
     if (m_editMode == dbEditNew) {
+        const bool server = m_db->IsServer();
         QString sql;
         if (cols.isEmpty())
             sql = QStringLiteral("INSERT INTO %1 DEFAULT VALUES").arg(QuotedTable());
@@ -744,15 +782,17 @@ bool CADORecordset::Update() {
                 QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
                     .arg(QuotedTable(), names.join(QLatin1Char(',')), marks.join(QLatin1Char(',')));
         }
+        // The server's driver knows no last insert id; the statement returns it.
+        if (server) sql += QStringLiteral(" RETURNING rowid");
         QSqlQuery& q = Prepared(sql);
         for (int i = 0; i < cols.size(); ++i) q.bindValue(i, m_pending[cols[i]]);
-        if (!q.exec()) {
+        if (!q.exec() || (server && !q.next())) {
             RecordSqlError(q.lastError());
             q.finish();
             return false; // the row stays pending; CancelUpdate discards it
         }
         Row row;
-        row.rowid = q.lastInsertId().toLongLong();
+        row.rowid = server ? q.value(0).toLongLong() : q.lastInsertId().toLongLong();
         q.finish();
         for (int i = 0; i < m_columns.size(); ++i) AppendPacked(row.packed, m_pending[i]);
         if (!m_rows.isEmpty() && row.rowid <= m_rows.last().rowid) m_rowidOrdered = false;
@@ -957,8 +997,12 @@ bool CADORecordset::FindSql(int col, const QString& value, int direction) {
         return false;
     }
     const QString colName = QuoteIdentifier(m_columns[col].name);
-    const QString where = value.isEmpty() ? QStringLiteral("(%1 IS NULL OR %1 = '')").arg(colName)
-                                          : QStringLiteral("%1 = ?").arg(colName);
+    // The server refuses to compare a number column with an empty text;
+    // there only NULL stands for an empty number.
+    const bool textLike = m_columns[col].type == ColType::Text || !m_db->IsServer();
+    const QString where = !value.isEmpty() ? QStringLiteral("%1 = ?").arg(colName)
+                          : textLike       ? QStringLiteral("(%1 IS NULL OR %1 = '')").arg(colName)
+                                           : QStringLiteral("%1 IS NULL").arg(colName);
     // While positions follow rowids the first match in rowid order is the
     // answer; otherwise every match is looked at.
     QString sql = QStringLiteral("SELECT rowid FROM %1 WHERE %2").arg(QuotedTable(), where);

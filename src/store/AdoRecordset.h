@@ -88,6 +88,9 @@ public:
     // Some engines do not know the row count of an open cursor; this makes
     // GetRecordCount take the counting path that serves them.
     void SetEngineCountUnknown(bool unknown) { m_countUnknown = unknown; }
+    // A table opened for adding rows only reads none of the rows it holds
+    // (a server's index may hold millions; the callers ask the table).
+    void SetAppendOnly(bool appendOnly) { m_appendOnly = appendOnly; }
 
     // column='value' with the value's quotes doubled.
     static QString Criterion(const QString& column, const QString& value);
@@ -118,7 +121,7 @@ private:
 
     void RecordError(uint32_t code, const QString& description, const QString& source = {});
     void RecordSqlError(const class QSqlError& e);
-    bool Load(const QString& sql, bool table);
+    bool Load(QString sql, bool table);
     bool HasCurrentRow() const;
     bool IsDeletedCurrent() const;
     int ColumnIndex(const QString& name) const;
@@ -153,6 +156,7 @@ private:
     // rowid of a deleted one, which this cursor still holds.
     bool m_rowidOrdered = true;
     bool m_countUnknown = false;
+    bool m_appendOnly = false;
 
     int m_editMode = dbEditNone;
     QVector<QVariant> m_pending;

@@ -7,7 +7,13 @@
 #include "base/AppSettings.h"
 #include "records/RivuletrixDoc.h"
 
+#include "base/Trace.h"
+
 #include <QDir>
+#include <QFile>
+#include <QLockFile>
+#include <QSaveFile>
+#include <QSet>
 
 #include <memory>
 
@@ -58,10 +64,120 @@ RecordIndexRow RecordIndex::MakeRow(CRivuletrixDoc& doc, const QString& fileName
 
 bool RecordIndex::IndexRecord(CRivuletrixDoc& doc, const QString& fileName,
                               const QString& deviceType) {
+    m_queued = false;
+    m_error.clear();
     if (!m_startupFinished) return false;
     // An index that was busy when it was last opened is opened now.
     if (!IsOpen()) Open();
-    return AddRow(MakeRow(doc, fileName, deviceType));
+    const RecordIndexRow row = MakeRow(doc, fileName, deviceType);
+    if (AddRow(row)) {
+        if (OnServer() && QFile::exists(QueuePath())) AddQueuedRows();
+        return true;
+    }
+    // A server that still answers refused the row itself.
+    if (!OnServer() || m_table.Database().Ping()) return false;
+    // The server may have restarted since the connection was made: once
+    // more on a new connection (which also adds the rows noted meanwhile).
+    if (Open() && AddRow(row)) return true;
+    const QString reason = LastError();
+    Queue(fileName, deviceType);
+    m_queued = true;
+    m_error = QStringLiteral("the index server %1 did not answer; the row will be added when it "
+                             "answers again or the index is rebuilt. %2")
+                  .arg(m_table.DatabasePath(),
+                       reason.section(QLatin1String("Description = "), -1).trimmed());
+    return false;
+}
+
+QString RecordIndex::QueuePath() const {
+    return QDir(DataFolder()).filePath(QStringLiteral("RX_Records.unindexed"));
+}
+
+namespace {
+// Several programs may share the data folder, and so the list.
+std::unique_ptr<QLockFile> LockQueue(const QString& path) {
+    auto lock = std::make_unique<QLockFile>(path + QStringLiteral(".lock"));
+    lock->setStaleLockTime(30000);
+    if (!lock->tryLock(10000)) return nullptr;
+    return lock;
+}
+
+QList<QStringList> ReadQueue(const QString& path) {
+    QList<QStringList> entries;
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly)) return entries;
+    for (const QByteArray& line : f.readAll().split('\n')) {
+        const QString text = QString::fromUtf8(line).trimmed();
+        if (!text.isEmpty()) entries << text.split(QLatin1Char('\t'));
+    }
+    return entries;
+}
+
+bool WriteQueue(const QString& path, const QList<QStringList>& entries) {
+    if (entries.isEmpty()) return !QFile::exists(path) || QFile::remove(path);
+    QSaveFile f(path);
+    if (!f.open(QIODevice::WriteOnly)) return false;
+    for (const QStringList& e : entries)
+        f.write((e.join(QLatin1Char('\t')) + QLatin1Char('\n')).toUtf8());
+    return f.commit();
+}
+} // namespace
+
+void RecordIndex::Queue(const QString& fileName, const QString& deviceType) {
+    const QString path = QueuePath();
+    const auto lock = LockQueue(path);
+    QFile f(path);
+    // Tabs and line ends cannot be in a record file name; a device type is
+    // typed by the user.
+    QString type = deviceType;
+    type.replace(QLatin1Char('\t'), QLatin1Char(' ')).replace(QLatin1Char('\n'), QLatin1Char(' '));
+    if (!f.open(QIODevice::Append))
+        qCDebug(lcTrace) << "RecordIndex - cannot note" << fileName << "in" << path;
+    else
+        f.write((fileName + QLatin1Char('\t') + type + QLatin1Char('\n')).toUtf8());
+}
+
+QStringList RecordIndex::QueuedFiles() const {
+    QStringList names;
+    for (const QStringList& e : ReadQueue(QueuePath())) names << e.value(0);
+    return names;
+}
+
+int RecordIndex::AddQueuedRows() {
+    const QString path = QueuePath();
+    if (!QFile::exists(path)) return 0;
+    const auto lock = LockQueue(path);
+    if (!lock) return 0;
+    QList<QStringList> entries = ReadQueue(path);
+    const int tolerance = m_settings.IntSetting(QStringLiteral("FlowTolerance"));
+    const QDir dir(DataFolder());
+    int added = 0;
+    while (!entries.isEmpty()) {
+        const QString file = entries.first().value(0);
+        auto doc = std::make_unique<CRivuletrixDoc>();
+        doc->DefaultTolerance = tolerance;
+        QString error;
+        if (doc->ReadRecordFile(dir.filePath(file), &error, /*keepSamples=*/false)) {
+            if (!AddRow(MakeRow(*doc, file, entries.first().value(1)))) break;
+            ++added;
+        } else {
+            qCDebug(lcTrace) << "RecordIndex - noted file" << file << "unreadable:" << error;
+        }
+        entries.removeFirst();
+    }
+    WriteQueue(path, entries);
+    return added;
+}
+
+void RecordIndex::Unqueue(const QStringList& names) {
+    const QString path = QueuePath();
+    if (!QFile::exists(path)) return;
+    const auto lock = LockQueue(path);
+    if (!lock) return;
+    const QSet<QString> made(names.begin(), names.end());
+    QList<QStringList> entries = ReadQueue(path);
+    entries.removeIf([&made](const QStringList& e) { return made.contains(e.value(0)); });
+    WriteQueue(path, entries);
 }
 
 RebuildResult RecordIndex::Rebuild(RebuildKind kind, const RebuildCallbacks& cb) {
@@ -87,8 +203,10 @@ RebuildResult RecordIndex::Rebuild(RebuildKind kind, const RebuildCallbacks& cb)
     if (kind != RebuildKind::Import) patterns << QStringLiteral("*.p7d");
     const QDir dir(DataFolder());
     int rows = 0;
+    QStringList listed;
     for (const QString& pattern : patterns) {
         const QStringList files = store::ListDataFiles(dir, pattern);
+        listed << files;
         for (const QString& file : files) {
             if (cb.cancelRequested && cb.cancelRequested()) {
                 result.cancelled = true;
@@ -118,5 +236,6 @@ RebuildResult RecordIndex::Rebuild(RebuildKind kind, const RebuildCallbacks& cb)
     }
     result.stored = true;
     result.rowsAdded = rows;
+    if (OnServer()) Unqueue(listed);
     return result;
 }

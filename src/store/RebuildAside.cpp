@@ -30,7 +30,9 @@ bool RebuildAside::Exec(const QString& sql) {
     QSqlQuery q(db.Connection());
     if (q.exec(sql)) return true;
     const QSqlError e = q.lastError();
-    db.RecordError(adoerr::CodeOf(e), e.driverText(), QStringLiteral("QSQLITE"), e.databaseText());
+    db.RecordError(adoerr::CodeOf(e), e.driverText(),
+                   db.IsServer() ? QStringLiteral("QPSQL") : QStringLiteral("QSQLITE"),
+                   e.databaseText());
     m_error = e.databaseText().isEmpty() ? e.text() : e.databaseText();
     qCDebug(lcStore) << "\nRebuildAside -: failure" << sql << m_error;
     return false;
@@ -45,8 +47,9 @@ void RebuildAside::Drop() {
     if (!db.IsOpen()) return;
     if (db.InTransaction()) db.RollbackTrans();
     QSqlQuery q(db.Connection());
+    const QString schema = db.IsServer() ? QStringLiteral("pg_temp") : QStringLiteral("temp");
     for (const QString& t : {kRows, kSeen, kLate})
-        q.exec(QStringLiteral("DROP TABLE IF EXISTS temp.%1").arg(Quote(t)));
+        q.exec(QStringLiteral("DROP TABLE IF EXISTS %1.%2").arg(schema, Quote(t)));
 }
 
 bool RebuildAside::Begin() {
@@ -56,15 +59,14 @@ bool RebuildAside::Begin() {
         return false;
     }
     Drop();
-    QStringList cols;
-    for (const store::ColumnDef& c : store::Columns(m_kind))
-        cols << Quote(QLatin1String(c.name)) + QLatin1Char(' ') + QLatin1String(c.type);
+    const bool server = db.IsServer();
     const QString table = Quote(store::TableName(m_kind));
     if (!Exec(QStringLiteral("CREATE TEMP TABLE %1 (%2)")
-                  .arg(Quote(kRows), cols.join(QStringLiteral(", ")))) ||
-        !Exec(QStringLiteral("CREATE TEMP TABLE %1 AS SELECT rowid AS id FROM main.%2")
-                  .arg(Quote(kSeen), table)))
+                  .arg(Quote(kRows), store::ColumnDeclarations(m_kind, server))) ||
+        !Exec(QStringLiteral("CREATE TEMP TABLE %1 AS SELECT rowid AS id FROM %2%3")
+                  .arg(Quote(kSeen), server ? QString() : QStringLiteral("main."), table)))
         return false;
+    if (server && !Exec(QStringLiteral("CREATE INDEX ON %1 (id)").arg(Quote(kSeen)))) return false;
     m_rows = std::make_unique<CADORecordset>(&db);
     if (!m_rows->Open(kRows, CADORecordset::openTable)) {
         m_error = m_rows->GetLastErrorString();
@@ -90,10 +92,12 @@ bool RebuildAside::SwapIn() {
     for (const store::ColumnDef& c : store::Columns(m_kind)) names << Quote(QLatin1String(c.name));
     const QString cols = names.join(QStringLiteral(", "));
     const QString file = Quote(QStringLiteral("Filename"));
-    // The write lock is taken at once, so the swap cannot meet another
-    // writer half way; the busy time-out waits for one that holds it now.
-    bool ok = Exec(QStringLiteral("BEGIN IMMEDIATE"));
-    if (ok) {
+    bool ok = false;
+    if (db.IsServer()) {
+        ok = SwapInOnServer(table, cols);
+    } else if ((ok = Exec(QStringLiteral("BEGIN IMMEDIATE")))) {
+        // The write lock is taken at once, so the swap cannot meet another
+        // writer half way; the busy time-out waits for one that holds it now.
         ok =
             Exec(QStringLiteral("CREATE TEMP TABLE %1 AS SELECT %2 FROM main.%3 WHERE rowid NOT IN "
                                 "(SELECT id FROM temp.%4) AND ifnull(%5, '') NOT IN (SELECT "
@@ -115,5 +119,34 @@ bool RebuildAside::SwapIn() {
     if (CADORecordset* rs = m_table.Recordset())
         rs->Open(store::TableName(m_kind), CADORecordset::openTable);
     Drop();
+    return ok;
+}
+
+bool RebuildAside::SwapInOnServer(const QString& table, const QString& cols) {
+    CADODatabase& db = m_table.Database();
+    const QString file = Quote(QStringLiteral("Filename"));
+    // One transaction. Readers keep reading the old rows until it commits
+    // and never wait for it; the lock only holds back other writers (rows
+    // they add meanwhile follow the swap) and a second rebuild.
+    bool ok =
+        Exec(QStringLiteral("BEGIN")) &&
+        Exec(QStringLiteral("LOCK TABLE %1 IN SHARE ROW EXCLUSIVE MODE").arg(table)) &&
+        Exec(
+            QStringLiteral(
+                "CREATE TEMP TABLE %1 AS SELECT rowid AS late_order, %2 FROM %3 t WHERE NOT EXISTS "
+                "(SELECT 1 FROM %4 s WHERE s.id = t.rowid) AND NOT EXISTS (SELECT 1 FROM %5 r "
+                "WHERE coalesce(r.%6, '') = coalesce(t.%6, ''))")
+                .arg(Quote(kLate), cols, table, Quote(kSeen), Quote(kRows), file)) &&
+        Exec(QStringLiteral("DELETE FROM %1").arg(table)) &&
+        Exec(QStringLiteral("INSERT INTO %1 (%2) SELECT %2 FROM %3 ORDER BY rowid")
+                 .arg(table, cols, Quote(kRows))) &&
+        Exec(QStringLiteral("INSERT INTO %1 (%2) SELECT %2 FROM %3 ORDER BY late_order")
+                 .arg(table, cols, Quote(kLate))) &&
+        Exec(QStringLiteral("COMMIT"));
+    if (!ok) {
+        const QString error = m_error;
+        QSqlQuery(db.Connection()).exec(QStringLiteral("ROLLBACK"));
+        m_error = error;
+    }
     return ok;
 }

@@ -11,8 +11,8 @@ class StoreTable;
 
 // A rebuild writes its rows into a temporary table of its own connection and
 // swaps them in with one short transaction. SQLite keeps temporary tables in
-// a file of its own, so while the record files are read the index stays open
-// to every other program sharing the data folder; the swap either replaces
+// a file of its own (a server in the session), so while the record files are
+// read the index stays open to every other program sharing it; the swap either replaces
 // every row or leaves the index as it was. Rows that other programs added
 // while the rebuild ran are kept, unless the rebuild made a row for the same
 // file.
@@ -34,6 +34,7 @@ public:
 
 private:
     bool Exec(const QString& sql);
+    bool SwapInOnServer(const QString& table, const QString& cols);
     void Drop();
 
     StoreTable& m_table;

@@ -4,6 +4,8 @@
 
 #include <QLocale>
 #include <QRegularExpression>
+#include <QSqlError>
+#include <QSqlQuery>
 
 namespace {
 const QString kUnknownControl = QStringLiteral("zzUNKNOWN");
@@ -98,15 +100,42 @@ QString RecordIndex::DataFolder() const {
 }
 
 bool RecordIndex::Open() {
-    return m_table.Open(DataFolder(), SeedFolder());
+    m_table.SetServer(m_settings.IndexServer());
+    if (!m_table.Open(DataFolder(), SeedFolder())) return false;
+    if (OnServer() && m_startupFinished) AddQueuedRows();
+    return true;
+}
+
+bool RecordIndex::ServerExec(const QString& sql, const QVariantList& values, QVariant* first) {
+    if (!IsOpen()) return false;
+    CADODatabase& db = m_table.Database();
+    QSqlQuery q(db.Connection());
+    q.setForwardOnly(true);
+    q.prepare(sql);
+    for (const QVariant& v : values) q.addBindValue(v);
+    if (!q.exec() || (first && !q.next())) {
+        const QSqlError e = q.lastError();
+        db.RecordError(adoerr::CodeOf(e), e.driverText(), QStringLiteral("QPSQL"),
+                       e.databaseText());
+        return false;
+    }
+    if (first) *first = q.value(0);
+    return true;
 }
 
 int RecordIndex::GetCount() {
+    if (OnServer()) {
+        QVariant n;
+        return ServerExec(QStringLiteral("SELECT count(*) FROM \"RivuletrixRecords\""), {}, &n)
+                   ? n.toInt()
+                   : 0;
+    }
     CADORecordset* rs = m_table.Recordset();
     return rs ? rs->GetRecordCount() : 0;
 }
 
 bool RecordIndex::ClearAll() {
+    if (OnServer()) return ServerExec(QStringLiteral("DELETE FROM \"RivuletrixRecords\""));
     CADORecordset* rs = m_table.Recordset();
     if (!rs || !rs->IsOpen()) return false;
     return rs->DeleteALL(rs->GetRecordCount());
@@ -155,8 +184,64 @@ bool RecordIndex::AddRowTo(CADORecordset* rs, const RecordIndexRow& r) {
     return false;
 }
 
+// On a server other programs add rows all the time: the browser and the
+// equipment look-up ask the table itself rather than this program's cursor,
+// which holds the rows as they were when the index was opened.
+bool RecordIndex::ListServerRows(QList<RecordListRow>& rows) {
+    if (!IsOpen()) return false;
+    QSqlQuery q(m_table.Database().Connection());
+    q.setForwardOnly(true);
+    if (!q.exec(QStringLiteral("SELECT \"ControlNumber\", \"TypeofTest\", \"StartDate\", "
+                               "\"StartTime\", \"SetFlowRate\", \"Manufacture\", "
+                               "\"SerialNumber\", \"Model\", \"TdSerialNum\", "
+                               "\"InstSerialNum\", \"Filename\" FROM \"RivuletrixRecords\" "
+                               "ORDER BY rowid"))) {
+        m_table.Database().RecordError(adoerr::CodeOf(q.lastError()), q.lastError().driverText(),
+                                       QStringLiteral("QPSQL"), q.lastError().databaseText());
+        return false;
+    }
+    while (q.next()) {
+        RecordListRow r;
+        r.controlNumber = q.value(0).toString();
+        r.typeOfTest = q.value(1).toString();
+        r.startDate = q.value(2).toString();
+        r.startTime = q.value(3).toString();
+        r.setFlowRate = q.value(4).toString();
+        r.manufacture = q.value(5).toString();
+        r.serialNumber = q.value(6).toString();
+        r.model = q.value(7).toString();
+        r.tdSerialNum = q.value(8).toString();
+        r.instSerialNum = q.value(9).toString();
+        r.fileName = q.value(10).toString();
+        rows.append(r);
+    }
+    return !rows.isEmpty();
+}
+
+bool RecordIndex::FindServerEquipment(const QString& controlNumber, EquipmentDetails& details) {
+    if (!IsOpen()) return false;
+    QSqlQuery q(m_table.Database().Connection());
+    q.setForwardOnly(true);
+    q.prepare(QStringLiteral("SELECT \"ControlNumber\", \"Operator\", \"Manufacture\", "
+                             "\"Model\", \"SerialNumber\", \"Location\", \"Comments\" FROM "
+                             "\"RivuletrixRecords\" WHERE \"ControlNumber\" = ? ORDER BY rowid "
+                             "DESC LIMIT 1"));
+    q.addBindValue(controlNumber);
+    if (!q.exec() || !q.next()) return false;
+    details = EquipmentDetails{};
+    details.controlNumber = q.value(0).toString();
+    details.operatorName = q.value(1).toString();
+    details.manufacture = q.value(2).toString();
+    details.model = q.value(3).toString();
+    details.serialNumber = q.value(4).toString();
+    details.location = q.value(5).toString();
+    details.comments = q.value(6).toString();
+    return true;
+}
+
 bool RecordIndex::ListRows(QList<RecordListRow>& rows) {
     rows.clear();
+    if (OnServer()) return ListServerRows(rows);
     CADORecordset* rs = m_table.Recordset();
     // An empty table, not merely a cursor left before the first row: every
     // operation places the cursor itself.
@@ -186,6 +271,7 @@ bool RecordIndex::ListRows(QList<RecordListRow>& rows) {
 }
 
 bool RecordIndex::FindEquipment(const QString& controlNumber, EquipmentDetails& details) {
+    if (OnServer()) return FindServerEquipment(controlNumber, details);
     CADORecordset* rs = m_table.Recordset();
     if (!rs || !rs->IsOpen() || (rs->IsBof() && rs->IsEof())) return false;
     // From the last row backward: the latest row added with that number.
@@ -208,6 +294,21 @@ bool RecordIndex::FindEquipment(const QString& controlNumber, EquipmentDetails& 
 }
 
 bool RecordIndex::DeleteRow(const QString& column, const QString& value) {
+    if (OnServer()) {
+        if (!IsOpen() && !Open()) return false;
+        // The column is one of the table's, never a text from elsewhere.
+        const QStringList names = store::ColumnNames(store::DbKind::Records);
+        const qsizetype c = names.indexOf(column);
+        if (c < 0) return false;
+        QVariant deleted;
+        return ServerExec(QStringLiteral("WITH d AS (DELETE FROM \"RivuletrixRecords\" WHERE "
+                                         "rowid = (SELECT rowid FROM \"RivuletrixRecords\" "
+                                         "WHERE \"%1\" = ? ORDER BY rowid LIMIT 1) RETURNING 1) "
+                                         "SELECT count(*) FROM d")
+                              .arg(names[c]),
+                          {value}, &deleted) &&
+               deleted.toInt() == 1;
+    }
     Open();
     CADORecordset* rs = m_table.Recordset();
     // An empty table, not merely a cursor left before the first row: every

@@ -6,6 +6,7 @@
 #include <QDateTime>
 #include <QList>
 #include <QString>
+#include <QVariant>
 
 class AppSettings;
 class CADORecordset;
@@ -129,10 +130,29 @@ public:
     // "StartDate StartTime" read day first; 1 January 1900 when unreadable.
     static QDateTime ParseStartDateTime(const QString& date, const QString& time);
 
-    QString LastError() const { return m_table.LastError(); }
+    QString LastError() const { return m_error.isEmpty() ? m_table.LastError() : m_error; }
     StoreTable& Table() { return m_table; }
 
+    // On a server, a row that could not be added (the server gone) is noted
+    // in "RX_Records.unindexed" in the data folder and added when the server
+    // answers again (the next Open or indexed record) or by the next rebuild.
+    bool OnServer() const { return m_table.OnServer(); }
+    // The last IndexRecord failed and its row waits for the server.
+    bool LastRowQueued() const { return m_queued; }
+    QStringList QueuedFiles() const;
+    // Adds the rows of the noted files; returns how many were added.
+    int AddQueuedRows();
+
 private:
+    // One statement on the server, values bound; first takes the first
+    // column of the first row when given.
+    bool ServerExec(const QString& sql, const QVariantList& values = {}, QVariant* first = nullptr);
+    bool ListServerRows(QList<RecordListRow>& rows);
+    bool FindServerEquipment(const QString& controlNumber, EquipmentDetails& details);
+    QString QueuePath() const;
+    void Queue(const QString& fileName, const QString& deviceType);
+    // Forgets the noted files in names (their rows were made by a rebuild).
+    void Unqueue(const QStringList& names);
     // A row written through the given cursor (the table's, or a rebuild's).
     static bool AddRowTo(CADORecordset* rs, const RecordIndexRow& row);
 
@@ -140,5 +160,7 @@ private:
     QString m_seedFolder;
     QString m_dataFolder;
     bool m_startupFinished = false;
+    bool m_queued = false;
+    QString m_error;
     StoreTable m_table{store::DbKind::Records};
 };

@@ -22,6 +22,11 @@ QString TableName(DbKind kind);        // "RivuletrixRecords", "RXTemplates"
 const QList<ColumnDef>& Columns(DbKind kind);
 QStringList ColumnNames(DbKind kind);
 
+// The column declarations of a CREATE TABLE, in table order. A server's
+// table leads with its own row number column "rowid" (SQLite tables have
+// one implicitly) and takes the server's names of the types.
+QString ColumnDeclarations(DbKind kind, bool server);
+
 // Creates the table (and its lookup index) when missing, on an open database.
 bool CreateTables(CADODatabase& db, DbKind kind);
 // Creates an index on the control number when it is missing (older files).

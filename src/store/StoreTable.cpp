@@ -29,6 +29,7 @@ bool StoreTable::Open(const QString& dataFolder, const QString& seedFolder) {
 
 bool StoreTable::OpenTable(const QString& dataFolder, const QString& seedFolder) {
     if (m_rs) m_rs->Close();
+    if (OnServer()) return OpenServerTable();
     if (dataFolder.trimmed().isEmpty()) {
         qCDebug(lcStore) << "\nStoreTable::Open - no data folder";
         m_db.Close();
@@ -64,10 +65,36 @@ bool StoreTable::OpenTable(const QString& dataFolder, const QString& seedFolder)
         }
     }
     store::EnsureLookupIndex(m_db, m_kind);
+    return OpenCursor();
+}
 
+bool StoreTable::OpenCursor() {
     m_rs.reset();
     m_rs = std::make_unique<CADORecordset>(&m_db);
+    // A server's records index is asked directly; its cursor only adds rows.
+    m_rs->SetAppendOnly(OnServer() && m_kind == store::DbKind::Records);
     return m_rs->Open(store::TableName(m_kind), CADORecordset::openTable);
+}
+
+bool StoreTable::OpenServerTable() {
+    m_path = CADODatabase::DisplayUri(m_server);
+    m_rs.reset(); // its statements belong to the connection about to close
+    if (!m_db.Open(m_server)) return false;
+    auto exists = [this](const QString& name) {
+        QSqlQuery q(m_db.Connection());
+        q.prepare(QStringLiteral("SELECT to_regclass(?) IS NOT NULL"));
+        q.addBindValue(name);
+        return q.exec() && q.next() && q.value(0).toBool();
+    };
+    const QString table = QLatin1Char('"') + store::TableName(m_kind) + QLatin1Char('"');
+    // Created on first use. Two programs starting together may both try;
+    // the one that loses finds the table made by the other.
+    if (!exists(table) && !store::CreateTables(m_db, m_kind) && !exists(table)) return false;
+    // Only created when missing: creating takes a lock that waits for writers.
+    if (m_kind == store::DbKind::Records &&
+        !exists(QStringLiteral("\"IX_RivuletrixRecords_ControlNumber\"")))
+        store::EnsureLookupIndex(m_db, m_kind);
+    return OpenCursor();
 }
 
 void StoreTable::Close() {

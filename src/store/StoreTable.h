@@ -19,6 +19,11 @@ public:
     // damaged one stays for inspection); without a seed the empty table is
     // created in place.
     bool Open(const QString& dataFolder, const QString& seedFolder);
+    // A PostgreSQL server URI replaces the database file (empty: the file in
+    // the data folder). Takes effect at the next Open.
+    void SetServer(const QString& uri) { m_server = uri.trimmed(); }
+    QString Server() const { return m_server; }
+    bool OnServer() const { return !m_server.isEmpty(); }
     void Close();
     bool IsOpen() const { return m_rs && m_rs->IsOpen(); }
 
@@ -33,10 +38,13 @@ public:
 
 private:
     bool OpenTable(const QString& dataFolder, const QString& seedFolder);
+    bool OpenServerTable();
+    bool OpenCursor();
 
     store::DbKind m_kind;
     CADODatabase m_db;
     std::unique_ptr<CADORecordset> m_rs; // destroyed before m_db
     QString m_path;
+    QString m_server;
     bool m_busy = false;
 };

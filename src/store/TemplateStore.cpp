@@ -38,6 +38,7 @@ QString TemplateStore::DataFolder() const {
 }
 
 bool TemplateStore::Open() {
+    m_table.SetServer(m_settings.IndexServer());
     return m_table.Open(DataFolder(), SeedFolder());
 }
 

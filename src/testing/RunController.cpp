@@ -682,6 +682,13 @@ bool RunController::SaveRecord() {
 }
 
 void RunController::ReportNotIndexed(const QString& name, const QString& error) {
+    if (m_app.Records().LastRowQueued()) {
+        ThePrompter().Message(
+            QStringLiteral("The record %1 was saved, but the records index could not be "
+                           "reached: %2")
+                .arg(name, error));
+        return;
+    }
     ThePrompter().Message(
         QStringLiteral("The record %1 was saved, but it could not be entered in the records "
                        "index (%2). It will be missing from the record browser until the index "

@@ -1,6 +1,7 @@
 // Whole tests on a simulated analyzer at accelerated time: setup, start,
 // automatic stops, cancel, end, save, index and the analyzer's copy.
 #include "../link/TestMain.h"
+#include "../store/PgTestServer.h"
 #include "RunFixture.h"
 
 #include "records/TestJournal.h"
@@ -323,6 +324,41 @@ private Q_SLOTS:
             m_prompter.messages.filter(QStringLiteral("could not be entered in the records index"));
         QCOMPARE(told.size(), 1);
         QVERIFY(told[0].contains(QFileInfo(Run().LastSavedPath()).fileName()));
+    }
+
+    // The records index on a server that stops while the test runs: the
+    // record is saved, the technician is told the index could not be
+    // reached, and the row is added once the server is back.
+    void indexServerLostIsReported() {
+        if (!PgTestServer::Missing().isEmpty()) QSKIP(qPrintable(PgTestServer::Missing()));
+        PgTestServer server;
+        QString error;
+        QVERIFY2(server.Start(&error), qPrintable(error));
+        QVERIFY(
+            m_app->WriteSetting(settings::kSection, QStringLiteral("IndexServer"), server.Uri()));
+        m_app->Records().Close();
+        QVERIFY(m_app->Records().Open());
+        Connect({"--model", "PXR-8", "--name", "Bench A", "--serial", "80000001", "--channels", "1",
+                 "--sample-period", "100", "--accel", "10", "--profile",
+                 "1:flow,noise=0,rate=600"});
+        m_sheet.setup = Flow(600, 1, 0, 0, true, false);
+        m_prompter.SetDefaultAnswer(true);
+        SetupAndStart();
+        QTRY_VERIFY_WITH_TIMEOUT(Doc().Run.autoStopped, 20000);
+        server.Stop();
+        EndAndWait();
+        QVERIFY(QFile::exists(Run().LastSavedPath()));
+        const QString name = QFileInfo(Run().LastSavedPath()).fileName();
+        const QStringList told =
+            m_prompter.messages.filter(QStringLiteral("the records index could not be reached"));
+        QCOMPARE(told.size(), 1);
+        QVERIFY(told[0].contains(name));
+        QVERIFY(told[0].contains(QStringLiteral("will be added when it answers again")));
+        QVERIFY2(server.Start(&error), qPrintable(error));
+        QVERIFY(m_app->Records().Open()); // as the next save or start-up does
+        QCOMPARE(server.Value(QStringLiteral("SELECT \"Filename\" FROM \"RivuletrixRecords\"")),
+                 QVariant(name));
+        QVERIFY(m_app->Records().QueuedFiles().isEmpty());
     }
 
     void occlusionDefaultTimeByModel_data() {
