@@ -75,6 +75,7 @@ CMainFrame::CMainFrame(CRivuletrixApp& app, QWidget* parent)
             &CDialogTopDevicePane::SetBatteryIndicator);
     connect(&m_app, &CRivuletrixApp::AnalyzersChanged, this, &CMainFrame::UpdateCommands);
     connect(&m_app, &CRivuletrixApp::AnalyzerLost, this, &CMainFrame::OnAnalyzerLost);
+    connect(&m_app, &CRivuletrixApp::AnalyzerReconnected, this, &CMainFrame::OnAnalyzerReconnected);
 
     m_pollTimer->setInterval(1000);
     connect(m_pollTimer, &QTimer::timeout, &m_app.Poll(), &AnalyzerPoll::Poll);
@@ -722,6 +723,13 @@ void CMainFrame::OnAnalyzerLost(int slot, const QString& name) {
     statusBar()->showMessage(text);
     if (QPushButton* b = m_devicePane->AnalyzerButton(slot)) b->setToolTip(text);
     m_devicePane->SetBatteryIndicator(slot, 'N');
+    m_devicePane->UpdateControls();
+}
+
+void CMainFrame::OnAnalyzerReconnected(int slot) {
+    statusBar()->clearMessage();
+    if (QPushButton* b = m_devicePane->AnalyzerButton(slot)) b->setToolTip(QString());
+    m_devicePane->SetBatteryIndicator(slot, m_app.Poll().Indicator(slot));
     m_devicePane->UpdateControls();
 }
 

@@ -73,6 +73,7 @@ private:
     CommandTarget* ActiveTarget() const;
     void OnBalloonTimer();
     void OnAnalyzerLost(int slot, const QString& name);
+    void OnAnalyzerReconnected(int slot);
     void ShowAbout();
     void HelpManual();
     void InstrumentSettings();

@@ -27,13 +27,17 @@ QString SerialKey(int n) {
     return QStringLiteral("%1DeviceSerialNumber").arg(n);
 }
 
-QIcon ReadyIcon(bool connected) {
+enum class ReadyState { Connected, Lost, NotConnected };
+
+QIcon ReadyIcon(ReadyState state) {
     QPixmap pm(16, 16);
     pm.fill(Qt::transparent);
     QPainter p(&pm);
     p.setRenderHint(QPainter::Antialiasing);
     p.setPen(QPen(QColor(60, 60, 60), 1));
-    p.setBrush(connected ? QColor(40, 170, 60) : QColor(190, 190, 190));
+    p.setBrush(state == ReadyState::Connected ? QColor(40, 170, 60)
+               : state == ReadyState::Lost    ? QColor(210, 50, 40)
+                                              : QColor(190, 190, 190));
     p.drawRoundedRect(2, 4, 12, 8, 2, 2);
     p.fillRect(6, 1, 4, 3, QColor(60, 60, 60));
     return QIcon(pm);
@@ -109,6 +113,11 @@ CManageConnectionDlg::CManageConnectionDlg(CRivuletrixApp& app, bool search, QWi
     connect(m_readyList, &QTreeWidget::itemSelectionChanged, this,
             &CManageConnectionDlg::ReadySelectionChanged);
     connect(m_exit, &QPushButton::clicked, this, &CManageConnectionDlg::reject);
+
+    // An analyzer unplugged while the manager is open shows as lost at once.
+    connect(&m_app, &CRivuletrixApp::AnalyzerLost, this, [this] {
+        if (!m_worker) Refill();
+    });
 
     m_connect->setEnabled(false);
     m_disconnect->setEnabled(false);
@@ -208,14 +217,27 @@ void CManageConnectionDlg::Refill() {
         m_readyList->currentItem() ? m_readyList->currentItem()->text(1) : QString();
     m_readyList->clear();
     for (const FoundAnalyzer& a : m_app.Scanner().Ready()) {
-        auto* item = new QTreeWidgetItem(
-            m_readyList,
-            {QStringLiteral(" ") + a.name + QStringLiteral("   %1 Channels").arg(a.ChannelCount()),
-             a.serialNumber});
-        item->setIcon(0, ReadyIcon(a.connected));
+        QString text =
+            QStringLiteral(" ") + a.name + QStringLiteral("   %1 Channels").arg(a.ChannelCount());
+        ReadyState state = a.connected ? ReadyState::Connected : ReadyState::NotConnected;
+        if (Lost(a)) {
+            state = ReadyState::Lost;
+            text += QStringLiteral(" - lost");
+        }
+        auto* item = new QTreeWidgetItem(m_readyList, {text, a.serialNumber});
+        item->setIcon(0, ReadyIcon(state));
+        if (state == ReadyState::Lost)
+            item->setToolTip(
+                0, QStringLiteral("Its port went away. Plug it in again and press Connect."));
         if (a.serialNumber == selected) m_readyList->setCurrentItem(item);
     }
     ReadySelectionChanged();
+}
+
+bool CManageConnectionDlg::Lost(const FoundAnalyzer& record) const {
+    if (!record.connected) return false;
+    const CDevice* device = m_app.Device(record.slot);
+    return record.lost || (device && device->IsLost());
 }
 
 bool CManageConnectionDlg::SelectedReady(FoundAnalyzer& record) const {
@@ -236,8 +258,9 @@ void CManageConnectionDlg::ReadySelectionChanged() {
         m_disconnect->setEnabled(false);
         return;
     }
+    // A lost analyzer is connected again in its slot, or let go.
     m_disconnect->setEnabled(record.connected);
-    m_connect->setEnabled(!record.connected);
+    m_connect->setEnabled(!record.connected || Lost(record));
     m_remove->setEnabled(!record.connected);
 }
 
@@ -255,7 +278,12 @@ void CManageConnectionDlg::RemoveSelected() {
 void CManageConnectionDlg::ConnectSelected() {
     WaitCursor wait;
     FoundAnalyzer record;
-    if (!SelectedReady(record) || record.connected) return;
+    if (!SelectedReady(record)) return;
+    if (Lost(record)) {
+        ReconnectLost(record);
+        return;
+    }
+    if (record.connected) return;
     const int slot = m_app.FreeSlot();
     if (slot == 0) {
         ThePrompter().Message(QStringLiteral("Four analyzers are connected already.\n"
@@ -265,6 +293,30 @@ void CManageConnectionDlg::ConnectSelected() {
     if (m_app.ConnectAnalyzer(slot, record) == 0) return;
     record.slot = slot;
     record.connected = 1;
+    m_app.Scanner().Update(record);
+    Refill();
+}
+
+void CManageConnectionDlg::ReconnectLost(FoundAnalyzer record) {
+    if (m_worker) return; // the search is probing the ports
+    // Plugged back in, it may have come up on another port: found again by
+    // its serial number, passing over the ports of the live analyzers.
+    QStringList inUse;
+    for (const FoundAnalyzer& a : m_app.Scanner().Ready())
+        if (a.connected && !Lost(a)) inUse << a.portName;
+    const QString port = m_app.Scanner().Locate(record.serialNumber, inUse);
+    if (port.isEmpty()) {
+        ThePrompter().Message(QStringLiteral("%1 (serial number %2) does not answer on any port.\n"
+                                             "Plug it in again and press Connect.")
+                                  .arg(record.name, record.serialNumber.trimmed()));
+        return;
+    }
+    record.portName = port;
+    if (m_app.ReconnectAnalyzer(record.slot, record) == 0) {
+        m_app.Scanner().Update(record); // still lost, on the port it was seen on
+        Refill();
+        return;
+    }
     m_app.Scanner().Update(record);
     Refill();
 }
@@ -282,7 +334,7 @@ void CManageConnectionDlg::DisconnectSelected() {
         !m_app.WindowHost()->MayCloseChannelWindows(record.slot))
         return;
     if (record.connected) {
-        QThread::msleep(1000); // lets the analyzer finish what it was sending
+        if (!Lost(record)) QThread::msleep(1000); // lets the analyzer finish what it was sending
         m_app.DisconnectAnalyzer(record.slot, record);
         record.slot = 0;
         record.connected = 0;

@@ -48,6 +48,11 @@ private:
     void Refill();
     void ReadySelectionChanged();
     bool SelectedReady(FoundAnalyzer& record) const;
+    // Connected, and its port went away (also before the news reached the
+    // ready list).
+    bool Lost(const FoundAnalyzer& record) const;
+    // Connects a lost analyzer again in its slot, on whichever port it is.
+    void ReconnectLost(FoundAnalyzer record);
 
     CRivuletrixApp& m_app;
     QTreeWidget* m_usbList;

@@ -124,12 +124,7 @@ int CRivuletrixApp::ConnectAnalyzer(int slot, FoundAnalyzer& record) {
         record.slot = 0;
         return 0;
     }
-    connect(
-        entry.get(), &CDevice::AnalyzerLost, this,
-        [this, slot](const QString&) {
-            if (CDevice* d = Device(slot)) Q_EMIT AnalyzerLost(slot, d->Name);
-        },
-        Qt::QueuedConnection);
+    WatchLost(slot);
     const bool pxr8 = record.model == QLatin1String("PXR-8");
     if (ConnectedCount < 4) {
         ++ConnectedCount;
@@ -146,6 +141,50 @@ int CRivuletrixApp::ConnectAnalyzer(int slot, FoundAnalyzer& record) {
         ++Pxr8Count;
     else if (record.model == QLatin1String("PXR2K"))
         ++Pxr2kCount;
+    Q_EMIT AnalyzersChanged();
+    return slot;
+}
+
+void CRivuletrixApp::WatchLost(int slot) {
+    CDevice* device = Device(slot);
+    connect(
+        device, &CDevice::AnalyzerLost, this,
+        [this, slot, device](const QString&) {
+            // A device replaced in the meantime is no longer this slot's.
+            CDevice* d = Device(slot);
+            if (d != device) return;
+            m_scanner->MarkLost(d->SerialNumber);
+            Q_EMIT AnalyzerLost(slot, d->Name);
+        },
+        Qt::QueuedConnection);
+}
+
+int CRivuletrixApp::ReconnectAnalyzer(int slot, FoundAnalyzer& record) {
+    CDevice* old = Device(slot);
+    if (!old) return 0;
+    // The old port is closed first (the analyzer may come back under the
+    // same name), and what it received reaches the documents before any
+    // line of the new connection.
+    old->DisconnectDevice();
+    m_poll->WaitIdle(slot);
+    old->DrainChannels();
+    auto device = std::make_unique<CDevice>(record);
+    device->Slot = slot;
+    // A running test reads the set-up at its end, and goes by the last
+    // status until the analyzer answers again.
+    device->TakeOver(*old);
+    if (!device->StartConnection()) return 0; // the lost device stays
+    CRivuletrixDoc* docs[kChannels];
+    for (int c = 0; c < kChannels; ++c) {
+        docs[c] = old->ChannelDoc(c);
+        if (docs[c]) device->SetChannelDoc(c, docs[c]);
+    }
+    m_devices[slot - 1] = std::move(device);
+    WatchLost(slot);
+    record.slot = slot;
+    record.connected = 1;
+    record.lost = 0;
+    Q_EMIT AnalyzerReconnected(slot);
     Q_EMIT AnalyzersChanged();
     return slot;
 }
@@ -181,6 +220,7 @@ int CRivuletrixApp::DisconnectAnalyzer(int slot, FoundAnalyzer& record) {
         Pxr2kCount = std::max(0, Pxr2kCount - 1);
     record.slot = 0;
     record.connected = 0;
+    record.lost = 0;
     Q_EMIT AnalyzersChanged();
     return slot;
 }

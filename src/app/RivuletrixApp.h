@@ -80,6 +80,11 @@ public:
     // Disconnects the device of the slot (none for slot 0), closes its channel
     // windows and selects the lowest slot still connected. Returns the slot.
     int DisconnectAnalyzer(int slot, FoundAnalyzer& record);
+    // The lost analyzer of the slot is back (record names its port now): a
+    // new device takes the old one's place and its channel windows, their
+    // documents and tests stay as they are. Returns the slot, or 0 when it
+    // could not connect (the lost device stays).
+    int ReconnectAnalyzer(int slot, FoundAnalyzer& record);
     // The lowest slot that holds no analyzer, or 0.
     int FreeSlot() const;
     // The "Default mode" tick: one PXR-8, or any PXR2K.
@@ -110,8 +115,14 @@ Q_SIGNALS:
     void AnalyzersChanged();
     // An analyzer's port went away while connected.
     void AnalyzerLost(int slot, const QString& name);
+    // The lost analyzer of the slot was connected again.
+    void AnalyzerReconnected(int slot);
 
 private:
+    // The device's lost signal reaches the application, marked in the ready
+    // list, on the window's thread.
+    void WatchLost(int slot);
+
     enum class IndexOpen { Open, Busy, Failed };
     // Opens the records index at start-up, trying again while another
     // program holds it busy.

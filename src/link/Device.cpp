@@ -87,6 +87,28 @@ CRivuletrixDoc* CDevice::ChannelDoc(int channelIndex) const {
     return m_inbox[channelIndex] ? m_inbox[channelIndex]->Doc() : nullptr;
 }
 
+void CDevice::TakeOver(const CDevice& old) {
+    for (int c = 0; c < 4; ++c) Setup[c] = old.Setup[c];
+    BatteryState = old.BatteryState.load();
+    char status[12];
+    {
+        std::lock_guard lock(old.m_dispatcher.Mutex());
+        std::copy(std::begin(old.m_dispatcher.status), std::end(old.m_dispatcher.status), status);
+    }
+    std::lock_guard lock(m_dispatcher.Mutex());
+    std::copy(std::begin(status), std::end(status), m_dispatcher.status);
+}
+
+void CDevice::DrainChannels() {
+    ChannelInbox* inboxes[4];
+    {
+        std::lock_guard lock(m_docMutex);
+        std::copy(std::begin(m_inbox), std::end(m_inbox), inboxes);
+    }
+    for (ChannelInbox* inbox : inboxes)
+        if (inbox) inbox->Drain();
+}
+
 bool CDevice::StartConnection() {
     if (Kind != FoundAnalyzer::KindUsbSerial) return true; // nothing to open
     m_lost = false;

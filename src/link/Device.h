@@ -80,6 +80,16 @@ public:
     // a document are dropped.
     void SetChannelDoc(int channelIndex, CRivuletrixDoc* doc);
     CRivuletrixDoc* ChannelDoc(int channelIndex) const;
+    // Hands the lines still waiting to their documents now (the documents'
+    // thread), before the documents move to another device.
+    void DrainChannels();
+
+    // Takes over what the program knew of the analyzer from the device it
+    // replaces (the analyzer came back after an unplug): the channel
+    // set-ups, the battery state and the last channel status, which stands
+    // until the analyzer answers a status request again. Before
+    // StartConnection.
+    void TakeOver(const CDevice& old);
 
     // ---- Lifecycle ----
     // Opens the port (kind 2) and starts the I/O thread, then sends POLL and

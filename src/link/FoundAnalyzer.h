@@ -13,6 +13,7 @@ struct FoundAnalyzer {
     int channels[4] = {0, 0, 0, 0};
     int added = 0;
     int connected = 0;
+    int lost = 0; // connected, but its port went away (unplugged)
     int kind = KindNone;
     int slot = 0;
     QString model; // "PXR-8" or "PXR2K"

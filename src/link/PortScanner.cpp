@@ -112,6 +112,49 @@ void PortScanner::ProbeOne(const QString& portName) {
     if (auto found = ProbePort(port)) AddFound(*found);
 }
 
+QString PortScanner::Locate(const QString& serialNumber, const QStringList& skip) {
+    EnumerateAnalyzerPorts();
+    const QString wanted = serialNumber.trimmed();
+    for (const QString& name : Ports()) {
+        if (skip.contains(name)) continue;
+        QSerialPort port;
+        if (OpenPort(port, name, LineProfile::Probe) != 0) continue;
+        if (ProbeSerialNumber(port).trimmed() != wanted) continue;
+        std::lock_guard lock(m_mutex);
+        for (FoundAnalyzer& f : m_ready)
+            if (f.serialNumber == serialNumber && (!f.connected || f.lost)) f.portName = name;
+        return name;
+    }
+    return {};
+}
+
+QString PortScanner::ProbeSerialNumber(QSerialPort& port) {
+    ProbeIo io(port);
+    io.Discard();
+    io.Send("[GETSN,0]\r\n");
+    // The reply is looked for among whole lines: a running test's
+    // measurement lines may come before and after it.
+    QByteArray pending;
+    QString serial;
+    QDeadlineTimer deadline(kSerialProbeMs);
+    while (serial.isEmpty() && !deadline.hasExpired()) {
+        pending += io.Read(4096);
+        qsizetype end;
+        while ((end = pending.indexOf('\r')) >= 0) {
+            const QByteArray line = pending.left(end);
+            pending.remove(0, end + 1);
+            const qsizetype at = line.indexOf("[SN0,");
+            if (at < 0) continue;
+            const qsizetype comma = line.indexOf(',', at + 5);
+            if (comma > at + 5) serial = QString::fromLatin1(line.mid(at + 5, comma - at - 5));
+            break;
+        }
+        if (pending.size() > 65536) pending.clear(); // no line end in sight: noise
+    }
+    port.close();
+    return serial;
+}
+
 std::optional<FoundAnalyzer> PortScanner::ProbePort(QSerialPort& port) {
     ProbeIo io(port);
     FoundAnalyzer found;
@@ -198,8 +241,13 @@ bool PortScanner::AddFound(const FoundAnalyzer& found) {
     std::lock_guard lock(m_mutex);
     for (const FoundAnalyzer& f : m_found)
         if (f.serialNumber == found.serialNumber) return false;
-    for (const FoundAnalyzer& f : m_ready)
-        if (f.serialNumber == found.serialNumber) return false;
+    for (FoundAnalyzer& f : m_ready) {
+        if (f.serialNumber != found.serialNumber) continue;
+        // Plugged back in, maybe on another port: the ready record follows
+        // it. A live connection keeps the port it has.
+        if (!f.connected || f.lost) f.portName = found.portName;
+        return false;
+    }
     m_found.append(found);
     return true;
 }
@@ -241,6 +289,16 @@ bool PortScanner::Remove(const QString& serialNumber) {
         m_found.append(f);
         return true;
     }
+    return false;
+}
+
+bool PortScanner::MarkLost(const QString& serialNumber) {
+    std::lock_guard lock(m_mutex);
+    for (FoundAnalyzer& f : m_ready)
+        if (f.serialNumber == serialNumber && f.connected) {
+            f.lost = 1;
+            return true;
+        }
     return false;
 }
 

@@ -34,6 +34,18 @@ public:
     // port. Nothing when no analyzer answered or it is busy.
     std::optional<FoundAnalyzer> ProbePort(QSerialPort& port);
 
+    // Finds the port of the analyzer with this serial number among the
+    // enumerated ports, except those in skip (ports in use). An analyzer
+    // plugged back in may come up on another port, and may be in the middle
+    // of a test, its measurement lines mixed with the replies: only its
+    // serial number is asked for. A ready record that is not connected, or
+    // lost, takes the port name. Empty when none answers with it.
+    QString Locate(const QString& serialNumber, const QStringList& skip = {});
+    // The serial number an analyzer on the open port reports, or empty.
+    // Closes the port.
+    QString ProbeSerialNumber(QSerialPort& port);
+    static constexpr int kSerialProbeMs = 1000;
+
     // Removes the found records of that kind that were not added.
     void PurgeKind(int kind);
 
@@ -45,9 +57,12 @@ public:
     bool Remove(const QString& serialNumber);
     // Replaces the record with the same serial number in either list.
     bool Update(const FoundAnalyzer& record);
+    // The connected analyzer's port went away; false when it is not listed.
+    bool MarkLost(const QString& serialNumber);
 
 private:
     // Adds a probed analyzer unless its serial number is listed already.
+    // A ready analyzer that is not connected, or lost, takes the port name.
     bool AddFound(const FoundAnalyzer& found);
     void ProbeOne(const QString& portName);
 

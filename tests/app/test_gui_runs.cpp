@@ -11,8 +11,11 @@
 #include "ConnectThroughManager.h"
 
 #include "app/ChannelWindow.h"
+#include "app/DevicePane.h"
 #include "app/MainFrame.h"
+#include "app/ManageConnectionDlg.h"
 #include "base/CommandIds.h"
+#include "link/Device.h"
 #include "store/RecordListModel.h"
 #include "store/TemplateStore.h"
 #include "store/ViewRecordDlg.h"
@@ -31,8 +34,8 @@
 #include <QMdiSubWindow>
 #include <QMenu>
 #include <QMenuBar>
-#include <QProcess>
 #include <QPrinter>
+#include <QProcess>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTabWidget>
@@ -259,6 +262,135 @@ private Q_SLOTS:
         QVERIFY(m_prompter.questions.contains(QStringLiteral("Do you want to print the results?")));
         QCOMPARE(m_printJobs, 1);
         QVERIFY(QFileInfo(PrintedPdf()).size() > 1000);
+    }
+
+    // The main window's menu entry of a command.
+    QAction* MenuAction(int id) {
+        for (QAction* top : m_frame->menuBar()->actions())
+            if (top->menu())
+                for (QAction* a : top->menu()->actions())
+                    if (a->data().toInt() == id) return a;
+        return nullptr;
+    }
+    // Samples stored in the window (slot 0 stays empty).
+    int Samples() { return Doc().StoredCount() - 1; }
+    // A Flow test at 300 ml/h that stops at stopMl, set up and started from
+    // the toolbar.
+    void StartFlow(const QString& control, const QString& stopMl) {
+        m_hand->fill = [control, stopMl](CSetupSheet& sheet) {
+            sheet.Tabs()->setCurrentIndex(0);
+            CSetupPage* page = sheet.Page(SetupPage::Flow);
+            Type(page->EquipmentEdit(0), control);
+            Type(page->EquipmentEdit(1), QStringLiteral("AB"));
+            Type(page->Edit(SetupField::FlowSetRate), QStringLiteral("300"));
+            page->Check(SetupCheck::StopVolume)->click();
+            Type(page->Edit(SetupField::FlowStopVolume), stopMl);
+        };
+        Press(cmd::SetupTest);
+        QVERIFY2(!m_hand->sheetRefused, qPrintable(m_prompter.messages.join(QLatin1Char('|'))));
+        Press(cmd::StartTest);
+    }
+    // Waits until the analyzer is lost and every line it got out before is
+    // in the window.
+    void WaitLostWithEverySample() {
+        QTRY_VERIFY_WITH_TIMEOUT(m_app->Device(1)->IsLost(), 30000);
+        QTRY_COMPARE_WITH_TIMEOUT(Samples(), m_sim->SamplesSent(1), 5000);
+        m_frame->UpdateCommands();
+        QCOMPARE(m_frame->DevicePane()->AnalyzerButton(1)->text(),
+                 QStringLiteral("Bench A - lost"));
+    }
+    int RecordSamples(const QString& path) {
+        CRivuletrixDoc record;
+        QString error;
+        if (!record.ReadRecordFile(path, &error)) return -1;
+        return record.StoredCount() - 1;
+    }
+
+    // Unplugged in the middle of a Flow test, the analyzer comes back on
+    // another port. The samples so far stay; Connect in the connection
+    // manager (opened from the menu) finds it by its serial number and puts
+    // it back in its slot under the same window; the test goes on to its
+    // stop and is saved with the samples of both connections.
+    void unpluggedRunReconnectsInItsSlot() {
+        const QString moved = m_dir->filePath(QStringLiteral("moved-port"));
+        Bench({"--model", "PXR-8", "--name", "Bench A", "--serial", "80001234", "--channels", "1",
+               "--sample-period", "1000", "--accel", "10", "--prime-delay", "300", "--profile",
+               "1:flow,noise=0.02", "--do",
+               QStringLiteral("after RUN; after 40 samples unplug; after 1500ms replug %1")
+                   .arg(moved)});
+        qputenv("RIVULETRIX_PORTS", (m_sim->Link() + QLatin1Char(':') + moved).toLocal8Bit());
+        ChannelWindow* window = &Window();
+        StartFlow(QStringLiteral("GUI-U1"), QStringLiteral("9"));
+        WaitLostWithEverySample();
+        const int before = Samples();
+        QVERIFY2(before >= 38, qPrintable(QString::number(before)));
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(moved), 10000); // plugged in again
+
+        QAction* manage = MenuAction(cmd::ManageConnection);
+        QVERIFY(manage);
+        m_frame->UpdateCommands();
+        QVERIFY(manage->isEnabled());
+        QString row;
+        bool connectEnabled = false;
+        QTimer hand;
+        connect(&hand, &QTimer::timeout, this, [&] {
+            for (QWidget* w : QApplication::topLevelWidgets()) {
+                auto* dlg = qobject_cast<CManageConnectionDlg*>(w);
+                if (!dlg || !dlg->isVisible() || dlg->Searching()) continue;
+                hand.stop();
+                QTreeWidget* ready = dlg->ReadyList();
+                if (ready->topLevelItemCount() == 1) {
+                    row = ready->topLevelItem(0)->text(0);
+                    ready->setCurrentItem(ready->topLevelItem(0));
+                    connectEnabled = dlg->Button(QStringLiteral("Connect"))->isEnabled();
+                    QTest::mouseClick(dlg->Button(QStringLiteral("Connect")), Qt::LeftButton);
+                }
+                QTest::mouseClick(dlg->Button(QStringLiteral("E&xit")), Qt::LeftButton);
+            }
+        });
+        hand.start(50);
+        manage->trigger();
+        QCOMPARE(row, QStringLiteral(" Bench A   1 Channels - lost"));
+        QVERIFY(connectEnabled);
+        QVERIFY2(m_prompter.messages.isEmpty(),
+                 qPrintable(m_prompter.messages.join(QLatin1Char('|'))));
+
+        CDevice* device = m_app->Device(1);
+        QVERIFY(device && !device->IsLost());
+        QCOMPARE(device->PortName, moved);
+        QCOMPARE(m_frame->ChannelWindowAt(1, 1), window);
+        QCOMPARE(m_app->ConnectedCount, 1);
+        const FoundAnalyzer ready = m_app->Scanner().Ready().value(0);
+        QVERIFY(ready.connected && !ready.lost);
+        QCOMPARE(ready.slot, 1);
+        QCOMPARE(ready.portName, moved);
+        m_frame->UpdateCommands();
+        QCOMPARE(m_frame->DevicePane()->AnalyzerButton(1)->text(),
+                 QStringLiteral("Bench A - Dev 1"));
+        QVERIFY(Samples() >= before);
+        QTRY_VERIFY_WITH_TIMEOUT(Samples() > before + 10, 20000); // new ones arrive
+
+        const QString path = EndAndSave();
+        QVERIFY(!path.isEmpty());
+        QVERIFY(RecordSamples(path) > before + 10);
+    }
+
+    // A test whose analyzer is lost and stays away is saved with what
+    // arrived: End Test from the toolbar, Yes to the save.
+    void lostAnalyzersTestIsSavedWithWhatArrived() {
+        Bench({"--model", "PXR-8", "--name", "Bench A", "--serial", "80001234", "--channels", "1",
+               "--sample-period", "1000", "--accel", "10", "--prime-delay", "300", "--profile",
+               "1:flow,noise=0.02", "--do", "after RUN; after 25 samples unplug"});
+        StartFlow(QStringLiteral("GUI-U2"), QStringLiteral("50"));
+        WaitLostWithEverySample();
+        const int arrived = Samples();
+        QVERIFY(arrived >= 23);
+        QSignalSpy finished(Window().Run(), &RunController::TestFinished);
+        Press(cmd::EndTest);
+        QVERIFY(finished.wait(20000));
+        const QString path = Window().Run()->LastSavedPath();
+        QVERIFY2(!path.isEmpty(), qPrintable(m_prompter.messages.join(QLatin1Char('|'))));
+        QCOMPARE(RecordSamples(path), arrived);
     }
 
     // A saved test found again as a user does: File > Open > Records, the

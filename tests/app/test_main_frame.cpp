@@ -436,23 +436,92 @@ private Q_SLOTS:
         QCOMPARE(m_app->CurrentAnalyzer, -1);
     }
 
+    // Unplugged (the simulator killed) and plugged in again on another port
+    // (a new simulator with the same serial number): the manager shows it
+    // lost, and Connect finds it by serial number and puts it back in its
+    // slot under the same channel windows, without Remove and Add.
     void unpluggedAnalyzerIsShownLostAndReconnects() {
-        Sim("a", Args("PXR-8", "Bench A", "80000001", "1"));
+        Sim("a", Args("PXR-8", "Bench A", "80000001", "1,3"));
+        Sim("b", Args("PXR2K", "Bench K", "20000002"));
         Start();
         auto dlg = Search();
         ConnectAll(*dlg);
-        const QString link = m_sims[0]->Link();
-        m_sims.clear(); // unplugged
+        QCOMPARE(m_app->ConnectedCount, 2);
+        ChannelWindow* window1 = m_frame->ChannelWindowAt(1, 1);
+        ChannelWindow* window3 = m_frame->ChannelWindowAt(1, 3);
+        QVERIFY(window1 && window3);
+        const QString oldLink = m_sims[0]->Link();
+        m_sims.erase(m_sims.begin()); // unplugged
         QTRY_VERIFY_WITH_TIMEOUT(m_app->Device(1)->IsLost(), 5000);
         m_frame->UpdateCommands();
         QCOMPARE(m_frame->DevicePane()->AnalyzerButton(1)->text(),
                  QStringLiteral("Bench A - lost"));
-        // Plugged in again: disconnect and connect through the manager.
+        // The open manager shows it lost, not connected; Connect is offered.
+        QTRY_COMPARE_WITH_TIMEOUT(dlg->ReadyList()->topLevelItem(0)->text(0),
+                                  QStringLiteral(" Bench A   2 Channels - lost"), 2000);
+        QCOMPARE(dlg->ReadyList()->topLevelItem(1)->text(0),
+                 QStringLiteral(" Bench K   1 Channels"));
+        dlg->ReadyList()->setCurrentItem(dlg->ReadyList()->topLevelItem(0));
+        QVERIFY(dlg->Button(QStringLiteral("Connect"))->isEnabled());
+        QVERIFY(!dlg->Button(QStringLiteral("<< Remove"))->isEnabled());
+
+        // Not plugged in yet: Connect says so and it stays lost.
+        QTest::mouseClick(dlg->Button(QStringLiteral("Connect")), Qt::LeftButton);
+        QCOMPARE(m_prompter.messages.size(), 1);
+        QVERIFY(m_prompter.messages[0].contains(QStringLiteral("80000001")));
+        QVERIFY(m_app->Device(1)->IsLost());
+
+        // Plugged in again, on another port.
+        Sim("a2", Args("PXR-8", "Bench A", "80000001", "1,3"));
+        const QString newLink = m_sims.back()->Link();
+        QVERIFY(newLink != oldLink);
+        qputenv("RIVULETRIX_PORTS", Ports().toLocal8Bit());
+        dlg->ReadyList()->setCurrentItem(dlg->ReadyList()->topLevelItem(0));
+        QTest::mouseClick(dlg->Button(QStringLiteral("Connect")), Qt::LeftButton);
+        QCOMPARE(m_prompter.messages.size(), 1);
+        CDevice* device = m_app->Device(1);
+        QVERIFY(device && !device->IsLost());
+        QCOMPARE(device->PortName, newLink);
+        QCOMPARE(m_frame->ChannelWindowAt(1, 1), window1);
+        QCOMPARE(m_frame->ChannelWindowAt(1, 3), window3);
+        QCOMPARE(device->ChannelDoc(0), m_app->ChannelDocs[0][0]);
+        QCOMPARE(device->ChannelDoc(2), m_app->ChannelDocs[0][2]);
+        QCOMPARE(m_app->ConnectedCount, 2);
+        QCOMPARE(m_app->ChannelCount, 5);
+        QCOMPARE(m_frame->MdiArea()->subWindowList().size(), 3);
+        QCOMPARE(dlg->ReadyList()->topLevelItem(0)->text(0),
+                 QStringLiteral(" Bench A   2 Channels"));
+        QVERIFY(dlg->Button(QStringLiteral("Disconnect"))->isEnabled());
+        QVERIFY(!dlg->Button(QStringLiteral("Connect"))->isEnabled());
+        m_frame->UpdateCommands();
+        QCOMPARE(m_frame->DevicePane()->AnalyzerButton(1)->text(),
+                 QStringLiteral("Bench A - Dev 1"));
+        // It answers on the new port: the poll's status replies come.
+        const uint64_t replies = device->StatusReplies();
+        QTRY_VERIFY_WITH_TIMEOUT(device->StatusReplies() > replies, 5000);
+        // The connected serial numbers are saved as before.
+        dlg.reset();
+        QCOMPARE(Setting("Connection Details", "1DeviceSerialNumber"), QStringLiteral("80000001"));
+    }
+
+    // A lost analyzer can also be let go: Disconnect, then Remove, and a
+    // search finds it as new.
+    void lostAnalyzerDisconnectsAndIsFoundAgain() {
+        Sim("a", Args("PXR-8", "Bench A", "80000001", "1"));
+        Start();
+        auto dlg = Search();
+        ConnectAll(*dlg);
+        m_sims.clear(); // unplugged
+        QTRY_VERIFY_WITH_TIMEOUT(m_app->Device(1)->IsLost(), 5000);
         Sim("a", Args("PXR-8", "Bench A", "80000001", "1"));
         qputenv("RIVULETRIX_PORTS", Ports().toLocal8Bit());
         dlg->ReadyList()->setCurrentItem(dlg->ReadyList()->topLevelItem(0));
+        QElapsedTimer timer;
+        timer.start();
         dlg->DisconnectSelected();
+        QVERIFY(timer.elapsed() < 900); // no pause for a port that is gone
         QVERIFY(!m_app->Device(1));
+        QCOMPARE(m_app->Scanner().Ready().value(0).lost, 0);
         dlg->ReadyList()->setCurrentItem(dlg->ReadyList()->topLevelItem(0));
         dlg->RemoveSelected();
         dlg->Search();
@@ -464,6 +533,39 @@ private Q_SLOTS:
         m_frame->UpdateCommands();
         QCOMPARE(m_frame->DevicePane()->AnalyzerButton(1)->text(),
                  QStringLiteral("Bench A - Dev 1"));
+    }
+
+    // A search after the analyzer came back on another port moves its ready
+    // entry there; a connected analyzer keeps its port.
+    void searchFollowsAReadyAnalyzerToItsNewPort() {
+        Sim("a", Args("PXR-8", "Bench A", "80000001", "1"));
+        Sim("b", Args("PXR2K", "Bench K", "20000002"));
+        Start();
+        auto dlg = Search();
+        while (dlg->UsbList()->topLevelItemCount() > 0) {
+            dlg->UsbList()->setCurrentItem(dlg->UsbList()->topLevelItem(0));
+            dlg->AddSelected();
+        }
+        dlg->ReadyList()->setCurrentItem(dlg->ReadyList()->topLevelItem(1));
+        dlg->ConnectSelected(); // Bench K only
+        QVERIFY(m_app->Device(1));
+        const QString kPort = m_app->Device(1)->PortName;
+        m_sims.erase(m_sims.begin());
+        Sim("a2", Args("PXR-8", "Bench A", "80000001", "1"));
+        qputenv("RIVULETRIX_PORTS", Ports().toLocal8Bit());
+        dlg->Search();
+        QSignalSpy done(dlg.get(), &CManageConnectionDlg::SearchFinished);
+        QVERIFY(done.wait(20000));
+        QCOMPARE(dlg->UsbList()->topLevelItemCount(), 0);
+        const QList<FoundAnalyzer> ready = m_app->Scanner().Ready();
+        QCOMPARE(ready.size(), 2);
+        QCOMPARE(ready[0].portName, m_sims.back()->Link());
+        QCOMPARE(ready[1].portName, kPort);
+        dlg->ReadyList()->setCurrentItem(dlg->ReadyList()->topLevelItem(0));
+        dlg->ConnectSelected();
+        QVERIFY(m_app->Device(2));
+        QCOMPARE(m_app->Device(2)->PortName, m_sims.back()->Link());
+        QVERIFY(m_prompter.messages.isEmpty());
     }
 };
 

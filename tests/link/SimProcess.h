@@ -94,6 +94,26 @@ public:
         return out;
     }
 
+    // Measurement lines of a channel (1..4) that actually went out to the
+    // PC: those logged as sent, less those an unplug kept from leaving.
+    int SamplesSent(int channel) const {
+        QFile f(m_log);
+        if (!f.open(QIODevice::ReadOnly)) return -1;
+        const QByteArray sent = " TX " + QByteArray::number(channel);
+        const QByteArray unsent = " EV unsent, unplugged: " + QByteArray::number(channel);
+        int n = 0;
+        for (const QByteArray& raw : f.readAll().split('\n')) {
+            // A line is the channel digit, 21 characters and CR LF (escaped).
+            const QByteArray line = raw.trimmed();
+            if (!line.endsWith("\\r\\n")) continue;
+            const qsizetype tx = line.indexOf(sent);
+            if (tx > 0 && line.size() - tx - 4 == 22 + 4) ++n;
+            const qsizetype ev = line.indexOf(unsent);
+            if (ev > 0 && line.size() - ev - 23 == 22 + 4) --n;
+        }
+        return n;
+    }
+
 private:
     QTemporaryDir m_dir;
     QString m_link, m_log;

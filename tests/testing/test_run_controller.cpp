@@ -124,6 +124,49 @@ private Q_SLOTS:
         SetPrompter(nullptr);
     }
 
+    // Unplugged during a test and back on another port: found there by its
+    // serial number, the new device takes the slot and the documents, and
+    // the test goes on to the analyzer's end. Every line that got out is
+    // stored once, in the window and in the saved record. (The analyzer holds
+    // its test from the unplug until the program has its port open again:
+    // lines sent while nobody listens are lost, as on the real cable.)
+    void runGoesOnAcrossAReplug() {
+        const QString moved = m_dir->filePath(QStringLiteral("moved"));
+        qputenv("RIVULETRIX_PORTS", moved.toLocal8Bit());
+        Connect({"--model", "PXR-8", "--name", "Bench A", "--serial", "80000001", "--channels", "1",
+                 "--sample-period", "100", "--accel", "5", "--profile",
+                 "1:flow,noise=0.5,rate=300,samples=600", "--do",
+                 QStringLiteral("after RUN; after 100 samples hold; unplug; after 500ms replug %1; "
+                                "after LOG resume")
+                     .arg(moved)});
+        m_sheet.setup = Flow(300, 0, 0, 0, false, false);
+        m_prompter.SetDefaultAnswer(true); // save
+        SetupAndStart();
+        QTRY_VERIFY_WITH_TIMEOUT(m_app->Device(1)->IsLost(), 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(Doc().StoredCount() - 1, m_sim->SamplesSent(1), 5000);
+        const int before = Doc().StoredCount() - 1;
+        QVERIFY(before >= 95);
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(moved), 5000);
+
+        FoundAnalyzer record = m_app->Device(1)->Identity();
+        record.portName = m_app->Scanner().Locate(record.serialNumber);
+        QCOMPARE(record.portName, moved);
+        QCOMPARE(m_app->ReconnectAnalyzer(1, record), 1);
+        QVERIFY(!m_app->Device(1)->IsLost());
+        QCOMPARE(m_app->Device(1)->ChannelDoc(0), &Doc());
+        QCOMPARE(m_app->Device(1)->Setup[0].flow.setFlowRate, 300.0);
+        QCOMPARE(m_app->ConnectedCount, 1);
+
+        QTRY_VERIFY_WITH_TIMEOUT(Doc().Run.stopDetected, 30000);
+        QTRY_COMPARE_WITH_TIMEOUT(Doc().StoredCount() - 1, m_sim->SamplesSent(1), 5000);
+        const int samples = Doc().StoredCount() - 1;
+        QVERIFY(samples > before + 20);
+        EndAndWait();
+        CRivuletrixDoc saved;
+        QVERIFY(saved.ReadRecordFile(Run().LastSavedPath()));
+        QCOMPARE(saved.StoredCount() - 1, samples);
+    }
+
     void flowStopsOnTheFirstSampleAboveTheVolume() {
         // 600 ml/h in 100 ms samples: 1.67 ml a second, 10 ml after 6 s of
         // analyzer time.

@@ -66,7 +66,8 @@ Analyzer::Analyzer(Options& options, TrafficLog& log)
     }
 }
 
-std::string Analyzer::plugIn() {
+std::string Analyzer::plugIn(const std::string& link) {
+    if (!link.empty()) options_.link = link;
     std::string error = pty_.open(options_.link);
     if (error.empty()) {
         parser_.reset();
@@ -78,6 +79,10 @@ std::string Analyzer::plugIn() {
 void Analyzer::unplug() {
     if (!pty_.isOpen()) return;
     pty_.close();
+    // Frames logged as sent that never left: a count of what the PC got
+    // must be able to tell them apart.
+    for (const Out& o : out_)
+        if (!o.bytes.empty()) log_.event("unsent, unplugged: " + escapeBytes(o.bytes));
     out_.clear();
     parser_.reset();
     log_.event("unplugged");
@@ -187,7 +192,7 @@ void Analyzer::flush() {
     const double now = nowMs();
     while (!out_.empty() && out_.front().due <= now) {
         if (out_.front().unplug) {
-            out_.clear();
+            out_.pop_front();
             unplug();
             emit("UNPLUG");
             return;

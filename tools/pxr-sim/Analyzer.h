@@ -23,7 +23,9 @@ class Analyzer {
 public:
     Analyzer(Options& options, TrafficLog& log);
 
-    std::string plugIn(); // opens the terminal and the link; error text or empty
+    // Opens the terminal and the link (another link path when given: the
+    // analyzer comes back on another port); error text or empty.
+    std::string plugIn(const std::string& link = {});
     void unplug();
     bool pluggedIn() const { return pty_.isOpen(); }
 

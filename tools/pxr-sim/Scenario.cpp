@@ -137,8 +137,10 @@ std::string Scenario::parse(const std::vector<std::string>& lines,
             ok = (argc == 1 || (argc == 3 && s.args[1] == "at" && parseDouble(s.args[2], d))) &&
                  parseInt(s.args[0], v) && v >= 0;
         } else if (a == "hold" || a == "resume" || a == "end" || a == "bolus" || a == "bubble" ||
-                   a == "airlock" || a == "replug" || a == "exit") {
+                   a == "airlock" || a == "exit") {
             ok = argc == 0;
+        } else if (a == "replug") {
+            ok = argc <= 1; // replug [LINK]
         } else if (a == "rate") {
             ok = argc == 1 && parseDouble(s.args[0], d);
         } else if (a == "profile") {
@@ -351,7 +353,7 @@ bool Scenario::execute(Step& s) {
         an.armStallAfterLines(static_cast<int>(v));
     } else if (a == "replug") {
         if (!an.pluggedIn()) {
-            std::string error = an.plugIn();
+            std::string error = an.plugIn(s.args.empty() ? std::string() : s.args[0]);
             if (!error.empty()) an.log().warn("replug failed: " + error);
         }
     } else if (a == "send") {

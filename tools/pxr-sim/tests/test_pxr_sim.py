@@ -353,6 +353,24 @@ class FaultTest(SimTestCase):
             os.write(sim.fd, b"[POLL]\r\n")
             os.read(sim.fd, 10)
 
+    def test_replug_behind_another_link_keeps_the_test(self):
+        other = os.path.join(tempfile.mkdtemp(), "other")
+        sim = self.start("--channels", "1", "--sample-period", "100", "--accel", "10",
+                         script="after RUN\nafter 20 samples unplug\n"
+                                "after 300ms replug %s\n" % other)
+        sim.ask(b"[C1F,A-1,JS,1250]\r\n\x00", b"[OK")
+        sim.wait_status(1, "FFF")
+        sim.ask(b"[C1F,A-1,JS,1250]\r\n\x00", b"[OK")
+        sim.wait_log("unplugged")
+        self.assertFalse(os.path.lexists(sim.link))
+        sim.wait_log("plugged in: " + other)
+        os.close(sim.fd)
+        sim.fd = os.open(other, os.O_RDWR | os.O_NOCTTY | os.O_NONBLOCK)
+        tty.setraw(sim.fd)
+        # The test went on while unplugged: its lines come on the new port.
+        later = measurements(sim.frames(sim.read_for(0.5)), 1)
+        self.assertGreater(len(later), 10)
+        self.assertGreater(later[0][1], 20 * 100)
 
 class CommandLineTest(unittest.TestCase):
     def test_traffic_log_holds_the_exact_bytes(self):
