@@ -63,3 +63,12 @@ void Print(const QByteArray& bytes) {
     std::fflush(stdout);
 }
 } // namespace cli
+
+void cli::StderrPrompter::Message(const QString& text, Icon) {
+    std::fprintf(stderr, "rivuletrix-cli: %s\n", text.toLocal8Bit().constData());
+}
+
+bool cli::StderrPrompter::Question(const QString& text, Icon) {
+    Message(text, Icon::Question);
+    return false;
+}

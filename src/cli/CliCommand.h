@@ -1,5 +1,7 @@
 #pragma once
 
+#include "base/Prompter.h"
+
 #include <QStringList>
 
 #include <functional>
@@ -29,4 +31,16 @@ bool Flag(const QStringList& args, const QString& name);
 QStringList Positional(const QStringList& args, const QStringList& optionsWithValue);
 int Fail(const QString& message);
 void Print(const QByteArray& bytes);
+
+// Messages (guard messages, "Com Error") go to standard error; questions are
+// printed and answered No. Set as the process prompter while it lives.
+class StderrPrompter : public Prompter {
+public:
+    StderrPrompter() { SetPrompter(this); }
+    ~StderrPrompter() override { SetPrompter(nullptr); }
+    StderrPrompter(const StderrPrompter&) = delete;
+    StderrPrompter& operator=(const StderrPrompter&) = delete;
+    void Message(const QString& text, Icon icon = Icon::Default) override;
+    bool Question(const QString& text, Icon icon = Icon::Default) override;
+};
 } // namespace cli

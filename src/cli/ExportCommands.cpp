@@ -16,23 +16,6 @@
 
 namespace {
 
-class StderrPrompter : public Prompter {
-public:
-    void Message(const QString& text, Icon) override {
-        std::fprintf(stderr, "rivuletrix-cli: %s\n", text.toLocal8Bit().constData());
-    }
-    bool Question(const QString& text, Icon) override {
-        Message(text, Icon::Question);
-        return false;
-    }
-};
-
-struct PrompterScope {
-    StderrPrompter prompter;
-    PrompterScope() { SetPrompter(&prompter); }
-    ~PrompterScope() { SetPrompter(nullptr); }
-};
-
 const QString kUsage = QStringLiteral(
     "usage: export templates PORT NAME... [--data-folder DIR] | export manual PORT FILE | "
     "export notes PORT FILE");
@@ -81,7 +64,7 @@ int Report(const QString& port, const ExportOutcome& out, QJsonObject json,
 }
 
 int Export(const QStringList& args) {
-    PrompterScope prompter;
+    cli::StderrPrompter prompter;
     const QStringList pos = cli::Positional(args, {QStringLiteral("--data-folder")});
     if (pos.size() < 3) return cli::Fail(kUsage);
     const QString what = pos[0];

@@ -14,24 +14,6 @@
 
 namespace {
 
-// Guard messages and "Com Error" go to standard error.
-class StderrPrompter : public Prompter {
-public:
-    void Message(const QString& text, Icon) override {
-        std::fprintf(stderr, "rivuletrix-cli: %s\n", text.toLocal8Bit().constData());
-    }
-    bool Question(const QString& text, Icon) override {
-        Message(text, Icon::Question);
-        return false;
-    }
-};
-
-struct PrompterScope {
-    StderrPrompter prompter;
-    PrompterScope() { SetPrompter(&prompter); }
-    ~PrompterScope() { SetPrompter(nullptr); }
-};
-
 QJsonObject ToJson(const FoundAnalyzer& f) {
     QJsonArray channels;
     for (int c : f.channels) channels.append(c ? 1 : 0);
@@ -46,7 +28,7 @@ void PrintJson(const QJsonValue& v) {
 }
 
 int Probe(const QStringList& args) {
-    PrompterScope prompter;
+    cli::StderrPrompter prompter;
     PortScanner scanner;
     const QStringList ports = cli::Positional(args, {});
     if (ports.isEmpty())
@@ -60,7 +42,7 @@ int Probe(const QStringList& args) {
 }
 
 int Info(const QStringList& args) {
-    PrompterScope prompter;
+    cli::StderrPrompter prompter;
     const QStringList ports = cli::Positional(args, {});
     if (ports.size() != 1) return cli::Fail(QStringLiteral("usage: info PORT"));
     PortScanner scanner;
@@ -101,7 +83,7 @@ int Info(const QStringList& args) {
 }
 
 int Records(const QStringList& args) {
-    PrompterScope prompter;
+    cli::StderrPrompter prompter;
     const QStringList ports = cli::Positional(args, {"--get", "--out"});
     if (ports.size() != 1)
         return cli::Fail(QStringLiteral("usage: records PORT [--get N --out FILE]"));
