@@ -69,6 +69,7 @@ void cli::StderrPrompter::Message(const QString& text, Icon) {
 }
 
 bool cli::StderrPrompter::Question(const QString& text, Icon) {
-    Message(text, Icon::Question);
-    return false;
+    std::fprintf(stderr, "rivuletrix-cli: %s (%s)\n", text.toLocal8Bit().constData(),
+                 yes_ ? "yes" : "no");
+    return yes_;
 }

@@ -36,11 +36,16 @@ void Print(const QByteArray& bytes);
 // printed and answered No. Set as the process prompter while it lives.
 class StderrPrompter : public Prompter {
 public:
-    StderrPrompter() { SetPrompter(this); }
+    // Questions are printed with the answer given: `yes` (from an option such
+    // as --overwrite), otherwise no.
+    explicit StderrPrompter(bool yes = false) : yes_(yes) { SetPrompter(this); }
     ~StderrPrompter() override { SetPrompter(nullptr); }
     StderrPrompter(const StderrPrompter&) = delete;
     StderrPrompter& operator=(const StderrPrompter&) = delete;
     void Message(const QString& text, Icon icon = Icon::Default) override;
     bool Question(const QString& text, Icon icon = Icon::Default) override;
+
+private:
+    bool yes_;
 };
 } // namespace cli

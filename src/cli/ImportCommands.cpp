@@ -3,7 +3,6 @@
 #include "CliCommand.h"
 
 #include "base/AppSettings.h"
-#include "base/Prompter.h"
 #include "link/Device.h"
 #include "link/PortScanner.h"
 #include "store/RecordIndex.h"
@@ -31,27 +30,6 @@ const char* const kUsage =
     "import records PORT [--items 1,3-5|all] [--delete] --data-folder DIR\n"
     "       import templates PORT [--items ...] [--overwrite] --data-folder DIR\n"
     "       import notes PORT --out FILE";
-
-// Messages go to standard error; the overwrite question is answered by
-// --overwrite.
-class CliPrompter : public Prompter {
-public:
-    bool yes = false;
-    void Message(const QString& text, Icon) override {
-        std::fprintf(stderr, "rivuletrix-cli: %s\n", text.toLocal8Bit().constData());
-    }
-    bool Question(const QString& text, Icon) override {
-        std::fprintf(stderr, "rivuletrix-cli: %s %s\n", text.toLocal8Bit().constData(),
-                     yes ? "(yes, --overwrite)" : "(no)");
-        return yes;
-    }
-};
-
-struct PrompterScope {
-    CliPrompter prompter;
-    PrompterScope() { SetPrompter(&prompter); }
-    ~PrompterScope() { SetPrompter(nullptr); }
-};
 
 // "all", or numbers and ranges: "1,3-5". Empty list for all.
 bool ParseItems(const QString& text, QList<int>& items, QString& error) {
@@ -113,8 +91,8 @@ QJsonArray Problems(const QStringList& problems) {
 }
 
 int Transfer(const QString& what, const QStringList& args) {
-    PrompterScope scope;
-    scope.prompter.yes = cli::Flag(args, QStringLiteral("--overwrite"));
+    // The overwrite question is answered by --overwrite.
+    cli::StderrPrompter prompter(cli::Flag(args, QStringLiteral("--overwrite")));
     const QStringList ports = cli::Positional(args, kValueOptions);
     if (ports.size() != 1) return cli::Fail(QStringLiteral("usage: %1").arg(QLatin1String(kUsage)));
     QList<int> items;
@@ -216,7 +194,7 @@ int Transfer(const QString& what, const QStringList& args) {
 }
 
 int Notes(const QStringList& args) {
-    PrompterScope scope;
+    cli::StderrPrompter prompter;
     const QStringList ports = cli::Positional(args, kValueOptions);
     if (ports.size() != 1) return cli::Fail(QStringLiteral("usage: import notes PORT --out FILE"));
     QString path, error;

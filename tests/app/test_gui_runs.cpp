@@ -198,6 +198,48 @@ class TestGuiRuns : public QObject {
         return p.readAllStandardOutput();
     }
 
+    // The main window's menu entry of a command.
+    QAction* MenuAction(int id) {
+        for (QAction* top : m_frame->menuBar()->actions())
+            if (top->menu())
+                for (QAction* a : top->menu()->actions())
+                    if (a->data().toInt() == id) return a;
+        return nullptr;
+    }
+    // Samples stored in the window (slot 0 stays empty).
+    int Samples() { return Doc().StoredCount() - 1; }
+    // A Flow test at 300 ml/h that stops at stopMl, set up and started from
+    // the toolbar.
+    void StartFlow(const QString& control, const QString& stopMl) {
+        m_hand->fill = [control, stopMl](CSetupSheet& sheet) {
+            sheet.Tabs()->setCurrentIndex(0);
+            CSetupPage* page = sheet.Page(SetupPage::Flow);
+            Type(page->EquipmentEdit(0), control);
+            Type(page->EquipmentEdit(1), QStringLiteral("AB"));
+            Type(page->Edit(SetupField::FlowSetRate), QStringLiteral("300"));
+            page->Check(SetupCheck::StopVolume)->click();
+            Type(page->Edit(SetupField::FlowStopVolume), stopMl);
+        };
+        Press(cmd::SetupTest);
+        QVERIFY2(!m_hand->sheetRefused, qPrintable(m_prompter.messages.join(QLatin1Char('|'))));
+        Press(cmd::StartTest);
+    }
+    // Waits until the analyzer is lost and every line it got out before is
+    // in the window.
+    void WaitLostWithEverySample() {
+        QTRY_VERIFY_WITH_TIMEOUT(m_app->Device(1)->IsLost(), 30000);
+        QTRY_COMPARE_WITH_TIMEOUT(Samples(), m_sim->SamplesSent(1), 5000);
+        m_frame->UpdateCommands();
+        QCOMPARE(m_frame->DevicePane()->AnalyzerButton(1)->text(),
+                 QStringLiteral("Bench A - lost"));
+    }
+    int RecordSamples(const QString& path) {
+        CRivuletrixDoc record;
+        QString error;
+        if (!record.ReadRecordFile(path, &error)) return -1;
+        return record.StoredCount() - 1;
+    }
+
 private Q_SLOTS:
     void initTestCase() {
         if (!SimProcess::Available()) QSKIP("pxr-sim not built");
@@ -262,48 +304,6 @@ private Q_SLOTS:
         QVERIFY(m_prompter.questions.contains(QStringLiteral("Do you want to print the results?")));
         QCOMPARE(m_printJobs, 1);
         QVERIFY(QFileInfo(PrintedPdf()).size() > 1000);
-    }
-
-    // The main window's menu entry of a command.
-    QAction* MenuAction(int id) {
-        for (QAction* top : m_frame->menuBar()->actions())
-            if (top->menu())
-                for (QAction* a : top->menu()->actions())
-                    if (a->data().toInt() == id) return a;
-        return nullptr;
-    }
-    // Samples stored in the window (slot 0 stays empty).
-    int Samples() { return Doc().StoredCount() - 1; }
-    // A Flow test at 300 ml/h that stops at stopMl, set up and started from
-    // the toolbar.
-    void StartFlow(const QString& control, const QString& stopMl) {
-        m_hand->fill = [control, stopMl](CSetupSheet& sheet) {
-            sheet.Tabs()->setCurrentIndex(0);
-            CSetupPage* page = sheet.Page(SetupPage::Flow);
-            Type(page->EquipmentEdit(0), control);
-            Type(page->EquipmentEdit(1), QStringLiteral("AB"));
-            Type(page->Edit(SetupField::FlowSetRate), QStringLiteral("300"));
-            page->Check(SetupCheck::StopVolume)->click();
-            Type(page->Edit(SetupField::FlowStopVolume), stopMl);
-        };
-        Press(cmd::SetupTest);
-        QVERIFY2(!m_hand->sheetRefused, qPrintable(m_prompter.messages.join(QLatin1Char('|'))));
-        Press(cmd::StartTest);
-    }
-    // Waits until the analyzer is lost and every line it got out before is
-    // in the window.
-    void WaitLostWithEverySample() {
-        QTRY_VERIFY_WITH_TIMEOUT(m_app->Device(1)->IsLost(), 30000);
-        QTRY_COMPARE_WITH_TIMEOUT(Samples(), m_sim->SamplesSent(1), 5000);
-        m_frame->UpdateCommands();
-        QCOMPARE(m_frame->DevicePane()->AnalyzerButton(1)->text(),
-                 QStringLiteral("Bench A - lost"));
-    }
-    int RecordSamples(const QString& path) {
-        CRivuletrixDoc record;
-        QString error;
-        if (!record.ReadRecordFile(path, &error)) return -1;
-        return record.StoredCount() - 1;
     }
 
     // Unplugged in the middle of a Flow test, the analyzer comes back on
