@@ -1,5 +1,7 @@
 #include "RecordIndex.h"
 
+#include "ServerRowsLoader.h"
+
 #include "base/AppSettings.h"
 
 #include <QLocale>
@@ -187,33 +189,13 @@ bool RecordIndex::AddRowTo(CADORecordset* rs, const RecordIndexRow& r) {
 // On a server other programs add rows all the time: the browser and the
 // equipment look-up ask the table itself rather than this program's cursor,
 // which holds the rows as they were when the index was opened.
-bool RecordIndex::ListServerRows(QList<RecordListRow>& rows) {
+bool RecordIndex::ListServerRows(QList<RecordListRow>& rows, int limit, qint64& last) {
     if (!IsOpen()) return false;
-    QSqlQuery q(m_table.Database().Connection());
-    q.setForwardOnly(true);
-    if (!q.exec(QStringLiteral("SELECT \"ControlNumber\", \"TypeofTest\", \"StartDate\", "
-                               "\"StartTime\", \"SetFlowRate\", \"Manufacture\", "
-                               "\"SerialNumber\", \"Model\", \"TdSerialNum\", "
-                               "\"InstSerialNum\", \"Filename\" FROM \"RivuletrixRecords\" "
-                               "ORDER BY rowid"))) {
-        m_table.Database().RecordError(adoerr::CodeOf(q.lastError()), q.lastError().driverText(),
-                                       QStringLiteral("QPSQL"), q.lastError().databaseText());
+    QSqlError error;
+    if (!ServerRowsLoader::Fetch(m_table.Database().Connection(), 0, limit, rows, last, error)) {
+        m_table.Database().RecordError(adoerr::CodeOf(error), error.driverText(),
+                                       QStringLiteral("QPSQL"), error.databaseText());
         return false;
-    }
-    while (q.next()) {
-        RecordListRow r;
-        r.controlNumber = q.value(0).toString();
-        r.typeOfTest = q.value(1).toString();
-        r.startDate = q.value(2).toString();
-        r.startTime = q.value(3).toString();
-        r.setFlowRate = q.value(4).toString();
-        r.manufacture = q.value(5).toString();
-        r.serialNumber = q.value(6).toString();
-        r.model = q.value(7).toString();
-        r.tdSerialNum = q.value(8).toString();
-        r.instSerialNum = q.value(9).toString();
-        r.fileName = q.value(10).toString();
-        rows.append(r);
     }
     return !rows.isEmpty();
 }
@@ -241,7 +223,8 @@ bool RecordIndex::FindServerEquipment(const QString& controlNumber, EquipmentDet
 
 bool RecordIndex::ListRows(QList<RecordListRow>& rows) {
     rows.clear();
-    if (OnServer()) return ListServerRows(rows);
+    qint64 last = 0;
+    if (OnServer()) return ListServerRows(rows, 0, last);
     CADORecordset* rs = m_table.Recordset();
     // An empty table, not merely a cursor left before the first row: every
     // operation places the cursor itself.

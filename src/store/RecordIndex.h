@@ -96,6 +96,12 @@ public:
     bool ClearAll();
     bool AddRow(const RecordIndexRow& row);
     bool ListRows(QList<RecordListRow>& rows);
+    // On a server: the first limit rows in table order and the rowid of the
+    // last one, from which a ServerRowsLoader reads the rest.
+    bool ListFirstRows(QList<RecordListRow>& rows, int limit, qint64& last) {
+        rows.clear();
+        return ListServerRows(rows, limit, last);
+    }
     // The latest row added with this control number.
     bool FindEquipment(const QString& controlNumber, EquipmentDetails& details);
     // Reopens the index, then deletes the first row whose column holds value.
@@ -147,7 +153,7 @@ private:
     // One statement on the server, values bound; first takes the first
     // column of the first row when given.
     bool ServerExec(const QString& sql, const QVariantList& values = {}, QVariant* first = nullptr);
-    bool ListServerRows(QList<RecordListRow>& rows);
+    bool ListServerRows(QList<RecordListRow>& rows, int limit, qint64& last);
     bool FindServerEquipment(const QString& controlNumber, EquipmentDetails& details);
     QString QueuePath() const;
     void Queue(const QString& fileName, const QString& deviceType);

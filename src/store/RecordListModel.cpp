@@ -43,15 +43,39 @@ void RecordListModel::SetRows(const QList<RecordListRow>& rows) {
     m_remembered = -1;
     m_sortColumn = Tick;
     m_sortOrder = Qt::AscendingOrder;
+    Store(rows);
+    m_pool.squeeze();
+    endResetModel();
+}
+
+void RecordListModel::AppendRows(const QList<RecordListRow>& rows) {
+    if (rows.isEmpty()) return;
+    const int first = RowCount();
+    beginInsertRows({}, first, first + int(rows.size()) - 1);
+    Store(rows);
+    endInsertRows();
+}
+
+void RecordListModel::Store(const QList<RecordListRow>& rows) {
     qsizetype bytes = 0;
     for (const RecordListRow& r : rows)
         bytes += 2 * r.controlNumber.size() + r.typeOfTest.size() + r.startDate.size() +
                  r.startTime.size() + r.setFlowRate.size() + r.fileName.size() +
                  r.manufacture.size() + r.model.size() + r.serialNumber.size() +
                  r.instSerialNum.size() + r.tdSerialNum.size();
-    m_pool.reserve(bytes + bytes / 8);
-    m_offsets.reserve(size_t(rows.size()) * kFields + 1);
-    m_order.reserve(rows.size());
+    // The end mark of the rows so far is the first offset of the new ones.
+    if (!m_offsets.empty()) m_offsets.pop_back();
+    // Room for the first rows exactly; rows that arrive later grow the
+    // storage by half again, never by the piece (that copies it each time).
+    const auto grow = [](auto& v, auto need) {
+        if (need > decltype(need)(v.capacity()))
+            v.reserve(v.capacity() == 0 ? need
+                                        : std::max(need, decltype(need)(v.capacity() * 3 / 2)));
+    };
+    grow(m_pool, m_pool.size() + bytes + bytes / 8);
+    grow(m_offsets, m_offsets.size() + size_t(rows.size()) * kFields + 1);
+    grow(m_order, m_order.size() + size_t(rows.size()));
+    grow(m_ticks, m_ticks.size() + size_t(rows.size()));
     for (const RecordListRow& r : rows) {
         m_order.push_back(uint32_t(m_ticks.size()));
         m_ticks.push_back(0);
@@ -65,8 +89,6 @@ void RecordListModel::SetRows(const QList<RecordListRow>& rows) {
         m_pool += r.controlNumber.toUpper().toUtf8();
     }
     m_offsets.push_back(uint32_t(m_pool.size()));
-    m_pool.squeeze();
-    endResetModel();
 }
 
 size_t RecordListModel::BytesHeld() const {

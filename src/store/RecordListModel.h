@@ -36,6 +36,9 @@ public:
     explicit RecordListModel(QObject* parent = nullptr);
 
     void SetRows(const QList<RecordListRow>& rows);
+    // Rows that arrive later go at the end, sorted or not: a sort for every
+    // piece of a million rows would cost more than the rows themselves.
+    void AppendRows(const QList<RecordListRow>& rows);
     int RowCount() const { return int(m_order.size()); }
 
     int rowCount(const QModelIndex& parent = {}) const override;
@@ -104,6 +107,7 @@ private:
         FControlUpper,
         kFields
     };
+    void Store(const QList<RecordListRow>& rows);
     std::string_view FieldView(uint32_t stored, int field) const;
     QString FieldText(uint32_t stored, int field) const;
     int PositionOf(uint32_t stored) const;

@@ -3,11 +3,11 @@
 #include "DataFolderForOpening.h"
 #include "RecordIndex.h"
 #include "RecordListModel.h"
+#include "ServerRowsLoader.h"
 #include "base/AppSettings.h"
 #include "base/Prompter.h"
 
 #include <QApplication>
-
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -32,7 +32,7 @@ CViewRecordDlg::CViewRecordDlg(RecordIndex& index, const AppSettings& settings,
       m_searchButton(new QPushButton(QStringLiteral("Search..."))),
       m_ok(new QPushButton(QStringLiteral("OK"))),
       m_cancelButton(new QPushButton(QStringLiteral("Cancel"))),
-      m_delete(new QPushButton(QStringLiteral("Delete"))) {
+      m_delete(new QPushButton(QStringLiteral("Delete"))), m_loading(new QLabel) {
     setWindowTitle(QStringLiteral("Test Records"));
     const QString searchTip = QStringLiteral("Searches for the given control no.");
     m_search->setToolTip(searchTip);
@@ -70,6 +70,8 @@ CViewRecordDlg::CViewRecordDlg(RecordIndex& index, const AppSettings& settings,
     auto* groupLayout = new QVBoxLayout(group);
     groupLayout->addWidget(m_list);
     auto* buttons = new QHBoxLayout;
+    m_loading->hide();
+    buttons->addWidget(m_loading);
     buttons->addStretch();
     for (QPushButton* b : {m_ok, m_cancelButton, m_delete}) {
         b->setAutoDefault(false);
@@ -108,13 +110,65 @@ void CViewRecordDlg::Fill() {
                           .arg(r.error);
         }
     }
+    // A server may hold a million rows: the first ones are shown at once and
+    // the rest arrive while the user looks at them.
+    constexpr int kFirstRows = 1000;
     QList<RecordListRow> rows;
-    m_index.ListRows(rows);
+    qint64 last = 0;
+    const bool server = m_index.OnServer();
+    if (server)
+        m_index.ListFirstRows(rows, kFirstRows, last);
+    else
+        m_index.ListRows(rows);
     m_model->SetRows(rows);
+    const bool more = server && rows.size() == kFirstRows;
     rows.clear();
     QApplication::restoreOverrideCursor();
     if (!problem.isEmpty()) ThePrompter().Message(problem, Prompter::Icon::Warning);
-    // Once for the whole list, however many rows lack the set flow rate.
+    if (more)
+        LoadRest(last);
+    else
+        ReportEmptyFlowRates();
+}
+
+void CViewRecordDlg::LoadRest(qint64 after) {
+    m_loader =
+        new ServerRowsLoader(m_index.Table().Database().Connection().connectionName(), after, this);
+    const auto count = [this] {
+        m_loading->setText(
+            QStringLiteral("Reading the index: %L1 records so far...").arg(m_model->RowCount()));
+    };
+    count();
+    m_loading->show();
+    connect(m_loader, &ServerRowsLoader::RowsArrived, this,
+            [this, count](const QList<RecordListRow>& rows) {
+                m_model->AppendRows(rows);
+                count();
+            });
+    connect(m_loader, &ServerRowsLoader::Finished, this, &CViewRecordDlg::RestLoaded);
+}
+
+void CViewRecordDlg::RestLoaded(const QString& error) {
+    m_loader->deleteLater();
+    m_loader = nullptr;
+    m_loading->hide();
+    // A sort chosen while rows were arriving takes in the late ones.
+    if (m_model->SortColumn() != RecordListModel::Tick) {
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+        m_model->SortRows(m_model->SortColumn(), m_model->SortOrder());
+        QApplication::restoreOverrideCursor();
+    }
+    if (!error.isEmpty())
+        ThePrompter().Message(QStringLiteral("Only %L1 records could be read from the index "
+                                             "server (%2).")
+                                  .arg(m_model->RowCount())
+                                  .arg(error),
+                              Prompter::Icon::Warning);
+    ReportEmptyFlowRates();
+}
+
+// Once for the whole list, however many rows lack the set flow rate.
+void CViewRecordDlg::ReportEmptyFlowRates() {
     if (m_model->EmptyFlowRateCount() > 0)
         ThePrompter().Message(
             QStringLiteral("Please rebuild the database index before accessing the test records."));

@@ -5,11 +5,13 @@
 #include <functional>
 
 class AppSettings;
+class QLabel;
 class QLineEdit;
 class QPushButton;
 class QTableView;
 class RecordIndex;
 class RecordListModel;
+class ServerRowsLoader;
 
 // "Test Records": lists the records index, sorts by a column, searches by
 // control number, opens the ticked records (OK) or one record (double-click)
@@ -30,6 +32,8 @@ public:
     QPushButton* OkButton() const { return m_ok; }
     QPushButton* CancelButton() const { return m_cancelButton; }
     QPushButton* DeleteButton() const { return m_delete; }
+    // Rows still arriving from an index server.
+    bool Loading() const { return m_loader != nullptr; }
 
     // Column widths of the list, in pixels.
     static const int kColumnWidths[];
@@ -39,6 +43,9 @@ protected:
 
 private:
     void Fill();
+    void LoadRest(qint64 after);
+    void RestLoaded(const QString& error);
+    void ReportEmptyFlowRates();
     void OnHeaderClicked(int section);
     void OnSearchTyped(const QString& text);
     void OnSearchButton();
@@ -56,4 +63,6 @@ private:
     QPushButton* m_ok;
     QPushButton* m_cancelButton;
     QPushButton* m_delete;
+    QLabel* m_loading;
+    ServerRowsLoader* m_loader = nullptr;
 };

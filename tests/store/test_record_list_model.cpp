@@ -200,6 +200,33 @@ private Q_SLOTS:
         QVERIFY(m.TickedRows().isEmpty());
         QCOMPARE(m.RememberedRow(), -1);
     }
+
+    // Rows that arrive in pieces join the end: the rows already there keep
+    // their texts, ticks and places through many growths of the storage,
+    // and a sort then takes every row in.
+    void appendedRowsJoinTheEnd() {
+        RecordListModel m;
+        m.SetRows({Row("A0", "02-Jan-26")});
+        m.SetTicked(0, true);
+        QSignalSpy inserted(&m, &QAbstractItemModel::rowsInserted);
+        for (int piece = 1; piece <= 50; ++piece) {
+            QList<RecordListRow> rows;
+            for (int i = 0; i < 100; ++i)
+                rows << Row(QStringLiteral("P%1-%2").arg(piece).arg(i), "01-Jan-26");
+            m.AppendRows(rows);
+        }
+        m.AppendRows({});
+        QCOMPARE(inserted.size(), 50);
+        QCOMPARE(m.RowCount(), 5001);
+        QCOMPARE(m.Text(0, RecordListModel::ControlNo), QStringLiteral("A0"));
+        QCOMPARE(m.Text(5000, RecordListModel::ControlNo), QStringLiteral("P50-99"));
+        QCOMPARE(m.Text(5000, RecordListModel::Filename), QStringLiteral("RXr_F_P50-99.p8d"));
+        QCOMPARE(m.TickedRows(), QList<int>{0});
+        QCOMPARE(m.Matches(QStringLiteral("p50-9")).size(), 11);
+        m.SortRows(RecordListModel::StartDateTime, Qt::AscendingOrder);
+        QCOMPARE(m.Text(5000, RecordListModel::ControlNo), QStringLiteral("A0"));
+        QCOMPARE(m.TickedRows(), QList<int>{5000});
+    }
 };
 
 QTEST_GUILESS_MAIN(TestRecordListModel)

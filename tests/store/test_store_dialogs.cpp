@@ -1,5 +1,6 @@
 // The record browser, the index build, the template browser and the template
 // editor on real widgets (offscreen) over real SQLite indexes and files.
+#include "PgTestServer.h"
 #include "StoreTestEnv.h"
 #include "base/Prompter.h"
 #include "store/BuildIndexDlg.h"
@@ -194,6 +195,63 @@ private Q_SLOTS:
         for (const QModelIndex& i : list->selectionModel()->selectedRows()) selected << i.row();
         std::sort(selected.begin(), selected.end());
         QCOMPARE(selected, (QList<int>{0, 2}));
+    }
+
+    // On an index server the browser shows the first thousand rows at once
+    // and takes in the rest while the user works: a sort chosen meanwhile
+    // covers the late rows too, and closing the browser early stops the
+    // reading.
+    void recordBrowserOnServerShowsFirstRowsThenTheRest() {
+        if (!PgTestServer::Missing().isEmpty()) QSKIP(qPrintable(PgTestServer::Missing()));
+        PgTestServer server;
+        QString error;
+        QVERIFY2(server.Start(&error), qPrintable(error));
+        StoreTestEnv env(QStringLiteral("IndexServer=%1\r\n").arg(server.Uri()));
+        RecordIndex index(*env.settings);
+        index.SetStartupFinished(true);
+        QVERIFY2(index.Open(), qPrintable(index.LastError()));
+        // Row i starts on day i % 28 + 1 at i seconds past 10:00; the
+        // latest of all is row 2491 (28 Jan, 10:41:31), far past the first
+        // thousand.
+        QVERIFY2(server.Exec(QStringLiteral(
+                     "INSERT INTO \"RivuletrixRecords\" (\"ControlNumber\", "
+                     "\"TypeofTest\", \"StartDate\", \"StartTime\", \"Filename\", "
+                     "\"SetFlowRate\") SELECT 'C' || i, 'F', lpad((i % 28 + 1)::text, "
+                     "2, '0') || '-Jan-26', '10:' || lpad((i / 60)::text, 2, '0') || "
+                     "':' || lpad((i % 60)::text, 2, '0'), 'RXr_' || i || '.p8d', "
+                     "'5.500000' FROM generate_series(1, 2500) AS i")),
+                 "filling the server failed");
+        const auto browser = [&] {
+            return std::make_unique<CViewRecordDlg>(index, *env.settings,
+                                                    [](const QString&) { return true; });
+        };
+        auto dlg = browser();
+        dlg->show();
+        QTableView* list = dlg->List();
+        QVERIFY(dlg->Loading());
+        QCOMPARE(list->model()->rowCount(), 1000);
+        QCOMPARE(list->model()->index(999, RecordListModel::ControlNo).data().toString(),
+                 QStringLiteral("C1000"));
+        ClickHeader(list, RecordListModel::StartDateTime); // latest first
+        QCOMPARE(list->model()->index(0, RecordListModel::ControlNo).data().toString(),
+                 QStringLiteral("C979")); // the latest of the first thousand
+        QTRY_VERIFY_WITH_TIMEOUT(!dlg->Loading(), 20000);
+        QCOMPARE(list->model()->rowCount(), 2500);
+        QCOMPARE(list->model()->index(0, RecordListModel::ControlNo).data().toString(),
+                 QStringLiteral("C2491"));
+        QCOMPARE(list->model()->index(2499, RecordListModel::ControlNo).data().toString(),
+                 QStringLiteral("C28")); // 01-Jan-26 10:00:28
+        QVERIFY2(m_prompter.messages.isEmpty(), qPrintable(m_prompter.messages.join('|')));
+        dlg.reset();
+
+        // Closed at once: the reading stops, nothing is told.
+        for (int i = 0; i < 3; ++i) {
+            auto early = browser();
+            early->show();
+            QVERIFY(early->Loading());
+        }
+        QTest::qWait(100);
+        QVERIFY(m_prompter.messages.isEmpty());
     }
 
     // RIVULETRIX_SCREENSHOTS=DIR keeps a picture of a browser with a month of

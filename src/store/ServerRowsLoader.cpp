@@ -1,0 +1,90 @@
+#include "ServerRowsLoader.h"
+
+#include <QSqlQuery>
+#include <QUuid>
+
+namespace {
+// Big enough that the round trips cost little, small enough that Cancel
+// (closing the browser) never waits long.
+constexpr int kPieceRows = 20000;
+} // namespace
+
+bool ServerRowsLoader::Fetch(QSqlDatabase db, qint64 after, int limit, QList<RecordListRow>& rows,
+                             qint64& last, QSqlError& error) {
+    QSqlQuery q(db);
+    q.setForwardOnly(true);
+    q.prepare(QStringLiteral("SELECT \"ControlNumber\", \"TypeofTest\", \"StartDate\", "
+                             "\"StartTime\", \"SetFlowRate\", \"Manufacture\", \"SerialNumber\", "
+                             "\"Model\", \"TdSerialNum\", \"InstSerialNum\", \"Filename\", rowid "
+                             "FROM \"RivuletrixRecords\" WHERE rowid > ? ORDER BY rowid") +
+              (limit > 0 ? QStringLiteral(" LIMIT %1").arg(limit) : QString()));
+    q.addBindValue(after);
+    if (!q.exec()) {
+        error = q.lastError();
+        return false;
+    }
+    while (q.next()) {
+        RecordListRow r;
+        r.controlNumber = q.value(0).toString();
+        r.typeOfTest = q.value(1).toString();
+        r.startDate = q.value(2).toString();
+        r.startTime = q.value(3).toString();
+        r.setFlowRate = q.value(4).toString();
+        r.manufacture = q.value(5).toString();
+        r.serialNumber = q.value(6).toString();
+        r.model = q.value(7).toString();
+        r.tdSerialNum = q.value(8).toString();
+        r.instSerialNum = q.value(9).toString();
+        r.fileName = q.value(10).toString();
+        last = q.value(11).toLongLong();
+        rows.append(r);
+    }
+    return true;
+}
+
+ServerRowsLoader::ServerRowsLoader(const QString& connectionName, qint64 after, QObject* parent)
+    : QObject(parent) {
+    m_thread = std::thread([this, connectionName, after] { Read(connectionName, after); });
+}
+
+ServerRowsLoader::~ServerRowsLoader() {
+    m_stop = true;
+    if (m_thread.joinable()) m_thread.join();
+}
+
+void ServerRowsLoader::Read(QString connectionName, qint64 after) {
+    const QString name = QStringLiteral("rx-rows-") + QUuid::createUuid().toString();
+    QString error;
+    {
+        QSqlDatabase db = QSqlDatabase::cloneDatabase(connectionName, name);
+        if (!db.open()) {
+            error = db.lastError().text();
+        } else {
+            while (!m_stop) {
+                QList<RecordListRow> rows;
+                QSqlError failed;
+                if (!Fetch(db, after, kPieceRows, rows, after, failed)) {
+                    error = failed.text();
+                    break;
+                }
+                if (rows.isEmpty()) break;
+                const bool more = rows.size() == kPieceRows;
+                // Queued to the UI thread; dropped if the loader is gone by then.
+                QMetaObject::invokeMethod(
+                    this, [this, rows = std::move(rows)] { Q_EMIT RowsArrived(rows); },
+                    Qt::QueuedConnection);
+                if (!more) break;
+            }
+            db.close();
+        }
+    }
+    QSqlDatabase::removeDatabase(name);
+    if (m_stop) return;
+    QMetaObject::invokeMethod(
+        this,
+        [this, error] {
+            m_finished = true;
+            Q_EMIT Finished(error);
+        },
+        Qt::QueuedConnection);
+}
