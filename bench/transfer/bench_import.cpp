@@ -6,6 +6,9 @@
 //    reference);
 //  - BM_ImportRecords: the import's download of the same records on its
 //    worker thread into staged files, header read included;
+//  - BM_ImportRecordsDialog (widgets build): the same through the import's
+//    progress dialog on screen, with the longest time the UI thread spent
+//    away from its event loop meanwhile;
 //  - BM_MergeRecords: copying the 50 staged records into the data folder
 //    with read-back, and the index rebuild.
 // The figure is BM_ImportRecords / BM_RawRecordBytesPaced.
@@ -18,6 +21,11 @@
 #include "transfer/ImportDownload.h"
 #include "transfer/ImportMerge.h"
 
+#ifdef RX_BENCH_WIDGETS
+#include "transfer/ImportProgressDlg.h"
+
+#include <QApplication>
+#endif
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -31,6 +39,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <memory>
 
 namespace {
@@ -132,6 +141,34 @@ void BM_ImportRecords(benchmark::State& state) {
 }
 BENCHMARK(BM_ImportRecords)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
 
+#ifdef RX_BENCH_WIDGETS
+void BM_ImportRecordsDialog(benchmark::State& state) {
+    if (!Sim().Ok()) return state.SkipWithError("pxr-sim did not start");
+    auto dev = Connect();
+    if (!dev) return state.SkipWithError("cannot connect");
+    const QString staging = Dir().path() + QStringLiteral("/Temp");
+    qint64 longest = 0;
+    for (auto _ : state) {
+        CImportProgressDlg dlg(*dev, CImportProgressDlg::Mode::Records, staging);
+        dlg.show();
+        QElapsedTimer gap;
+        gap.start();
+        while (dlg.isVisible()) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+            longest = std::max(longest, gap.restart());
+        }
+        if (dlg.Result().records.size() != kRecords) {
+            dev->DisconnectDevice();
+            return state.SkipWithError("not every record came");
+        }
+    }
+    dev->DisconnectDevice();
+    state.counters["records"] = kRecords;
+    state.counters["longest_ui_stall_ms"] = double(longest);
+}
+BENCHMARK(BM_ImportRecordsDialog)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
+#endif
+
 void BM_MergeRecords(benchmark::State& state) {
     if (!Sim().Ok()) return state.SkipWithError("pxr-sim did not start");
     auto dev = Connect();
@@ -165,7 +202,11 @@ BENCHMARK(BM_MergeRecords)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRea
 
 int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("RIVULETRIX_SIM")) qputenv("RIVULETRIX_SIM", RX_SIM);
+#ifdef RX_BENCH_WIDGETS
+    QApplication app(argc, argv);
+#else
     QCoreApplication app(argc, argv);
+#endif
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
