@@ -19,5 +19,4 @@ CImportAndMergeSheet::CImportAndMergeSheet(const QString& title, const ImportCon
         connect(m_templates, &ImportListPage::CloseRequested, this, &QDialog::reject);
         connect(m_notes, &CImportUserNotesDlg::CloseRequested, this, &QDialog::reject);
     }
-    resize(720, 440);
 }

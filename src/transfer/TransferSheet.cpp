@@ -31,6 +31,8 @@ CTransferSheet::CTransferSheet(const QString& title, QWidget* parent) : QDialog(
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(m_tabs, 1);
     layout->addLayout(buttons);
+    // Room for every tab caption and the lists' columns.
+    resize(720, 440);
 }
 
 void CTransferSheet::AddPage(QWidget* page, const QString& caption) {
