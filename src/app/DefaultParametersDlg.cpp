@@ -142,7 +142,10 @@ CDefaultParameters::CDefaultParameters(CRivuletrixApp& app, QWidget* parent)
     for (int k = 0; k < 3; ++k) m_headers[k]->setText(o.headers[k]);
     m_tolerance->setText(o.tolerance);
     m_lineWidth->setText(o.lineWidth);
-    m_unit->setCurrentText(o.unit);
+    // A stored unit the list does not hold shows blank and is kept unless
+    // the user picks one.
+    m_storedUnit = o.unit;
+    m_unit->setCurrentIndex(m_unit->findText(o.unit));
     Show(o.view);
     m_ok->setEnabled(o.view.enableOk);
 
@@ -240,7 +243,7 @@ void CDefaultParameters::OnOk() {
     for (int k = 0; k < 3; ++k) values.headers[k] = m_headers[k]->text();
     values.tolerance = m_tolerance->text();
     values.lineWidth = m_lineWidth->text();
-    values.unit = m_unit->currentText();
+    values.unit = m_unit->currentIndex() < 0 ? m_storedUnit : m_unit->currentText();
     if (m_rules.Save(values) != DefaultParametersRules::SaveResult::Saved) return;
     accept();
 }

@@ -67,4 +67,5 @@ private:
     QPushButton* m_browse;
     QPushButton* m_ok;
     QPushButton* m_close;
+    QString m_storedUnit;
 };

@@ -225,7 +225,8 @@ void CRivuletrixWinView::UpdateActions() {
     set(ShowKey, true, d.ShowKey);
     set(ShowTestParameters, true, d.ShowTestParameters);
     set(ShowTestDetails, true, d.ShowTestDetails);
-    const bool record = type == 'F' || type == 'O' || type == 'P';
+    // 'D': the Dual Flow records of older analyzers print too.
+    const bool record = type == 'F' || type == 'O' || type == 'P' || type == 'D';
     // A saved record, or the test running on a live channel.
     set(ShowDataTable, !d.PathName().isEmpty() || (d.Run.live && record), m_state.showDataTable);
     for (int id : {FilePrint, FilePrintPreview, ExportPdf, ExportDataTable})
@@ -355,13 +356,14 @@ ReportSetup CRivuletrixWinView::ReportFor() const {
     setup.table = m_state.showDataTable;
     setup.render.lineWidth = LineWidth();
     setup.render.templateStepIndex = m_templateStep;
-    // The report headers as the settings have them now.
-    const AppSettings fallback;
-    const AppSettings& s = m_settings ? *m_settings : fallback;
-    QStringList headers;
-    for (const char* key : {"ReportHeader1", "ReportHeader2", "ReportHeader3"})
-        headers << GraphRenderer::QuietSetting(s, QString::fromLatin1(key)).trimmed();
-    if (!headers.join(QString()).isEmpty()) setup.reportHeaders = headers;
+    // The report headers as the settings have them now, blank ones too; a
+    // view without settings prints the record's own.
+    if (m_settings) {
+        QStringList headers;
+        for (const char* key : {"ReportHeader1", "ReportHeader2", "ReportHeader3"})
+            headers << GraphRenderer::QuietSetting(*m_settings, QString::fromLatin1(key)).trimmed();
+        setup.reportHeaders = headers;
+    }
     return setup;
 }
 

@@ -341,6 +341,20 @@ private Q_SLOTS:
         QCOMPARE(AppSettings::SettingsChangeCount(), changes + 1);
     }
 
+    // A unit typed into the file by hand that the list does not hold is
+    // shown blank and kept by Ok, not turned into the first entry.
+    void unknownStoredUnitIsKept() {
+        Start("PathType=2\r\nDefaultPressureUnit=MMHG\r\n");
+        const bool ok = RunDialog([&](CDefaultParameters& dlg) {
+            QCOMPARE(dlg.Unit()->currentIndex(), -1);
+            Type(dlg.Header(0), QStringLiteral("City Hospital"));
+            QTest::mouseClick(dlg.OkButton(), Qt::LeftButton);
+        });
+        QVERIFY(ok);
+        QCOMPARE(Setting(QStringLiteral("ReportHeader1")), QStringLiteral("City Hospital"));
+        QCOMPARE(Setting(QStringLiteral("DefaultPressureUnit")), QStringLiteral("MMHG"));
+    }
+
     void savedPressureUnitShowsInOpenWindows() {
         Start("PathType=2\r\nDefaultPressureUnit=mmHg\r\n");
         QVERIFY(m_frame->OpenRecordFile(QStringLiteral(RX_TEST_DATA "/records/flow_small.p8d")));

@@ -179,6 +179,38 @@ private Q_SLOTS:
         QVERIFY(pages.last().contains(QLatin1String("3001")));
     }
 
+    // A Dual Flow record of an older analyzer (type 'D') prints like the
+    // others.
+    void olderDualFlowRecordPrints() {
+        QFile flow(QStringLiteral(RX_TEST_DATA "/records/flow_small.p8d"));
+        QVERIFY(flow.open(QIODevice::ReadOnly));
+        const QByteArray text = flow.readAll().replace("H12,Flow", "H12,Dual Flow");
+        ChannelWindow* w = Open(WriteRecord(QStringLiteral("RXr_D_old.p8d"), text));
+        QVERIFY(w);
+        QCOMPARE(w->Document()->TestType, 'D');
+        Trigger(cmd::FilePrint);
+        QCOMPARE(m_printDialogs, 1);
+        const QStringList pages = PdfPages(m_printTo);
+        QCOMPARE(pages.size(), 1);
+        QVERIFY(pages[0].contains(QLatin1String("RXr_D_old.p8d")));
+        QVERIFY(pages[0].contains(QLatin1String("PUMP-0042")));
+    }
+
+    // Report headers cleared in the settings print blank, as set, not the
+    // record's own ("Biomedical Engineering" in the file).
+    void blankReportHeadersReplaceTheRecords() {
+        const QString path = m_dir->filePath(QStringLiteral("data/RXr_F_headers.p8d"));
+        QVERIFY(QFile::copy(QStringLiteral(RX_TEST_DATA "/records/flow_small.p8d"), path));
+        QVERIFY(m_app->WriteSetting(settings::kSection, QStringLiteral("ReportHeader1"), {}));
+        QVERIFY(Open(path));
+        Trigger(cmd::FilePrint);
+        const QStringList pages = PdfPages(m_printTo);
+        QCOMPARE(pages.size(), 1);
+        QVERIFY(pages[0].contains(QLatin1String("PUMP-0042")));
+        QVERIFY(!pages[0].contains(QLatin1String("Biomedical Engineering")));
+        QVERIFY(!pages[0].contains(QLatin1String("Clinical Physics")));
+    }
+
     // Print Preview draws the same pages into the preview's printer.
     void printPreview() {
         ChannelWindow* w = Open(WriteRecord(QStringLiteral("RXr_O_preview.p8d"),
