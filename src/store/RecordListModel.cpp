@@ -56,6 +56,16 @@ void RecordListModel::AppendRows(const QList<RecordListRow>& rows) {
     endInsertRows();
 }
 
+void RecordListModel::ReserveMore(int rows) {
+    if (rows <= 0 || m_ticks.empty()) return;
+    const size_t n = m_ticks.size() + size_t(rows);
+    const qsizetype perRow = m_pool.size() / qsizetype(m_ticks.size()) + 1;
+    m_pool.reserve(std::max(m_pool.capacity(), qsizetype(n) * perRow * 9 / 8));
+    m_offsets.reserve(n * kFields + 1);
+    m_order.reserve(n);
+    m_ticks.reserve(n);
+}
+
 void RecordListModel::Store(const QList<RecordListRow>& rows) {
     qsizetype bytes = 0;
     for (const RecordListRow& r : rows)

@@ -39,6 +39,9 @@ public:
     // Rows that arrive later go at the end, sorted or not: a sort for every
     // piece of a million rows would cost more than the rows themselves.
     void AppendRows(const QList<RecordListRow>& rows);
+    // Room for so many more rows, the size of the rows so far, so that rows
+    // arriving in pieces do not copy the storage as it grows.
+    void ReserveMore(int rows);
     int RowCount() const { return int(m_order.size()); }
 
     int rowCount(const QModelIndex& parent = {}) const override;

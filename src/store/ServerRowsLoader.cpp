@@ -3,6 +3,9 @@
 #include <QSqlQuery>
 #include <QUuid>
 
+#include <algorithm>
+#include <climits>
+
 namespace {
 // Big enough that the round trips cost little, small enough that Cancel
 // (closing the browser) never waits long.
@@ -60,6 +63,25 @@ void ServerRowsLoader::Read(QString connectionName, qint64 after) {
         if (!db.open()) {
             error = db.lastError().text();
         } else {
+            // An estimate that costs nothing (a count would read the table):
+            // the rowids left, no more than the planner's row count.
+            QSqlQuery count(db);
+            count.prepare(QStringLiteral(
+                "SELECT (SELECT max(rowid) FROM \"RivuletrixRecords\") - ?, (SELECT reltuples "
+                "FROM pg_class WHERE oid = '\"RivuletrixRecords\"'::regclass)"));
+            count.addBindValue(after);
+            if (count.exec() && count.next()) {
+                qint64 expected = count.value(0).toLongLong();
+                const qint64 planned = qint64(count.value(1).toDouble());
+                if (planned > 0) expected = std::min(expected, planned);
+                if (expected > 0)
+                    QMetaObject::invokeMethod(
+                        this,
+                        [this, n = int(std::min<qint64>(expected, INT_MAX))] {
+                            Q_EMIT Expecting(n);
+                        },
+                        Qt::QueuedConnection);
+            }
             while (!m_stop) {
                 QList<RecordListRow> rows;
                 QSqlError failed;

@@ -32,6 +32,8 @@ public:
     bool IsFinished() const { return m_finished; }
 
 Q_SIGNALS:
+    // About how many rows are coming, before the first of them.
+    void Expecting(int rows);
     void RowsArrived(const QList<RecordListRow>& rows);
     // Empty error: every row was read.
     void Finished(const QString& error);

@@ -140,6 +140,7 @@ void CViewRecordDlg::LoadRest(qint64 after) {
     };
     count();
     m_loading->show();
+    connect(m_loader, &ServerRowsLoader::Expecting, m_model, &RecordListModel::ReserveMore);
     connect(m_loader, &ServerRowsLoader::RowsArrived, this,
             [this, count](const QList<RecordListRow>& rows) {
                 m_model->AppendRows(rows);
