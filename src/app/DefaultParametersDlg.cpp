@@ -113,6 +113,9 @@ CDefaultParameters::CDefaultParameters(CRivuletrixApp& app, QWidget* parent)
     m_indexInUse->setText(server.isEmpty() ? QStringLiteral("Database files in the data folder")
                                            : QStringLiteral("PostgreSQL server ") +
                                                  CADODatabase::DisplayUri(server));
+    // The beginning says which kind; the whole text is in the tooltip.
+    m_indexInUse->setCursorPosition(0);
+    m_indexInUse->setToolTip(m_indexInUse->text());
     whatsThis(m_indexInUse,
               "Where the records index and the template index are kept: the two database files "
               "in the data folder, or the PostgreSQL server named by IndexServer= in the "
