@@ -27,12 +27,17 @@ class ScriptedPrompter : public Prompter {
 public:
     void Message(const QString& text, Icon icon = Icon::Default) override;
     bool Question(const QString& text, Icon icon = Icon::Default) override;
+    bool QuestionDefaultNo(const QString& text, Icon icon = Icon::Default) override {
+        defaultNo << text;
+        return Question(text, icon);
+    }
 
     void QueueAnswer(bool yes) { m_answers.append(yes); }
     void SetDefaultAnswer(bool yes) { m_defaultAnswer = yes; }
 
     QStringList messages;  // every OK-box text, in order
     QStringList questions; // every question text, in order
+    QStringList defaultNo; // the questions among them asked with No as the default
 
 private:
     QList<bool> m_answers;

@@ -231,6 +231,14 @@ void CDevice::SendGETREC(int number) {
 void CDevice::SendDELREC(int number) {
     if (auto c = commands::DelRec(number)) Write(*c);
 }
+bool CDevice::DeleteRecord(int number, std::chrono::milliseconds limit) {
+    const auto c = commands::DelRec(number);
+    if (!c) return false;
+    m_dispatcher.ErasedSignal.Reset(); // a stale reply confirms nothing
+    if (!WriteNow(*c, limit)) return false;
+    return m_dispatcher.ErasedSignal.Wait(limit) == AutoResetEvent::Result::Signalled;
+}
+
 void CDevice::SendGETSN(int unit) {
     if (auto c = commands::GetSN(unit)) Write(*c);
 }

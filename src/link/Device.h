@@ -117,6 +117,10 @@ public:
     void SendRECS();
     void SendGETREC(int number);
     void SendDELREC(int number);
+    // DELREC, then waits for the analyzer's "[ERASED]": true only when the
+    // deletion is confirmed within limit (the analyzer then numbers its later
+    // records one lower).
+    bool DeleteRecord(int number, std::chrono::milliseconds limit);
     void SendGETSN(int unit);
     void SendGETPARAMS(int unit);
     void SendStartTest(int channelIndex, int testType, bool autoStart, const QString& controlNumber,

@@ -120,7 +120,7 @@ bool TemplateStore::MakeTemplateFileName(const QString& name, QString& fileName)
     }
     fileName = QStringLiteral("RXt_") + name + QStringLiteral(".p8t");
     if (QFileInfo::exists(TemplateFilePath(fileName)))
-        return ThePrompter().Question(
+        return ThePrompter().QuestionDefaultNo(
             QStringLiteral("File already exist,Do you want to overwrite it"),
             Prompter::Icon::Question);
     return true;

@@ -20,6 +20,9 @@ namespace {
 const QString kInvalidPath =
     QStringLiteral("Please provide a valid path in the Control Menu\\Rivuletrix parameters box.");
 
+// How long the analyzer may take to confirm a deletion.
+constexpr std::chrono::milliseconds kEraseLimit{3000};
+
 bool ReadAll(const QString& path, QByteArray& bytes, QString* error) {
     QFile f(path);
     if (!f.open(QIODevice::ReadOnly)) {
@@ -85,8 +88,10 @@ bool ImportMerge::CheckDataFolder() {
     QString drive;
     if (m_settings.Setting(QStringLiteral("PathType")) == QLatin1String("1"))
         drive = m_settings.Setting(QStringLiteral("NetworkPathDrive"));
-    if ((!folder.isEmpty() && QFileInfo(folder).isDir()) ||
-        (!drive.isEmpty() && QFileInfo(drive).isDir()))
+    // An empty folder (a network path kind without its path) would put the
+    // files at the root of the file system.
+    if (!folder.isEmpty() &&
+        (QFileInfo(folder).isDir() || (!drive.isEmpty() && QFileInfo(drive).isDir())))
         return true;
     ThePrompter().Message(kInvalidPath, Prompter::Icon::Warning);
     return false;
@@ -97,6 +102,10 @@ MergeReport ImportMerge::MergeRecords(QList<ImportedRecord>& entries, CDevice* d
                                       const std::function<bool()>& analyzerPresent) {
     MergeReport report;
     const QString folder = m_index.DataFolder();
+    if (folder.isEmpty()) {
+        report.problems << kInvalidPath;
+        return report;
+    }
     MakeFolderChain(folder);
     for (int i = 0; i < entries.size();) {
         ImportedRecord& e = entries[i];
@@ -138,7 +147,16 @@ MergeReport ImportMerge::MergeRecords(QList<ImportedRecord>& entries, CDevice* d
         const int number = e.number;
         entries.removeAt(i);
         if (deleteOnAnalyzer && device) {
-            device->SendDELREC(number);
+            if (!device->DeleteRecord(number, kEraseLimit)) {
+                // Whether it went is unknown, so the numbers of the later
+                // records are too: deleting on could hit one never imported.
+                report.problems << QStringLiteral("Record %1 was copied, but the analyzer did not "
+                                                  "confirm its deletion; no further records were "
+                                                  "deleted from the analyzer.")
+                                       .arg(number);
+                deleteOnAnalyzer = false;
+                continue;
+            }
             report.deleted << number;
             // The analyzer moves its later records down by one.
             for (ImportedRecord& other : entries)
@@ -153,6 +171,10 @@ MergeReport ImportMerge::MergeRecords(QList<ImportedRecord>& entries, CDevice* d
 MergeReport ImportMerge::MergeTemplates(QList<ImportedTemplate>& entries) {
     MergeReport report;
     const QString folder = m_templates.DataFolder();
+    if (folder.isEmpty()) {
+        report.problems << kInvalidPath;
+        return report;
+    }
     MakeFolderChain(folder);
     for (int i = 0; i < entries.size();) {
         const ImportedTemplate& e = entries[i];

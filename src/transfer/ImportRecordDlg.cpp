@@ -50,7 +50,7 @@ void CImportRecordDlg::OnGetList() {
 void CImportRecordDlg::OnImport() {
     ImportMerge merge(m_context.settings, m_context.records, m_context.templates);
     if (!merge.CheckDataFolder()) return;
-    const bool remove = ThePrompter().Question(
+    const bool remove = ThePrompter().QuestionDefaultNo(
         QStringLiteral("Do you want to delete the Imported Records from the PXR ?"),
         Prompter::Icon::Question);
     const QList<bool> checked = CheckedRows();

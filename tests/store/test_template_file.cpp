@@ -168,6 +168,7 @@ private Q_SLOTS:
                                          ? QStringList()
                                          : QStringList{QStringLiteral(
                                                "File already exist,Do you want to overwrite it")});
+        QCOMPARE(prompter.defaultNo, prompter.questions); // Enter keeps the file
         SetPrompter(nullptr);
     }
 };

@@ -184,6 +184,31 @@ private Q_SLOTS:
         dev->DisconnectDevice();
     }
 
+    // A deletion the analyzer does not confirm (its "[ERASED]" lost): the
+    // record is kept on the PC, and no further record is deleted, since
+    // the analyzer's numbering is no longer known.
+    void unconfirmedDeletionStopsDeleting() {
+        SimProcess sim("pxr", {"--preset-records", "5", "--drop", "ERASED:1"});
+        QVERIFY(sim.Ok());
+        auto dev = Connect(sim);
+        QVERIFY(dev);
+        ImportDownload::Result r = Download(*dev, Mode::Records, Staging());
+        QCOMPARE(r.records.size(), 5);
+        QList<ImportedRecord> entries = r.records;
+        Check(entries, {2, 4});
+        const MergeReport m = Merge().MergeRecords(entries, dev.get(), true);
+        QCOMPARE(m.files.size(), 2);
+        QCOMPARE(RecordFiles(m_env->dataDir).size(), 2);
+        QVERIFY(m.deleted.isEmpty());
+        QCOMPARE(m.problems.size(), 1);
+        QVERIFY2(m.problems[0].startsWith("Record 2 was copied, but the analyzer did not confirm"),
+                 qPrintable(m.problems[0]));
+        QTRY_COMPARE(Deletes(sim), QList<int>{2});
+        QTest::qWait(300);
+        QCOMPARE(Deletes(sim), QList<int>{2}); // never a DELREC for record 4 as "3"
+        dev->DisconnectDevice();
+    }
+
     // A download that stalls fails that record alone; a lost port ends the
     // run with the records before it kept.
     void faultyDownloads_data() {

@@ -243,6 +243,9 @@ private Q_SLOTS:
         for (const QString& line : m_sim->Received())
             if (line.startsWith("[DELREC")) deletes << line;
         QCOMPARE(deletes, (QStringList{"[DELREC,2]\\r\\n", "[DELREC,2]\\r\\n"}));
+        // Enter on the question keeps the records on the analyzer.
+        QCOMPARE(m_prompter.defaultNo,
+                 QStringList{"Do you want to delete the Imported Records from the PXR ?"});
         QCOMPARE(m_app->Records().GetCount(), 2);
         QCOMPARE(QDir(Data()).entryList({"RXt_*.p8t"}, QDir::Files),
                  (QStringList{"RXt_SimTemplate1.p8t", "RXt_SimTemplate2.p8t"}));
