@@ -1,6 +1,7 @@
 // rivuletrix-cli export: templates, the instruction manual and user notes to
 // an analyzer, over the program's own link and export code.
 #include "CliCommand.h"
+#include "OpenAnalyzer.h"
 
 #include "base/AppSettings.h"
 #include "base/Prompter.h"
@@ -13,6 +14,7 @@
 #include <QJsonObject>
 
 #include <cstdio>
+#include <memory>
 
 namespace {
 
@@ -89,18 +91,25 @@ int Export(const QStringList& args) {
             return cli::Fail(QStringLiteral("no template to export"));
         }
     } else if (what == QLatin1String("manual") || what == QLatin1String("notes")) {
-        QString error;
-        const qint64 limit = what == QLatin1String("notes") ? ExportJob::kNotesLimit : 64LL << 20;
-        if (!ReadTransferFile(pos[2], limit, body, error)) return cli::Fail(error);
+        QString error, notice;
+        const bool read = what == QLatin1String("notes")
+                              ? ReadNotesFile(pos[2], body, error, notice)
+                              : ReadManualFile(pos[2], body, error);
+        if (!read) return cli::Fail(error);
+        if (!notice.isEmpty()) errors << notice;
     } else {
         return cli::Fail(kUsage);
     }
 
-    FoundAnalyzer f;
-    f.portName = port;
-    f.kind = FoundAnalyzer::KindUsbSerial;
-    CDevice dev(f);
-    if (!dev.StartConnection()) return cli::Fail(dev.LastError());
+    QString error;
+    const std::unique_ptr<CDevice> opened = cli::OpenAnalyzer(port, error);
+    if (!opened) return cli::Fail(error);
+    CDevice& dev = *opened;
+    if (dev.DeviceModel == QLatin1String("PXR2K")) {
+        dev.DisconnectDevice();
+        return cli::Fail(QStringLiteral("a PXR2K takes no templates, manual or notes; nothing was "
+                                        "sent"));
+    }
     ExportJob job(dev);
     ExportOutcome out;
     QJsonObject json;

@@ -1,10 +1,10 @@
 // rivuletrix-cli import: records, templates and user notes from an analyzer
 // into the data folder, over the program's own link and import code.
 #include "CliCommand.h"
+#include "OpenAnalyzer.h"
 
 #include "base/AppSettings.h"
 #include "link/Device.h"
-#include "link/PortScanner.h"
 #include "store/RecordIndex.h"
 #include "store/TemplateStore.h"
 #include "transfer/ImportDownload.h"
@@ -50,22 +50,6 @@ bool ParseItems(const QString& text, QList<int>& items, QString& error) {
     }
     std::sort(items.begin(), items.end());
     return true;
-}
-
-std::unique_ptr<CDevice> Open(const QString& port, QString& error) {
-    PortScanner scanner;
-    scanner.ScanPorts({port});
-    const QList<FoundAnalyzer> found = scanner.Found();
-    if (found.isEmpty()) {
-        error = QStringLiteral("no analyzer answered on %1").arg(port);
-        return nullptr;
-    }
-    auto dev = std::make_unique<CDevice>(found.first());
-    if (!dev->StartConnection()) {
-        error = dev->LastError();
-        return nullptr;
-    }
-    return dev;
 }
 
 void PrintJson(const QJsonObject& o) {
@@ -114,7 +98,7 @@ int Transfer(const QString& what, const QStringList& args) {
     TemplateStore templates(settings);
     templates.SetDataFolder(data);
 
-    auto dev = Open(ports[0], error);
+    auto dev = cli::OpenAnalyzer(ports[0], error);
     if (!dev) return cli::Fail(error);
     const bool records = what == QLatin1String("records");
     ImportDownload job(*dev,
@@ -200,7 +184,7 @@ int Notes(const QStringList& args) {
     QString path, error;
     if (!notesfile::Resolve(cli::Option(args, QStringLiteral("--out")), path, &error))
         return cli::Fail(error);
-    auto dev = Open(ports[0], error);
+    auto dev = cli::OpenAnalyzer(ports[0], error);
     if (!dev) return cli::Fail(error);
     ImportDownload job(*dev, ImportDownload::Mode::Notes, path);
     job.RunHere();

@@ -1,5 +1,6 @@
 // rivuletrix-cli: probe, info and records, over the program's own link code.
 #include "CliCommand.h"
+#include "OpenAnalyzer.h"
 
 #include "base/Prompter.h"
 #include "link/Device.h"
@@ -11,6 +12,7 @@
 #include <QJsonObject>
 
 #include <cstdio>
+#include <memory>
 
 namespace {
 
@@ -45,14 +47,10 @@ int Info(const QStringList& args) {
     cli::StderrPrompter prompter;
     const QStringList ports = cli::Positional(args, {});
     if (ports.size() != 1) return cli::Fail(QStringLiteral("usage: info PORT"));
-    PortScanner scanner;
-    scanner.ScanPorts(ports);
-    const QList<FoundAnalyzer> found = scanner.Found();
-    if (found.isEmpty())
-        return cli::Fail(QStringLiteral("no analyzer answered on %1").arg(ports[0]));
-
-    CDevice dev(found.first());
-    if (!dev.StartConnection()) return cli::Fail(dev.LastError());
+    QString error;
+    const std::unique_ptr<CDevice> opened = cli::OpenAnalyzer(ports[0], error);
+    if (!opened) return cli::Fail(error);
+    CDevice& dev = *opened;
     QJsonObject out;
     out["name"] = dev.Name;
     AnalyzerParameters p;

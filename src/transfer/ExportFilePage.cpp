@@ -15,16 +15,15 @@
 
 namespace {
 
-// Manuals larger than this are refused rather than read into memory.
-constexpr qint64 kManualLimit = 64LL << 20;
-
 void ShowOutcome(const ExportOutcome& out, const QString& completed) {
     switch (out.status) {
     case ExportOutcome::Status::PortGone:
         ThePrompter().Message(out.error, Prompter::Icon::Error);
         break;
     case ExportOutcome::Status::Cancelled:
-        ThePrompter().Message(QStringLiteral("Export cancelled after %1 bytes.").arg(out.bytes));
+        ThePrompter().Message(QStringLiteral("Export cancelled after %1 bytes; the analyzer keeps "
+                                             "what was sent.")
+                                  .arg(out.bytes));
         break;
     case ExportOutcome::Status::Done:
         ThePrompter().Message(completed);
@@ -85,15 +84,8 @@ CExportInstManualDlg::CExportInstManualDlg(CDevice* device, QWidget* parent)
 void CExportInstManualDlg::Send(CDevice& device, const QString& path) {
     QByteArray bytes;
     QString error;
-    if (!ReadTransferFile(path, kManualLimit + 1, bytes, error)) {
+    if (!ReadManualFile(path, bytes, error)) {
         ThePrompter().Message(error, Prompter::Icon::Error);
-        return;
-    }
-    if (bytes.size() > kManualLimit) {
-        ThePrompter().Message(
-            QStringLiteral("%1 is too large for an instruction manual. Nothing was sent.")
-                .arg(path),
-            Prompter::Icon::Error);
         return;
     }
     ExportJob job(device);
@@ -108,11 +100,12 @@ CExportUserNotesDlg::CExportUserNotesDlg(CDevice* device, QWidget* parent)
 
 void CExportUserNotesDlg::Send(CDevice& device, const QString& path) {
     QByteArray bytes;
-    QString error;
-    if (!ReadTransferFile(path, ExportJob::kNotesLimit, bytes, error)) {
+    QString error, notice;
+    if (!ReadNotesFile(path, bytes, error, notice)) {
         ThePrompter().Message(error, Prompter::Icon::Error);
         return;
     }
+    if (!notice.isEmpty()) ThePrompter().Message(notice, Prompter::Icon::Warning);
     ExportJob job(device);
     const ExportOutcome out =
         RunExportWithProgress(this, QStringLiteral("Sending the user notes..."), job,

@@ -39,6 +39,28 @@ bool ReadTransferFile(const QString& path, qint64 limit, QByteArray& bytes, QStr
     return true;
 }
 
+bool ReadManualFile(const QString& path, QByteArray& bytes, QString& error) {
+    if (!ReadTransferFile(path, ExportJob::kManualLimit + 1, bytes, error)) return false;
+    if (bytes.size() <= ExportJob::kManualLimit) return true;
+    bytes.clear();
+    error =
+        QStringLiteral("%1 is too large for an instruction manual. Nothing was sent.").arg(path);
+    return false;
+}
+
+bool ReadNotesFile(const QString& path, QByteArray& bytes, QString& error, QString& notice) {
+    notice.clear();
+    if (!ReadTransferFile(path, ExportJob::kNotesLimit + 1, bytes, error)) return false;
+    if (bytes.size() > ExportJob::kNotesLimit) {
+        bytes.truncate(ExportJob::kNotesLimit);
+        notice = QStringLiteral("%1 is longer than the analyzer keeps: only its first %L2 bytes "
+                                "are sent.")
+                     .arg(path)
+                     .arg(ExportJob::kNotesLimit);
+    }
+    return true;
+}
+
 ExportJob::ExportJob(CDevice& device) : m_device(device) {}
 
 bool ExportJob::Write(const QByteArray& bytes, ExportOutcome& out) {

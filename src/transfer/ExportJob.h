@@ -31,6 +31,10 @@ TemplateLoad LoadTemplates(TemplateStore& store, const QList<TemplateRow>& rows)
 // Reads a manual or notes file whole. A file that cannot be read gives
 // false and a message: nothing is sent rather than an empty body.
 bool ReadTransferFile(const QString& path, qint64 limit, QByteArray& bytes, QString& error);
+// A manual larger than ExportJob::kManualLimit is refused, not cut.
+bool ReadManualFile(const QString& path, QByteArray& bytes, QString& error);
+// Notes beyond ExportJob::kNotesLimit are left out; notice then says so.
+bool ReadNotesFile(const QString& path, QByteArray& bytes, QString& error, QString& notice);
 
 struct ExportOutcome {
     enum class Status { Done, Cancelled, PortGone };
@@ -48,6 +52,8 @@ class ExportJob {
 public:
     // Notes beyond this are not sent (4000 pieces of 100 bytes).
     static constexpr qint64 kNotesLimit = 400000;
+    // Manuals larger than this are refused rather than read into memory.
+    static constexpr qint64 kManualLimit = 64LL << 20;
     static constexpr qint64 kNotesPiece = 100;
     // A write waits behind the pause and any queued writes.
     static constexpr std::chrono::milliseconds kWriteLimit{10000};

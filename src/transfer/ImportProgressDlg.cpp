@@ -99,17 +99,18 @@ void CImportProgressDlg::OnItemStarted(int n, int count, int lineBase) {
     if (m_mode == Mode::Templates) {
         SetText(m_current, QStringLiteral("Retrieving Template : %1 / %2").arg(n).arg(count));
     } else {
-        SetText(m_current, QStringLiteral("Retrieving Record : %1 /%2")
-                               .arg(n, 4, 10, QLatin1Char(' '))
-                               .arg(count, 4, 10, QLatin1Char(' ')));
-        SetText(m_lines, QStringLiteral("LineCount : %1").arg(0, 6, 10, QLatin1Char(' ')));
+        // Fixed-width counters: " 003 / 012", " 00042".
+        SetText(m_current, QStringLiteral("Retrieving Record :  %1 / %2")
+                               .arg(n, 3, 10, QLatin1Char('0'))
+                               .arg(count, 3, 10, QLatin1Char('0')));
+        SetText(m_lines, QStringLiteral("LineCount :  %1").arg(0, 5, 10, QLatin1Char('0')));
     }
 }
 
 void CImportProgressDlg::OnLines(int total) {
     if (!m_busy || m_item == 0) return;
     SetText(m_lines,
-            QStringLiteral("LineCount : %1").arg(total - m_lineBase, 6, 10, QLatin1Char(' ')));
+            QStringLiteral("LineCount :  %1").arg(total - m_lineBase, 5, 10, QLatin1Char('0')));
 }
 
 void CImportProgressDlg::OnFinished() {

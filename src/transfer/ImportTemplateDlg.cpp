@@ -33,8 +33,9 @@ void CImportTemplateDlg::OnGetList() {
     } else if (!r.error.isEmpty()) {
         ThePrompter().Message(r.error, Prompter::Icon::Warning);
     }
-    GetListButton()->setEnabled(false);
-    ImportButton()->setEnabled(true);
+    // A list that came is not asked for twice; one that failed may be.
+    GetListButton()->setEnabled(!r.ok);
+    ImportButton()->setEnabled(r.ok);
     if (!r.failures.isEmpty()) {
         QStringList lines{QStringLiteral("Some templates were not imported:")};
         for (const ImportFailure& f : r.failures) lines << f.message;

@@ -32,6 +32,9 @@ void CImportUserNotesDlg::OnImport() {
     dialog.setObjectName(QStringLiteral("UserNotesSave"));
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
+    // The dialog adds ".p8u" itself, so its overwrite question is about the
+    // file really written.
+    dialog.setDefaultSuffix(QStringLiteral("p8u"));
     dialog.setOption(QFileDialog::DontUseNativeDialog);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return;
     QString path, error;

@@ -11,6 +11,7 @@
 #include "store/TemplateStore.h"
 #include "transfer/ExportJob.h"
 
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <thread>
@@ -267,6 +268,42 @@ private Q_SLOTS:
         QString error;
         QVERIFY(!ReadTransferFile(QStringLiteral("/nonexistent/manual.p8i"), 100, bytes, error));
         QVERIFY(error.contains("/nonexistent/manual.p8i"));
+    }
+
+    // Size limits: a manual too large is refused whole; notes too long are
+    // cut to what the analyzer keeps, and the cut is said.
+    void sizeLimits_data() {
+        QTest::addColumn<bool>("manual");
+        QTest::addColumn<qint64>("size");
+        QTest::addColumn<bool>("read");
+        QTest::addColumn<qint64>("kept");
+        QTest::addColumn<bool>("told");
+        const qint64 m = ExportJob::kManualLimit, n = ExportJob::kNotesLimit;
+        QTest::newRow("manual at the limit") << true << m << true << m << false;
+        QTest::newRow("manual one byte over") << true << m + 1 << false << qint64(0) << true;
+        QTest::newRow("notes at the limit") << false << n << true << n << false;
+        QTest::newRow("notes one byte over") << false << n + 1 << true << n << true;
+    }
+    void sizeLimits() {
+        QFETCH(bool, manual);
+        QFETCH(qint64, size);
+        QFETCH(bool, read);
+        QFETCH(qint64, kept);
+        QFETCH(bool, told);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("file"));
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        QVERIFY(f.resize(size));
+        f.close();
+        QByteArray bytes;
+        QString error, notice;
+        QCOMPARE(manual ? ReadManualFile(path, bytes, error)
+                        : ReadNotesFile(path, bytes, error, notice),
+                 read);
+        QCOMPARE(bytes.size(), kept);
+        QCOMPARE(!(manual ? error : notice).isEmpty(), told);
+        QVERIFY((manual ? error : notice).isEmpty() || (manual ? error : notice).contains(path));
     }
 };
 

@@ -101,6 +101,28 @@ private Q_SLOTS:
         QTest::qWait(300);
         QVERIFY(sim.Received().filter("SETUSERNOTES").isEmpty());
     }
+
+    // Only an analyzer that answers, and not a PXR2K (it takes no exports):
+    // otherwise nothing is written to the port.
+    void refusedTargets_data() {
+        QTest::addColumn<QStringList>("simArgs");
+        QTest::addColumn<QString>("stderrHas");
+        QTest::newRow("PXR2K") << QStringList{"--model", "PXR2K", "--serial", "20001234"}
+                               << QStringLiteral("PXR2K");
+        QTest::newRow("silent port")
+            << QStringList{"--drop", "P2"} << QStringLiteral("no analyzer answered");
+    }
+    void refusedTargets() {
+        QFETCH(QStringList, simArgs);
+        QFETCH(QString, stderrHas);
+        SimProcess sim("s", simArgs);
+        QVERIFY(sim.Ok());
+        const Run r = Cli({"export", "manual", sim.Link(), m_dir.filePath("manual.p8i")});
+        QVERIFY(r.code != 0);
+        QVERIFY2(r.err.contains(stderrHas.toUtf8()), r.err);
+        QTest::qWait(300);
+        QVERIFY(sim.Received().filter("UMSETINSTRUCT").isEmpty());
+    }
 };
 
 QTEST_GUILESS_MAIN(TestExportCli)

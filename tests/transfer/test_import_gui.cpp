@@ -232,6 +232,10 @@ private Q_SLOTS:
         QCOMPARE(hand.seen.value(1), QStringLiteral("3"));
         QVERIFY2(hand.seen.contains("Total number of Records : 3"),
                  qPrintable(hand.seen.join('|')));
+        const QRegularExpression counter("^Retrieving Record :  00[123] / 003$");
+        QVERIFY2(hand.seen.indexOf(counter) >= 0, qPrintable(hand.seen.join('|')));
+        QVERIFY2(hand.seen.indexOf(QRegularExpression("^LineCount :  \\d{5}$")) >= 0,
+                 qPrintable(hand.seen.join('|')));
         QVERIFY(hand.seen.contains("PRESET-002"));
         QVERIFY(hand.seen.contains("viewed"));
 
@@ -255,6 +259,46 @@ private Q_SLOTS:
         QFile notes(notesOut + ".p8u");
         QVERIFY(notes.open(QIODevice::ReadOnly));
         QCOMPARE(notes.readAll(), QByteArray("Calibrate monthly\nCall 555-0100\n"));
+    }
+
+    // A template list that could not be counted is reported, and GetList
+    // may be pressed again: the second time the list comes.
+    void templateGetListAfterAFailure() {
+        Bench({"--model", "PXR-8", "--serial", "80001234", "--preset-templates", "2", "--drop",
+               "TMPLTCOUNT:1"});
+        Hand hand;
+        CImportAndMergeSheet* sheet = nullptr;
+        bool retryEnabled = false, importEnabled = true;
+        auto idle = [] { return !Visible<CImportProgressDlg>(); };
+        hand.steps = {
+            [&] {
+                sheet = Visible<CImportAndMergeSheet>();
+                if (!sheet) return false;
+                sheet->Tabs()->setCurrentIndex(1);
+                Click(sheet->TemplatesPage()->GetListButton());
+                return true;
+            },
+            [&] {
+                if (!idle() || m_prompter.messages.isEmpty()) return false;
+                retryEnabled = sheet->TemplatesPage()->GetListButton()->isEnabled();
+                importEnabled = sheet->TemplatesPage()->ImportButton()->isEnabled();
+                Click(sheet->TemplatesPage()->GetListButton());
+                return true;
+            },
+            [&] {
+                if (!idle() || sheet->TemplatesPage()->List()->topLevelItemCount() != 2)
+                    return false;
+                Click(sheet->TemplatesPage()->CloseButton());
+                return true;
+            },
+            [&] { return !Visible<CImportAndMergeSheet>(); },
+        };
+        TriggerImport();
+        QTRY_VERIFY_WITH_TIMEOUT(hand.Done(), 60000);
+        QCOMPARE(m_prompter.messages.size(), 1);
+        QVERIFY(retryEnabled);
+        QVERIFY(!importEnabled);
+        QVERIFY(!sheet || !sheet->isVisible());
     }
 
     // A "PXR2K" gets the records page alone; Close ends the sheet.
