@@ -52,6 +52,21 @@ bool WriteCopy(const QByteArray& bytes, const QString& to, QString* error) {
     return true;
 }
 
+QString Digest(const QByteArray& bytes) {
+    return QString::fromLatin1(
+        QCryptographicHash::hash(bytes, QCryptographicHash::Sha1).toHex().left(12));
+}
+
+// A record file already in the data folder under this name with other
+// contents is kept: the new one gets the name with its digest added.
+QString FreeRecordName(const QString& folder, const QString& name, const QByteArray& bytes) {
+    const QString path = folder + QLatin1Char('/') + name;
+    if (!QFileInfo::exists(path)) return name;
+    QByteArray existing;
+    if (ReadAll(path, existing, nullptr) && existing == bytes) return name;
+    return name.chopped(4) + QLatin1Char('_') + Digest(bytes) + QStringLiteral(".p8d");
+}
+
 } // namespace
 
 bool SafeCopyFile(const QString& from, const QString& to, QString* error) {
@@ -72,11 +87,9 @@ QString ImportedRecordFileName(const ImportedRecord& e, const QByteArray& bytes,
     QString name = stamped ? doc.MakeRecordFileName() : QString();
     if (fallback) *fallback = name.isEmpty();
     if (!name.isEmpty()) return name;
-    const QString digest = QString::fromLatin1(
-        QCryptographicHash::hash(bytes, QCryptographicHash::Sha1).toHex().left(12));
     return safename::Name(QStringLiteral("RXr_Unnamed_"),
                           (e.tdSerial.isEmpty() ? QString() : e.tdSerial + QLatin1Char('_')) +
-                              digest,
+                              Digest(bytes),
                           QStringLiteral(".p8d"));
 }
 
@@ -122,7 +135,17 @@ MergeReport ImportMerge::MergeRecords(QList<ImportedRecord>& entries, CDevice* d
             continue;
         }
         bool fallback = false;
-        const QString name = ImportedRecordFileName(e, bytes, &fallback);
+        const QString named = ImportedRecordFileName(e, bytes, &fallback);
+        // Replacing a different record of the same name would lose it once
+        // it is gone from the analyzer too.
+        const QString name = FreeRecordName(folder, named, bytes);
+        if (name != named)
+            report.notices << QStringLiteral(
+                                  "Record %1 has the name of %2, which is already in the "
+                                  "data folder with other contents; both are kept, the "
+                                  "new one as %3.")
+                                  .arg(e.number)
+                                  .arg(named, name);
         if (!WriteCopy(bytes, folder + QLatin1Char('/') + name, &error)) {
             // The analyzer keeps the record: its only copy is there.
             report.problems << QStringLiteral("Record %1 was not copied to the data folder and "

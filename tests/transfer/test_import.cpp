@@ -184,6 +184,37 @@ private Q_SLOTS:
         dev->DisconnectDevice();
     }
 
+    // A record whose name is taken in the data folder by a different record
+    // (an earlier import of a same-stamped test) keeps both: the earlier
+    // file is not replaced, the new one is stored under its name with a
+    // digest, and it may then go from the analyzer.
+    void sameNameDifferentRecordKeepsBoth() {
+        SimProcess sim("pxr", {"--preset-records", "3"});
+        QVERIFY(sim.Ok());
+        auto dev = Connect(sim);
+        QVERIFY(dev);
+        ImportDownload::Result r = Download(*dev, Mode::Records, Staging());
+        QCOMPARE(r.records.size(), 3);
+        QList<ImportedRecord> entries = r.records;
+        const QString taken =
+            ImportedRecordFileName(entries[1], StoreTestEnv::Read(entries[1].stagedPath));
+        const QByteArray earlier = "an earlier record of the same name";
+        StoreTestEnv::Write(m_env->dataDir + '/' + taken, earlier);
+        Check(entries, {2});
+        const MergeReport m = Merge().MergeRecords(entries, dev.get(), true);
+        QVERIFY2(m.problems.isEmpty(), qPrintable(m.problems.join('\n')));
+        QCOMPARE(StoreTestEnv::Read(m_env->dataDir + '/' + taken), earlier);
+        QCOMPARE(m.files.size(), 1);
+        QVERIFY(m.files[0] != taken);
+        QVERIFY(m.files[0].startsWith(taken.chopped(4) + '_'));
+        QCOMPARE(StoreTestEnv::Read(m_env->dataDir + '/' + m.files[0]),
+                 StoreTestEnv::Read(r.records[1].stagedPath));
+        QCOMPARE(m.notices.size(), 1);
+        QVERIFY2(m.notices[0].contains(taken), qPrintable(m.notices[0]));
+        QCOMPARE(m.deleted, QList<int>{2});
+        dev->DisconnectDevice();
+    }
+
     // A deletion the analyzer does not confirm (its "[ERASED]" lost): the
     // record is kept on the PC, and no further record is deleted, since
     // the analyzer's numbering is no longer known.
