@@ -61,7 +61,7 @@ QString Digest(const QByteArray& bytes) {
 // contents is kept: the new one gets the name with its digest added.
 QString FreeRecordName(const QString& folder, const QString& name, const QByteArray& bytes) {
     const QString path = folder + QLatin1Char('/') + name;
-    if (!QFileInfo::exists(path)) return name;
+    if (!QFileInfo(path).isFile()) return name;
     QByteArray existing;
     if (ReadAll(path, existing, nullptr) && existing == bytes) return name;
     return name.chopped(4) + QLatin1Char('_') + Digest(bytes) + QStringLiteral(".p8d");
