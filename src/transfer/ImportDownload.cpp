@@ -73,21 +73,29 @@ void ImportDownload::Run() {
     Q_EMIT Finished();
 }
 
-void ImportDownload::RunRecords(Result& r) {
-    if (m_device.GetRecordCount(r.count) != 0) {
+bool ImportDownload::BeginItems(Result& r, int countResult) {
+    if (countResult != 0) {
         r.count = 0;
         r.error = m_device.LastError();
         Q_EMIT Counted(0);
-        return;
+        return false;
     }
     Q_EMIT Counted(r.count);
-    if (!staging::Prepare(m_target, &r.error)) return;
+    if (!staging::Prepare(m_target, &r.error)) return false;
     r.ok = true;
+    return true;
+}
+
+bool ImportDownload::CancelledBetweenItems(Result& r) {
+    if (!m_cancel.exchange(false)) return false;
+    r.cancelled = true;
+    return true;
+}
+
+void ImportDownload::RunRecords(Result& r) {
+    if (!BeginItems(r, m_device.GetRecordCount(r.count))) return;
     for (int n = 1; n <= r.count; ++n) {
-        if (m_cancel.exchange(false)) {
-            r.cancelled = true;
-            break;
-        }
+        if (CancelledBetweenItems(r)) break;
         if (!Wanted(n)) continue;
         Q_EMIT ItemStarted(n, r.count, m_device.Dispatcher().RecordLinesTotal());
         const QString path = staging::RecordPath(m_target, n);
@@ -125,20 +133,9 @@ void ImportDownload::RunRecords(Result& r) {
 }
 
 void ImportDownload::RunTemplates(Result& r) {
-    if (m_device.GetTemplateCount(r.count) != 0) {
-        r.count = 0;
-        r.error = m_device.LastError();
-        Q_EMIT Counted(0);
-        return;
-    }
-    Q_EMIT Counted(r.count);
-    if (!staging::Prepare(m_target, &r.error)) return;
-    r.ok = true;
+    if (!BeginItems(r, m_device.GetTemplateCount(r.count))) return;
     for (int n = 1; n <= r.count; ++n) {
-        if (m_cancel.exchange(false)) {
-            r.cancelled = true;
-            break;
-        }
+        if (CancelledBetweenItems(r)) break;
         if (!Wanted(n)) continue;
         Q_EMIT ItemStarted(n, r.count, 0);
         Template t;

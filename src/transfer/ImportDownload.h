@@ -65,6 +65,10 @@ Q_SIGNALS:
 
 private:
     void Run();
+    // The count (countResult: what asking for it returned) and the staging
+    // folder; false when the run cannot go on.
+    bool BeginItems(Result& r, int countResult);
+    bool CancelledBetweenItems(Result& r);
     void RunRecords(Result& r);
     void RunTemplates(Result& r);
     void RunNotes(Result& r);
