@@ -109,11 +109,7 @@ bool RebuildAside::SwapIn() {
             Exec(QStringLiteral("INSERT INTO main.%1 (%2) SELECT %2 FROM temp.%3 ORDER BY rowid")
                      .arg(table, cols, Quote(kLate))) &&
             Exec(QStringLiteral("COMMIT"));
-        if (!ok) {
-            const QString error = m_error;
-            QSqlQuery(db.Connection()).exec(QStringLiteral("ROLLBACK"));
-            m_error = error;
-        }
+        if (!ok) RollBack();
     }
     // The store's cursor shows what the table holds now.
     if (CADORecordset* rs = m_table.Recordset())
@@ -123,7 +119,6 @@ bool RebuildAside::SwapIn() {
 }
 
 bool RebuildAside::SwapInOnServer(const QString& table, const QString& cols) {
-    CADODatabase& db = m_table.Database();
     const QString file = Quote(QStringLiteral("Filename"));
     // One transaction. Readers keep reading the old rows until it commits
     // and never wait for it; the lock only holds back other writers (rows
@@ -143,10 +138,13 @@ bool RebuildAside::SwapInOnServer(const QString& table, const QString& cols) {
         Exec(QStringLiteral("INSERT INTO %1 (%2) SELECT %2 FROM %3 ORDER BY late_order")
                  .arg(table, cols, Quote(kLate))) &&
         Exec(QStringLiteral("COMMIT"));
-    if (!ok) {
-        const QString error = m_error;
-        QSqlQuery(db.Connection()).exec(QStringLiteral("ROLLBACK"));
-        m_error = error;
-    }
+    if (!ok) RollBack();
     return ok;
+}
+
+void RebuildAside::RollBack() {
+    // The statement that failed says why, not the roll-back.
+    const QString error = m_error;
+    QSqlQuery(m_table.Database().Connection()).exec(QStringLiteral("ROLLBACK"));
+    m_error = error;
 }

@@ -35,6 +35,8 @@ public:
 private:
     bool Exec(const QString& sql);
     bool SwapInOnServer(const QString& table, const QString& cols);
+    // Ends a failed swap's transaction, keeping the error that failed it.
+    void RollBack();
     void Drop();
 
     StoreTable& m_table;
