@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QStandardPaths>
+#include <QStorageInfo>
 
 namespace {
 const QString kIniNotFound = QStringLiteral("INI File not Found");
@@ -73,8 +74,9 @@ QString AppSettings::GetIniFolder() const {
 QString AppSettings::GetDataPath() const {
     if (!m_dataOverride.isEmpty()) return m_dataOverride;
     QString type;
-    if (!GetSetting(settings::kSection, QStringLiteral("PathType"), type)) return {};
-    if (type == QLatin1String("0")) return GetIniFolder();
+    GetSetting(settings::kSection, QStringLiteral("PathType"), type);
+    // No kind set: the default folder, without writing one.
+    if (type.isEmpty() || type == QLatin1String("0")) return GetIniFolder();
     QString path;
     if (type == QLatin1String("1")) {
         GetSetting(settings::kSection, QStringLiteral("NetworkPath"), path);
@@ -117,6 +119,27 @@ void AppSettings::NoteSettingsChanged() {
 
 int AppSettings::SettingsChangeCount() {
     return g_settingsChanges;
+}
+
+QString AppSettings::DataFolderProblem() const {
+    const QString folder = GetDataPath();
+    const bool network =
+        !DataPathOverridden() && Setting(QStringLiteral("PathType")) == QLatin1String("1");
+    return FolderProblem(folder, network ? Setting(QStringLiteral("NetworkPathDrive")) : QString());
+}
+
+QString FolderProblem(const QString& folder, const QString& mountRoot) {
+    if (folder.trimmed().isEmpty()) return QStringLiteral("No data folder is set.");
+    const QString shown = QDir::toNativeSeparators(folder);
+    const QFileInfo fi(folder);
+    if (!fi.exists()) return QStringLiteral("%1 does not exist or is not mounted.").arg(shown);
+    if (!fi.isDir()) return QStringLiteral("%1 is not a folder.").arg(shown);
+    const QString root = QDir::cleanPath(mountRoot.trimmed());
+    if (!mountRoot.trimmed().isEmpty() && root != QDir::rootPath() &&
+        QDir::cleanPath(QStorageInfo(folder).rootPath()) != root)
+        return QStringLiteral("%1 is not mounted (%2 is not there).")
+            .arg(shown, QDir::toNativeSeparators(mountRoot));
+    return {};
 }
 
 bool MakeFolderChain(const QString& path) {

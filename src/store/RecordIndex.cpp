@@ -101,8 +101,17 @@ QString RecordIndex::DataFolder() const {
     return m_dataFolder.isEmpty() ? m_settings.GetDataPath() : m_dataFolder;
 }
 
+QString RecordIndex::FolderProblem() const {
+    return m_dataFolder.isEmpty() ? m_settings.DataFolderProblem() : ::FolderProblem(m_dataFolder);
+}
+
 bool RecordIndex::Open() {
     m_table.SetServer(m_settings.IndexServer());
+    // An index file is never made where the data folder is not (yet).
+    if (!OnServer() && !FolderProblem().isEmpty()) {
+        m_table.Close();
+        return false;
+    }
     if (!m_table.Open(DataFolder(), SeedFolder())) return false;
     if (OnServer() && m_startupFinished) AddQueuedRows();
     return true;

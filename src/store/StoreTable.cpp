@@ -7,6 +7,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSqlQuery>
 
 namespace {
@@ -35,7 +36,13 @@ bool StoreTable::OpenTable(const QString& dataFolder, const QString& seedFolder)
         m_db.Close();
         return false;
     }
-    MakeFolderChain(dataFolder);
+    // The data folder is the user's to make: a missing one may be a share
+    // that is not mounted, and an index made here would hide it.
+    if (!QFileInfo(dataFolder).isDir()) {
+        qCDebug(lcStore) << "\nStoreTable::Open - no data folder at" << dataFolder;
+        m_db.Close();
+        return false;
+    }
     m_path = QDir(dataFolder).filePath(store::DatabaseFileName(m_kind));
     const QString connection = CADODatabase::ConnectionStringFor(m_path);
     bool restored = false;

@@ -39,6 +39,12 @@ QString TemplateStore::DataFolder() const {
 
 bool TemplateStore::Open() {
     m_table.SetServer(m_settings.IndexServer());
+    if (!m_table.OnServer() &&
+        !(m_dataFolder.isEmpty() ? m_settings.DataFolderProblem() : FolderProblem(m_dataFolder))
+             .isEmpty()) {
+        m_table.Close();
+        return false;
+    }
     return m_table.Open(DataFolder(), SeedFolder());
 }
 
