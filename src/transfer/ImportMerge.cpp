@@ -97,15 +97,9 @@ ImportMerge::ImportMerge(const AppSettings& settings, RecordIndex& index, Templa
     : m_settings(settings), m_index(index), m_templates(templates) {}
 
 bool ImportMerge::CheckDataFolder() {
-    const QString folder = m_index.DataFolder();
-    QString drive;
-    if (m_settings.Setting(QStringLiteral("PathType")) == QLatin1String("1"))
-        drive = m_settings.Setting(QStringLiteral("NetworkPathDrive"));
-    // An empty folder (a network path kind without its path) would put the
-    // files at the root of the file system.
-    if (!folder.isEmpty() &&
-        (QFileInfo(folder).isDir() || (!drive.isEmpty() && QFileInfo(drive).isDir())))
-        return true;
+    // The data folder itself, on its mount where it is a network folder: a
+    // share that is not mounted must not become a local folder.
+    if (m_index.FolderProblem().isEmpty()) return true;
     ThePrompter().Message(kInvalidPath, Prompter::Icon::Warning);
     return false;
 }
