@@ -92,7 +92,8 @@ CDefaultParameters::CDefaultParameters(CRivuletrixApp& app, QWidget* parent)
     m_path = new QLineEdit(group);
     m_path->setObjectName(QStringLiteral("path"));
     whatsThis(m_path, "The data folder: record files and the two database files live here. A "
-                      "folder that does not exist is created when you press Ok.");
+                      "custom folder that does not exist is created when you press Ok; a "
+                      "network folder must be mounted.");
     pathRow->addWidget(m_path, 1);
     m_browse = new QPushButton(QStringLiteral("Browse"), group);
     m_browse->setAutoDefault(false);

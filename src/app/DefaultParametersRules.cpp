@@ -1,10 +1,12 @@
 #include "DefaultParametersRules.h"
 
 #include "base/AppSettings.h"
+#include "base/CheckedSaveFile.h"
 #include "base/Prompter.h"
 #include "store/RecordIndex.h"
 #include "store/TemplateStore.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QStorageInfo>
 
@@ -28,19 +30,18 @@ bool DefaultParametersRules::Write(const QString& key, const QString& value,
     return false;
 }
 
-FolderState DefaultParametersRules::Check(const QString& path) const {
-    return CheckFolder(path, m_timeoutMs, m_probe);
-}
-
 DefaultParametersRules::Opening DefaultParametersRules::Open() {
     Opening o;
     const QString type = m_settings.Setting(kPathType);
     m_kind = type == QLatin1String("1")   ? NetworkPath
              : type == QLatin1String("2") ? CustomPath
                                           : DefaultPath;
+    m_networkPath = m_settings.Setting(kNetworkPath);
+    m_networkDrive = m_settings.Setting(kNetworkDrive);
     switch (m_kind) {
     case DefaultPath:
         o.view.path = m_settings.GetIniFolder();
+        o.view.readOnly = true;
         break;
     case NetworkPath:
         o.view.path = m_settings.Setting(kNetworkPath);
@@ -56,11 +57,11 @@ DefaultParametersRules::Opening DefaultParametersRules::Open() {
     o.tolerance = m_settings.Setting(QStringLiteral("FlowTolerance "));
     o.lineWidth = m_settings.Setting(QStringLiteral("GraphLineWidth"));
     o.unit = m_settings.Setting(QStringLiteral("DefaultPressureUnit"));
-    if (o.unit.isEmpty()) {
-        o.unit = QStringLiteral("mmHg");
-        Write(QStringLiteral("DefaultPressureUnit"), o.unit);
-    }
+    // Shown, and written on Ok only.
+    if (o.unit.isEmpty()) o.unit = QStringLiteral("mmHg");
     m_toleranceAccepted = m_lineWidthAccepted = false;
+    m_openedKind = m_kind;
+    m_openedPath = o.view.path;
     if (m_kind == NetworkPath) {
         // The result only decides how the path is shown; it never blocks Ok.
         const FolderState state = Check(o.view.path);
@@ -98,8 +99,10 @@ bool DefaultParametersRules::LineWidthEdited(const QString& text) {
 DefaultParametersRules::PathView DefaultParametersRules::ChooseDefault() {
     m_kind = DefaultPath;
     PathView v;
+    // The default data folder is the settings folder; nothing typed can
+    // change it.
     v.path = m_settings.GetIniFolder();
-    Write(kBuildIndex, QStringLiteral("1"));
+    v.readOnly = true;
     return v;
 }
 
@@ -107,7 +110,6 @@ DefaultParametersRules::PathView DefaultParametersRules::ChooseCustom() {
     m_kind = CustomPath;
     PathView v;
     v.path = m_settings.Setting(kCustomPath);
-    Write(kBuildIndex, QStringLiteral("1"));
     v.readOnly = true;
     v.browse = true;
     return v;
@@ -117,7 +119,7 @@ DefaultParametersRules::PathView DefaultParametersRules::ChooseNetwork() {
     m_kind = NetworkPath;
     PathView v;
     v.browse = true;
-    v.path = m_settings.Setting(kNetworkPath);
+    v.path = m_networkPath;
     const FolderState state = Check(v.path);
     if (!state.Connected()) {
         v.pickFolder = true;
@@ -126,41 +128,75 @@ DefaultParametersRules::PathView DefaultParametersRules::ChooseNetwork() {
     }
     v.readOnly = true;
     v.enableOk = true;
-    Write(kPathType, QStringLiteral("1"));
-    Write(kBuildIndex, QStringLiteral("1"));
-    ReopenStores();
     return v;
 }
 
 DefaultParametersRules::PathView DefaultParametersRules::NetworkFolderPicked(const QString& folder,
-                                                                             bool fromChoice) {
+                                                                             bool) {
     PathView v;
     v.browse = true;
     v.path = folder;
     // The mount point stands where a drive letter was mapped.
-    const QStorageInfo mount(folder);
-    Write(kNetworkPath, folder);
-    Write(kNetworkDrive, mount.isValid() ? mount.rootPath() : QString());
-    if (fromChoice) Write(kBuildIndex, QStringLiteral("1"));
+    m_networkPath = folder;
+    m_networkDrive = MountRoot(folder);
     v.readOnly = true;
     v.enableOk = true;
     return v;
 }
 
+QString DefaultParametersRules::MountRoot(const QString& folder) {
+    const QStorageInfo mount(folder);
+    return mount.isValid() ? mount.rootPath() : QString();
+}
+
+FolderState DefaultParametersRules::Check(const QString& path) const {
+    FolderState state = CheckFolder(path, m_timeoutMs, m_probe);
+    if (!state.Connected()) return state;
+    // An empty mount point is a folder, but not the share.
+    const QString drive = path == m_networkPath ? m_networkDrive : QString();
+    const QString problem = FolderProblem(path, drive);
+    if (!problem.isEmpty()) return {FolderState::Kind::Missing, problem};
+    return state;
+}
+
 void DefaultParametersRules::ReopenStores() {
-    if (m_records.IsOpen()) {
-        m_records.Close();
-        m_records.Open();
-    }
-    if (m_templates.IsOpen()) {
-        m_templates.Close();
-        m_templates.Open();
-    }
+    m_records.Close();
+    m_records.Open();
+    m_templates.Close();
+    m_templates.Open();
+}
+
+QString DefaultParametersRules::SettingsFile() const {
+    const QString folder = m_settings.GetIniFolder();
+    return folder.isEmpty() ? QString() : QDir(folder).filePath(settings::kSettingsFile);
 }
 
 DefaultParametersRules::SaveResult DefaultParametersRules::Save(const Values& values) {
-    const QString path = values.path;
-    if (!path.trimmed().isEmpty() && !QFileInfo::exists(path)) MakeFolderChain(path);
+    const QString path = m_kind == DefaultPath ? m_settings.GetIniFolder() : values.path;
+    // The folder must take records before anything is written: a network
+    // folder is never made (an unmounted share would become a local
+    // folder); a custom one the technician typed is made here.
+    bool usable = false;
+    if (m_kind == NetworkPath) {
+        if (path != m_networkPath) {
+            m_networkPath = path;
+            m_networkDrive = MountRoot(path);
+        }
+        usable = !path.trimmed().isEmpty() && Check(path).Connected();
+    } else {
+        usable = !path.trimmed().isEmpty() && (QFileInfo(path).isDir() || MakeFolderChain(path));
+    }
+    if (!usable) {
+        ThePrompter().Message(QStringLiteral("Select Valid Path"), Prompter::Icon::Error);
+        return SaveResult::InvalidPath;
+    }
+
+    // Kept to put back should the index not open in the new folder.
+    const QString file = SettingsFile();
+    QByteArray before;
+    const bool haveBefore = !file.isEmpty() && checkedfile::Read(file, before);
+    const bool moved =
+        m_kind != m_openedKind || QDir::cleanPath(path) != QDir::cleanPath(m_openedPath);
 
     const QString kind = QString::number(m_kind);
     if (!Write(kPathType, kind, QStringLiteral("cannot write new PathType to ini File")))
@@ -169,9 +205,11 @@ DefaultParametersRules::SaveResult DefaultParametersRules::Save(const Values& va
         !Write(kCustomPath, path, QStringLiteral("cannot write new DeaultPath to ini File")))
         return SaveResult::WriteFailed;
     if (m_kind == NetworkPath &&
-        !Write(kNetworkPath, path, QStringLiteral("cannot write new NetworkPath to ini File")))
+        (!Write(kNetworkPath, path, QStringLiteral("cannot write new NetworkPath to ini File")) ||
+         !Write(kNetworkDrive, m_networkDrive)))
         return SaveResult::WriteFailed;
-    Write(kPathType, kind);
+    // A new folder's index is built from its record files.
+    if (moved) Write(kBuildIndex, QStringLiteral("1"));
 
     for (int k = 0; k < 3; ++k)
         Write(QStringLiteral("ReportHeader%1").arg(k + 1), values.headers[k],
@@ -196,6 +234,9 @@ DefaultParametersRules::SaveResult DefaultParametersRules::Save(const Values& va
                 .arg(m_records.LastError()),
             Prompter::Icon::Warning);
     } else if (!m_records.IsOpen()) {
+        // Nothing changes: the settings and both stores are as they were.
+        if (haveBefore) checkedfile::Write(file, before);
+        ReopenStores();
         ThePrompter().Message(QStringLiteral("Select Valid Path"), Prompter::Icon::Error);
         return SaveResult::InvalidPath;
     }

@@ -52,7 +52,7 @@ public:
     enum class SaveResult {
         Saved,       // settings written, both stores open on the folder
         WriteFailed, // a path setting could not be written; nothing after it
-        InvalidPath  // written, but the records index does not open there
+        InvalidPath  // the folder or its index cannot be used; nothing changed
     };
 
     DefaultParametersRules(const AppSettings& settings, RecordIndex& records,
@@ -62,7 +62,8 @@ public:
     void SetNetworkTimeout(int ms) { m_timeoutMs = ms; }
     void SetProbe(std::function<FolderState(const QString&)> probe) { m_probe = std::move(probe); }
 
-    // Reads the settings; writes "mmHg" as pressure unit when none is set.
+    // Reads the settings; shows "mmHg" as pressure unit when none is set.
+    // Nothing is written before Ok: Close leaves the settings as they were.
     Opening Open();
 
     int Kind() const { return m_kind; }
@@ -76,11 +77,11 @@ public:
 
     PathView ChooseDefault();
     PathView ChooseCustom();
-    // A reachable network folder is taken at once (path kind written, stores
-    // reopened); otherwise the view asks for the folder picker.
+    // A reachable network folder is shown; otherwise the view asks for the
+    // folder picker.
     PathView ChooseNetwork();
-    // The folder chosen in the picker for the network kind. fromChoice: the
-    // picker followed the radio button (the index is then rebuilt).
+    // The folder chosen in the picker for the network kind, kept until Ok.
+    // fromChoice: the picker followed the radio button.
     PathView NetworkFolderPicked(const QString& folder, bool fromChoice);
 
     SaveResult Save(const Values& values);
@@ -91,11 +92,19 @@ private:
                     bool& accepted) const;
     void ReopenStores();
     FolderState Check(const QString& path) const;
+    QString SettingsFile() const;
+    static QString MountRoot(const QString& folder);
 
     const AppSettings& m_settings;
     RecordIndex& m_records;
     TemplateStore& m_templates;
     int m_kind = DefaultPath;
+    // As the dialog opened, to tell whether Ok moves the data folder.
+    int m_openedKind = DefaultPath;
+    QString m_openedPath;
+    // The network folder and its mount, chosen but not yet saved.
+    QString m_networkPath;
+    QString m_networkDrive;
     bool m_toleranceAccepted = false;
     bool m_lineWidthAccepted = false;
     int m_timeoutMs = 3000;

@@ -243,8 +243,8 @@ void CMainFrame::CreateMenus() {
     QMenu* open = file->addMenu(QStringLiteral("Open"));
     add(open, {cmd::OpenRecords, cmd::OpenTemplates});
     add(file, {0, cmd::FilePrint, cmd::FilePrintPreview, cmd::FilePrintSetup, 0, cmd::ExportPdf,
-               cmd::ExportDataTable, 0, cmd::BuildIndex, 0, cmd::RecentFile1, cmd::RecentFile1 + 1,
-               cmd::RecentFile1 + 2, cmd::RecentFile4, 0, cmd::AppExit});
+               cmd::ExportDataTable, 0, cmd::RecentFile1, cmd::RecentFile1 + 1,
+               cmd::RecentFile1 + 2, cmd::RecentFile4, 0, cmd::BuildIndex, 0, cmd::AppExit});
     RefreshRecentFiles();
     QMenu* view = menuBar()->addMenu(QStringLiteral("&View"));
     add(view, {cmd::ViewToolbar, cmd::ViewStatusBar, 0});
@@ -582,7 +582,13 @@ bool CMainFrame::MayCloseChannelWindows(int slot) {
 bool CMainFrame::OpenRecordFile(const QString& path) {
     auto* doc = new CRivuletrixDoc;
     QString error;
-    if (!doc->ReadRecordFile(path, &error)) {
+    bool read = doc->ReadRecordFile(path, &error);
+    // Any file reads as lines; a record names its kind of test.
+    if (read && !QByteArrayView("FOPD").contains(doc->TestType)) {
+        read = false;
+        error = QStringLiteral("It is not a test record.");
+    }
+    if (!read) {
         delete doc;
         ThePrompter().Message(
             QStringLiteral("Cannot open %1:\n%2").arg(QDir::toNativeSeparators(path), error));

@@ -53,6 +53,9 @@ public:
     // Opens a record file in a window of its own and lists it first among
     // the recent files.
     bool OpenRecordFile(const QString& path);
+    // A template opens in the template editor's view, anything else as a
+    // record (refused with a message when it is not one).
+    bool OpenDocumentFile(const QString& path);
 
 protected:
     void closeEvent(QCloseEvent* event) override;

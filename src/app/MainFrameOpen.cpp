@@ -60,14 +60,15 @@ void CMainFrame::OpenWithFileDialog() {
     const QStringList paths = QFileDialog::getOpenFileNames(
         this, QStringLiteral("Open"), m_app.GetDataPath(),
         QStringLiteral("Test records (*.p8d *.p7d);;Templates (*.p8t);;All files (*)"));
-    for (const QString& path : paths) {
-        if (QFileInfo(path).suffix().compare(QLatin1String("p8t"), Qt::CaseInsensitive) == 0) {
-            CTemplateCreateDlg view(m_app.Templates(), TemplateEditor::Mode::View, path, this);
-            view.exec();
-        } else {
-            OpenRecordFile(path);
-        }
-    }
+    for (const QString& path : paths) OpenDocumentFile(path);
+}
+
+bool CMainFrame::OpenDocumentFile(const QString& path) {
+    if (QFileInfo(path).suffix().compare(QLatin1String("p8t"), Qt::CaseInsensitive) != 0)
+        return OpenRecordFile(path);
+    CTemplateCreateDlg view(m_app.Templates(), TemplateEditor::Mode::View, path, this);
+    view.exec();
+    return true;
 }
 
 void CMainFrame::OpenRecentFile(int index) {

@@ -38,12 +38,17 @@ CRivuletrixApp* CRivuletrixApp::Instance() {
     return g_app;
 }
 
-void CRivuletrixApp::StartupSettings() {
+CRivuletrixApp::StartupProblem CRivuletrixApp::StartupSettings() {
     const QString section = settings::kSection;
     QString value;
+    // Where records go is the technician's choice: a folder or index that
+    // does not open is reported, never swapped for another folder.
+    StartupProblem problem;
     if (!m_records->IsOpen() && OpenRecordsAtStartup() == IndexOpen::Failed) {
-        WriteSetting(section, QStringLiteral("DefaultPath  "), PublicFolder());
-        WriteSetting(section, QStringLiteral("PathType"), QStringLiteral("0"));
+        problem.folder = m_records->FolderProblem();
+        if (problem.folder.isEmpty()) problem.index = m_records->LastError();
+        if (problem.index.isEmpty() && problem.folder.isEmpty())
+            problem.index = QStringLiteral("The records index could not be opened.");
     }
     if (!GetSetting(section, QStringLiteral("DefaultPath  "), value))
         WriteSetting(section, QStringLiteral("DefaultPath  "), PublicFolder());
@@ -51,6 +56,7 @@ void CRivuletrixApp::StartupSettings() {
         WriteSetting(section, QStringLiteral("CustomPath  "), PublicFolder());
     if (!m_templates->IsOpen()) m_templates->Open();
     LoadSettingsCopies();
+    return problem;
 }
 
 CRivuletrixApp::IndexOpen CRivuletrixApp::OpenRecordsAtStartup() {

@@ -45,7 +45,15 @@ public:
 
     // ---- Start-up and exit ----
     // Settings steps of start-up: data folders, both stores, settings copies.
-    void StartupSettings();
+    // What kept the records index closed at start-up: the data folder
+    // (missing, not mounted) or the index in it (damaged). Both empty when
+    // it opened or was only busy.
+    struct StartupProblem {
+        QString folder;
+        QString index;
+        bool Any() const { return !folder.isEmpty() || !index.isEmpty(); }
+    };
+    StartupProblem StartupSettings();
     // Re-reads the report headers, tolerance, line width and pressure unit.
     void LoadSettingsCopies();
     // The settings dialog saved: the flag is raised, the copies taken again

@@ -11,6 +11,8 @@ struct WorkingFolder {
     QString folder; // empty when none could be made
     bool created = false;
     QString error; // why none could be made
+    // The settings file made again with defaults because it was missing.
+    QString remadeSettings;
 };
 
 // currentDir: where the program was started; userFolder: the user's data

@@ -18,7 +18,7 @@
 int main(int argc, char** argv) {
     QApplication qapp(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Rivuletrix"));
-    QApplication::setApplicationDisplayName(QStringLiteral("Rivuletrix"));
+    // No display name: the window system would append it to every caption.
     QApplication::setApplicationVersion(QStringLiteral(RIVULETRIX_VERSION));
     // Seeds of an installation are in its shared data folder, of a build in
     // the build folder.
@@ -59,10 +59,14 @@ int main(int argc, char** argv) {
     const QString startDir = QDir::currentPath();
     const WorkingFolder work =
         PrepareWorkingFolder(QDir::currentPath(), AppSettings::PublicFolder(), seedSources);
-    if (work.folder.isEmpty())
-        ThePrompter().Message(work.error, Prompter::Icon::Error);
-    else
-        QDir::setCurrent(work.folder);
+    // Without settings every step would fail with a box of its own: one
+    // message, and the program stops.
+    if (work.folder.isEmpty()) {
+        ThePrompter().Message(work.error + QStringLiteral("\nRivuletrix cannot start."),
+                              Prompter::Icon::Error);
+        return 1;
+    }
+    QDir::setCurrent(work.folder);
     CRivuletrixApp app(work.folder);
     app.StartingUp = true;
     CMainFrame frame(app);

@@ -1,5 +1,6 @@
 // The "Rivuletrix Default Parameters" dialog through the Control menu of the
 // main window, with real widgets, real INI files and real store databases.
+#include "../SmallTmpfs.h"
 #include "app/ChannelWindow.h"
 #include "app/DefaultParametersDlg.h"
 #include "app/MainFrame.h"
@@ -159,7 +160,7 @@ private Q_SLOTS:
         QTest::addColumn<bool>("okEnabled");
         QTest::addColumn<bool>("reasonShown");
         QTest::newRow("path type missing: default")
-            << QByteArray() << 0 << "settings" << false << false << false << false;
+            << QByteArray() << 0 << "settings" << true << false << false << false;
         QTest::newRow("custom") << QByteArray("PathType=2\r\n") << 2 << "data" << false << true
                                 << false << false;
         QTest::newRow("network reachable") << QByteArray("PathType=2\r\nNetworkPath=@data\r\n") << 1
@@ -179,16 +180,8 @@ private Q_SLOTS:
         const QString folder = path == QLatin1String("settings") ? SettingsDir() : Path(path);
         extra.replace("@data", Path("data").toUtf8()).replace("@missing", Path("missing").toUtf8());
         Start(extra);
-        if (extra.isEmpty()) {
-            // Start-up wrote the default kind; take it away again.
-            QFile f(SettingsFile());
-            QVERIFY(f.open(QIODevice::ReadWrite));
-            QByteArray text = f.readAll().replace("PathType=0\r\n", "");
-            QVERIFY(f.resize(0));
-            f.write(text);
-            f.close();
-            QVERIFY(Setting(QStringLiteral("PathType")).isEmpty());
-        }
+        // Start-up keeps a missing kind missing: the default folder is used.
+        if (extra.isEmpty()) QVERIFY(Setting(QStringLiteral("PathType")).isEmpty());
         // The network kind is chosen after the stores opened on the data folder.
         if (kind == 1)
             QVERIFY(m_app->WriteSetting(settings::kSection, QStringLiteral("PathType"),
@@ -205,8 +198,8 @@ private Q_SLOTS:
             QCOMPARE(dlg.LineWidth()->text(), QStringLiteral("2"));
             QCOMPARE(dlg.Unit()->currentText(), QStringLiteral("mmHg"));
         });
-        // An empty pressure unit is written as mmHg when the dialog opens.
-        QCOMPARE(Setting(QStringLiteral("DefaultPressureUnit")), QStringLiteral("mmHg"));
+        // An empty pressure unit shows mmHg; Close writes nothing.
+        QVERIFY(Setting(QStringLiteral("DefaultPressureUnit")).isEmpty());
         QVERIFY(m_prompter.messages.isEmpty());
     }
 
@@ -392,7 +385,7 @@ private Q_SLOTS:
         QTest::addColumn<bool>("readOnly");       // path field after the choice
         QTest::addColumn<QString>("pathType");    // written when Ok ends
         QTest::addColumn<QString>("dataFolder");  // where the stores are afterwards
-        QTest::newRow("default") << 0 << "" << QStringList() << false << "0"
+        QTest::newRow("default") << 0 << "" << QStringList() << true << "0"
                                  << "settings";
         QTest::newRow("custom, browsed") << 2 << "" << QStringList{"custom"} << true << "2"
                                          << "custom";
@@ -426,10 +419,9 @@ private Q_SLOTS:
             QCOMPARE(dlg.PathField()->text(), expected);
             QCOMPARE(dlg.PathField()->isReadOnly(), readOnly);
             QCOMPARE(dlg.BrowseButton()->isEnabled(), kind != 0);
-            QCOMPARE(Setting(QStringLiteral("BuildIndex")), QStringLiteral("1"));
-            // A reachable share is taken at once: the kind is written before Ok.
-            if (networkPath == QLatin1String("share"))
-                QCOMPARE(Setting(QStringLiteral("PathType")), QStringLiteral("1"));
+            // Nothing is written before Ok.
+            QVERIFY(Setting(QStringLiteral("BuildIndex")).isEmpty());
+            QCOMPARE(Setting(QStringLiteral("PathType")), QStringLiteral("2"));
             QVERIFY(dlg.OkButton()->isEnabled());
             QTest::mouseClick(dlg.OkButton(), Qt::LeftButton);
         });
@@ -443,6 +435,7 @@ private Q_SLOTS:
                      QStorageInfo(Path(QStringLiteral("share"))).rootPath());
         }
         QCOMPARE(Setting(QStringLiteral("PathType")), pathType);
+        QCOMPARE(Setting(QStringLiteral("BuildIndex")), QStringLiteral("1"));
         QCOMPARE(m_app->GetDataPath(), expected);
         QVERIFY(m_app->Records().IsOpen());
         QVERIFY(m_app->Templates().IsOpen());
@@ -554,10 +547,148 @@ private Q_SLOTS:
         QVERIFY(stillOpen);
         QCOMPARE(m_prompter.messages, QStringList{"Select Valid Path"});
         QCOMPARE(m_prompter.icons.value(0), Prompter::Icon::Error);
-        // What was written stays written; the damaged file is kept.
-        QCOMPARE(Setting(QStringLiteral("CustomPath")), bad);
+        // Nothing changes; the damaged file is kept.
+        QCOMPARE(Setting(QStringLiteral("CustomPath")), Path(QStringLiteral("data")));
+        QVERIFY(m_app->Records().IsOpen());
         QCOMPARE(QFileInfo(bad + QStringLiteral("/RX_Records.accdb")).size(), 4096);
         QVERIFY(!m_app->SettingsChanged);
+    }
+
+    QByteArray IniBytes() const {
+        QFile f(SettingsFile());
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }
+
+    // Close after any change leaves the settings file as it was, byte for
+    // byte, and the stores where they were.
+    void closeChangesNothing_data() {
+        QTest::addColumn<QString>("change");
+        for (const char* c : {"header", "unit", "default", "custom browsed", "custom typed",
+                              "network reachable", "network picked", "select valid path"})
+            QTest::newRow(c) << QString::fromLatin1(c);
+    }
+    void closeChangesNothing() {
+        QFETCH(QString, change);
+        QDir().mkpath(Path(QStringLiteral("share")));
+        QDir().mkpath(Path(QStringLiteral("custom")));
+        const QByteArray network = change == QLatin1String("network reachable") ? "share" : "gone";
+        Start("PathType=2\r\nNetworkPath=" + Path(network).toUtf8() + "\r\n");
+        const QByteArray before = IniBytes();
+        m_picks << Path(QStringLiteral("share"));
+        if (change == QLatin1String("custom browsed")) m_picks = {Path(QStringLiteral("custom"))};
+        const bool ok = RunDialog([&](CDefaultParameters& dlg) {
+            if (change == QLatin1String("header")) Type(dlg.Header(0), QStringLiteral("New"));
+            if (change == QLatin1String("unit")) dlg.Unit()->setCurrentIndex(0);
+            if (change == QLatin1String("default")) Choose(dlg, 0);
+            if (change == QLatin1String("custom browsed"))
+                QTest::mouseClick(dlg.BrowseButton(), Qt::LeftButton);
+            if (change == QLatin1String("custom typed"))
+                Type(dlg.PathField(), Path(QStringLiteral("typed")));
+            if (change.startsWith(QLatin1String("network"))) Choose(dlg, 1);
+            if (change == QLatin1String("select valid path")) {
+                Choose(dlg, 1);
+                QDir(Path(QStringLiteral("share"))).removeRecursively();
+                QTest::mouseClick(dlg.OkButton(), Qt::LeftButton);
+                QCOMPARE(m_prompter.messages, QStringList{"Select Valid Path"});
+            }
+            QVERIFY(dlg.isVisible());
+        });
+        QVERIFY(!ok);
+        QCOMPARE(IniBytes(), before);
+        QVERIFY(!QFileInfo::exists(Path(QStringLiteral("typed"))));
+        QVERIFY(!QFileInfo::exists(Path(QStringLiteral("share/RX_Records.accdb"))));
+        QVERIFY(m_app->Records().IsOpen());
+        QCOMPARE(m_app->Records().DataFolder(), Path(QStringLiteral("data")));
+    }
+
+    // Ok with a network folder that is not there (removed, or a mount point
+    // with nothing mounted) makes nothing and changes nothing.
+    void okWithUnreachableNetworkFolder_data() {
+        QTest::addColumn<bool>("mountPoint");
+        QTest::newRow("folder removed") << false;
+        QTest::newRow("mount point, nothing mounted") << true;
+    }
+    void okWithUnreachableNetworkFolder() {
+        QFETCH(bool, mountPoint);
+        QString share = Path(QStringLiteral("share"));
+        std::unique_ptr<SmallTmpfs> fs;
+        if (mountPoint) {
+            fs = std::make_unique<SmallTmpfs>(256 * 1024);
+            if (!fs->Usable()) QSKIP(qPrintable(fs->WhyNot()));
+            share = fs->Path();
+        } else {
+            QDir().mkpath(share);
+        }
+        Start("PathType=2\r\nDefaultPressureUnit=mmHg\r\n");
+        m_picks << share;
+        const QByteArray before = IniBytes();
+        bool stillOpen = false;
+        const bool ok = RunDialog([&](CDefaultParameters& dlg) {
+            Choose(dlg, 1); // unreachable stored folder: the picker takes the share
+            QCOMPARE(dlg.PathField()->text(), share);
+            // The share goes away before Ok.
+            if (mountPoint)
+                fs->Unmount();
+            else
+                QVERIFY(QDir(share).removeRecursively());
+            QTest::mouseClick(dlg.OkButton(), Qt::LeftButton);
+            stillOpen = dlg.isVisible();
+        });
+        QVERIFY(!ok);
+        QVERIFY(stillOpen);
+        QCOMPARE(m_prompter.messages, QStringList{"Select Valid Path"});
+        QCOMPARE(IniBytes(), before);
+        QCOMPARE(QFileInfo::exists(share), mountPoint);
+        QVERIFY(!QFileInfo::exists(share + QStringLiteral("/RX_Records.accdb")));
+        QCOMPARE(m_app->Records().DataFolder(), Path(QStringLiteral("data")));
+    }
+
+    // Start-up with a data folder or index that cannot be used says so and
+    // keeps the setting; nothing is made in place of the folder.
+    void startupKeepsBrokenDataFolder_data() {
+        QTest::addColumn<QString>("pathType");
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QString>("folder");
+        QTest::addColumn<QString>("problem"); // "folder" or "index"
+        QTest::newRow("network folder removed") << "1"
+                                                << "NetworkPath"
+                                                << "gone"
+                                                << "folder";
+        QTest::newRow("custom folder missing") << "2"
+                                               << "CustomPath"
+                                               << "gone"
+                                               << "folder";
+        QTest::newRow("damaged index") << "2"
+                                       << "CustomPath"
+                                       << "bad"
+                                       << "index";
+    }
+    void startupKeepsBrokenDataFolder() {
+        QFETCH(QString, pathType);
+        QFETCH(QString, key);
+        QFETCH(QString, folder);
+        QFETCH(QString, problem);
+        const QString bad = Path(QStringLiteral("bad"));
+        QDir().mkpath(bad);
+        QFile junk(bad + QStringLiteral("/RX_Records.accdb"));
+        QVERIFY(junk.open(QIODevice::WriteOnly));
+        junk.write(QByteArray(4096, 'x'));
+        junk.close();
+        Start("DefaultPressureUnit=mmHg\r\n");
+        QVERIFY(m_app->WriteSetting(settings::kSection, QStringLiteral("PathType"), pathType));
+        QVERIFY(m_app->WriteSetting(settings::kSection, key, Path(folder)));
+        const QByteArray before = IniBytes();
+        m_app->Records().Close();
+        const CRivuletrixApp::StartupProblem p = m_app->StartupSettings();
+        QCOMPARE(p.folder.isEmpty(), problem != QLatin1String("folder"));
+        QCOMPARE(p.index.isEmpty(), problem != QLatin1String("index"));
+        if (problem == QLatin1String("folder"))
+            QVERIFY(p.folder.contains(QStringLiteral("does not exist or is not mounted")));
+        QCOMPARE(IniBytes(), before);
+        QVERIFY(!QFileInfo::exists(Path(QStringLiteral("gone"))));
+        QCOMPARE(QFileInfo(bad + QStringLiteral("/RX_Records.accdb")).size(), 4096);
+        QVERIFY(!m_app->Records().IsOpen());
+        QVERIFY(m_prompter.messages.isEmpty());
     }
 
     void storesReopenedOnNewFolder() {
