@@ -18,7 +18,16 @@ install(FILES ${CMAKE_SOURCE_DIR}/packaging/rivuletrix.desktop
         DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES ${CMAKE_SOURCE_DIR}/packaging/rivuletrix.svg
         DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
-install(FILES ${CMAKE_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/rivuletrix)
+install(FILES ${CMAKE_SOURCE_DIR}/README.md ${CMAKE_SOURCE_DIR}/packaging/copyright
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/rivuletrix)
+# Debian keeps the package changelog compressed, without a time stamp.
+add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/changelog.gz
+    COMMAND ${CMAKE_COMMAND} -E copy ${CMAKE_SOURCE_DIR}/packaging/changelog
+            ${CMAKE_BINARY_DIR}/changelog
+    COMMAND gzip -9nf ${CMAKE_BINARY_DIR}/changelog
+    DEPENDS ${CMAKE_SOURCE_DIR}/packaging/changelog VERBATIM)
+add_custom_target(package_changelog ALL DEPENDS ${CMAKE_BINARY_DIR}/changelog.gz)
+install(FILES ${CMAKE_BINARY_DIR}/changelog.gz DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/rivuletrix)
 
 set(CPACK_PACKAGE_NAME rivuletrix)
 set(CPACK_PACKAGE_VENDOR "Rivuletrix")

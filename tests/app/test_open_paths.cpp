@@ -6,11 +6,16 @@
 
 #include "app/ChannelWindow.h"
 #include "app/MainFrame.h"
+#include "app/RecentFiles.h"
+#include "app/Startup.h"
+#include "app/WorkingFolder.h"
 #include "base/CommandIds.h"
+#include "records/Template.h"
 #include "store/BuildIndexDlg.h"
 #include "store/IndexBuildJob.h"
 #include "store/RecordIndex.h"
 #include "store/RecordListModel.h"
+#include "store/TemplateCreateDlg.h"
 #include "store/ViewRecordDlg.h"
 #include "store/ViewTemplateDlg.h"
 
@@ -208,6 +213,52 @@ private Q_SLOTS:
         QVERIFY(RecordWindows().isEmpty());
         QVERIFY(m_prompter.messages.value(0).contains(QStringLiteral("no longer exists")));
         QVERIFY(!second->isVisible());
+    }
+
+    // Files named on the command line: a record opens and joins the recent
+    // files; a template opens in the template view; anything else is
+    // refused with a message naming it and never listed.
+    void commandLineFiles_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<int>("windows");
+        QTest::addColumn<bool>("listed");
+        QTest::addColumn<bool>("templateView");
+        QTest::newRow("record") << "RXr_a.p8d" << 1 << true << false;
+        QTest::newRow("template") << "RXt_Six.p8t" << 0 << false << true;
+        QTest::newRow("junk") << "junk.p8d" << 0 << false << false;
+    }
+    void commandLineFiles() {
+        QFETCH(QString, name);
+        QFETCH(int, windows);
+        QFETCH(bool, listed);
+        QFETCH(bool, templateView);
+        const QString path = m_data + QLatin1Char('/') + name;
+        if (name.startsWith(QLatin1String("RXr_"))) {
+            CopyRecord(name);
+        } else if (templateView) {
+            Template t;
+            t.name = QStringLiteral("Six");
+            QVERIFY(templatefile::WriteFile(path, t));
+        } else {
+            QFile junk(path);
+            QVERIFY(junk.open(QIODevice::WriteOnly));
+            junk.write("not a record\r\nat all\r\n");
+        }
+        m_app = std::make_unique<CRivuletrixApp>(m_dir->path());
+        m_frame = std::make_unique<CMainFrame>(*m_app);
+        bool viewShown = false;
+        if (templateView)
+            WhenShown<CTemplateCreateDlg>([&](CTemplateCreateDlg* d) {
+                viewShown = true;
+                d->reject();
+            });
+        StartMainWindow(*m_app, *m_frame, WorkingFolder{m_dir->path()}, {path});
+        QCOMPARE(viewShown, templateView);
+        QCOMPARE(RecordWindows().size(), windows);
+        QCOMPARE(recentfiles::Read(*m_app).contains(path), listed);
+        const QStringList refused = m_prompter.messages.filter(QStringLiteral("Cannot open"));
+        QCOMPARE(refused.size(), windows == 0 && !templateView ? 1 : 0);
+        if (!refused.isEmpty()) QVERIFY(refused[0].contains(name));
     }
 };
 
