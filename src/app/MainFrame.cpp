@@ -584,7 +584,8 @@ bool CMainFrame::OpenRecordFile(const QString& path) {
     QString error;
     bool read = doc->ReadRecordFile(path, &error);
     // Any file reads as lines; a record names its kind of test.
-    if (read && !QByteArrayView("FOPD").contains(doc->TestType)) {
+    const char type = doc->TestType;
+    if (read && type != 'F' && type != 'O' && type != 'P' && type != 'D') {
         read = false;
         error = QStringLiteral("It is not a test record.");
     }

@@ -86,6 +86,10 @@ class TestDefaultParameters : public QObject {
         m_frame->show();
     }
     QString Setting(const QString& key) const { return m_app->Setting(key); }
+    QByteArray IniBytes() const {
+        QFile f(SettingsFile());
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }
 
     // Opens the dialog through the Control menu entry and runs script on it.
     // Returns true when the dialog ended with Ok.
@@ -552,11 +556,6 @@ private Q_SLOTS:
         QVERIFY(m_app->Records().IsOpen());
         QCOMPARE(QFileInfo(bad + QStringLiteral("/RX_Records.accdb")).size(), 4096);
         QVERIFY(!m_app->SettingsChanged);
-    }
-
-    QByteArray IniBytes() const {
-        QFile f(SettingsFile());
-        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
     }
 
     // Close after any change leaves the settings file as it was, byte for
