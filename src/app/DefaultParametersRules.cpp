@@ -2,6 +2,7 @@
 
 #include "base/AppSettings.h"
 #include "base/CheckedSaveFile.h"
+#include "base/DataFolder.h"
 #include "base/Prompter.h"
 #include "store/RecordIndex.h"
 #include "store/TemplateStore.h"

@@ -7,6 +7,7 @@
 #include "store/RecordIndex.h"
 #include "store/TemplateStore.h"
 
+#include "base/DataFolder.h"
 #include "base/Trace.h"
 
 #include <QDir>
@@ -45,7 +46,7 @@ CRivuletrixApp::StartupProblem CRivuletrixApp::StartupSettings() {
     // does not open is reported, never swapped for another folder.
     StartupProblem problem;
     if (!m_records->IsOpen() && OpenRecordsAtStartup() == IndexOpen::Failed) {
-        problem.folder = m_records->FolderProblem();
+        problem.folder = DataFolderProblem(*this);
         if (problem.folder.isEmpty()) problem.index = m_records->LastError();
         if (problem.index.isEmpty() && problem.folder.isEmpty())
             problem.index = QStringLiteral("The records index could not be opened.");

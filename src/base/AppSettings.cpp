@@ -6,7 +6,6 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QStandardPaths>
-#include <QStorageInfo>
 
 namespace {
 const QString kIniNotFound = QStringLiteral("INI File not Found");
@@ -119,27 +118,6 @@ void AppSettings::NoteSettingsChanged() {
 
 int AppSettings::SettingsChangeCount() {
     return g_settingsChanges;
-}
-
-QString AppSettings::DataFolderProblem() const {
-    const QString folder = GetDataPath();
-    const bool network =
-        !DataPathOverridden() && Setting(QStringLiteral("PathType")) == QLatin1String("1");
-    return FolderProblem(folder, network ? Setting(QStringLiteral("NetworkPathDrive")) : QString());
-}
-
-QString FolderProblem(const QString& folder, const QString& mountRoot) {
-    if (folder.trimmed().isEmpty()) return QStringLiteral("No data folder is set.");
-    const QString shown = QDir::toNativeSeparators(folder);
-    const QFileInfo fi(folder);
-    if (!fi.exists()) return QStringLiteral("%1 does not exist or is not mounted.").arg(shown);
-    if (!fi.isDir()) return QStringLiteral("%1 is not a folder.").arg(shown);
-    const QString root = QDir::cleanPath(mountRoot.trimmed());
-    if (!mountRoot.trimmed().isEmpty() && root != QDir::rootPath() &&
-        QDir::cleanPath(QStorageInfo(folder).rootPath()) != root)
-        return QStringLiteral("%1 is not mounted (%2 is not there).")
-            .arg(shown, QDir::toNativeSeparators(mountRoot));
-    return {};
 }
 
 bool MakeFolderChain(const QString& path) {

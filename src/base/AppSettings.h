@@ -37,11 +37,6 @@ public:
     void OverrideDataPath(const QString& folder) { m_dataOverride = folder; }
     bool DataPathOverridden() const { return !m_dataOverride.isEmpty(); }
 
-    // Why the data folder cannot take records now; empty when it can. A
-    // network folder must also still be on the mount it was chosen on: an
-    // empty mount point is a folder, but not the share.
-    QString DataFolderProblem() const;
-
     QString WorkingDir() const;
     void SetWorkingDir(const QString& dir) { m_workingDir = dir; }
 
@@ -62,10 +57,6 @@ private:
     mutable QString m_workingDir;
     QString m_dataOverride;
 };
-
-// Why folder cannot take records: missing, not a folder, or (mountRoot
-// given and not "/") no longer on that mount. Empty when usable.
-QString FolderProblem(const QString& folder, const QString& mountRoot = {});
 
 // Creates the folder chain of path; an existing level is not an error.
 bool MakeFolderChain(const QString& path);

@@ -3,6 +3,7 @@
 #include "ServerRowsLoader.h"
 
 #include "base/AppSettings.h"
+#include "base/DataFolder.h"
 
 #include <QLocale>
 #include <QRegularExpression>
@@ -101,14 +102,12 @@ QString RecordIndex::DataFolder() const {
     return m_dataFolder.isEmpty() ? m_settings.GetDataPath() : m_dataFolder;
 }
 
-QString RecordIndex::FolderProblem() const {
-    return m_dataFolder.isEmpty() ? m_settings.DataFolderProblem() : ::FolderProblem(m_dataFolder);
-}
-
 bool RecordIndex::Open() {
     m_table.SetServer(m_settings.IndexServer());
     // An index file is never made where the data folder is not (yet).
-    if (!OnServer() && !FolderProblem().isEmpty()) {
+    if (!OnServer() &&
+        !(m_dataFolder.isEmpty() ? DataFolderProblem(m_settings) : FolderProblem(m_dataFolder))
+             .isEmpty()) {
         m_table.Close();
         return false;
     }

@@ -83,9 +83,6 @@ public:
     // Overrides the data folder of the settings (empty: use the settings).
     void SetDataFolder(const QString& folder) { m_dataFolder = folder; }
     QString DataFolder() const;
-    // Why the data folder cannot take records (missing, not mounted); empty
-    // when it can.
-    QString FolderProblem() const;
     // Nothing is indexed until the application has finished starting.
     void SetStartupFinished(bool finished) { m_startupFinished = finished; }
     bool StartupFinished() const { return m_startupFinished; }

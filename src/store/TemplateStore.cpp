@@ -3,6 +3,7 @@
 #include "RebuildAside.h"
 #include "StoreTrace.h"
 #include "base/AppSettings.h"
+#include "base/DataFolder.h"
 #include "base/Prompter.h"
 
 #include <QDir>
@@ -40,7 +41,7 @@ QString TemplateStore::DataFolder() const {
 bool TemplateStore::Open() {
     m_table.SetServer(m_settings.IndexServer());
     if (!m_table.OnServer() &&
-        !(m_dataFolder.isEmpty() ? m_settings.DataFolderProblem() : FolderProblem(m_dataFolder))
+        !(m_dataFolder.isEmpty() ? DataFolderProblem(m_settings) : FolderProblem(m_dataFolder))
              .isEmpty()) {
         m_table.Close();
         return false;

@@ -1,6 +1,7 @@
 #include "ImportMerge.h"
 
 #include "base/AppSettings.h"
+#include "base/DataFolder.h"
 #include "base/Prompter.h"
 #include "base/SafeFileName.h"
 #include "link/Device.h"
@@ -99,7 +100,10 @@ ImportMerge::ImportMerge(const AppSettings& settings, RecordIndex& index, Templa
 bool ImportMerge::CheckDataFolder() {
     // The data folder itself, on its mount where it is a network folder: a
     // share that is not mounted must not become a local folder.
-    if (m_index.FolderProblem().isEmpty()) return true;
+    const QString folder = m_index.DataFolder();
+    const QString problem =
+        folder == m_settings.GetDataPath() ? DataFolderProblem(m_settings) : FolderProblem(folder);
+    if (problem.isEmpty()) return true;
     ThePrompter().Message(kInvalidPath, Prompter::Icon::Warning);
     return false;
 }
