@@ -7,6 +7,7 @@
 #include "view/DataTable.h"
 #include "view/GraphRenderer.h"
 #include "view/RecordReport.h"
+#include "view/TrumpetCurve.h"
 #include "view/ViewState.h"
 
 #include <QFileInfo>
@@ -74,6 +75,15 @@ int Report(const QStringList& args) {
     const int unit = PressureUnitFromName(setting("DefaultPressureUnit"));
     if (unit >= 0) st.pressureUnit = unit;
     st.showDataTable = cli::Flag(args, QStringLiteral("--table"));
+    // The page Print gives while the view shows the trumpet curve.
+    st.showTrumpet = cli::Flag(args, QStringLiteral("--trumpet"));
+    if (st.showTrumpet) {
+        if (st.showDataTable)
+            return cli::Fail(QStringLiteral("--trumpet and --table exclude each other"));
+        if (doc.TestType != 'F')
+            return cli::Fail(QStringLiteral("the trumpet curve is drawn for Flow records only"));
+        if (!TrumpetCurve::Compute(doc).ok) return cli::Fail(TrumpetCurve::FailureText().trimmed());
+    }
     ReportSetup setup;
     setup.table = st.showDataTable;
     const QString widthText = setting("GraphLineWidth");
@@ -100,9 +110,10 @@ int Report(const QStringList& args) {
     return 0;
 }
 
-const CliCommand kReport("report",
-                         "report FILE --out REPORT.pdf [--table] [--landscape] [--step N] "
-                         "[--page A4|Letter] | report FILE --csv [--step N]",
-                         Report);
+const CliCommand
+    kReport("report",
+            "report FILE --out REPORT.pdf [--table | --trumpet] [--landscape] [--step N] "
+            "[--page A4|Letter] | report FILE --csv [--step N]",
+            Report);
 
 } // namespace

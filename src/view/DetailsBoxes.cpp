@@ -89,7 +89,10 @@ void DrawDetails(RenderContext& c) {
         }
         b.width = bw;
         b.height = bh;
-        at = PaperPosition(c, b);
+        if (c.detailsArea.isValid())
+            at = QPoint(c.detailsArea.right() - bw, c.detailsArea.top());
+        else
+            at = PaperPosition(c, b);
     } else {
         if (box.firstPlacement) {
             box.x = st.left + st.width - bw - 1;
