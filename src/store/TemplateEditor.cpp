@@ -107,7 +107,9 @@ void TemplateEditor::Load(const Template& t) {
             row.unitIndex = 0;
             s.unit = TemplateStep::Ml;
         }
-        if (s.type != TemplateStep::Empty) {
+        if (s.type == TemplateStep::Bolus) {
+            row.volume = QString::asprintf("%6.2f", s.volume); // its only field
+        } else if (s.type != TemplateStep::Empty) {
             row.rate = QString::asprintf("%7.2f", s.rate);
             row.volume = QString::asprintf("%6.2f", s.volume);
             row.hours = QString::number(s.hours);
@@ -132,12 +134,12 @@ void TemplateEditor::ResetBolusRowBelow(int n) {
     if (n >= kRows) return;
     Row& b = R(n + 1);
     TemplateStep& s = S(n + 1);
-    s.type = TemplateStep::Empty;
-    s.unit = TemplateStep::NotSet;
-    s.rate = 0;
-    s.volume = 0;
+    s = TemplateStep{};
     b.rate.clear();
     b.volume.clear();
+    b.hours.clear();
+    b.minutes.clear();
+    b.tolerance.clear();
     b.typeItems = n + 1 == kRows ? kTwoTypes : kThreeTypes;
     b.typeIndex = -1;
     b.unitItems = kNewUnits;
@@ -318,10 +320,10 @@ QString TemplateEditor::Check() {
     for (int n = 1; n <= kRows; ++n) {
         TemplateStep& s = S(n);
         Row& row = R(n);
+        // Values typed in a row without a type would be dropped without a word.
         if (s.type == TemplateStep::Empty &&
             !(row.rate + row.volume + row.hours + row.minutes + row.tolerance).trimmed().isEmpty())
-            return QStringLiteral(
-                "Test Type Field should not be empty"); // typed values would be lost
+            return QStringLiteral("Test Type Field should not be empty");
         if (Empty(s)) break;
         if (s.type != TemplateStep::Bolus) {
             if (s.type == TemplateStep::Empty)
