@@ -648,7 +648,7 @@ private Q_SLOTS:
                              ->headerData(c, Qt::Horizontal, Qt::TextAlignmentRole)
                              .value<Qt::Alignment>() &
                          Qt::AlignHorizontal_Mask,
-                     Qt::AlignLeft);
+                     Qt::Alignment(Qt::AlignLeft));
         QVERIFY(!dlg.List()->wordWrap());
         QCOMPARE(dlg.Model()->index(0, TemplateListModel::Filename).data(Qt::ToolTipRole),
                  dlg.Model()->index(0, TemplateListModel::Filename).data());
@@ -714,6 +714,7 @@ private Q_SLOTS:
                                                       file);
         } else {
             ed = std::make_unique<CTemplateCreateDlg>(*m_templates, TemplateEditor::Mode::Create);
+            ed->show();
             QTest::keyClicks(ed->NameEdit(), QStringLiteral("Six"));
             for (int n = 1; n <= 5; ++n) FillRow(*ed, n, "FLOW", "10", "5", "10");
             ed->Row(6).remove->click(); // a cleared row 6 offers PCA again
