@@ -580,6 +580,20 @@ bool CMainFrame::MayCloseChannelWindows(int slot) {
 }
 
 bool CMainFrame::OpenRecordFile(const QString& path) {
+    // A record already open in a window is brought to the front, not opened
+    // a second time.
+    const QString canonical = QFileInfo(path).canonicalFilePath();
+    for (QMdiSubWindow* sub : m_mdi->subWindowList()) {
+        auto* w = qobject_cast<ChannelWindow*>(sub);
+        if (!w || w->Slot() != 0 || !w->Document() || canonical.isEmpty() ||
+            QFileInfo(w->Document()->PathName()).canonicalFilePath() != canonical)
+            continue;
+        if (w->isMinimized()) w->showNormal();
+        m_mdi->setActiveSubWindow(w);
+        recentfiles::Add(m_app, path);
+        RefreshRecentFiles();
+        return true;
+    }
     auto* doc = new CRivuletrixDoc;
     QString error;
     if (!doc->ReadRecordFile(path, &error)) {
@@ -606,6 +620,10 @@ void CMainFrame::ArrangeChannelWindows() {
         m_arranging = false;
         return;
     }
+    // A maximised window would take every window it hands over to with it,
+    // and the tiling below would then need a second try.
+    for (QMdiSubWindow* w : collected)
+        if (w->isMaximized()) w->showNormal();
     for (auto& row : m_table)
         for (auto& entry : row) entry = nullptr;
     QSet<QMdiSubWindow*> inTable;

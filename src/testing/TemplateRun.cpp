@@ -20,6 +20,14 @@ namespace {
 bool RealStep(int type) {
     return type != TemplateStep::Empty && type != TemplateStep::Bolus;
 }
+
+// The step number the user knows a slot by: bolus slots are not steps.
+int StepNumber(const Template& t, int slot) {
+    int number = 0;
+    for (int i = 0; i <= slot && i < Template::kSlots; ++i)
+        number += RealStep(t.steps[size_t(i)].type);
+    return number;
+}
 } // namespace
 
 bool RunController::StartTemplateRun() {
@@ -73,6 +81,11 @@ void RunController::SetupTemplateStep(int index) {
         Stop.volume = uint32_t(std::trunc(step.volume * 10000.0));
         Stop.onTime = true;
         m_doc.SetVolume = step.volume;
+        // A PCA step's bolus volume is in the slot after it.
+        m_doc.SetPcaVolume = step.type == TemplateStep::Pca && index + 1 < Template::kSlots &&
+                                     m_tpl.tmpl.steps[size_t(index + 1)].type == TemplateStep::Bolus
+                                 ? m_tpl.tmpl.steps[size_t(index + 1)].volume
+                                 : 0;
         if (m_tpl.dialogShown) AutoStart = m_tpl.autoStartChoice;
         break;
     case TemplateStep::Occlusion:
@@ -81,6 +94,7 @@ void RunController::SetupTemplateStep(int index) {
         m_doc.SetBasalFlowRate = 0;
         // An occlusion step has no volume; a step before it must not lend its own.
         m_doc.SetVolume = 0;
+        m_doc.SetPcaVolume = 0;
         Stop.onTime = true;
         break;
     default:
@@ -140,11 +154,14 @@ void RunController::TemplateEndStep() {
 
     NextStepInfo info;
     info.templateName = m_tpl.tmpl.name;
-    info.step = next + 1;
     info.channel = m_channel;
-    info.type = m_tpl.tmpl.steps[size_t(next)].type;
-    info.rate = m_tpl.tmpl.steps[size_t(next)].rate;
-    info.nextEnabled = info.type != TemplateStep::Empty;
+    info.nextEnabled = RealStep(m_tpl.tmpl.steps[size_t(next)].type);
+    // Steps are numbered as the template has them; past its last step the
+    // dialog names the step that ended, the one Repeat Step runs again.
+    const int shown = info.nextEnabled ? next : ranIndex;
+    info.step = StepNumber(m_tpl.tmpl, shown);
+    info.type = m_tpl.tmpl.steps[size_t(shown)].type;
+    info.rate = m_tpl.tmpl.steps[size_t(shown)].rate;
     bool autoStart =
         info.type == TemplateStep::Flow || (info.type == TemplateStep::Pca && info.rate > 0);
     NextChoice choice = info.nextEnabled ? NextChoice::NextStep : NextChoice::SaveAndExit;

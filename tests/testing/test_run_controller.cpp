@@ -768,12 +768,19 @@ private Q_SLOTS:
         Template t;
         t.name = QStringLiteral("Mixed");
         t.steps[0] = {TemplateStep::Pca, 0.2, TemplateStep::Ml, 300, 5, 0, 30};
-        t.steps[1] = {TemplateStep::Flow, 0.2, TemplateStep::Ml, 300, 8, 0, 30};
-        t.steps[2] = {TemplateStep::Occlusion, 600, TemplateStep::MmHg, 5, 0, 0, 1};
-        t.stepCount = 3;
+        t.steps[1] = {TemplateStep::Bolus, 0.5, TemplateStep::Ml, 0, 0, 0, 0};
+        t.steps[2] = {TemplateStep::Flow, 0.2, TemplateStep::Ml, 300, 8, 0, 30};
+        t.steps[3] = {TemplateStep::Occlusion, 600, TemplateStep::MmHg, 5, 0, 0, 1};
+        t.stepCount = 4;
         AddTemplate(t, QStringLiteral("mixed.p8t"));
         m_sheet.setup = TemplateSetup(t.name, QStringLiteral("TPL-2"));
         m_prompter.SetDefaultAnswer(true);
+        QList<RunController::NextStepInfo> shown;
+        Run().ChooseNextStep = [&](const RunController::NextStepInfo& info, bool&) {
+            shown << info;
+            return info.nextEnabled ? RunController::NextChoice::NextStep
+                                    : RunController::NextChoice::SaveAndExit;
+        };
         QSignalSpy finished(&Run(), &RunController::TestFinished);
         Run().OnSetupTest();
         for (int step = 0; step < 3; ++step) {
@@ -795,8 +802,21 @@ private Q_SLOTS:
         QVERIFY(second.ReadRecordFile(Run().LastSavedPath()));
         QCOMPARE(first.TestType, 'P');
         QCOMPARE(first.SetBasalFlowRate, 300.0);
+        QCOMPARE(first.SetPcaVolume, 0.5); // the bolus row's volume
         QCOMPARE(second.TestType, 'F');
         QCOMPARE(second.SetBasalFlowRate, 0.0);
+        QCOMPARE(second.SetPcaVolume, 0.0);
+        // The next-step dialog numbers and names the steps as the template
+        // has them (the bolus row is not a step); after the last, the step
+        // that ended.
+        QCOMPARE(shown.size(), 3);
+        const std::pair<int, int> expected[] = {
+            {2, TemplateStep::Flow}, {3, TemplateStep::Occlusion}, {3, TemplateStep::Occlusion}};
+        for (int i = 0; i < 3; ++i) {
+            QCOMPARE(shown[i].step, expected[i].first);
+            QCOMPARE(shown[i].type, expected[i].second);
+            QCOMPARE(shown[i].nextEnabled, i < 2);
+        }
         // An occlusion step has no volume of its own to show.
         CRivuletrixDoc third;
         third.StepToShow = 3;
