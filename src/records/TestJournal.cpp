@@ -427,13 +427,15 @@ void TestJournal::Run() {
             // At most once a second: the wait above paces this loop.
             if (m_fd >= 0) SyncFile(m_fd);
         }
-        if (problem != before && m_onProblem && (problem.isEmpty() || before.isEmpty()))
-            m_onProblem(problem);
-
         lock.lock();
         if (!problem.isEmpty()) ++m_failures;
-        // The first reason stands while the trouble lasts.
-        if (problem.isEmpty() || before.isEmpty()) m_problem = problem;
+        // Said when the trouble starts and when it ends; the first reason
+        // stands while it lasts. Set before the handler runs, so that whoever
+        // it tells reads the new state.
+        if (problem.isEmpty() != before.isEmpty()) {
+            m_problem = problem;
+            if (m_onProblem) m_onProblem(problem);
+        }
         m_completed = generation;
         m_done.notify_all();
         if (stop) return;

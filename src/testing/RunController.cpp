@@ -94,10 +94,12 @@ void RunController::StartJournal() {
     QString path = stem + QLatin1String(journal::kSuffix);
     for (int n = 2; QFileInfo::exists(path) && n < 100; ++n)
         path = stem + QStringLiteral("-%1").arg(n) + QLatin1String(journal::kSuffix);
-    // Called on the journal's writer thread; said on this one.
-    journal->SetProblemHandler([this](const QString& problem) {
+    // Called on the journal's writer thread; said on this one, as the journal
+    // stands by then (it may have recovered or ended meanwhile).
+    journal->SetProblemHandler([this](const QString&) {
         QMetaObject::invokeMethod(
-            this, [this, problem] { ReportJournalProblem(problem); }, Qt::QueuedConnection);
+            this, [this] { ReportJournalProblem(m_journal ? m_journal->Problem() : QString()); },
+            Qt::QueuedConnection);
     });
     QString error;
     // The test runs on when the journal cannot be written; the journal keeps
