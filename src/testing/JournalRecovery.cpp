@@ -50,11 +50,13 @@ bool HoldsJournal(const QString& path, const CRivuletrixDoc& journalled) {
         return false;
     const SampleArray& mine = journalled.Samples();
     const SampleArray& theirs = saved.Samples();
+    // A record file numbers its lines from 1 with the live slot 0 first: live
+    // slot i reads back at i + 1.
     for (size_t i = 1; i < mine.size(); ++i) {
         if (Empty(mine[i])) continue; // a slot lost to damage
-        if (i >= theirs.size()) return false;
+        if (i + 1 >= theirs.size()) return false;
         const Sample& a = mine[i];
-        const Sample& b = theirs[i];
+        const Sample& b = theirs[i + 1];
         if (a.time != b.time || a.volume != b.volume || a.pressure != b.pressure ||
             a.code != b.code)
             return false;
