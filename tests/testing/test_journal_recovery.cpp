@@ -284,8 +284,10 @@ private Q_SLOTS:
         QCOMPARE(Rows(env, name), 1);
         CRivuletrixDoc back;
         QVERIFY(back.ReadRecordFile(record));
-        QCOMPARE(back.VolumeAt(50), 50u * 28); // the samples after the damage
-        QCOMPARE(back.VolumeAt(20), 20u * 28);
+        // Live slot i is line i + 1 of the record.
+        QCOMPARE(back.VolumeAt(51), 50u * 28); // the samples after the damage
+        QCOMPARE(back.VolumeAt(21), 20u * 28);
+        QCOMPARE(back.VolumeAt(26), 0u); // lost with the damaged frame
     }
 
     // A journal folder that cannot be written (a read-only mount): each
