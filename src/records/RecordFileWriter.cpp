@@ -2,9 +2,8 @@
 // E lines of template runs.
 #include "RivuletrixDoc.h"
 
+#include "base/CheckedSaveFile.h"
 #include "base/CodePage.h"
-
-#include <QSaveFile>
 
 #include <algorithm>
 #include <charconv>
@@ -97,8 +96,10 @@ QByteArray CRivuletrixDoc::FormatSection(bool nLine, int endStep) {
 }
 
 bool CRivuletrixDoc::WriteRecordFile(const QString& path, QString* error) {
-    QSaveFile file(path);
-    bool opened = file.open(QIODevice::WriteOnly | QIODevice::Unbuffered);
+    // Checked: a full disk must fail the save with its reason, never leave a
+    // short record in place of a whole one.
+    CheckedSaveFile file(path);
+    bool opened = file.open(QIODevice::WriteOnly);
     if (opened) {
         LineBuffer out(1 << 20, [&file](const char* data, qsizetype size) {
             return file.write(data, size) == size;

@@ -1,4 +1,5 @@
 // Record files: the exact written form, every reading rule, and damaged files.
+#include "../SmallTmpfs.h"
 #include "records/RivuletrixDoc.h"
 
 #include <QDateTime>
@@ -36,6 +37,37 @@ Sample Make(uint32_t t, uint32_t v, int16_t p, char code = ' ') {
 class TestRecordFile : public QObject {
     Q_OBJECT
 private Q_SLOTS:
+    // A disk that fills during the save fails it with the system's reason
+    // and leaves the record saved before untouched.
+    void fullDiskKeepsEarlierRecordAndSaysWhy() {
+        RX_SMALL_TMPFS(fs, 64 * 1024);
+        const QString path = fs.Path() + QStringLiteral("/r.p8d");
+        CRivuletrixDoc doc;
+        doc.TestType = 'F';
+        doc.ControlNumber = QStringLiteral("FULL");
+        Sample s;
+        s.code = 'v';
+        for (int slot = 1; slot <= 10; ++slot) {
+            s.time = uint32_t(slot) * 100;
+            doc.SetSample(slot, s);
+        }
+        QVERIFY(doc.WriteRecordFile(path));
+        QFile earlier(path);
+        QVERIFY(earlier.open(QIODevice::ReadOnly));
+        const QByteArray before = earlier.readAll();
+        earlier.close();
+        fs.Fill();
+        for (int slot = 11; slot <= 5000; ++slot) {
+            s.time = uint32_t(slot) * 100;
+            doc.SetSample(slot, s);
+        }
+        QString error;
+        QVERIFY(!doc.WriteRecordFile(path, &error));
+        QVERIFY2(error.contains(QStringLiteral("No space left on device")), qPrintable(error));
+        QVERIFY(earlier.open(QIODevice::ReadOnly));
+        QCOMPARE(earlier.readAll(), before);
+    }
+
     void writesExactSection() {
         CRivuletrixDoc doc;
         doc.InstSerialNum = QStringLiteral("80001234");
