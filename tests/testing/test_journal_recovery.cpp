@@ -38,8 +38,7 @@ Run Cli(const QStringList& args, const QString& dir) {
 
 // A journal as a live Flow test leaves it: the header stamped at Start Test
 // and samples every 100 ms.
-CRivuletrixDoc JournalHeader(const QString& control) {
-    CRivuletrixDoc doc;
+void FillHeader(CRivuletrixDoc& doc, const QString& control) {
     doc.TestType = 'F';
     doc.ControlNumber = control;
     doc.TdSerialNum = QStringLiteral("T180001234");
@@ -47,7 +46,12 @@ CRivuletrixDoc JournalHeader(const QString& control) {
     doc.StartDate = QStringLiteral("10-Dec-2026");
     doc.StartTime = QStringLiteral("09:30:00");
     doc.SetFlowRate = 100;
-    return doc;
+}
+
+QByteArray JournalHeader(const QString& control) {
+    CRivuletrixDoc doc;
+    FillHeader(doc, control);
+    return doc.FormatSection();
 }
 
 Sample At(int slot, uint32_t step = 28) {
@@ -60,7 +64,7 @@ Sample At(int slot, uint32_t step = 28) {
 
 void MakeJournal(const QString& path, const QString& control, int samples, uint32_t step = 28) {
     TestJournal j;
-    QVERIFY(j.Open(path, JournalHeader(control).FormatSection()));
+    QVERIFY(j.Open(path, JournalHeader(control)));
     for (int slot = 1; slot <= samples; ++slot) j.Append(slot, At(slot, step));
     j.Close();
 }
@@ -218,7 +222,8 @@ private Q_SLOTS:
         env.CopySeeds();
         const QString journalPath = journal::Folder(env.settingsDir) + QStringLiteral("/a.rxj");
         MakeJournal(journalPath, QStringLiteral("PUMP-1"), 50);
-        CRivuletrixDoc saved = JournalHeader(QStringLiteral("PUMP-1"));
+        CRivuletrixDoc saved;
+        FillHeader(saved, QStringLiteral("PUMP-1"));
         // The save holds the last second the journal had not written yet.
         for (int slot = 1; slot <= 60; ++slot) saved.SetSample(slot, At(slot));
         const QString name = saved.MakeRecordFileName();
@@ -253,7 +258,7 @@ private Q_SLOTS:
         const QString folder = journal::Folder(env.settingsDir);
         QDir().mkpath(folder);
         QByteArray bytes(journal::kMagic, qsizetype(journal::kMagicSize));
-        bytes += journal::HeaderFrame(JournalHeader(QStringLiteral("PUMP-9")).FormatSection());
+        bytes += journal::HeaderFrame(JournalHeader(QStringLiteral("PUMP-9")));
         int damagedAt = 0;
         for (int frame = 0; frame < 5; ++frame) {
             std::vector<journal::JournalSample> batch;
