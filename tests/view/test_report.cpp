@@ -280,7 +280,7 @@ private Q_SLOTS:
             texts[shown] = page.mid(page.indexOf(QLatin1String("Set Values")));
             texts[shown].truncate(texts[shown].indexOf(QLatin1String("Total Test Time")));
         }
-        QCOMPARE(texts[0], texts[1]);
+        QCOMPARE(texts[0].simplified(), texts[1].simplified());
         QVERIFY(texts[0].contains(QRegularExpression(QStringLiteral("Bolus Number\\s+5"))));
         QVERIFY(texts[0].contains(
             QRegularExpression(QStringLiteral("Ave. Bolus/Sec Volume\\s+0\\.8\\d ml"))));
@@ -301,7 +301,7 @@ private Q_SLOTS:
         QCOMPARE(pages.size(), 1);
         QVERIFY(pages[0].contains(QRegularExpression(QStringLiteral("Bolus Number\\s+4"))));
         QVERIFY(pages[0].contains(
-            QRegularExpression(QStringLiteral("Basal/Primary Rate\\s+2.00  ml/h"))));
+            QRegularExpression(QStringLiteral("Basal/Primary Rate\\s+2.00\\s+ml/h"))));
         for (int n = 1; n <= 4; ++n)
             QVERIFY(pages[0].contains(
                 QRegularExpression(QStringLiteral("\\n\\s*%1\\s+0\\.8\\d\\s+\\d\\d:").arg(n))));
@@ -368,14 +368,16 @@ private Q_SLOTS:
                 QVERIFY2(!b.adjusted(0.5, 0.5, -0.5, -0.5).intersects(w.box), qPrintable(w.text));
             boxes << w.box;
         }
-        for (const char* s : {"Clinical", "Workshop", "Third"})
-            QVERIFY2(!Find(words, QLatin1String(s)).text.isEmpty(), s);
+        // The graph page prints the header lines (the report does not).
+        if (!table)
+            for (const char* s : {"Clinical", "Workshop", "Third"})
+                QVERIFY2(!Find(PdfWords(path), QLatin1String(s)).text.isEmpty(), s);
         // The long values end before the next column's text.
         const Word control = Find(words, QStringLiteral("WWW"));
         const Word operatorName = Find(words, QStringLiteral("MMM"));
         QVERIFY(!control.text.isEmpty() && !operatorName.text.isEmpty());
         QVERIFY(control.text.size() < 20 && operatorName.text.size() < 20);
-        QVERIFY(control.box.right() < Find(words, QStringLiteral("Rivulet")).box.left());
+        QVERIFY(control.box.right() < Find(words, QStringLiteral("Instruments")).box.left());
         QVERIFY(operatorName.box.right() < Find(words, QStringLiteral("Channel")).box.left());
     }
 
