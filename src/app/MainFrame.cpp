@@ -15,6 +15,7 @@
 #include "base/Prompter.h"
 #include "link/Device.h"
 #include "records/RivuletrixDoc.h"
+#include "records/TestTypes.h"
 #include "testing/RunController.h"
 #include "transfer/ExportSheet.h"
 #include "view/ReportPrinting.h"
@@ -596,7 +597,13 @@ bool CMainFrame::OpenRecordFile(const QString& path) {
     }
     auto* doc = new CRivuletrixDoc;
     QString error;
-    if (!doc->ReadRecordFile(path, &error)) {
+    bool read = doc->ReadRecordFile(path, &error);
+    // An empty file or other bytes read as a record with no test.
+    if (read && !IsTestType(doc->TestType)) {
+        read = false;
+        error = QStringLiteral("Failed to open document. It is not a test record.");
+    }
+    if (!read) {
         delete doc;
         ThePrompter().Message(
             QStringLiteral("Cannot open %1:\n%2").arg(QDir::toNativeSeparators(path), error));
