@@ -317,6 +317,23 @@ int RunTest(const QStringList& args) {
     text("--serial-number", eq.serialNumber);
     text("--location", eq.location);
     text("--comments", eq.comments);
+    // The sheet's edits take no more than this; a longer text is refused
+    // rather than cut, so that nothing is saved under a name not typed.
+    const std::pair<const char*, const QString*> limited[] = {
+        {"--control", &eq.controlNumber},      {"--operator", &eq.operatorName},
+        {"--manufacturer", &eq.manufacturer},  {"--device-type", &eq.deviceType},
+        {"--serial-number", &eq.serialNumber}, {"--location", &eq.location},
+        {"--comments", &eq.comments}};
+    for (const auto& [option, value] : limited) {
+        const int limit = value == &eq.comments ? kCommentsLimit : kEquipmentTextLimit;
+        if (value->size() > limit) {
+            SetPrompter(nullptr);
+            return cli::Fail(QStringLiteral("%1 takes at most %2 characters (%3 given)")
+                                 .arg(QLatin1String(option))
+                                 .arg(limit)
+                                 .arg(value->size()));
+        }
+    }
     const bool onVolume = args.contains(QStringLiteral("--stop-volume"));
     const bool onTime = args.contains(QStringLiteral("--stop-time"));
     const bool first = cli::Flag(args, QStringLiteral("--first"));
