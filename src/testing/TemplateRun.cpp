@@ -141,6 +141,10 @@ void RunController::DeleteAnalyzersLastRecord() {
                             "analyzer's newest record"));
         return;
     }
+    if (device->IsLost()) {
+        kept(QStringLiteral("the connection to the analyzer was lost"));
+        return;
+    }
     int count = 0;
     if (device->GetRecordCount(count) != 0) {
         kept(QStringLiteral("the analyzer did not say how many records it holds"));
