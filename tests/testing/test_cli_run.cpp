@@ -104,6 +104,11 @@ private Q_SLOTS:
             paths << o.value("path").toString();
         }
         QCOMPARE(paths.size(), 3);
+        // Each PXR-8 channel's copy on the analyzer was either deleted or,
+        // when the other channel ended after it, kept and said to be kept.
+        const int deleted = int(a.Received().filter(QStringLiteral("[DELREC")).size());
+        const int keptSaid = int(r.err.count("The analyzer still holds the record of the test"));
+        QVERIFY2(deleted + keptSaid == 2, r.err.constData());
     }
 
     // A transducer serial number with path characters: the record is saved in
