@@ -132,8 +132,9 @@ private Q_SLOTS:
 
         CRivuletrixDoc back;
         Read(back, bytes);
-        // D1 is the empty first slot; D606 holds the 605th sample.
-        QCOMPARE(back.SampleCount(), 606);
+        // D1 is the empty first slot; D606 holds the 605th sample (slots
+        // 0..606 counted).
+        QCOMPARE(back.SampleCount(), 607);
         QCOMPARE(back.Samples()[606].time, 605000u);
         QCOMPARE(back.ControlNumber, QStringLiteral("C-1"));
         QCOMPARE(back.StartTime, QStringLiteral("14:05:09"));
