@@ -14,6 +14,7 @@
 #include <QFileInfo>
 #include <QTimer>
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -838,12 +839,33 @@ void RunController::ApplyStatusEffects(const QString& status) {
     if (m_state == State::Running && m_doc.Run.running && !m_doc.Run.autoStopped) {
         const QChar first = At(status, 0);
         if (first == QLatin1Char('O') || first == QLatin1Char('V') || first == QLatin1Char(' ')) {
+            if (!m_doc.Run.stopDetected && first == QLatin1Char(' ')) OfferEndOfLostTest();
             if (!m_doc.Run.stopDetected) Q_EMIT ViewsChanged();
             m_doc.Run.stopDetected = true;
             MarkEnded();
             if (m_lastStop == StopReason::None) m_lastStop = StopReason::Analyzer;
         }
     }
+}
+
+void RunController::OfferEndOfLostTest() {
+    // An idle channel while its test ran: the analyzer was reset or
+    // restarted (an unplug, a flat battery) and the test is gone from it.
+    // Nothing more will arrive, so the technician is told and offered the
+    // end, which saves what did. Asked after the status pass, not inside it.
+    QTimer::singleShot(0, this, [this] {
+        if (m_state != State::Running || !m_doc.Run.stopDetected) return;
+        const CDevice* device = Device();
+        const QString text =
+            QStringLiteral("%1 no longer runs the test on channel %2: the analyzer was reset or "
+                           "restarted, and no more samples will arrive. End the test now and "
+                           "save the %3 samples that arrived?")
+                .arg(device ? device->Name : QStringLiteral("The analyzer"))
+                .arg(m_channel)
+                .arg(std::max(0, m_doc.StoredCount() - 1));
+        if (ThePrompter().Question(text, Prompter::Icon::Warning) && m_state == State::Running)
+            OnEndTest();
+    });
 }
 
 void RunController::CheckStatus() {

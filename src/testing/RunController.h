@@ -154,6 +154,9 @@ private:
     // False when the results could not be saved and stay in the window.
     bool FinishTest();
     void ApplyStatusEffects(const QString& status);
+    // The analyzer reports the running test's channel idle: say so and
+    // offer the end.
+    void OfferEndOfLostTest();
     void CopyParameters();
     void SetSetUpFlag(bool on);
     void SetStartedFlag(bool on);

@@ -341,9 +341,74 @@ private Q_SLOTS:
         QVERIFY(QFile::exists(Run(1).LastSavedPath()));
         QTest::qWait(300);
         QVERIFY(Sent().filter(QStringLiteral("DELREC")).isEmpty());
+        // The technician learns that the analyzer still holds it.
+        QCOMPARE(m_prompter.messages
+                     .filter(QStringLiteral("The analyzer still holds the record of the test on "
+                                            "channel 1"))
+                     .size(),
+                 1);
         EndAndWait(2);
         QTRY_VERIFY_WITH_TIMEOUT(Sent().contains(QStringLiteral("[DELREC,2]\\r\\n")), 3000);
         QCOMPARE(Sent().filter(QStringLiteral("DELREC")).size(), 1);
+    }
+
+    // The analyzer's newest record is deleted at the end only when its
+    // header is this test's. An analyzer that restarted mid-test (its
+    // stored records kept, the test gone) holds another day's test there,
+    // never imported: it stays, and the technician is told.
+    void newestRecordDeletedOnlyWhenItIsTheTests_data() {
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<QString>("delrec");
+        QTest::newRow("the analyzer ends the test") << "end"
+                                                    << "[DELREC,4]\\r\\n";
+        QTest::newRow("the analyzer restarted") << "restart" << QString();
+    }
+    void newestRecordDeletedOnlyWhenItIsTheTests() {
+        QFETCH(QString, fault);
+        QFETCH(QString, delrec);
+        Connect({"--model", "PXR-8", "--name", "Bench A", "--serial", "80000001", "--channels", "1",
+                 "--sample-period", "100", "--accel", "10", "--preset-records", "3", "--profile",
+                 "1:flow,noise=0", "--do", "after RUN; after 20 samples " + fault});
+        m_prompter.SetDefaultAnswer(true);
+        m_sheet.setup = Flow(60, 0, 0, 0, false, false);
+        QSignalSpy finished(&Run(), &RunController::TestFinished);
+        SetupAndStart();
+        if (delrec.isEmpty()) {
+            // The idle channel is said at once, with the offer to end and
+            // save: Yes ends the test without End Test.
+            QVERIFY(finished.wait(20000));
+            QCOMPARE(m_prompter.questions
+                         .filter(QStringLiteral("no longer runs the test on "
+                                                "channel 1"))
+                         .size(),
+                     1);
+        } else {
+            QTRY_VERIFY_WITH_TIMEOUT(Doc().Run.stopDetected, 20000);
+            QVERIFY(m_prompter.questions.filter(QStringLiteral("no longer runs")).isEmpty());
+            EndAndWait();
+        }
+        const QString path = Run().LastSavedPath();
+        CRivuletrixDoc saved;
+        QVERIFY(saved.ReadRecordFile(path));
+        QVERIFY(saved.StoredCount() - 1 >= 20);
+        // RECS and the newest record read to check it, before any delete.
+        QTRY_VERIFY_WITH_TIMEOUT(
+            Sent().contains(QStringLiteral("[GETREC,00%1]\\r\\n").arg(delrec.isEmpty() ? 3 : 4)),
+            5000);
+        if (!delrec.isEmpty()) {
+            QTRY_VERIFY_WITH_TIMEOUT(Sent().contains(delrec), 5000);
+            QCOMPARE(Sent().filter(QStringLiteral("DELREC")).size(), 1);
+            return;
+        }
+        QVERIFY(Sent().filter(QStringLiteral("DELREC")).isEmpty());
+        QCOMPARE(m_prompter.messages
+                     .filter(QStringLiteral("is not the record of the test on "
+                                            "channel 1"))
+                     .size(),
+                 1);
+        int count = 0;
+        QCOMPARE(m_app->Device(1)->GetRecordCount(count), 0);
+        QCOMPARE(count, 3);
     }
 
     // A record saved but not taken by the records index: the technician is

@@ -88,6 +88,12 @@ void Analyzer::unplug() {
     log_.event("unplugged");
 }
 
+void Analyzer::restart() {
+    log_.event("restart: the stored records stay, the tests are gone");
+    for (auto& ch : channels_)
+        if (ch) ch->forget();
+}
+
 void Analyzer::unplugAfterOutput() {
     if (!pty_.isOpen()) return;
     // A hang-up discards what the PC has not read yet, so give it a moment to

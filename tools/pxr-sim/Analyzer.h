@@ -61,6 +61,8 @@ public:
     }
     // Unplugs once everything queued so far has gone out.
     void unplugAfterOutput();
+    // Every channel back to idle, running tests lost; stored records kept.
+    void restart();
     void sendRaw(const std::string& bytes);
     TrafficLog& log() { return log_; }
 

@@ -137,7 +137,7 @@ std::string Scenario::parse(const std::vector<std::string>& lines,
             ok = (argc == 1 || (argc == 3 && s.args[1] == "at" && parseDouble(s.args[2], d))) &&
                  parseInt(s.args[0], v) && v >= 0;
         } else if (a == "hold" || a == "resume" || a == "end" || a == "bolus" || a == "bubble" ||
-                   a == "airlock" || a == "exit") {
+                   a == "airlock" || a == "exit" || a == "restart") {
             ok = argc == 0;
         } else if (a == "replug") {
             ok = argc <= 1; // replug [LINK]
@@ -373,6 +373,8 @@ bool Scenario::execute(Step& s) {
         an.sendRaw(unescapeBytes(t));
     } else if (a == "log") {
         an.log().event("script says: " + s.text);
+    } else if (a == "restart") {
+        an.restart();
     } else if (a == "exit") {
         exit_ = true;
     }
