@@ -125,8 +125,7 @@ int Report(const QStringList& args) {
 
 const CliCommand kReport("report",
                          "report FILE --out REPORT.pdf [--table | --trumpet] [--landscape] "
-                         "[--step N] [--page A4|Letter] | report FILE --csv [--step N]
-"
+                         "[--step N] [--page A4|Letter] | report FILE --csv [--step N]\n"
                          "      (the report header lines are ReportHeader1..3 of the working "
                          "folder's settings when there are settings, the record's own otherwise)",
                          Report);
