@@ -70,8 +70,14 @@ CMainFrame::CMainFrame(CRivuletrixApp& app, QWidget* parent)
     CreateStatusBar();
     CreateTray();
 
-    connect(m_devicePane, &CDialogTopDevicePane::ArrangeRequested, this,
-            [this] { QTimer::singleShot(0, this, &CMainFrame::ArrangeChannelWindows); });
+    connect(m_devicePane, &CDialogTopDevicePane::ArrangeRequested, this, [this] {
+        // Asked for on the device bar: a maximised window would take every
+        // window it hands over to with it, and the tiling would need a second
+        // click. A resize of the frame leaves a maximised window as it is.
+        for (QMdiSubWindow* w : m_mdi->subWindowList())
+            if (w->isMaximized()) w->showNormal();
+        QTimer::singleShot(0, this, &CMainFrame::ArrangeChannelWindows);
+    });
     connect(&m_app.Poll(), &AnalyzerPoll::IndicatorChanged, m_devicePane,
             &CDialogTopDevicePane::SetBatteryIndicator);
     connect(&m_app, &CRivuletrixApp::AnalyzersChanged, this, &CMainFrame::UpdateCommands);
@@ -627,10 +633,6 @@ void CMainFrame::ArrangeChannelWindows() {
         m_arranging = false;
         return;
     }
-    // A maximised window would take every window it hands over to with it,
-    // and the tiling below would then need a second try.
-    for (QMdiSubWindow* w : collected)
-        if (w->isMaximized()) w->showNormal();
     for (auto& row : m_table)
         for (auto& entry : row) entry = nullptr;
     QSet<QMdiSubWindow*> inTable;
