@@ -24,10 +24,6 @@ const QString kInvalidPath =
 // How long the analyzer may take to confirm a deletion.
 constexpr std::chrono::milliseconds kEraseLimit{3000};
 
-bool ReadAll(const QString& path, QByteArray& bytes, QString* error) {
-    return checkedfile::Read(path, bytes, error);
-}
-
 // An identical copy already in place is left untouched; a file of the name
 // with other bytes (another import wrote it meanwhile) is never replaced.
 bool WriteCopy(const QByteArray& bytes, const QString& to, QString* error) {
@@ -60,7 +56,7 @@ QString FreeRecordName(const QString& folder, const QString& name, const QByteAr
     const QString path = folder + QLatin1Char('/') + name;
     if (!QFileInfo(path).isFile()) return name;
     QByteArray existing;
-    if (ReadAll(path, existing, nullptr) && existing == bytes) return name;
+    if (checkedfile::Read(path, existing, nullptr) && existing == bytes) return name;
     return name.chopped(4) + QLatin1Char('_') + Digest(bytes) + QStringLiteral(".p8d");
 }
 
@@ -68,7 +64,7 @@ QString FreeRecordName(const QString& folder, const QString& name, const QByteAr
 
 bool SafeCopyFile(const QString& from, const QString& to, QString* error) {
     QByteArray bytes;
-    return ReadAll(from, bytes, error) && checkedfile::Write(to, bytes, error);
+    return checkedfile::Read(from, bytes, error) && checkedfile::Write(to, bytes, error);
 }
 
 QString ImportedRecordFileName(const ImportedRecord& e, const QByteArray& bytes, bool* fallback) {
@@ -141,7 +137,8 @@ MergeReport ImportMerge::CopyRecords(QList<ImportedRecord>& entries, CDevice* de
         if (progress) progress(done++, total);
         QByteArray bytes;
         QString error;
-        if (!ReadAll(e.stagedPath, bytes, &error) || !(error = Mismatch(e, bytes)).isEmpty()) {
+        if (!checkedfile::Read(e.stagedPath, bytes, &error) ||
+            !(error = Mismatch(e, bytes)).isEmpty()) {
             report.problems << QStringLiteral(
                                    "Record %1 was not copied and stays on the analyzer: %2")
                                    .arg(e.number)
@@ -246,7 +243,8 @@ MergeReport ImportMerge::MergeTemplates(QList<ImportedTemplate>& entries) {
         QByteArray bytes;
         QString error;
         Template t;
-        if (!ReadAll(e.stagedPath, bytes, &error) || !templatefile::Decode(bytes, t, &error) ||
+        if (!checkedfile::Read(e.stagedPath, bytes, &error) ||
+            !templatefile::Decode(bytes, t, &error) ||
             !checkedfile::Write(m_templates.TemplateFilePath(fileName), bytes, &error)) {
             report.problems
                 << QStringLiteral("Template %1 was not copied: %2").arg(e.number).arg(error);

@@ -1,6 +1,7 @@
 // The trumpet curve's numbers from rivuletrix-cli: `trumpet --json` and the
 // table on the PDF trumpet page, both checked against a small evaluation of
 // the records written here, and the records that give no curve.
+#include "ProcessRun.h"
 #include "SyntheticRecords.h"
 
 #include <QFile>
@@ -19,25 +20,9 @@
 
 namespace {
 
-struct Result {
-    int exitCode = -1;
-    QByteArray out, err;
-};
-
-Result Run(const QString& program, const QStringList& args) {
-    QProcess p;
-    p.start(program, args);
-    Result r;
-    if (!p.waitForFinished(120000)) return r;
-    r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    r.out = p.readAllStandardOutput();
-    r.err = p.readAllStandardError();
-    return r;
-}
-
-Result Cli(const QStringList& args) {
-    return Run(QStringLiteral(RX_BINARY_DIR "/src/cli/rivuletrix-cli"), args);
-}
+using viewtest::Cli;
+using viewtest::Result;
+using viewtest::Run;
 
 // A Flow record at rate ml/h with the given sample times (ms); volumes
 // follow the rate with relative noise; codes(i) may mark samples 'C'.

@@ -2,6 +2,7 @@
 // output, options, the data table as CSV, and the errors of records that
 // cannot be drawn.
 #include "../SmallTmpfs.h"
+#include "ProcessRun.h"
 #include "SyntheticRecords.h"
 
 #include <QFile>
@@ -12,28 +13,9 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
-namespace {
 
-struct Result {
-    int exitCode = -1;
-    QByteArray out, err;
-};
-
-// stdoutFile: standard output goes to that file (a full disk, /dev/full).
-Result Cli(const QStringList& args, const QString& workDir = {}, const QString& stdoutFile = {}) {
-    QProcess p;
-    if (!workDir.isEmpty()) p.setWorkingDirectory(workDir);
-    if (!stdoutFile.isEmpty()) p.setStandardOutputFile(stdoutFile);
-    p.start(QStringLiteral(RX_BINARY_DIR "/src/cli/rivuletrix-cli"), args);
-    Result r;
-    if (!p.waitForFinished(120000)) return r;
-    r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    r.out = p.readAllStandardOutput();
-    r.err = p.readAllStandardError();
-    return r;
-}
-
-} // namespace
+using viewtest::Cli;
+using viewtest::Result;
 
 class TestViewCli : public QObject {
     Q_OBJECT
