@@ -40,6 +40,8 @@ public:
     void RunConnectionManager(bool search);
 
     QAction* Action(int id) const { return m_actions.value(id); }
+    // What a menu item or toolbar button does, also for start-up's offers.
+    void OnCommand(int id);
     QMdiArea* MdiArea() const { return m_mdi; }
     CDialogTopDevicePane* DevicePane() const { return m_devicePane; }
     ChannelWindow* ChannelWindowAt(int slot, int channel) const;
@@ -71,7 +73,6 @@ private:
     void CreateStatusBar();
     void CreateTray();
     QAction* AddAction(int id, const QString& text, const QString& prompt = {});
-    void OnCommand(int id);
     // The active child window, which handles the channel commands.
     CommandTarget* ActiveTarget() const;
     void OnBalloonTimer();

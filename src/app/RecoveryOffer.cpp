@@ -1,6 +1,7 @@
 #include "RecoveryOffer.h"
 
 #include "RivuletrixApp.h"
+#include "base/DataFolder.h"
 #include "base/Prompter.h"
 #include "base/Trace.h"
 #include "records/RivuletrixDoc.h"
@@ -66,6 +67,17 @@ RecoveryOutcome OfferJournalRecovery(CRivuletrixApp& app,
                     .arg(Describe(found)),
                 Prompter::Icon::Question);
         } else if (ask.Question(RecoveryQuestion(found), Prompter::Icon::Question)) {
+            // A recovered record goes only where records go: never into a
+            // folder made in place of an unmounted share.
+            if (const QString problem = DataFolderProblem(app); !problem.isEmpty()) {
+                ask.Message(QStringLiteral("The test cannot be recovered now:\n%1\n\nIts "
+                                           "journal %2 is kept and offered again at the next "
+                                           "start.")
+                                .arg(problem, shown),
+                            Prompter::Icon::Warning);
+                out.kept << path;
+                continue;
+            }
             const JournalRecovery made = RecoverJournal(path, app.GetDataPath(), &app.Records());
             if (made.gone) continue; // another program window recovered it
             if (made.record.isEmpty()) {

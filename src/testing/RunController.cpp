@@ -1,6 +1,7 @@
 #include "RunController.h"
 
 #include "SetupSheetRunner.h"
+#include "base/DataFolder.h"
 #include "base/Prompter.h"
 #include "base/Trace.h"
 #include "link/Device.h"
@@ -171,21 +172,13 @@ bool RunController::StartedFlag() const {
 
 void RunController::OnSetupTest() {
     Q_EMIT GraphReset();
-    QString folder;
-    // A folder named on the command line wins over the network path.
-    if (m_app.Settings().Setting(QStringLiteral("PathType")) == QLatin1String("1") &&
-        !m_app.Settings().DataPathOverridden())
-        folder = m_app.Settings().Setting(QStringLiteral("NetworkPath "));
-    else
-        folder = m_app.Settings().GetDataPath();
-    // Checked before anything is made: a data folder on an unmounted drive
+    // Checked before anything is made: a data folder on an unmounted share
     // must not quietly become a local one.
-    if (folder.isEmpty() || !QFileInfo(folder).isDir()) {
+    if (!DataFolderProblem(m_app.Settings()).isEmpty()) {
         ThePrompter().Message(QStringLiteral(
             "Please provide a valid path in the Control Menu\\Rivuletrix parameters box."));
         return;
     }
-    MakeFolderChain(folder);
     if (m_doc.Run.setUp || m_app.CancelInProgress) return;
     CDevice* device = Device();
     if (!device) {
@@ -654,11 +647,14 @@ bool RunController::FinishTest() {
 
 bool RunController::SaveRecord() {
     const QString folder = m_app.Settings().GetDataPath();
-    if (folder.isEmpty() || !MakeFolderChain(folder)) {
+    // Never made here: a missing folder may be a share that came unmounted
+    // during the test. The results stay to be saved again.
+    if (const QString problem = DataFolderProblem(m_app.Settings()); !problem.isEmpty()) {
         ThePrompter().Message(
-            QStringLiteral("The test results could not be saved: the data folder \"%1\" "
-                           "cannot be created.")
-                .arg(QDir::toNativeSeparators(folder)));
+            QStringLiteral("The test results could not be saved: %1\nThe results are kept; "
+                           "save them again when the data folder is back, or choose another "
+                           "one in Control > Rivuletrix Parameters.")
+                .arg(problem));
         return false;
     }
     const QString temp =

@@ -13,8 +13,8 @@
 #include <QFile>
 #include <QMessageBox>
 #include <QTemporaryDir>
-#include <QTextBrowser>
 #include <QTest>
+#include <QTextBrowser>
 #include <QTimer>
 #include <QToolBar>
 #include <QWhatsThis>
@@ -119,6 +119,18 @@ private Q_SLOTS:
               "Import and export", "Settings", "Messages", "Troubleshooting", "Select Valid Path",
               "Write Failed", "dialout"})
             QVERIFY2(text.contains(QString::fromLatin1(topic), Qt::CaseInsensitive), topic);
+    }
+
+    // Run from the build folder, the program finds the manual beside itself.
+    void manualBesideTheBuiltProgram() {
+        QFile repo(QStringLiteral(RX_TEST_DATA "/../../docs/manual/index.html"));
+        QFile built(QStringLiteral(RX_PROGRAM_DIR "/manual/index.html"));
+        QVERIFY(repo.open(QIODevice::ReadOnly));
+        QVERIFY2(built.open(QIODevice::ReadOnly), qPrintable(built.fileName()));
+        QCOMPARE(built.readAll(), repo.readAll());
+        QVERIFY(
+            help::ManualCandidates().contains(QDir(QCoreApplication::applicationDirPath())
+                                                  .filePath(QStringLiteral("manual/index.html"))));
     }
 
     void contextHelpForEveryToolbarButton() {

@@ -5,6 +5,7 @@
 #include "../testing/RunFixture.h"
 
 #include "app/ChannelWindow.h"
+#include "app/DefaultParametersDlg.h"
 #include "app/MainFrame.h"
 #include "app/RecentFiles.h"
 #include "app/Startup.h"
@@ -260,6 +261,63 @@ private Q_SLOTS:
         const QStringList refused = m_prompter.messages.filter(QStringLiteral("Cannot open"));
         QCOMPARE(refused.size(), windows == 0 && !templateView ? 1 : 0);
         if (!refused.isEmpty()) QVERIFY(refused[0].contains(name));
+    }
+    // Start-up with a data folder or index that cannot be used asks what to
+    // do, and whatever the answer the setting stays: the dialog offered for
+    // a missing folder is the settings dialog, for a damaged index Build
+    // Index; nothing is made in place of the missing folder.
+    void startupOffersRepairAndKeepsSetting_data() {
+        QTest::addColumn<QString>("folder");
+        QTest::addColumn<bool>("damaged");
+        QTest::addColumn<QString>("question");
+        QTest::newRow("custom folder missing") << "gone" << false << "data folder cannot be used";
+        QTest::newRow("damaged index") << "bad" << true << "records index in the data folder";
+    }
+    void startupOffersRepairAndKeepsSetting() {
+        QFETCH(QString, folder);
+        QFETCH(bool, damaged);
+        QFETCH(QString, question);
+        const QString path = m_dir->filePath(folder);
+        if (damaged) {
+            QVERIFY(QDir().mkpath(path));
+            QFile junk(path + QStringLiteral("/RX_Records.accdb"));
+            QVERIFY(junk.open(QIODevice::WriteOnly));
+            junk.write(QByteArray(4096, 'x'));
+        }
+        const QString ini = m_dir->filePath(QStringLiteral("settings/RivuletrixApp.ini"));
+        {
+            QFile f(ini);
+            QVERIFY(f.open(QIODevice::ReadWrite));
+            QByteArray text = f.readAll().replace(m_data.toUtf8(), path.toUtf8());
+            QVERIFY(f.resize(0));
+            f.write(text);
+        }
+        QFile before(ini);
+        QVERIFY(before.open(QIODevice::ReadOnly));
+        const QByteArray bytes = before.readAll();
+        before.close();
+        m_app = std::make_unique<CRivuletrixApp>(m_dir->path());
+        m_frame = std::make_unique<CMainFrame>(*m_app);
+        bool settingsShown = false;
+        bool buildShown = false;
+        WhenShown<CDefaultParameters>([&](CDefaultParameters* d) {
+            settingsShown = true;
+            d->reject();
+        });
+        WhenShown<CBuildIndexDlg>([&](CBuildIndexDlg* d) {
+            buildShown = true;
+            d->close();
+        });
+        m_prompter.QueueAnswer(true);
+        StartMainWindow(*m_app, *m_frame, WorkingFolder{m_dir->path()}, {});
+        QCOMPARE(m_prompter.questions.filter(question).size(), 1);
+        QCOMPARE(settingsShown, !damaged);
+        QCOMPARE(buildShown, damaged);
+        QFile after(ini);
+        QVERIFY(after.open(QIODevice::ReadOnly));
+        QCOMPARE(after.readAll(), bytes);
+        QCOMPARE(QFileInfo::exists(path), damaged);
+        if (damaged) QCOMPARE(QFileInfo(path + QStringLiteral("/RX_Records.accdb")).size(), 4096);
     }
 };
 

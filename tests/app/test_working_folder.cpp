@@ -58,7 +58,9 @@ private Q_SLOTS:
     }
 
     void preparedStartFolderWins() {
-        Write(Path("start/RivuletrixIniFilePath.ini"), "[INIFilePath]\r\nINIFilePathWin7=x\r\n");
+        Write(Path("start/RivuletrixIniFilePath.ini"),
+              "[INIFilePath]\r\nINIFilePathWin7=" + Path("start/settings").toUtf8() + "\r\n");
+        Write(Path("start/settings/RivuletrixApp.ini"), "[Default Parameters]\r\nPathType=0\r\n");
         const QString user = Path("user");
         const WorkingFolder wf = PrepareWorkingFolder(Path("start"), user, {Path("share")});
         QVERIFY(!wf.created);
@@ -91,6 +93,41 @@ private Q_SLOTS:
             PrepareWorkingFolder(Path("start"), Path("blocked/Rivuletrix"), {Path("share")});
         QVERIFY(wf.folder.isEmpty());
         QVERIFY(wf.error.contains(QStringLiteral("Cannot create")));
+    }
+    // A settings file deleted after the first start is made again with
+    // defaults, once, and said; other settings files are left alone. A
+    // settings folder that is gone (an unmounted share) is not made here.
+    void deletedSettingsFileIsMadeAgain_data() {
+        QTest::addColumn<bool>("folderGone");
+        QTest::newRow("file deleted") << false;
+        QTest::newRow("settings folder gone") << true;
+    }
+    void deletedSettingsFileIsMadeAgain() {
+        QFETCH(bool, folderGone);
+        const QString user = Path("user");
+        QVERIFY(PrepareWorkingFolder(Path("start"), user, {Path("share")}).created);
+        const QString settingsDir = user + QStringLiteral("/settings");
+        const QString file = settingsDir + QStringLiteral("/RivuletrixApp.ini");
+        if (folderGone)
+            QVERIFY(QDir(settingsDir).removeRecursively());
+        else
+            QVERIFY(QFile::remove(file));
+        const WorkingFolder wf = PrepareWorkingFolder(Path("start"), user, {Path("share")});
+        QVERIFY(!wf.created);
+        if (folderGone) {
+            QVERIFY(wf.folder.isEmpty());
+            QVERIFY(wf.error.contains(QStringLiteral("is missing and cannot be made again")));
+            QVERIFY(!QFileInfo::exists(settingsDir));
+            return;
+        }
+        QCOMPARE(wf.folder, user);
+        QCOMPARE(wf.remadeSettings, file);
+        const AppSettings settings(wf.folder);
+        QCOMPARE(settings.Setting(QStringLiteral("FlowTolerance")), QStringLiteral("5"));
+        QCOMPARE(settings.GetDataPath(), user + QStringLiteral("/data"));
+        // The next start finds it and says nothing.
+        QVERIFY(
+            PrepareWorkingFolder(Path("start"), user, {Path("share")}).remadeSettings.isEmpty());
     }
 };
 

@@ -1,5 +1,6 @@
 // Whole tests on a simulated analyzer at accelerated time: setup, start,
 // automatic stops, cancel, end, save, index and the analyzer's copy.
+#include "../SmallTmpfs.h"
 #include "../link/TestMain.h"
 #include "../store/PgTestServer.h"
 #include "RunFixture.h"
@@ -790,7 +791,7 @@ private Q_SLOTS:
         blocker.close();
         Run().OnEndTest();
         QVERIFY(finished.count() > 0 || finished.wait(15000));
-        QVERIFY(!m_prompter.messages.filter(QStringLiteral("cannot be created")).isEmpty());
+        QVERIFY(!m_prompter.messages.filter(QStringLiteral("is not a folder")).isEmpty());
         QVERIFY(!m_prompter.messages.filter(QStringLiteral("Template step 1 could not be saved."))
                      .isEmpty());
         QVERIFY(Doc().StoredCount() > 10);
@@ -808,19 +809,40 @@ private Q_SLOTS:
         QVERIFY(saved.StoredCount() > 10);
     }
 
-    // A data folder that is not there (an unplugged drive) stops the setup
-    // and is not quietly made on the local disk.
+    // A data folder that is not there (an unplugged drive, a share whose
+    // mount point is left empty) stops the setup and is not quietly made on
+    // the local disk.
+    void missingDataFolderStopsTheSetup_data() {
+        QTest::addColumn<bool>("mountPoint");
+        QTest::newRow("folder removed") << false;
+        QTest::newRow("network mount point, nothing mounted") << true;
+    }
     void missingDataFolderStopsTheSetup() {
+        QFETCH(bool, mountPoint);
+        std::unique_ptr<SmallTmpfs> fs;
+        QString data = m_dir->filePath(QStringLiteral("data"));
+        if (mountPoint) {
+            fs = std::make_unique<SmallTmpfs>(256 * 1024);
+            if (!fs->Usable()) QSKIP(qPrintable(fs->WhyNot()));
+            data = fs->Path();
+            for (const auto& [key, value] :
+                 {std::pair{"PathType", QStringLiteral("1")}, std::pair{"NetworkPath", data},
+                  std::pair{"NetworkPathDrive", data}})
+                QVERIFY(m_app->WriteSetting(settings::kSection, QLatin1String(key), value));
+        }
         Connect(
             {"--model", "PXR-8", "--name", "Bench A", "--serial", "80000001", "--channels", "1"});
-        const QString data = m_dir->filePath(QStringLiteral("data"));
-        QVERIFY(QDir(data).removeRecursively());
+        if (mountPoint)
+            fs->Unmount();
+        else
+            QVERIFY(QDir(data).removeRecursively());
         m_sheet.setup = Flow(600, 1, 0, 0, true, false);
         Run().OnSetupTest();
         QCOMPARE(m_prompter.messages.value(0),
                  QStringLiteral("Please provide a valid path in the Control Menu\\Rivuletrix "
                                 "parameters box."));
-        QVERIFY(!QFileInfo::exists(data));
+        QCOMPARE(QFileInfo::exists(data), mountPoint);
+        QVERIFY(QDir(data).isEmpty());
         QCOMPARE(Run().CurrentState(), RunController::State::Idle);
         QVERIFY(!Doc().Run.setUp);
     }

@@ -5,6 +5,7 @@
 #include "../link/TestMain.h"
 #include "ImportFixture.h"
 
+#include "base/AppSettings.h"
 #include "base/Prompter.h"
 #include "base/SafeFileName.h"
 #include "records/RivuletrixDoc.h"
@@ -16,6 +17,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QStorageInfo>
 
 #include <sys/stat.h>
 
@@ -557,6 +559,43 @@ private Q_SLOTS:
     }
 
     // No records: nothing downloaded, nothing merged.
+    // The import checks the data folder itself: a network folder that was
+    // removed, or a mount point with its share unmounted, is refused before
+    // anything is made there.
+    void unreachableNetworkFolderIsRefused_data() {
+        QTest::addColumn<bool>("mountPoint");
+        QTest::newRow("folder removed") << false;
+        QTest::newRow("mount point, nothing mounted") << true;
+    }
+    void unreachableNetworkFolderIsRefused() {
+        QFETCH(bool, mountPoint);
+        std::unique_ptr<SmallTmpfs> fs;
+        QString share = m_env->tmp.path() + QStringLiteral("/share");
+        if (mountPoint) {
+            fs = std::make_unique<SmallTmpfs>(256 * 1024);
+            if (!fs->Usable()) QSKIP(qPrintable(fs->WhyNot()));
+            share = fs->Path();
+        } else {
+            QVERIFY(QDir().mkpath(share));
+        }
+        AppSettings& settings = *m_env->settings;
+        QVERIFY(settings.WriteSetting(settings::kSection, QStringLiteral("PathType"),
+                                      QStringLiteral("1")));
+        QVERIFY(settings.WriteSetting(settings::kSection, QStringLiteral("NetworkPath"), share));
+        QVERIFY(settings.WriteSetting(settings::kSection, QStringLiteral("NetworkPathDrive"),
+                                      QStorageInfo(share).rootPath()));
+        QVERIFY(Merge().CheckDataFolder());
+        if (mountPoint)
+            fs->Unmount();
+        else
+            QVERIFY(QDir(share).removeRecursively());
+        QVERIFY(!Merge().CheckDataFolder());
+        QCOMPARE(m_prompter.messages.size(), 1);
+        QVERIFY(m_prompter.messages[0].startsWith(QStringLiteral("Please provide a valid path")));
+        QCOMPARE(QFileInfo::exists(share), mountPoint);
+        QVERIFY(QDir(share).isEmpty());
+    }
+
     void emptyAnalyzer() {
         SimProcess sim("pxr", {});
         QVERIFY(sim.Ok());
