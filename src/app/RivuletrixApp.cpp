@@ -45,6 +45,9 @@ CRivuletrixApp::StartupProblem CRivuletrixApp::StartupSettings() {
     // Where records go is the technician's choice: a folder or index that
     // does not open is reported, never swapped for another folder.
     StartupProblem problem;
+    // No kind was ever chosen: the default folder, as the first start has it.
+    if (!GetSetting(section, QStringLiteral("PathType"), value) || value.trimmed().isEmpty())
+        WriteSetting(section, QStringLiteral("PathType"), QStringLiteral("0"));
     if (!m_records->IsOpen() && OpenRecordsAtStartup() == IndexOpen::Failed) {
         problem.folder = DataFolderProblem(*this);
         if (problem.folder.isEmpty()) problem.index = m_records->LastError();

@@ -73,9 +73,8 @@ QString AppSettings::GetIniFolder() const {
 QString AppSettings::GetDataPath() const {
     if (!m_dataOverride.isEmpty()) return m_dataOverride;
     QString type;
-    GetSetting(settings::kSection, QStringLiteral("PathType"), type);
-    // No kind set: the default folder, without writing one.
-    if (type.isEmpty() || type == QLatin1String("0")) return GetIniFolder();
+    if (!GetSetting(settings::kSection, QStringLiteral("PathType"), type)) return {};
+    if (type == QLatin1String("0")) return GetIniFolder();
     QString path;
     if (type == QLatin1String("1")) {
         GetSetting(settings::kSection, QStringLiteral("NetworkPath"), path);

@@ -10,6 +10,10 @@
 #include <io.h>
 #include <windows.h>
 #else
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
 #include <unistd.h>
 #endif
 
@@ -25,6 +29,45 @@ bool SyncToDisk(QFile& f) {
 
 QString Native(const QString& path) {
     return QDir::toNativeSeparators(path);
+}
+
+enum class Placed { Done, Taken, Failed };
+
+// Puts from in place as to unless a file is there. Never QFile::rename: when
+// its rename fails it copies over the target, which is the very replacement
+// this must not make.
+Placed RenameNoReplace(const QString& from, const QString& to, QString& why) {
+#if defined(Q_OS_WIN)
+    if (MoveFileExW(reinterpret_cast<const wchar_t*>(QDir::toNativeSeparators(from).utf16()),
+                    reinterpret_cast<const wchar_t*>(QDir::toNativeSeparators(to).utf16()),
+                    MOVEFILE_WRITE_THROUGH))
+        return Placed::Done;
+    const DWORD code = GetLastError();
+    if (code == ERROR_ALREADY_EXISTS || code == ERROR_FILE_EXISTS) return Placed::Taken;
+    why = QStringLiteral("error %1").arg(code);
+    return Placed::Failed;
+#else
+    const QByteArray a = QFile::encodeName(from);
+    const QByteArray b = QFile::encodeName(to);
+#if defined(Q_OS_LINUX)
+    if (::renameat2(AT_FDCWD, a.constData(), AT_FDCWD, b.constData(), RENAME_NOREPLACE) == 0)
+        return Placed::Done;
+    if (errno == EEXIST) return Placed::Taken;
+    const bool unsupported = errno == EINVAL || errno == ENOSYS;
+    if (!unsupported) {
+        why = QString::fromLocal8Bit(std::strerror(errno));
+        return Placed::Failed;
+    }
+#endif
+    // A hard link fails on an existing name as atomically.
+    if (::link(a.constData(), b.constData()) == 0) {
+        ::unlink(a.constData());
+        return Placed::Done;
+    }
+    if (errno == EEXIST) return Placed::Taken;
+    why = QString::fromLocal8Bit(std::strerror(errno));
+    return Placed::Failed;
+#endif
 }
 
 } // namespace
@@ -132,13 +175,14 @@ bool CheckedSaveFile::commit() {
             QStringLiteral("%1 does not read back as it was written").arg(Native(m_path)));
     m_tmp.close();
     if (!m_replace) {
-        // An atomic rename that never replaces (renameat2 on Linux).
-        if (QFile::rename(m_tmp.fileName(), m_target)) return true;
-        const bool taken = QFileInfo::exists(m_target);
+        QString why;
+        const Placed placed = RenameNoReplace(m_tmp.fileName(), m_target, why);
+        if (placed == Placed::Done) return true;
         m_tmp.remove();
         return Fail(
-            taken ? QStringLiteral("%1 was written by someone else meanwhile").arg(Native(m_target))
-                  : QStringLiteral("%1 cannot be put in place").arg(Native(m_target)));
+            placed == Placed::Taken
+                ? QStringLiteral("%1 was written by someone else meanwhile").arg(Native(m_target))
+                : QStringLiteral("%1 cannot be put in place: %2").arg(Native(m_target), why));
     }
     std::error_code ec;
     std::filesystem::rename(std::filesystem::path(m_tmp.fileName().toStdU16String()),

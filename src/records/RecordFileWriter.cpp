@@ -109,10 +109,11 @@ QByteArray CRivuletrixDoc::FormatSection(bool nLine, int endStep) {
     return out.Take();
 }
 
-bool CRivuletrixDoc::WriteRecordFile(const QString& path, QString* error) {
+bool CRivuletrixDoc::WriteRecordFile(const QString& path, QString* error, bool replace) {
     // Checked: a full disk must fail the save with its reason, never leave a
     // short record in place of a whole one.
     CheckedSaveFile file(path);
+    file.setReplaceExisting(replace);
     bool opened = file.open(QIODevice::WriteOnly);
     if (opened) {
         LineBuffer out(1 << 20, [&file](const char* data, qsizetype size) {

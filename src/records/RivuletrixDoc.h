@@ -112,7 +112,8 @@ public:
     // Writing H13 also sets SetRateIsZero.
     QByteArray FormatSection(bool nLine = false, int endStep = 0);
     // Writes a plain record through a temporary file and an atomic replace.
-    bool WriteRecordFile(const QString& path, QString* error = nullptr);
+    // replace false: fails rather than replace a file that is there by then.
+    bool WriteRecordFile(const QString& path, QString* error = nullptr, bool replace = true);
     // Far beyond the longest record (six 100-hour steps at 10 Hz are about
     // 0.6 GB); a bigger file is refused before it is read into memory.
     static constexpr qint64 kMaxRecordFileBytes = qint64(2) << 30;

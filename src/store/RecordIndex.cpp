@@ -105,11 +105,13 @@ QString RecordIndex::DataFolder() const {
 bool RecordIndex::Open() {
     m_table.SetServer(m_settings.IndexServer());
     // An index file is never made where the data folder is not (yet).
-    if (!OnServer() &&
-        !(m_dataFolder.isEmpty() ? DataFolderProblem(m_settings) : FolderProblem(m_dataFolder))
-             .isEmpty()) {
-        m_table.Close();
-        return false;
+    if (!OnServer()) {
+        const QString problem =
+            m_dataFolder.isEmpty() ? DataFolderProblem(m_settings) : FolderProblem(m_dataFolder);
+        if (!problem.isEmpty()) {
+            m_table.RefuseOpen(problem);
+            return false;
+        }
     }
     if (!m_table.Open(DataFolder(), SeedFolder())) return false;
     if (OnServer() && m_startupFinished) AddQueuedRows();

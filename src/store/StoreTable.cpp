@@ -4,6 +4,7 @@
 
 #include "StoreTrace.h"
 #include "base/AppSettings.h"
+#include "base/DataFolder.h"
 
 #include <QDir>
 #include <QFile>
@@ -21,6 +22,7 @@ bool IsBusyCode(uint32_t code) {
 
 bool StoreTable::Open(const QString& dataFolder, const QString& seedFolder) {
     m_busy = false;
+    m_openError.clear();
     const bool ok = OpenTable(dataFolder, seedFolder);
     if (!ok)
         m_busy =
@@ -38,9 +40,10 @@ bool StoreTable::OpenTable(const QString& dataFolder, const QString& seedFolder)
     }
     // The data folder is the user's to make: a missing one may be a share
     // that is not mounted, and an index made here would hide it.
-    if (!QFileInfo(dataFolder).isDir()) {
-        qCDebug(lcStore) << "\nStoreTable::Open - no data folder at" << dataFolder;
+    if (const QString problem = FolderProblem(dataFolder); !problem.isEmpty()) {
+        qCDebug(lcStore) << "\nStoreTable::Open -" << problem;
         m_db.Close();
+        m_openError = problem;
         return false;
     }
     m_path = QDir(dataFolder).filePath(store::DatabaseFileName(m_kind));
@@ -110,6 +113,7 @@ void StoreTable::Close() {
 }
 
 QString StoreTable::LastError() const {
+    if (!m_openError.isEmpty()) return m_openError;
     if (m_rs && !m_rs->GetLastErrorString().isEmpty()) return m_rs->GetLastErrorString();
     return m_db.GetLastErrorString();
 }

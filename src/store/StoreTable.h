@@ -25,6 +25,12 @@ public:
     QString Server() const { return m_server; }
     bool OnServer() const { return !m_server.isEmpty(); }
     void Close();
+    // Closes and keeps why the table may not open (a data folder that is
+    // missing or not mounted), which LastError then gives.
+    void RefuseOpen(const QString& why) {
+        Close();
+        m_openError = why;
+    }
     bool IsOpen() const { return m_rs && m_rs->IsOpen(); }
 
     CADODatabase& Database() { return m_db; }
@@ -46,5 +52,6 @@ private:
     std::unique_ptr<CADORecordset> m_rs; // destroyed before m_db
     QString m_path;
     QString m_server;
+    QString m_openError;
     bool m_busy = false;
 };

@@ -40,11 +40,13 @@ QString TemplateStore::DataFolder() const {
 
 bool TemplateStore::Open() {
     m_table.SetServer(m_settings.IndexServer());
-    if (!m_table.OnServer() &&
-        !(m_dataFolder.isEmpty() ? DataFolderProblem(m_settings) : FolderProblem(m_dataFolder))
-             .isEmpty()) {
-        m_table.Close();
-        return false;
+    if (!m_table.OnServer()) {
+        const QString problem =
+            m_dataFolder.isEmpty() ? DataFolderProblem(m_settings) : FolderProblem(m_dataFolder);
+        if (!problem.isEmpty()) {
+            m_table.RefuseOpen(problem);
+            return false;
+        }
     }
     return m_table.Open(DataFolder(), SeedFolder());
 }

@@ -151,10 +151,19 @@ JournalRecovery RecoverJournal(const QString& journalPath, const QString& dataFo
                         .arg(QDir::toNativeSeparators(dataFolder));
         return out;
     }
-    const QString chosen = RecordName(folder, name, doc, out.alreadySaved);
+    // Another recovery may take the same free name at the same moment: the
+    // write never replaces, and a name taken meanwhile means the next one.
+    QString chosen;
     QString error;
-    if (chosen.isEmpty() ||
-        (!out.alreadySaved && !doc.WriteRecordFile(folder.filePath(chosen), &error))) {
+    bool written = false;
+    for (int attempt = 0; attempt < 100 && !written; ++attempt) {
+        chosen = RecordName(folder, name, doc, out.alreadySaved);
+        if (chosen.isEmpty() || out.alreadySaved) break;
+        const QString path = folder.filePath(chosen);
+        written = doc.WriteRecordFile(path, &error, false);
+        if (!written && !QFileInfo::exists(path)) break;
+    }
+    if (chosen.isEmpty() || (!out.alreadySaved && !written)) {
         out.error = QStringLiteral("The record could not be written to %1: %2")
                         .arg(QDir::toNativeSeparators(folder.filePath(name)), error);
         return out;

@@ -29,6 +29,7 @@ private Q_SLOTS:
     void fullDiskKeepsTheEarlierFile_data();
     void fullDiskKeepsTheEarlierFile();
     void cancelLeavesNothing();
+    void noReplaceLeavesAFileWrittenMeanwhile();
 };
 
 void TestCheckedSaveFile::writesAndReplaces_data() {
@@ -114,6 +115,22 @@ void TestCheckedSaveFile::cancelLeavesNothing() {
         out.write("half");
     } // destroyed without commit
     QVERIFY(Entries(dir.path()).isEmpty());
+}
+
+// Without replacing, a file another writer put at the name after this one
+// opened is kept as it is, and the commit says so.
+void TestCheckedSaveFile::noReplaceLeavesAFileWrittenMeanwhile() {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("r.p8d"));
+    CheckedSaveFile out(path);
+    out.setReplaceExisting(false);
+    QVERIFY(out.open());
+    out.write("mine");
+    QVERIFY(checkedfile::Write(path, "theirs"));
+    QVERIFY(!out.commit());
+    QVERIFY(out.errorString().contains(QStringLiteral("someone else")));
+    QCOMPARE(Contents(path), QByteArray("theirs"));
+    QCOMPARE(Entries(dir.path()), QStringList{"r.p8d"});
 }
 
 QTEST_GUILESS_MAIN(TestCheckedSaveFile)

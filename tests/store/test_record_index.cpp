@@ -106,6 +106,7 @@ private Q_SLOTS:
         StoreTestEnv env;
         env.CopySeeds();
         const QString dir = env.tmp.path() + QLatin1Char('/') + folder;
+        QVERIFY(QDir().mkpath(dir));
         RecordIndex index(*env.settings);
         index.SetDataFolder(dir);
         QVERIFY2(index.Open(), qPrintable(index.LastError()));
@@ -114,6 +115,19 @@ private Q_SLOTS:
         QVERIFY(QFile::exists(dir + QStringLiteral("/RX_Records.accdb")));
         QVERIFY(index.Open());
         QCOMPARE(index.GetCount(), 1);
+    }
+
+    // A data folder that is not there may be a share that is not mounted:
+    // opening the index makes neither the folder nor an index file.
+    void missingDataFolderIsNotMade() {
+        StoreTestEnv env;
+        env.CopySeeds();
+        const QString dir = env.tmp.path() + QStringLiteral("/share/data");
+        RecordIndex index(*env.settings);
+        index.SetDataFolder(dir);
+        QVERIFY(!index.Open());
+        QVERIFY(!index.IsOpen());
+        QVERIFY(!QFileInfo::exists(env.tmp.path() + QStringLiteral("/share")));
     }
 
     void missingSeedCreatesTheTable() {

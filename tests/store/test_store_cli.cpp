@@ -145,8 +145,16 @@ private Q_SLOTS:
                 env.work);
         QCOMPARE(QJsonDocument::fromJson(templates.out).array().size(), 1);
 
-        // Another folder by option; its empty index lists as [].
+        // Another folder by option: one that is not there is not made (it
+        // may be a share that is not mounted); an empty one lists as [].
         const QString other = env.tmp.path() + QStringLiteral("/other");
+        const Run missing = Cli({QStringLiteral("index"), QStringLiteral("list"),
+                                 QStringLiteral("--data-folder"), other},
+                                env.work);
+        QCOMPARE(missing.code, 1);
+        QVERIFY2(missing.err.contains("does not exist or is not mounted"), missing.err.constData());
+        QVERIFY(!QFileInfo::exists(other));
+        QVERIFY(QDir().mkpath(other));
         const Run empty = Cli({QStringLiteral("index"), QStringLiteral("list"),
                                QStringLiteral("--data-folder"), other},
                               env.work);

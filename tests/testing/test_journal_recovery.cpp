@@ -349,6 +349,21 @@ private Q_SLOTS:
         QVERIFY(Records(env).isEmpty());
     }
 
+    // Tests of one analyzer channel started in the same second share a record
+    // name: a later one gets a name of its own, never the earlier's file.
+    void sameNamedTestsKeepTheirOwnRecords() {
+        StoreTestEnv env;
+        env.CopySeeds();
+        const QString folder = journal::Folder(env.settingsDir);
+        for (int n = 0; n < 3; ++n) {
+            MakeJournal(folder + QStringLiteral("/j%1.rxj").arg(n),
+                        QStringLiteral("PUMP-%1").arg(n), 200);
+            Recover(env);
+            QCOMPARE(Records(env).size(), n + 1);
+        }
+        for (const QString& name : Records(env)) QCOMPARE(Rows(env, name), 1);
+    }
+
     // Two recoveries at the same moment share the journals out: neither
     // reports the other's as an error, and each test has one record and row.
     void concurrentRecoveriesAreNotErrors() {
@@ -369,7 +384,17 @@ private Q_SLOTS:
         }
         const QStringList records = Records(env);
         QCOMPARE(records.size(), 6);
-        for (const QString& name : records) QCOMPARE(Rows(env, name), 1);
+        // Each test in a file of its own: a name taken by the other process
+        // at the same moment was never written over.
+        QStringList controls;
+        for (const QString& name : records) {
+            QCOMPARE(Rows(env, name), 1);
+            CRivuletrixDoc doc;
+            QVERIFY(doc.ReadRecordFile(env.dataDir + QLatin1Char('/') + name));
+            controls << doc.ControlNumber;
+        }
+        controls.sort();
+        QCOMPARE(controls, (QStringList{"PUMP-0", "PUMP-1", "PUMP-2", "PUMP-3", "PUMP-4", "PUMP-5"}));
         QVERIFY(journal::List(folder).isEmpty());
     }
 };
