@@ -67,8 +67,10 @@ bool RecordIndex::IndexRecord(CRivuletrixDoc& doc, const QString& fileName,
     m_queued = false;
     m_error.clear();
     if (!m_startupFinished) return false;
-    // An index that was busy when it was last opened is opened now.
-    if (!IsOpen()) Open();
+    // An index that was busy (or a server that did not answer) when it was
+    // last opened is opened now.
+    const bool opened = !IsOpen();
+    if (opened) Open();
     const RecordIndexRow row = MakeRow(doc, fileName, deviceType);
     if (AddRow(row)) {
         if (OnServer() && QFile::exists(QueuePath())) AddQueuedRows();
@@ -78,14 +80,15 @@ bool RecordIndex::IndexRecord(CRivuletrixDoc& doc, const QString& fileName,
     if (!OnServer() || m_table.Database().Ping()) return false;
     // The server may have restarted since the connection was made: once
     // more on a new connection (which also adds the rows noted meanwhile).
-    if (Open() && AddRow(row)) return true;
-    const QString reason = LastError();
+    // A server just opened, or one that let the call run out of time, is
+    // not waited for twice.
+    if (!opened && !m_table.Database().LastCallTimedOut() && Open() && AddRow(row)) return true;
+    const QString reason = ErrorDescription();
     Queue(fileName, deviceType);
     m_queued = true;
     m_error = QStringLiteral("the index server %1 did not answer; the row will be added when it "
                              "answers again or the index is rebuilt. %2")
-                  .arg(m_table.DatabasePath(),
-                       reason.section(QLatin1String("Description = "), -1).trimmed());
+                  .arg(m_table.DatabasePath(), reason);
     return false;
 }
 

@@ -25,7 +25,8 @@ public:
     QString Server() const { return m_server; }
     bool OnServer() const { return !m_server.isEmpty(); }
     void Close();
-    bool IsOpen() const { return m_rs && m_rs->IsOpen(); }
+    // The connection counts too: a server's may have been cut for not answering.
+    bool IsOpen() const { return m_rs && m_rs->IsOpen() && m_db.IsOpen(); }
 
     CADODatabase& Database() { return m_db; }
     // Null until the first successful connection.

@@ -116,10 +116,17 @@ void CViewRecordDlg::Fill() {
     QList<RecordListRow> rows;
     qint64 last = 0;
     const bool server = m_index.OnServer();
+    QString unanswered;
     if (server)
-        m_index.ListFirstRows(rows, kFirstRows, last);
+        m_index.ListFirstRows(rows, kFirstRows, last, unanswered);
     else
         m_index.ListRows(rows);
+    // Said once the dialog shows; it stays usable (Cancel closes it).
+    if (!unanswered.isEmpty())
+        problem += (problem.isEmpty() ? QString() : QStringLiteral("\n\n")) +
+                   QStringLiteral("The records index could not be read, so the list is empty: "
+                                  "%1")
+                       .arg(unanswered);
     m_model->SetRows(rows);
     const bool more = server && rows.size() == kFirstRows;
     rows.clear();

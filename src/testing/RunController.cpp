@@ -669,7 +669,6 @@ bool RunController::SaveRecord() {
     m_savedPath = path;
     EndJournal();
     RecordIndex& index = m_app.Records();
-    if (!index.IsOpen()) index.Open();
     if (!index.IndexRecord(m_doc, name,
                            Device() ? Device()->Setup[m_channel - 1].equipment.deviceType
                                     : QString())) {

@@ -235,7 +235,6 @@ void RunController::AbandonTemplateRun() {
 void RunController::IndexTemplateRecord() {
     if (m_tpl.fileName.isEmpty()) return;
     RecordIndex& index = m_app.Records();
-    if (!index.IsOpen()) index.Open();
     CRivuletrixDoc record;
     record.ReadRecordFile(m_tpl.filePath, nullptr, false);
     record.DefaultTolerance = m_doc.DefaultTolerance;
