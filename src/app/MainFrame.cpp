@@ -15,6 +15,7 @@
 #include "base/Prompter.h"
 #include "link/Device.h"
 #include "records/RivuletrixDoc.h"
+#include "records/TestTypes.h"
 #include "testing/RunController.h"
 #include "transfer/ExportSheet.h"
 #include "view/ReportPrinting.h"
@@ -69,8 +70,14 @@ CMainFrame::CMainFrame(CRivuletrixApp& app, QWidget* parent)
     CreateStatusBar();
     CreateTray();
 
-    connect(m_devicePane, &CDialogTopDevicePane::ArrangeRequested, this,
-            [this] { QTimer::singleShot(0, this, &CMainFrame::ArrangeChannelWindows); });
+    connect(m_devicePane, &CDialogTopDevicePane::ArrangeRequested, this, [this] {
+        // Asked for on the device bar: a maximised window would take every
+        // window it hands over to with it, and the tiling would need a second
+        // click. A resize of the frame leaves a maximised window as it is.
+        for (QMdiSubWindow* w : m_mdi->subWindowList())
+            if (w->isMaximized()) w->showNormal();
+        QTimer::singleShot(0, this, &CMainFrame::ArrangeChannelWindows);
+    });
     connect(&m_app.Poll(), &AnalyzerPoll::IndicatorChanged, m_devicePane,
             &CDialogTopDevicePane::SetBatteryIndicator);
     connect(&m_app, &CRivuletrixApp::AnalyzersChanged, this, &CMainFrame::UpdateCommands);
@@ -580,9 +587,29 @@ bool CMainFrame::MayCloseChannelWindows(int slot) {
 }
 
 bool CMainFrame::OpenRecordFile(const QString& path) {
+    // A record already open in a window is brought to the front, not opened
+    // a second time.
+    const QString canonical = QFileInfo(path).canonicalFilePath();
+    for (QMdiSubWindow* sub : m_mdi->subWindowList()) {
+        auto* w = qobject_cast<ChannelWindow*>(sub);
+        if (!w || w->Slot() != 0 || !w->Document() || canonical.isEmpty() ||
+            QFileInfo(w->Document()->PathName()).canonicalFilePath() != canonical)
+            continue;
+        if (w->isMinimized()) w->showNormal();
+        m_mdi->setActiveSubWindow(w);
+        recentfiles::Add(m_app, path);
+        RefreshRecentFiles();
+        return true;
+    }
     auto* doc = new CRivuletrixDoc;
     QString error;
-    if (!doc->ReadRecordFile(path, &error)) {
+    bool read = doc->ReadRecordFile(path, &error);
+    // An empty file or other bytes read as a record with no test.
+    if (read && !IsTestType(doc->TestType)) {
+        read = false;
+        error = QStringLiteral("Failed to open document. It is not a test record.");
+    }
+    if (!read) {
         delete doc;
         ThePrompter().Message(
             QStringLiteral("Cannot open %1:\n%2").arg(QDir::toNativeSeparators(path), error));

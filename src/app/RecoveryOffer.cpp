@@ -67,6 +67,7 @@ RecoveryOutcome OfferJournalRecovery(CRivuletrixApp& app,
                 Prompter::Icon::Question);
         } else if (ask.Question(RecoveryQuestion(found), Prompter::Icon::Question)) {
             const JournalRecovery made = RecoverJournal(path, app.GetDataPath(), &app.Records());
+            if (made.gone) continue; // another program window recovered it
             if (made.record.isEmpty()) {
                 ask.Message(QStringLiteral("The test could not be recovered:\n%1\n\nIts journal "
                                            "%2 is kept.")
@@ -81,6 +82,12 @@ RecoveryOutcome OfferJournalRecovery(CRivuletrixApp& app,
                                            "added to the records index. Build Index adds it.")
                                 .arg(QDir::toNativeSeparators(made.record)),
                             Prompter::Icon::Warning);
+            if (!made.kept.isEmpty()) {
+                out.kept << path;
+                ask.Message(QStringLiteral("The test was recovered as %1.\n%2\n\n%3")
+                                .arg(QDir::toNativeSeparators(made.record), made.kept, shown),
+                            Prompter::Icon::Warning);
+            }
             if (openRecord) openRecord(made.record);
             continue;
         } else {

@@ -131,6 +131,15 @@ bool CheckedSaveFile::commit() {
         return failed(
             QStringLiteral("%1 does not read back as it was written").arg(Native(m_path)));
     m_tmp.close();
+    if (!m_replace) {
+        // An atomic rename that never replaces (renameat2 on Linux).
+        if (QFile::rename(m_tmp.fileName(), m_target)) return true;
+        const bool taken = QFileInfo::exists(m_target);
+        m_tmp.remove();
+        return Fail(
+            taken ? QStringLiteral("%1 was written by someone else meanwhile").arg(Native(m_target))
+                  : QStringLiteral("%1 cannot be put in place").arg(Native(m_target)));
+    }
     std::error_code ec;
     std::filesystem::rename(std::filesystem::path(m_tmp.fileName().toStdU16String()),
                             std::filesystem::path(m_target.toStdU16String()), ec);
@@ -165,12 +174,13 @@ bool Read(const QString& path, QByteArray& bytes, QString* error) {
     return true;
 }
 
-bool Write(const QString& path, const QByteArray& bytes, QString* error) {
+bool Write(const QString& path, const QByteArray& bytes, QString* error, bool replace) {
     if (QFileInfo(path).isFile() && QFileInfo(path).size() == bytes.size()) {
         QByteArray existing;
         if (Read(path, existing, nullptr) && existing == bytes) return true;
     }
     CheckedSaveFile out(path);
+    out.setReplaceExisting(replace);
     if (!out.open() || out.write(bytes) != bytes.size() || !out.commit()) {
         if (error)
             *error = QStringLiteral("cannot write %1: %2").arg(Native(path), out.errorString());

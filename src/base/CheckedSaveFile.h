@@ -27,6 +27,9 @@ public:
     // Drops what was written; the target stays as it was.
     void cancelWriting();
     bool isSequential() const override { return true; }
+    // With false, commit fails rather than replace a file that is there by
+    // then (another process wrote the name meanwhile). True by default.
+    void setReplaceExisting(bool replace) { m_replace = replace; }
 
     QString fileName() const { return m_path; }
 
@@ -41,6 +44,7 @@ private:
     QString m_target; // m_path with a symbolic link followed
     QFile m_tmp;
     bool m_direct = false;
+    bool m_replace = true;
     QCryptographicHash m_hash{QCryptographicHash::Sha256};
     qint64 m_written = 0;
     bool m_failed = false;
@@ -49,8 +53,10 @@ private:
 namespace checkedfile {
 
 // Writes bytes to path through a CheckedSaveFile. A file already there with
-// exactly these bytes is left untouched (and counts as success).
-bool Write(const QString& path, const QByteArray& bytes, QString* error = nullptr);
+// exactly these bytes is left untouched (and counts as success). With
+// replace false, a file with other bytes is never replaced: false then.
+bool Write(const QString& path, const QByteArray& bytes, QString* error = nullptr,
+           bool replace = true);
 
 // The whole file, or false with the reason.
 bool Read(const QString& path, QByteArray& bytes, QString* error = nullptr);

@@ -1,6 +1,8 @@
 #include "CliCommand.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <vector>
 
 namespace {
@@ -61,6 +63,15 @@ int Fail(const QString& message) {
 void Print(const QByteArray& bytes) {
     std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
     std::fflush(stdout);
+}
+
+bool PrintChecked(const QByteArray& bytes, QString* why) {
+    errno = 0;
+    const bool ok =
+        std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout) == size_t(bytes.size()) &&
+        std::fflush(stdout) == 0 && !std::ferror(stdout);
+    if (!ok && why) *why = QString::fromLocal8Bit(std::strerror(errno ? errno : EIO));
+    return ok;
 }
 } // namespace cli
 

@@ -31,6 +31,9 @@ bool Flag(const QStringList& args, const QString& name);
 QStringList Positional(const QStringList& args, const QStringList& optionsWithValue);
 int Fail(const QString& message);
 void Print(const QByteArray& bytes);
+// Print for output that is the command's result: false with the system's
+// reason when a write or the flush failed (a full disk, a closed pipe).
+bool PrintChecked(const QByteArray& bytes, QString* why);
 
 // Messages (guard messages, "Com Error") go to standard error; questions are
 // printed and answered No. Set as the process prompter while it lives.

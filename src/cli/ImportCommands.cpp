@@ -9,6 +9,7 @@
 #include "store/TemplateStore.h"
 #include "transfer/ImportDownload.h"
 #include "transfer/ImportMerge.h"
+#include "transfer/ImportStaging.h"
 #include "transfer/NotesFileName.h"
 
 #include <QDir>
@@ -98,12 +99,16 @@ int Transfer(const QString& what, const QStringList& args) {
     TemplateStore templates(settings);
     templates.SetDataFolder(data);
 
+    // A staging folder of this run's own: another import into the same data
+    // folder at the same time stages elsewhere.
+    const staging::Area area(data + QStringLiteral("/Temp"));
+    if (!area.Ok()) return cli::Fail(area.Error());
     auto dev = cli::OpenAnalyzer(ports[0], error);
     if (!dev) return cli::Fail(error);
     const bool records = what == QLatin1String("records");
     ImportDownload job(*dev,
                        records ? ImportDownload::Mode::Records : ImportDownload::Mode::Templates,
-                       data + QStringLiteral("/Temp"));
+                       area.Path());
     job.SetItems(items);
     job.RunHere();
     ImportDownload::Result r = job.GetResult();
@@ -125,6 +130,7 @@ int Transfer(const QString& what, const QStringList& args) {
     if (records) {
         for (ImportedRecord& e : r.records) e.checked = true;
         const QList<ImportedRecord> all = r.records;
+        if (!r.keepOnAnalyzer.isEmpty()) merge.KeepRecordsOnAnalyzer(r.keepOnAnalyzer);
         m = merge.MergeRecords(r.records, dev.get(), cli::Flag(args, QStringLiteral("--delete")),
                                [&dev] { return !dev->IsLost(); });
         QJsonArray imported;
@@ -168,7 +174,8 @@ int Transfer(const QString& what, const QStringList& args) {
         failed = true;
     }
     if (m.stopped) {
-        std::fprintf(stderr, "rivuletrix-cli: the analyzer went away; the merge stopped\n");
+        std::fprintf(stderr, "rivuletrix-cli: the analyzer went away; the records that had "
+                             "arrived whole were copied, but no more were deleted from it\n");
         failed = true;
     }
     failed = failed || !m.problems.isEmpty();

@@ -7,14 +7,18 @@
 #include "store/RecordIndex.h"
 #include "testing/JournalRecovery.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <cstdio>
+
 namespace {
 
 const QStringList kValueOptions = {QStringLiteral("--data-folder"),
-                                   QStringLiteral("--journal-folder")};
+                                   QStringLiteral("--journal-folder"), QStringLiteral("--discard")};
 
 QJsonObject Json(const JournalRecovery& r) {
     QJsonObject o;
@@ -26,6 +30,10 @@ QJsonObject Json(const JournalRecovery& r) {
     o[QStringLiteral("controlNumber")] = r.controlNumber;
     o[QStringLiteral("type")] = QString(QLatin1Char(r.testType));
     o[QStringLiteral("tornTail")] = r.tornTail;
+    if (r.damagedBytes > 0) {
+        o[QStringLiteral("damagedBytes")] = r.damagedBytes;
+        o[QStringLiteral("missingSamples")] = r.missingSamples;
+    }
     o[QStringLiteral("channel")] = r.channel;
     o[QStringLiteral("analyzer")] = r.analyzer;
     o[QStringLiteral("started")] = r.started;
@@ -33,7 +41,10 @@ QJsonObject Json(const JournalRecovery& r) {
     if (!r.record.isEmpty()) {
         o[QStringLiteral("record")] = r.record;
         o[QStringLiteral("indexed")] = r.indexed;
+        if (r.alreadySaved) o[QStringLiteral("alreadySaved")] = true;
     }
+    if (r.gone) o[QStringLiteral("recoveredElsewhere")] = true;
+    if (!r.kept.isEmpty()) o[QStringLiteral("journalKept")] = r.kept;
     if (!r.error.isEmpty()) o[QStringLiteral("error")] = r.error;
     return o;
 }
@@ -42,13 +53,27 @@ int Recover(const QStringList& args) {
     if (!cli::Positional(args, kValueOptions).isEmpty())
         return cli::Fail(QStringLiteral("recover: unexpected argument"));
     AppSettings settings;
+    const QString discard = cli::Option(args, QStringLiteral("--discard"));
     QString folder = cli::Option(args, QStringLiteral("--journal-folder"));
+    if (folder.isEmpty() && QFileInfo::exists(discard)) folder = QFileInfo(discard).absolutePath();
     if (folder.isEmpty()) {
         const QString ini = settings.GetIniFolder();
         if (ini.isEmpty())
             return cli::Fail(QStringLiteral(
                 "no journal folder: the settings name none; use --journal-folder DIR"));
         folder = journal::Folder(ini);
+    }
+    if (!discard.isEmpty()) {
+        // A journal named by its path, or by its file name in the folder.
+        const QString path = QFileInfo::exists(discard) ? discard : QDir(folder).filePath(discard);
+        QString error;
+        if (!DiscardJournal(path, &error))
+            return cli::Fail(QStringLiteral("recover --discard %1: %2").arg(discard, error));
+        QJsonObject o;
+        o[QStringLiteral("journal")] = path;
+        o[QStringLiteral("discarded")] = true;
+        cli::Print(QJsonDocument(o).toJson(QJsonDocument::Indented));
+        return 0;
     }
     const QStringList paths = journal::List(folder);
 
@@ -69,7 +94,10 @@ int Recover(const QStringList& args) {
             const JournalRecovery r = RecoverJournal(p, data, &index);
             // A test still running elsewhere is not a failure: its journal
             // waits for that test's end.
-            failed = failed || (r.record.isEmpty() && !r.inUse);
+            failed = failed || (r.record.isEmpty() && !r.inUse && !r.gone);
+            if (!r.kept.isEmpty())
+                std::fprintf(stderr, "recover: %s: %s\n", qUtf8Printable(p),
+                             qUtf8Printable(r.kept));
             out.append(Json(r));
         }
     }
@@ -79,7 +107,8 @@ int Recover(const QStringList& args) {
 
 const CliCommand recoverCommand(
     "recover",
-    "recover [--list] [--data-folder DIR] [--journal-folder DIR]  (journals of unfinished tests)",
+    "recover [--list] [--data-folder DIR] [--journal-folder DIR] [--discard JOURNAL]  (journals "
+    "of unfinished tests)",
     Recover);
 
 } // namespace

@@ -4,9 +4,11 @@
 
 #include "base/AppSettings.h"
 #include "records/RivuletrixDoc.h"
+#include "records/TestTypes.h"
 #include "view/DataTable.h"
 #include "view/GraphRenderer.h"
 #include "view/RecordReport.h"
+#include "view/TrumpetCurve.h"
 #include "view/ViewState.h"
 
 #include <QFileInfo>
@@ -58,6 +60,12 @@ int Report(const QStringList& args) {
     QString error;
     if (!doc.ReadRecordFile(path, &error))
         return cli::Fail(QStringLiteral("cannot read %1: %2").arg(path, error));
+    // An empty file or other bytes read as a record with no test: nothing
+    // to report on.
+    if (!IsTestType(doc.TestType))
+        return cli::Fail(QStringLiteral("cannot read %1: Failed to open document. It is not a "
+                                        "test record.")
+                             .arg(path));
     if (doc.TemplateSteps > 0 && step > doc.TemplateSteps)
         return cli::Fail(
             QStringLiteral("--step %1: the record has %2 steps").arg(step).arg(doc.TemplateSteps));
@@ -65,7 +73,8 @@ int Report(const QStringList& args) {
     if (csv) {
         DataTable table(doc);
         table.Sync();
-        cli::Print(table.Csv());
+        if (!cli::PrintChecked(table.Csv(), &error))
+            return cli::Fail(QStringLiteral("cannot write the data table: %1").arg(error));
         return 0;
     }
 
@@ -74,8 +83,22 @@ int Report(const QStringList& args) {
     const int unit = PressureUnitFromName(setting("DefaultPressureUnit"));
     if (unit >= 0) st.pressureUnit = unit;
     st.showDataTable = cli::Flag(args, QStringLiteral("--table"));
+    // The page Print gives while the view shows the trumpet curve.
+    st.showTrumpet = cli::Flag(args, QStringLiteral("--trumpet"));
+    if (st.showTrumpet) {
+        if (st.showDataTable)
+            return cli::Fail(QStringLiteral("--trumpet and --table exclude each other"));
+        if (doc.TestType != 'F')
+            return cli::Fail(QStringLiteral("the trumpet curve is drawn for Flow records only"));
+        if (!TrumpetCurve::Compute(doc).ok) return cli::Fail(TrumpetCurve::FailureText().trimmed());
+    }
     ReportSetup setup;
     setup.table = st.showDataTable;
+    // As Print in the program: the working folder's header lines when it
+    // has settings, the record's own otherwise.
+    if (!GraphRenderer::QuietSettingsFile(settings).isEmpty())
+        setup.reportHeaders = QStringList{setting("ReportHeader1"), setting("ReportHeader2"),
+                                          setting("ReportHeader3")};
     const QString widthText = setting("GraphLineWidth");
     setup.render.lineWidth = widthText.isEmpty() ? 1 : GraphRenderer::LineWidthFromText(widthText);
     {
@@ -101,8 +124,10 @@ int Report(const QStringList& args) {
 }
 
 const CliCommand kReport("report",
-                         "report FILE --out REPORT.pdf [--table] [--landscape] [--step N] "
-                         "[--page A4|Letter] | report FILE --csv [--step N]",
+                         "report FILE --out REPORT.pdf [--table | --trumpet] [--landscape] "
+                         "[--step N] [--page A4|Letter] | report FILE --csv [--step N]\n"
+                         "      (the report header lines are ReportHeader1..3 of the working "
+                         "folder's settings when there are settings, the record's own otherwise)",
                          Report);
 
 } // namespace

@@ -17,6 +17,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -81,11 +82,11 @@ private:
 };
 
 const QStringList kValueOptions = {
-    "--channel",       "--type",     "--rate",         "--volume",       "--stop-volume",
-    "--stop-time",     "--bolus",    "--lockout",      "--loading-dose", "--template",
-    "--control",       "--operator", "--manufacturer", "--device-type",  "--serial-number",
-    "--location",      "--comments", "--save",         "--data-folder",  "--tolerance",
-    "--journal-folder"};
+    "--channel",        "--type",      "--rate",         "--volume",       "--stop-volume",
+    "--stop-time",      "--bolus",     "--lockout",      "--loading-dose", "--template",
+    "--control",        "--operator",  "--manufacturer", "--device-type",  "--serial-number",
+    "--location",       "--comments",  "--save",         "--data-folder",  "--tolerance",
+    "--journal-folder", "--lost-limit"};
 
 // Messages go to standard error; the save question is answered as told, the
 // cancel question with Yes, anything else with No.
@@ -151,6 +152,12 @@ struct ChannelRun {
     RunController::StopReason lastStop = RunController::StopReason::User;
     bool kept = false;
     QString path;
+    // The analyzer stopped answering while the test ran: after lostLimitMs
+    // without a status reply the test is ended with what arrived.
+    qint64 lostLimitMs = 30000;
+    uint64_t replies = 0;
+    QElapsedTimer quiet;
+    bool lost = false;
 };
 
 // What the user would do next in the channel's window.
@@ -173,13 +180,28 @@ void Step(ChannelRun& r) {
             r.phase = Phase::Running;
         }
         break;
-    case Phase::Running:
+    case Phase::Running: {
         r.samples = std::max(0, doc.StoredCount() - 1);
         if (doc.Run.autoStopped || doc.Run.stopDetected) {
             r.phase = Phase::Ending;
             if (!doc.Run.analyzerShutDown) run.OnEndTest();
+            break;
+        }
+        const CDevice* device = run.Device();
+        const bool lost = !device || device->IsLost();
+        const uint64_t replies = device ? device->StatusReplies() : 0;
+        if (!r.quiet.isValid() || (!lost && replies != r.replies)) {
+            r.replies = replies;
+            r.quiet.start();
+        } else if (r.quiet.elapsed() > r.lostLimitMs) {
+            // Nobody is there to end it on the analyzer: what arrived is
+            // saved as the End button would.
+            r.lost = true;
+            r.phase = Phase::Ending;
+            run.OnEndTest();
         }
         break;
+    }
     case Phase::Ending:
         // A template run sets up its next step after the end of one.
         if (run.TemplateRun().active) {
@@ -254,6 +276,11 @@ int RunTest(const QStringList& args) {
     }
     const QString type = cli::Option(args, QStringLiteral("--type"), QStringLiteral("flow"));
     const QString save = cli::Option(args, QStringLiteral("--save"), QStringLiteral("yes"));
+    bool limitOk = false;
+    const int lostLimitS =
+        cli::Option(args, QStringLiteral("--lost-limit"), QStringLiteral("30")).toInt(&limitOk);
+    if (!limitOk || lostLimitS < 1 || lostLimitS > 3600)
+        return cli::Fail(QStringLiteral("--lost-limit takes 1 to 3600 seconds"));
     if (save != QLatin1String("yes") && save != QLatin1String("no"))
         return cli::Fail(QStringLiteral("--save takes yes or no"));
 
@@ -317,6 +344,23 @@ int RunTest(const QStringList& args) {
     text("--serial-number", eq.serialNumber);
     text("--location", eq.location);
     text("--comments", eq.comments);
+    // The sheet's edits take no more than this; a longer text is refused
+    // rather than cut, so that nothing is saved under a name not typed.
+    const std::pair<const char*, const QString*> limited[] = {
+        {"--control", &eq.controlNumber},      {"--operator", &eq.operatorName},
+        {"--manufacturer", &eq.manufacturer},  {"--device-type", &eq.deviceType},
+        {"--serial-number", &eq.serialNumber}, {"--location", &eq.location},
+        {"--comments", &eq.comments}};
+    for (const auto& [option, value] : limited) {
+        const int limit = value == &eq.comments ? kCommentsLimit : kEquipmentTextLimit;
+        if (value->size() > limit) {
+            SetPrompter(nullptr);
+            return cli::Fail(QStringLiteral("%1 takes at most %2 characters (%3 given)")
+                                 .arg(QLatin1String(option))
+                                 .arg(limit)
+                                 .arg(value->size()));
+        }
+    }
     const bool onVolume = args.contains(QStringLiteral("--stop-volume"));
     const bool onTime = args.contains(QStringLiteral("--stop-time"));
     const bool first = cli::Flag(args, QStringLiteral("--first"));
@@ -421,6 +465,7 @@ int RunTest(const QStringList& args) {
             r->port = port;
             r->slot = slot;
             r->channel = c;
+            r->lostLimitMs = qint64(lostLimitS) * 1000;
             r->run = host.channels.at(slot * 10 + c).run.get();
             r->doc = host.channels.at(slot * 10 + c).doc.get();
             runs.push_back(std::move(r));
@@ -439,7 +484,10 @@ int RunTest(const QStringList& args) {
             if (sig == 0 || interruptedBy != 0) return;
             interruptedBy = sig;
             for (const auto& r : runs)
-                if (CDevice* d = app.Device(r->slot)) d->SendEND(r->channel - 1);
+                if (CDevice* d = app.Device(r->slot); d && !d->IsLost())
+                    d->SendEND(r->channel - 1);
+                else
+                    r->lost = true;
             QCoreApplication::exit(128 + sig);
         });
     }
@@ -483,13 +531,18 @@ int RunTest(const QStringList& args) {
     if (interruptedBy != 0) {
         Disconnect(app);
         SetPrompter(nullptr);
-        QStringList names;
-        for (const auto& r : runs) names << QString::number(r->channel);
-        cli::Fail(
-            QStringLiteral("interrupted by %1: the test on channel %2 was ended on the "
-                           "analyzer, which keeps its record")
-                .arg(interruptedBy == SIGINT ? QStringLiteral("SIGINT") : QStringLiteral("SIGTERM"))
-                .arg(names.join(QLatin1Char(','))));
+        QStringList ended, lost;
+        for (const auto& r : runs) (r->lost ? lost : ended) << QString::number(r->channel);
+        const QString by =
+            interruptedBy == SIGINT ? QStringLiteral("SIGINT") : QStringLiteral("SIGTERM");
+        if (!ended.isEmpty())
+            cli::Fail(QStringLiteral("interrupted by %1: the test on channel %2 was ended on the "
+                                     "analyzer, which keeps its record")
+                          .arg(by, ended.join(QLatin1Char(','))));
+        if (!lost.isEmpty())
+            cli::Fail(QStringLiteral("interrupted by %1: the analyzer of the test on channel %2 "
+                                     "was lost; the test could not be ended on it")
+                          .arg(by, lost.join(QLatin1Char(','))));
         return 128 + interruptedBy;
     }
     Disconnect(app);
@@ -501,7 +554,15 @@ int RunTest(const QStringList& args) {
     for (const auto& owned : runs) {
         ChannelRun& r = *owned;
         QString error;
-        if (r.silent)
+        if (r.lost)
+            error = QStringLiteral("the analyzer on %1 was lost during the test on channel %2; "
+                                   "%3")
+                        .arg(r.port)
+                        .arg(r.channel)
+                        .arg(r.path.isEmpty() || r.kept
+                                 ? QStringLiteral("what arrived was not saved")
+                                 : QStringLiteral("what arrived was saved to %1").arg(r.path));
+        else if (r.silent)
             error = QStringLiteral("the analyzer on %1 stopped answering; the test set up on "
                                    "channel %2 was cancelled")
                         .arg(r.port)
@@ -544,7 +605,7 @@ const CliCommand
          "[--stop-time HH:MM] [--first|--both] [--autostart] [--bolus B --lockout MM:SS "
          "--loading-dose D] "
          "[--template NAME] [--control C --operator O ...] [--save yes|no] [--data-folder DIR] "
-         "[--journal-folder DIR]",
+         "[--journal-folder DIR] [--lost-limit SECONDS]",
          RunTest);
 
 } // namespace

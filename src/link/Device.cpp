@@ -369,17 +369,31 @@ bool CDevice::SettleDownload(Download kind, const char* what) {
     std::atomic<bool>& stale = m_stale[int(kind)];
     if (stale) {
         // The analyzer answers in order: whatever it still sends for the
-        // abandoned download comes before anything for the next one.
+        // abandoned download comes before anything for the next one. The
+        // line is back in step once that download's end reply has come and
+        // the line has then been quiet a moment; without an end reply only a
+        // silence as long as a download's own idle limit will do, for an
+        // analyzer that paused may still send the rest of its record.
         m_dispatcher.TouchDownloadActivity();
         const auto giveUp = Clock::now() + m_settleLimit;
+        bool ended = false;
         for (;;) {
-            const auto deadline =
-                std::min(m_dispatcher.LastDownloadActivity() + m_lateQuiet, giveUp);
+            const auto quiet = ended ? m_lateQuiet : m_downloadIdle;
+            const auto deadline = std::min(m_dispatcher.LastDownloadActivity() + quiet, giveUp);
             const auto left =
                 std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
             const auto r = event.Wait(std::max(left, std::chrono::milliseconds(0)));
-            if (r != AutoResetEvent::Result::TimedOut) break;
-            if (m_dispatcher.LastDownloadActivity() + m_lateQuiet <= Clock::now()) break;
+            if (r == AutoResetEvent::Result::Aborted) {
+                SetError(m_lost ? QStringLiteral("%1: the analyzer was unplugged").arg(what)
+                                : QStringLiteral("%1: the analyzer was disconnected").arg(what));
+                return false;
+            }
+            if (r == AutoResetEvent::Result::Signalled) {
+                ended = true;
+                continue;
+            }
+            const auto q = ended ? m_lateQuiet : m_downloadIdle;
+            if (m_dispatcher.LastDownloadActivity() + q <= Clock::now()) break;
             if (Clock::now() >= giveUp) {
                 SetError(QStringLiteral("%1: the analyzer is still sending an earlier reply after "
                                         "%2 s; try again later")
@@ -393,6 +407,12 @@ bool CDevice::SettleDownload(Download kind, const char* what) {
     event.Reset();
     m_dispatcher.BoundDownload(kind, m_byteLimit[int(kind)]);
     return true;
+}
+
+bool CDevice::Resynchronise(Download kind) {
+    return SettleDownload(kind, kind == Download::Record     ? "GetRecord"
+                                : kind == Download::Template ? "GetTemplate"
+                                                             : "GetUserNotes");
 }
 
 int CDevice::WaitDownload(Download kind, quint64 seq, std::chrono::milliseconds idle,

@@ -45,7 +45,7 @@ public:
     // notes line.
     static constexpr std::chrono::milliseconds kNotesIdleLimit{2000};
     // After a download timed out, the next one of its kind first waits for
-    // the late end reply until the line has been quiet this long.
+    // the late end reply and then until the line has been quiet this long.
     static constexpr std::chrono::milliseconds kLateReplyQuiet{1500};
     // Waiting out an earlier download's late lines gives up after this long:
     // an analyzer that never stops sending fails the request instead.
@@ -157,6 +157,17 @@ public:
     int GetSerialNumbers(int unit, SerialNumbers& out, const std::atomic<bool>* cancel = nullptr);
     int GetUserNotes(QIODevice& file);
 
+    // False while a download of the kind gave up and its late reply may
+    // still be coming: the next request of the kind would read it as its own.
+    bool InStep(Download kind) const { return !m_stale[int(kind)]; }
+    // The caller saw a reply that was not the one it asked for: the line is
+    // taken as out of step until Resynchronise says otherwise.
+    void MarkOutOfStep(Download kind) { m_stale[int(kind)] = true; }
+    // Waits until the line is back in step for the kind (see SettleDownload).
+    // False, with LastError set, when it does not come back within the
+    // settle limit or the port went away.
+    bool Resynchronise(Download kind);
+
     QString GetChannelStatus(int channelIndex) const;
     char LastBatteryReply() const;
 
@@ -191,10 +202,11 @@ private:
     // marked stale.
     int WaitDownload(Download kind, quint64 seq, std::chrono::milliseconds idle, const char* what);
     // Before a download is asked for: the lines and end reply of an earlier
-    // one of its kind that gave up are waited out, and an end signal that
-    // is still raised is cleared, so neither is taken for this download's.
-    // False (with the error set) when the line never goes quiet; then the
-    // download's byte bound is set.
+    // one of its kind that gave up are waited out (its end reply and a short
+    // quiet, or a quiet as long as the download idle limit), and an end
+    // signal that is still raised is cleared, so neither is taken for this
+    // download's. False (with the error set) when the line never settles;
+    // otherwise the download's byte bound is set.
     bool SettleDownload(Download kind, const char* what);
     AutoResetEvent& EndSignal(Download kind);
     void SetError(const QString& text);

@@ -2,9 +2,8 @@
 // E lines of template runs.
 #include "RivuletrixDoc.h"
 
+#include "base/CheckedSaveFile.h"
 #include "base/CodePage.h"
-
-#include <QSaveFile>
 
 #include <algorithm>
 #include <charconv>
@@ -40,6 +39,20 @@ public:
         for (qsizetype k = n; k < 7; ++k) m_out.append(' ');
     }
     void Eol() { m_out.append("\r\n", 2); }
+    // Ends a header or template-name line begun at lineStart. The reader
+    // cuts a line at 119 bytes and reads the rest as a line of its own, and
+    // a CR or LF in a text would end the line early: either way text such
+    // as "E1" or "D5,..." could be read as an end or sample line and make
+    // the samples unreadable. So breaks become blanks and the line is cut.
+    void EndTextLine(qsizetype lineStart) {
+        constexpr qsizetype kReaderLineLimit = 119;
+        char* p = m_out.data() + lineStart;
+        for (char* e = m_out.data() + m_out.size(); p < e; ++p)
+            if (*p == '\r' || *p == '\n') *p = ' ';
+        if (m_out.size() - lineStart > kReaderLineLimit) m_out.resize(lineStart + kReaderLineLimit);
+        Eol();
+    }
+    qsizetype Size() const { return m_out.size(); }
     // "D%i,%c,%li,%li,%li" lines numbered from 1, written straight into the
     // buffer: this is the bulk of a record. With a sink the lines go out in
     // chunks, so that a long record is saved through a small buffer that
@@ -97,8 +110,10 @@ QByteArray CRivuletrixDoc::FormatSection(bool nLine, int endStep) {
 }
 
 bool CRivuletrixDoc::WriteRecordFile(const QString& path, QString* error) {
-    QSaveFile file(path);
-    bool opened = file.open(QIODevice::WriteOnly | QIODevice::Unbuffered);
+    // Checked: a full disk must fail the save with its reason, never leave a
+    // short record in place of a whole one.
+    CheckedSaveFile file(path);
+    bool opened = file.open(QIODevice::WriteOnly);
     if (opened) {
         LineBuffer out(1 << 20, [&file](const char* data, qsizetype size) {
             return file.write(data, size) == size;
@@ -114,35 +129,41 @@ bool CRivuletrixDoc::WriteRecordFile(const QString& path, QString* error) {
 // fields, so that the buffer type stays private to this file.
 static void FormatInto(CRivuletrixDoc& d, LineBuffer& out, bool nLine, int endStep) {
     const SampleArray& samples = d.Samples();
+    qsizetype line = 0;
+    const auto begin = [&](const char* prefix) {
+        line = out.Size();
+        out.Text(prefix);
+    };
+    const auto end = [&] { out.EndTextLine(line); };
     if (nLine) {
-        out.Char('N');
+        begin("N");
         out.Int(d.TemplateSteps);
         out.Char(' ');
         out.Text(d.TemplateName);
-        out.Eol();
+        end();
     }
     const auto text = [&](const char* prefix, const QString& value) {
-        out.Text(prefix);
+        begin(prefix);
         out.Text(value);
-        out.Eol();
+        end();
     };
     const auto number = [&](const char* prefix, double value) {
-        out.Text(prefix);
+        begin(prefix);
         out.Fixed72(value);
-        out.Eol();
+        end();
     };
-    out.Text("H1,");
+    begin("H1,");
     out.Text(d.InstSerialNum);
     out.Char(',');
     out.Text(d.InstVersion);
-    out.Eol();
-    out.Text("H2,");
+    end();
+    begin("H2,");
     out.Int(d.ChannelNo + 1);
     out.Char(',');
     out.Text(d.TdSerialNum);
     out.Char(',');
     out.Text(d.TdVersion);
-    out.Eol();
+    end();
     text("H3,", d.RepHeader1);
     text("H4,", d.RepHeader2);
     text("H5,", d.RepHeader3);
@@ -152,21 +173,21 @@ static void FormatInto(CRivuletrixDoc& d, LineBuffer& out, bool nLine, int endSt
     text("H9,", d.Model);
     text("H10,", d.SerialNumber);
     text("H11,", d.Location);
-    out.Text("H12,");
+    begin("H12,");
     if (d.TestType == 'F' || d.TestType == 'O' || d.TestType == 'P')
         out.Text(CRivuletrixDoc::TestTypeName(d.TestType));
-    out.Eol();
+    end();
     number("H13,", d.SetFlowRate);
     d.SetRateIsZero = d.SetFlowRate == 0;
     number("H14,", d.SetVolume);
     number("H15,", d.SetBasalFlowRate);
     number("H16,", d.SetPcaVolume);
     text("H17,", d.SetPcaTime);
-    out.Text("H18,");
+    begin("H18,");
     out.Text(d.StartDate);
     out.Char(',');
     out.Text(d.StartTime);
-    out.Eol();
+    end();
     text("H19,", d.InstModel);
     text("H20,", d.InstDesc);
     text("H21,", d.InstManuf);

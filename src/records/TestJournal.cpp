@@ -7,6 +7,7 @@
 #include <QFileInfo>
 
 #include <array>
+#include <cerrno>
 #include <chrono>
 #include <cstring>
 
@@ -15,7 +16,6 @@
 #include <io.h>
 #include <sys/stat.h>
 #else
-#include <cerrno>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
@@ -90,6 +90,40 @@ QByteArray SamplesFrame(const JournalSample* samples, size_t count) {
     return Frame('S', body.constData(), size_t(body.size()));
 }
 
+namespace {
+
+// The samples of an intact 'S' payload, or false when its slots do not run on
+// one by one from at least nextSlot: such a frame is damage even with a good
+// checksum.
+bool TakeSamples(const char* payload, uint32_t length, uint32_t nextSlot,
+                 std::vector<JournalSample>& out) {
+    if ((length - 1) % kSampleBytes != 0 || length == 1) return false;
+    std::vector<JournalSample> taken;
+    for (const char* p = payload + 1; p < payload + length; p += kSampleBytes) {
+        JournalSample j;
+        j.slot = Get32(p);
+        if (taken.empty() ? j.slot < nextSlot : j.slot != taken.back().slot + 1) return false;
+        j.sample.time = Get32(p + 4);
+        j.sample.volume = Get32(p + 8);
+        j.sample.pressure = int16_t(uint16_t(uint8_t(p[12]) | uint16_t(uint8_t(p[13])) << 8));
+        j.sample.code = p[14];
+        taken.push_back(j);
+    }
+    out.insert(out.end(), taken.begin(), taken.end());
+    return true;
+}
+
+// True when the unread tail is a frame cut short by the end of the file: what
+// a killed writer leaves (a torn tail). Anything else that does not read is
+// damage.
+bool CutShort(const char* tail, size_t size) {
+    if (size < 8) return true;
+    const uint32_t length = Get32(tail);
+    return length > 0 && length <= kMaxFrame && length > size - 8;
+}
+
+} // namespace
+
 bool Decode(const char* data, size_t size, Contents& out, QString* error) {
     out = Contents();
     if (size < kMagicSize || std::memcmp(data, kMagic, kMagicSize) != 0) {
@@ -97,41 +131,47 @@ bool Decode(const char* data, size_t size, Contents& out, QString* error) {
         return false;
     }
     size_t pos = kMagicSize;
+    size_t damageStart = 0; // where the unreadable bytes being passed over began
+    bool inDamage = false;
     uint32_t nextSlot = 1;
     while (pos + 8 <= size) {
         const uint32_t length = Get32(data + pos);
         const uint32_t crc = Get32(data + pos + 4);
-        if (length == 0 || length > kMaxFrame || length > size - pos - 8) break;
         const char* payload = data + pos + 8;
-        if (Crc32(payload, length) != crc) break;
-        bool intact = true;
-        if (payload[0] == 'H') {
-            out.header = QByteArray(payload + 1, qsizetype(length - 1));
-        } else if (payload[0] == 'S' && (length - 1) % kSampleBytes == 0) {
-            for (const char* p = payload + 1; p < payload + length; p += kSampleBytes) {
-                JournalSample j;
-                j.slot = Get32(p);
-                // Samples are journalled in slot order; anything else is
-                // damage, and what follows it cannot be trusted.
-                if (j.slot != nextSlot) {
-                    intact = false;
-                    break;
-                }
-                ++nextSlot;
-                j.sample.time = Get32(p + 4);
-                j.sample.volume = Get32(p + 8);
-                j.sample.pressure =
-                    int16_t(uint16_t(uint8_t(p[12]) | uint16_t(uint8_t(p[13])) << 8));
-                j.sample.code = p[14];
-                out.samples.push_back(j);
-            }
-        } else {
-            intact = false;
+        bool intact = length > 0 && length <= kMaxFrame && length <= size - pos - 8 &&
+                      Crc32(payload, length) == crc;
+        if (intact) {
+            if (payload[0] == 'H')
+                out.header = QByteArray(payload + 1, qsizetype(length - 1));
+            else
+                intact = payload[0] == 'S' && TakeSamples(payload, length, nextSlot, out.samples);
         }
-        if (!intact) break;
+        if (!intact) {
+            // A damaged frame: look for the next intact one byte by byte. Its
+            // length and checksum make a false match all but impossible.
+            if (!inDamage) damageStart = pos;
+            inDamage = true;
+            ++pos;
+            continue;
+        }
+        if (inDamage) {
+            out.damagedBytes += pos - damageStart;
+            ++out.damagedStretches;
+            inDamage = false;
+        }
+        if (payload[0] == 'S') {
+            const uint32_t first = Get32(payload + 1);
+            out.missingSamples += first - nextSlot;
+            nextSlot = out.samples.back().slot + 1;
+        }
         pos += 8 + length;
     }
-    out.tornTail = pos != size;
+    const size_t tail = inDamage ? size - damageStart : size - pos;
+    out.tornTail = tail > 0;
+    if (tail > 0 && !CutShort(data + size - tail, tail)) {
+        out.damagedBytes += tail;
+        ++out.damagedStretches;
+    }
     return true;
 }
 
@@ -160,6 +200,8 @@ bool ReadJournal(const QString& path, CRivuletrixDoc& doc, Recovered& info, QStr
     info.samples = int(c.samples.size());
     info.lastTime = c.samples.empty() ? 0 : c.samples.back().sample.time;
     info.tornTail = c.tornTail;
+    info.damagedBytes = qint64(c.damagedBytes);
+    info.missingSamples = int(c.missingSamples);
     return true;
 }
 
@@ -258,30 +300,25 @@ TestJournal::~TestJournal() {
 
 bool TestJournal::Open(const QString& path, const QByteArray& header, QString* error) {
     Close();
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    const int fd = OpenFile(path);
-    if (fd < 0) {
-        if (error) *error = QStringLiteral("Cannot create the test journal %1.").arg(path);
-        return false;
-    }
-    m_fd = fd;
     m_path = path;
     m_failures = 0;
+    m_problem.clear();
     m_stop = false;
     m_pending.clear();
     m_pendingHeader.clear();
-    QByteArray first(journal::kMagic, qsizetype(journal::kMagicSize));
-    first += journal::HeaderFrame(header);
-    if (!WriteAll(first)) {
-        CloseFile(m_fd);
-        m_fd = -1;
-        QFile::remove(path);
-        if (error) *error = QStringLiteral("Cannot write the test journal %1.").arg(path);
-        return false;
+    m_owed = QByteArray(journal::kMagic, qsizetype(journal::kMagicSize));
+    m_owed += journal::HeaderFrame(header);
+    const QString problem = WriteOwed();
+    if (problem.isEmpty()) SyncFile(m_fd);
+    m_problem = problem;
+    if (!problem.isEmpty()) {
+        ++m_failures;
+        if (error) *error = problem;
+        if (m_onProblem) m_onProblem(problem);
     }
-    SyncFile(m_fd);
+    m_active = true;
     m_thread = std::thread([this] { Run(); });
-    return true;
+    return problem.isEmpty();
 }
 
 void TestJournal::SetHeader(const QByteArray& header) {
@@ -314,10 +351,12 @@ void TestJournal::Close() {
         m_wake.notify_one();
         m_thread.join();
     }
+    m_active = false;
     if (m_fd >= 0) {
         CloseFile(m_fd);
         m_fd = -1;
     }
+    m_owed.clear();
 }
 
 void TestJournal::Remove() {
@@ -331,16 +370,38 @@ int TestJournal::Failures() const {
     return m_failures;
 }
 
-bool TestJournal::WriteAll(const QByteArray& bytes) {
-    const char* p = bytes.constData();
-    size_t left = size_t(bytes.size());
-    while (left > 0) {
-        const long n = WriteSome(m_fd, p, left);
-        if (n <= 0) return false;
-        p += n;
-        left -= size_t(n);
+QString TestJournal::Problem() const {
+    std::lock_guard lock(m_mutex);
+    return m_problem;
+}
+
+QString TestJournal::WriteOwed() {
+    const QString shown = QDir::toNativeSeparators(m_path);
+    if (m_fd < 0) {
+        const QString folder = QFileInfo(m_path).absolutePath();
+        if (!QDir().mkpath(folder))
+            return QStringLiteral("The journal folder %1 cannot be created.")
+                .arg(QDir::toNativeSeparators(folder));
+        m_fd = OpenFile(m_path);
+        if (m_fd < 0)
+            return QStringLiteral("The test journal %1 cannot be created: %2")
+                .arg(shown, qt_error_string(errno));
     }
-    return true;
+    qsizetype done = 0;
+    QString problem;
+    while (done < m_owed.size()) {
+        const long n = WriteSome(m_fd, m_owed.constData() + done, size_t(m_owed.size() - done));
+        if (n <= 0) {
+            problem = QStringLiteral("The test journal %1 cannot be written: %2")
+                          .arg(shown, qt_error_string(n < 0 ? errno : ENOSPC));
+            break;
+        }
+        done += n;
+    }
+    // A frame cut by the failure is finished by the next attempt: the file
+    // only ever grows by the bytes owed, in order.
+    m_owed.remove(0, done);
+    return problem;
 }
 
 void TestJournal::Run() {
@@ -355,20 +416,26 @@ void TestJournal::Run() {
         samples.swap(m_pending);
         QByteArray header;
         header.swap(m_pendingHeader);
+        const QString before = m_problem;
         lock.unlock();
 
-        QByteArray bytes;
-        if (!header.isEmpty()) bytes += journal::HeaderFrame(header);
-        if (!samples.empty()) bytes += journal::SamplesFrame(samples.data(), samples.size());
-        bool ok = true;
-        if (!bytes.isEmpty()) {
-            ok = WriteAll(bytes);
+        if (!header.isEmpty()) m_owed += journal::HeaderFrame(header);
+        if (!samples.empty()) m_owed += journal::SamplesFrame(samples.data(), samples.size());
+        QString problem;
+        if (!m_owed.isEmpty()) {
+            problem = WriteOwed();
             // At most once a second: the wait above paces this loop.
-            SyncFile(m_fd);
+            if (m_fd >= 0) SyncFile(m_fd);
         }
-
         lock.lock();
-        if (!ok) ++m_failures;
+        if (!problem.isEmpty()) ++m_failures;
+        // Said when the trouble starts and when it ends; the first reason
+        // stands while it lasts. Set before the handler runs, so that whoever
+        // it tells reads the new state.
+        if (problem.isEmpty() != before.isEmpty()) {
+            m_problem = problem;
+            if (m_onProblem) m_onProblem(problem);
+        }
         m_completed = generation;
         m_done.notify_all();
         if (stop) return;

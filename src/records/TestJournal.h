@@ -7,6 +7,7 @@
 
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -21,8 +22,9 @@ class CRivuletrixDoc;
 // the payload u32 LE][payload]. A payload is 'H' + the record's header lines
 // (the newest header frame wins) or 'S' + samples of 15 bytes each (slot u32,
 // time u32, volume u32, pressure i16, all LE, then the status code). Reading
-// stops at the first frame that is cut short or fails its checksum, so a torn
-// tail loses only itself and never leaves a gap.
+// passes over a frame that fails its checksum (or whose slots do not follow
+// on) to the next intact one, so damage loses only the frames it hit, and
+// says what it lost; a frame cut short at the end is a torn tail.
 namespace journal {
 
 constexpr char kMagic[] = "RXJRNL1\n";
@@ -45,6 +47,11 @@ struct Contents {
     QByteArray header;
     std::vector<JournalSample> samples;
     bool tornTail = false; // bytes after the last intact frame were dropped
+    // Damage passed over: unreadable bytes not explained by a torn tail, in
+    // how many stretches, and the sample slots missing before the last one.
+    size_t damagedBytes = 0;
+    int damagedStretches = 0;
+    uint32_t missingSamples = 0;
 };
 // False (with the reason) when the bytes are not a journal at all.
 bool Decode(const char* data, size_t size, Contents& out, QString* error = nullptr);
@@ -55,6 +62,8 @@ struct Recovered {
     int samples = 0;       // samples after slot 0
     uint32_t lastTime = 0; // ticks of the last sample
     bool tornTail = false;
+    qint64 damagedBytes = 0; // see Contents
+    int missingSamples = 0;
 };
 // Reads a journal file into doc (header fields and every intact sample).
 bool ReadJournal(const QString& path, CRivuletrixDoc& doc, Recovered& info,
@@ -90,6 +99,11 @@ private:
 // Writes one journal off the calling thread. Append is cheap and may be called
 // from any thread; a writer thread frames what has piled up, writes it and
 // makes it durable (fdatasync) at most once a second.
+//
+// A journal that cannot be written (its folder cannot be made, the disk is
+// full) does not stop the test: what is owed to the file is kept and written
+// again every second, so a freed disk resumes the journal with no gap. The
+// trouble is said through the problem handler at once, and again when it ends.
 class TestJournal {
 public:
     TestJournal();
@@ -97,30 +111,45 @@ public:
     TestJournal(const TestJournal&) = delete;
     TestJournal& operator=(const TestJournal&) = delete;
 
-    // Creates the file (and its folder) with the header frame.
+    // Called on the writer thread with the reason when writing starts to fail,
+    // and with an empty text when the journal is whole again. Set before Open.
+    void SetProblemHandler(std::function<void(const QString&)> handler) {
+        m_onProblem = std::move(handler);
+    }
+
+    // Creates the file (and its folder) with the header frame. False with the
+    // reason when that failed for now: the journal is active all the same and
+    // keeps trying.
     bool Open(const QString& path, const QByteArray& header, QString* error = nullptr);
-    bool IsOpen() const { return m_fd >= 0; }
+    bool IsOpen() const { return m_active; }
     QString Path() const { return m_path; }
     // A new header frame (fields read or stamped after the start).
     void SetHeader(const QByteArray& header);
     void Append(int slot, const Sample& s);
-    // Waits until everything appended so far is written and durable.
+    // Waits until everything appended so far was tried once: written and
+    // durable, unless Problem() says why not.
     void Flush();
-    // Stops the writer after writing what is pending; the file stays.
+    // Stops the writer after trying once more to write what is owed; the file
+    // stays.
     void Close();
     // Closes and deletes the file: the test ended cleanly.
     void Remove();
-    // Write failures so far (full disk): the test runs on, the journal is
-    // incomplete.
+    // Failed write attempts so far.
     int Failures() const;
+    // Why the journal is behind the test; empty while it is whole.
+    QString Problem() const;
 
 private:
     void Run();
-    void WritePending(std::unique_lock<std::mutex>& lock);
-    bool WriteAll(const QByteArray& bytes);
+    // Writes what is owed to the file (opening it first if need be); the
+    // reason when some of it stays owed.
+    QString WriteOwed();
 
     QString m_path;
-    int m_fd = -1;
+    bool m_active = false;
+    int m_fd = -1;     // writer thread only while it runs
+    QByteArray m_owed; // bytes not yet in the file; writer thread only
+    std::function<void(const QString&)> m_onProblem;
     std::thread m_thread;
     mutable std::mutex m_mutex;
     std::condition_variable m_wake;
@@ -132,4 +161,5 @@ private:
     uint64_t m_requested = 0; // flush generations
     uint64_t m_completed = 0;
     int m_failures = 0;
+    QString m_problem;
 };

@@ -17,6 +17,34 @@
 
 #include <memory>
 
+namespace {
+
+// A record file starts with its header lines ("H1,..."), a template record
+// with its "N" line first. A file with no header line near its start is not
+// a record, whatever its name.
+bool HoldsRecordHeader(const QString& path, QString* error) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        *error = file.errorString();
+        return false;
+    }
+    const QByteArray head = file.read(8192);
+    for (qsizetype at = 0; at < head.size();) {
+        qsizetype end = head.indexOf('\n', at);
+        if (end < 0) end = head.size();
+        qsizetype i = at + 1;
+        if (head[at] == 'H') {
+            while (i < end && head[i] >= '0' && head[i] <= '9') ++i;
+            if (i > at + 1 && i < end && head[i] == ',') return true;
+        }
+        at = end + 1;
+    }
+    *error = QStringLiteral("The file is not a test record.");
+    return false;
+}
+
+} // namespace
+
 RecordIndexRow RecordIndex::MakeRow(CRivuletrixDoc& doc, const QString& fileName,
                                     const QString& deviceType) const {
     if (doc.ControlNumber.trimmed().isEmpty()) doc.ControlNumber = QStringLiteral("zzUNKNOWN");
@@ -226,6 +254,12 @@ RebuildResult RecordIndex::Rebuild(RebuildKind kind, const RebuildCallbacks& cb)
                 if (kind != RebuildKind::IndexBuild) continue;
                 doc = std::make_unique<CRivuletrixDoc>(); // indexed as an empty record
                 doc->DefaultTolerance = tolerance;
+            } else if (!HoldsRecordHeader(dir.filePath(file), &error)) {
+                // What is not a record gets no row: it would be listed as a
+                // test of type "N" with a broken date.
+                result.unreadable << file;
+                if (cb.onUnreadable) cb.onUnreadable(file, error);
+                continue;
             }
             if (m_startupFinished && AddRowTo(aside.Rows(), MakeRow(*doc, file))) ++rows;
         }

@@ -33,6 +33,8 @@ void SetItems(QComboBox* box, const QStringList& items, int index) {
 }
 
 void SetText(QLineEdit* edit, const QString& text) {
+    // A loaded value is shown whole: the length limit is for typing only.
+    if (text.size() > edit->maxLength()) edit->setMaxLength(int(text.size()));
     if (edit->text() != text) {
         const QSignalBlocker block(edit);
         edit->setText(text);
@@ -75,7 +77,8 @@ CTemplateCreateDlg::CTemplateCreateDlg(TemplateStore& store, TemplateEditor::Mod
         w.tolerance = new QLineEdit;
         w.remove = new QPushButton(QStringLiteral("Delete"));
         w.remove->setAutoDefault(false);
-        w.rate->setMaxLength(6);
+        // Room for the widest rate a template holds ("2000.00", "%7.2f").
+        w.rate->setMaxLength(7);
         w.volume->setMaxLength(7);
         for (QLineEdit* e : {w.hours, w.minutes, w.tolerance}) {
             e->setMaxLength(2);
@@ -172,8 +175,10 @@ void CTemplateCreateDlg::Refresh() {
         SetText(w.hours, r.hours);
         SetText(w.minutes, r.minutes);
         SetText(w.tolerance, r.tolerance);
-        for (QLineEdit* e : {w.rate, w.hours, w.minutes, w.tolerance})
+        for (QLineEdit* e : {w.rate, w.hours, w.minutes, w.tolerance}) {
             e->setReadOnly(view || r.valuesReadOnly);
+            e->setEnabled(!r.valuesReadOnly); // a bolus row's unused fields are greyed
+        }
         w.volume->setReadOnly(view);
         w.type->setEnabled(!view);
         w.unit->setEnabled(!view);

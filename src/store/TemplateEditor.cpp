@@ -107,7 +107,9 @@ void TemplateEditor::Load(const Template& t) {
             row.unitIndex = 0;
             s.unit = TemplateStep::Ml;
         }
-        if (s.type != TemplateStep::Empty) {
+        if (s.type == TemplateStep::Bolus) {
+            row.volume = QString::asprintf("%6.2f", s.volume); // its only field
+        } else if (s.type != TemplateStep::Empty) {
             row.rate = QString::asprintf("%7.2f", s.rate);
             row.volume = QString::asprintf("%6.2f", s.volume);
             row.hours = QString::number(s.hours);
@@ -132,12 +134,12 @@ void TemplateEditor::ResetBolusRowBelow(int n) {
     if (n >= kRows) return;
     Row& b = R(n + 1);
     TemplateStep& s = S(n + 1);
-    s.type = TemplateStep::Empty;
-    s.unit = TemplateStep::NotSet;
-    s.rate = 0;
-    s.volume = 0;
+    s = TemplateStep{};
     b.rate.clear();
     b.volume.clear();
+    b.hours.clear();
+    b.minutes.clear();
+    b.tolerance.clear();
     b.typeItems = n + 1 == kRows ? kTwoTypes : kThreeTypes;
     b.typeIndex = -1;
     b.unitItems = kNewUnits;
@@ -176,11 +178,12 @@ void TemplateEditor::ChooseType(int n, const QString& text) {
             return;
         }
         if (n == kRows) {
-            // No room for the bolus row.
+            // No room for the bolus row: the row keeps the type it had, so
+            // what is shown is what is saved and nothing typed is lost.
             row.typeItems = kTwoTypes;
-            row.typeIndex = 1;
-            row.pca = false;
-            row.changed = false;
+            row.typeIndex = s.type == TemplateStep::Flow        ? 0
+                            : s.type == TemplateStep::Occlusion ? 1
+                                                                : -1;
             return;
         }
         row.typeIndex = index;
@@ -198,8 +201,16 @@ void TemplateEditor::ChooseType(int n, const QString& text) {
         b.typeIndex = 0;
         b.unitItems = kMl;
         b.unitIndex = 0;
+        // A bolus uses its volume only: whatever the row held before goes.
         b.valuesReadOnly = true;
+        b.rate.clear();
+        b.hours.clear();
+        b.minutes.clear();
         b.tolerance.clear();
+        bs.rate = 0;
+        bs.hours = 0;
+        bs.minutes = 0;
+        bs.tolerance = 0;
         b.pca = false;
         if (n + 2 <= kRows && !R(n + 2).pca) {
             Row& after = R(n + 2);
@@ -309,6 +320,10 @@ QString TemplateEditor::Check() {
     for (int n = 1; n <= kRows; ++n) {
         TemplateStep& s = S(n);
         Row& row = R(n);
+        // Values typed in a row without a type would be dropped without a word.
+        if (s.type == TemplateStep::Empty &&
+            !(row.rate + row.volume + row.hours + row.minutes + row.tolerance).trimmed().isEmpty())
+            return QStringLiteral("Test Type Field should not be empty");
         if (Empty(s)) break;
         if (s.type != TemplateStep::Bolus) {
             if (s.type == TemplateStep::Empty)

@@ -39,7 +39,8 @@ QString TemplateListModel::Text(int row, Column column) const {
 
 QVariant TemplateListModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid() || index.row() >= RowCount()) return {};
-    if (role == Qt::DisplayRole && index.column() != Tick)
+    // The whole text as a tip too: a long file name is elided in its column.
+    if ((role == Qt::DisplayRole || role == Qt::ToolTipRole) && index.column() != Tick)
         return Text(index.row(), Column(index.column()));
     if (role == Qt::CheckStateRole && index.column() == Tick)
         return IsTicked(index.row()) ? Qt::Checked : Qt::Unchecked;
@@ -54,9 +55,9 @@ bool TemplateListModel::setData(const QModelIndex& index, const QVariant& value,
 
 QVariant TemplateListModel::headerData(int section, Qt::Orientation orientation, int role) const {
     static const char* const kTitles[] = {"", "TemplateName", "Device Comments", "Filename"};
-    if (orientation == Qt::Horizontal && role == Qt::DisplayRole && section >= 0 &&
-        section < ColumnCount)
-        return QString::fromLatin1(kTitles[section]);
+    if (orientation != Qt::Horizontal || section < 0 || section >= ColumnCount) return {};
+    if (role == Qt::DisplayRole) return QString::fromLatin1(kTitles[section]);
+    if (role == Qt::TextAlignmentRole) return QVariant::fromValue(Qt::AlignLeft | Qt::AlignVCenter);
     return {};
 }
 

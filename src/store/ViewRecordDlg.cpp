@@ -226,7 +226,17 @@ void CViewRecordDlg::OnSearchButton() {
 
 void CViewRecordDlg::OnOk() {
     const QString folder = m_index.DataFolder();
-    for (int row : m_model->TickedRows()) {
+    QList<int> rows = m_model->TickedRows();
+    if (rows.isEmpty()) {
+        // Nothing ticked: the rows highlighted (by Search or a click) open.
+        for (const QModelIndex& i : m_list->selectionModel()->selectedRows()) rows << i.row();
+        std::sort(rows.begin(), rows.end());
+    }
+    if (rows.isEmpty()) {
+        ThePrompter().Message(QStringLiteral("Tick the records to open, or select one."));
+        return;
+    }
+    for (int row : rows) {
         const QString file = m_model->FileName(row);
         if (!file.isEmpty()) m_open(folder + QLatin1Char('/') + file);
     }

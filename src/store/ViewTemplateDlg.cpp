@@ -47,6 +47,11 @@ CViewTemplateDlg::CViewTemplateDlg(TemplateStore& store, const AppSettings& sett
     m_list->setSelectionMode(QAbstractItemView::ExtendedSelection);
     m_list->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_list->verticalHeader()->hide();
+    // One line a template: long texts are elided, the file name takes the
+    // width left over.
+    m_list->setWordWrap(false);
+    m_list->setTextElideMode(Qt::ElideMiddle);
+    m_list->horizontalHeader()->setStretchLastSection(true);
     m_list->horizontalHeader()->setSectionsClickable(true);
     m_list->horizontalHeader()->setHighlightSections(false);
     const int widths[] = {25, 125, 150, 95};

@@ -22,16 +22,25 @@ struct JournalRecovery {
     QString started;    // date and time of Start Test
     bool inUse = false; // a running test still writes it
     bool tornTail = false;
+    int missingSamples = 0;    // slots lost to damaged frames before the last sample
+    qint64 damagedBytes = 0;   // journal bytes passed over as damaged
+    bool alreadySaved = false; // the record was there already (saved before a crash)
     bool indexed = false;
-    QString error; // why it could not be read or recovered
+    bool gone = false; // another recovery took it meanwhile: nothing to do
+    QString kept;      // why the journal stays although the record was made
+    QString error;     // why it could not be read or recovered
 };
 
 // What a journal holds, without changing anything.
 JournalRecovery InspectJournal(const QString& journalPath);
 
 // Writes the record file into dataFolder (never over an existing file), adds
-// its row to index when one is given, and removes the journal. The journal
-// stays when the record could not be written.
+// its row to index when one is given, and removes the journal. A record file
+// there already that holds every sample of the journal (a save that was cut
+// short before the journal went, or an earlier recovery that could not remove
+// it) is that test's record: it is indexed, once, instead of written again.
+// The journal stays when the record could not be written, and when damage
+// kept some of its samples out of the record.
 // A journal a running test still writes is left alone (inUse, error).
 JournalRecovery RecoverJournal(const QString& journalPath, const QString& dataFolder,
                                RecordIndex* index);

@@ -14,6 +14,7 @@
 #include <QFileInfo>
 #include <QTimer>
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -94,12 +95,18 @@ void RunController::StartJournal() {
     QString path = stem + QLatin1String(journal::kSuffix);
     for (int n = 2; QFileInfo::exists(path) && n < 100; ++n)
         path = stem + QStringLiteral("-%1").arg(n) + QLatin1String(journal::kSuffix);
+    // Called on the journal's writer thread; said on this one, as the journal
+    // stands by then (it may have recovered or ended meanwhile).
+    journal->SetProblemHandler([this](const QString&) {
+        QMetaObject::invokeMethod(
+            this, [this] { ReportJournalProblem(m_journal ? m_journal->Problem() : QString()); },
+            Qt::QueuedConnection);
+    });
     QString error;
-    if (!journal->Open(path, m_doc.FormatSection(), &error)) {
-        // The test runs on; only its protection against a crash is missing.
+    // The test runs on when the journal cannot be written; the journal keeps
+    // trying and its handler has said why.
+    if (!journal->Open(path, m_doc.FormatSection(), &error))
         qCDebug(lcTrace) << "RunController::StartJournal -" << error;
-        return;
-    }
     TestJournal* raw = journal.get();
     m_doc.SampleStored = [raw](int slot, const Sample& s) { raw->Append(slot, s); };
     m_journal = std::move(journal);
@@ -109,6 +116,18 @@ void RunController::EndJournal() {
     m_doc.SampleStored = nullptr;
     if (m_journal) m_journal->Remove();
     m_journal.reset();
+    if (!m_journalProblem.isEmpty()) ReportJournalProblem({});
+}
+
+void RunController::ReportJournalProblem(const QString& problem) {
+    if (problem == m_journalProblem) return;
+    m_journalProblem = problem;
+    Q_EMIT TitleChanged(WindowTitle());
+    if (problem.isEmpty()) return;
+    ThePrompter().Message(problem + QStringLiteral("\n\nThe test goes on, but a crash now would "
+                                                   "lose what the journal is missing. It is "
+                                                   "written again as soon as it can be."),
+                          Prompter::Icon::Warning);
 }
 
 CDevice* RunController::Device() const {
@@ -122,7 +141,8 @@ QString RunController::ChannelStatus() const {
 
 QString RunController::WindowTitle() const {
     CDevice* d = Device();
-    return QStringLiteral("Channel %1 ").arg(m_channel) + (d ? d->Name : QString());
+    const QString title = QStringLiteral("Channel %1 ").arg(m_channel) + (d ? d->Name : QString());
+    return m_journalProblem.isEmpty() ? title : title + QStringLiteral(" - journal not written");
 }
 
 QString RunController::ElapsedTimeText() const {
@@ -818,12 +838,33 @@ void RunController::ApplyStatusEffects(const QString& status) {
     if (m_state == State::Running && m_doc.Run.running && !m_doc.Run.autoStopped) {
         const QChar first = At(status, 0);
         if (first == QLatin1Char('O') || first == QLatin1Char('V') || first == QLatin1Char(' ')) {
+            if (!m_doc.Run.stopDetected && first == QLatin1Char(' ')) OfferEndOfLostTest();
             if (!m_doc.Run.stopDetected) Q_EMIT ViewsChanged();
             m_doc.Run.stopDetected = true;
             MarkEnded();
             if (m_lastStop == StopReason::None) m_lastStop = StopReason::Analyzer;
         }
     }
+}
+
+void RunController::OfferEndOfLostTest() {
+    // An idle channel while its test ran: the analyzer was reset or
+    // restarted (an unplug, a flat battery) and the test is gone from it.
+    // Nothing more will arrive, so the technician is told and offered the
+    // end, which saves what did. Asked after the status pass, not inside it.
+    QTimer::singleShot(0, this, [this] {
+        if (m_state != State::Running || !m_doc.Run.stopDetected) return;
+        const CDevice* device = Device();
+        const QString text =
+            QStringLiteral("%1 no longer runs the test on channel %2: the analyzer was reset or "
+                           "restarted, and no more samples will arrive. End the test now and "
+                           "save the %3 samples that arrived?")
+                .arg(device ? device->Name : QStringLiteral("The analyzer"))
+                .arg(m_channel)
+                .arg(std::max(0, m_doc.StoredCount() - 1));
+        if (ThePrompter().Question(text, Prompter::Icon::Warning) && m_state == State::Running)
+            OnEndTest();
+    });
 }
 
 void RunController::CheckStatus() {

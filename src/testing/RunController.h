@@ -117,6 +117,8 @@ public:
     // Results that could not be saved and stay in the window.
     bool ResultsKept() const;
     QString WindowTitle() const;
+    // Why the running test's journal is not written; empty while it is.
+    QString JournalProblem() const { return m_journalProblem; }
     QString ElapsedTimeText() const;
     CDevice* Device() const;
     QString ChannelStatus() const;
@@ -152,6 +154,9 @@ private:
     // False when the results could not be saved and stay in the window.
     bool FinishTest();
     void ApplyStatusEffects(const QString& status);
+    // The analyzer reports the running test's channel idle: say so and
+    // offer the end.
+    void OfferEndOfLostTest();
     void CopyParameters();
     void SetSetUpFlag(bool on);
     void SetStartedFlag(bool on);
@@ -171,6 +176,8 @@ private:
     // results are saved or discarded; kept while they are neither.
     void StartJournal();
     void EndJournal();
+    // Journal trouble (empty: over) goes to the title and, once, a message.
+    void ReportJournalProblem(const QString& problem);
     void DeleteAnalyzersLastRecord();
     void IndexTemplateRecord();
     // A saved record the records index did not take: the technician is told.
@@ -199,4 +206,5 @@ private:
     bool m_cancelConfirmed = false; // the cancel question was answered Yes already
     TemplateRunState m_tpl;
     std::unique_ptr<TestJournal> m_journal;
+    QString m_journalProblem;
 };

@@ -49,6 +49,11 @@ struct SetupEquipment {
     bool operator==(const SetupEquipment&) const = default;
 };
 
+// How many characters the sheet's equipment edits take: comments 30, the
+// other six 20.
+inline constexpr int kEquipmentTextLimit = 20;
+inline constexpr int kCommentsLimit = 30;
+
 struct SetupFlowForm {
     QString setFlowRate = QStringLiteral("0");
     QString totalVolume = QStringLiteral("0");

@@ -120,7 +120,7 @@ QWidget* CSetupPage::BuildEquipmentBox(bool clearTip) {
         tip::kSerialNumber,  tip::kLocation, tip::kComments};
     for (int i = 0; i < kEquipmentFields; ++i) {
         auto* edit = new QLineEdit;
-        edit->setMaxLength(i == kEquipmentFields - 1 ? 30 : 20);
+        edit->setMaxLength(i == kEquipmentFields - 1 ? kCommentsLimit : kEquipmentTextLimit);
         edit->setToolTip(tips[i]);
         m_equipment[i] = edit;
         grid->addWidget(Label(QString::fromLatin1(labels[i]), edit), i, 0);

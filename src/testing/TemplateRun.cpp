@@ -10,6 +10,8 @@
 #include "store/TemplateStore.h"
 #include "testing/RunHost.h"
 
+#include <QBuffer>
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QSaveFile>
@@ -19,6 +21,14 @@
 namespace {
 bool RealStep(int type) {
     return type != TemplateStep::Empty && type != TemplateStep::Bolus;
+}
+
+// The step number the user knows a slot by: bolus slots are not steps.
+int StepNumber(const Template& t, int slot) {
+    int number = 0;
+    for (int i = 0; i <= slot && i < Template::kSlots; ++i)
+        number += RealStep(t.steps[size_t(i)].type);
+    return number;
 }
 } // namespace
 
@@ -73,6 +83,11 @@ void RunController::SetupTemplateStep(int index) {
         Stop.volume = uint32_t(std::trunc(step.volume * 10000.0));
         Stop.onTime = true;
         m_doc.SetVolume = step.volume;
+        // A PCA step's bolus volume is in the slot after it.
+        m_doc.SetPcaVolume = step.type == TemplateStep::Pca && index + 1 < Template::kSlots &&
+                                     m_tpl.tmpl.steps[size_t(index + 1)].type == TemplateStep::Bolus
+                                 ? m_tpl.tmpl.steps[size_t(index + 1)].volume
+                                 : 0;
         if (m_tpl.dialogShown) AutoStart = m_tpl.autoStartChoice;
         break;
     case TemplateStep::Occlusion:
@@ -81,6 +96,7 @@ void RunController::SetupTemplateStep(int index) {
         m_doc.SetBasalFlowRate = 0;
         // An occlusion step has no volume; a step before it must not lend its own.
         m_doc.SetVolume = 0;
+        m_doc.SetPcaVolume = 0;
         Stop.onTime = true;
         break;
     default:
@@ -93,19 +109,88 @@ void RunController::SetupTemplateStep(int index) {
     m_doc.TemplateCurrentStep = index + 1;
 }
 
+namespace {
+
+// How far the analyzer's clock may stand from the PC's.
+constexpr qint64 kClockSlackSeconds = 120;
+
+QDateTime StartOf(const CRivuletrixDoc& doc) {
+    return QDateTime::fromString(doc.StartDate + QLatin1Char(' ') + doc.StartTime,
+                                 QStringLiteral("dd-MMM-yyyy hh:mm:ss"));
+}
+
+// The analyzer's record is this test's when it is of the same channel and
+// control number and began while the test ran: a record begun before the
+// test started (another day's, or one of an earlier test on the channel)
+// is not.
+bool IsTestsRecord(const CRivuletrixDoc& record, const CRivuletrixDoc& test, int channel) {
+    if (record.ChannelNo != channel - 1 || record.ControlNumber != test.ControlNumber)
+        return false;
+    const QDateTime began = StartOf(record), testStart = StartOf(test);
+    if (!began.isValid() || !testStart.isValid()) return false;
+    const QDateTime now = QDateTime::currentDateTime();
+    return began >= testStart.addSecs(-kClockSlackSeconds) &&
+           began <= now.addSecs(kClockSlackSeconds);
+}
+
+} // namespace
+
 void RunController::DeleteAnalyzersLastRecord() {
+    const auto kept = [&](const QString& why) {
+        qCDebug(lcTrace) << "CRivuletrixDoc::DeleteRecord - kept:" << why;
+        ThePrompter().Message(
+            QStringLiteral("The analyzer still holds the record of the test on channel %1 "
+                           "(control number %2): %3. Delete it on the analyzer once it is "
+                           "no longer needed.")
+                .arg(m_channel)
+                .arg(m_doc.ControlNumber, why),
+            Prompter::Icon::Information);
+    };
+    CDevice* device = Device();
+    if (!device || device->DeviceModel == QLatin1String("PXR2K")) return;
     // Another channel's test that ended after this one made the newest
     // record: deleting "the newest" would take that one.
     if (m_endOrder != 0 && m_endOrder != m_app.TestsEnded[m_slot - 1]) {
-        qCDebug(lcTrace) << "CRivuletrixDoc::DeleteRecord - skipped: a later test ended on"
-                         << "analyzer" << m_slot << "after channel" << m_channel;
+        kept(QStringLiteral("another channel's test ended after it, so it is not the "
+                            "analyzer's newest record"));
         return;
     }
-    CDevice* device = Device();
+    if (device->IsLost()) {
+        kept(QStringLiteral("the connection to the analyzer was lost"));
+        return;
+    }
     int count = 0;
-    if (device && device->GetRecordCount(count) == 0 && count > 0 &&
-        device->DeviceModel != QLatin1String("PXR2K"))
-        device->SendDELREC(count);
+    if (device->GetRecordCount(count) != 0) {
+        kept(QStringLiteral("the analyzer did not say how many records it holds"));
+        return;
+    }
+    if (count <= 0) return;
+    // The newest record is deleted only once its header shows it is this
+    // test's: an analyzer that restarted mid-test holds no record of it,
+    // and its newest is then a test that may never have reached the PC.
+    QBuffer newestBytes;
+    newestBytes.open(QIODevice::WriteOnly);
+    CRivuletrixDoc newest;
+    if (device->GetRecord(count, newestBytes) != 0) {
+        kept(QStringLiteral("its newest record could not be read to check it"));
+        return;
+    }
+    newest.ReadRecordBytes(newestBytes.data().constData(), size_t(newestBytes.data().size()),
+                           false);
+    if (!IsTestsRecord(newest, m_doc, m_channel)) {
+        qCDebug(lcTrace) << "newest record" << count << "is channel" << newest.ChannelNo + 1
+                         << newest.ControlNumber << newest.StartDate << newest.StartTime;
+        ThePrompter().Message(
+            QStringLiteral("The analyzer's newest record (channel %1, control number %2, "
+                           "started %3 %4) is not the record of the test on channel %5, so the "
+                           "analyzer's records were left as they are.")
+                .arg(newest.ChannelNo + 1)
+                .arg(newest.ControlNumber, newest.StartDate, newest.StartTime)
+                .arg(m_channel),
+            Prompter::Icon::Information);
+        return;
+    }
+    device->SendDELREC(count);
 }
 
 void RunController::TemplateEndStep() {
@@ -140,11 +225,14 @@ void RunController::TemplateEndStep() {
 
     NextStepInfo info;
     info.templateName = m_tpl.tmpl.name;
-    info.step = next + 1;
     info.channel = m_channel;
-    info.type = m_tpl.tmpl.steps[size_t(next)].type;
-    info.rate = m_tpl.tmpl.steps[size_t(next)].rate;
-    info.nextEnabled = info.type != TemplateStep::Empty;
+    info.nextEnabled = RealStep(m_tpl.tmpl.steps[size_t(next)].type);
+    // Steps are numbered as the template has them; past its last step the
+    // dialog names the step that ended, the one Repeat Step runs again.
+    const int shown = info.nextEnabled ? next : ranIndex;
+    info.step = StepNumber(m_tpl.tmpl, shown);
+    info.type = m_tpl.tmpl.steps[size_t(shown)].type;
+    info.rate = m_tpl.tmpl.steps[size_t(shown)].rate;
     bool autoStart =
         info.type == TemplateStep::Flow || (info.type == TemplateStep::Pca && info.rate > 0);
     NextChoice choice = info.nextEnabled ? NextChoice::NextStep : NextChoice::SaveAndExit;

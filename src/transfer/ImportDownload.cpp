@@ -1,11 +1,12 @@
 #include "ImportDownload.h"
 
 #include "ImportStaging.h"
+#include "base/CheckedSaveFile.h"
 #include "link/Device.h"
 #include "records/Template.h"
 
+#include <QBuffer>
 #include <QFile>
-#include <QSaveFile>
 
 ImportDownload::ImportDownload(CDevice& device, Mode mode, const QString& target, QObject* parent)
     : QObject(parent), m_device(device), m_mode(mode), m_target(target) {}
@@ -92,7 +93,34 @@ bool ImportDownload::CancelledBetweenItems(Result& r) {
     return true;
 }
 
+bool ImportDownload::CanGoOn(Result& r, int n, ReplyDispatcher::Download kind,
+                             const QString& what) {
+    QString stop;
+    if (m_device.IsLost()) {
+        stop = QStringLiteral("the analyzer was lost");
+    } else if (!m_device.InStep(kind)) {
+        if (r.keepOnAnalyzer.isEmpty())
+            r.keepOnAnalyzer = QStringLiteral("%1 %2 did not arrive as asked, so what the "
+                                              "analyzer holds now is not known; nothing was "
+                                              "deleted from it.")
+                                   .arg(what)
+                                   .arg(n);
+        if (!m_device.Resynchronise(kind))
+            stop = QStringLiteral("the analyzer did not answer in step again after %1 %2 (%3)")
+                       .arg(what.toLower())
+                       .arg(n)
+                       .arg(m_device.LastError());
+    }
+    if (stop.isEmpty()) return true;
+    for (int k = n + 1; k <= r.count; ++k)
+        if (Wanted(k))
+            r.failures.append(
+                {k, QStringLiteral("%1 %2 was not imported: %3").arg(what).arg(k).arg(stop)});
+    return false;
+}
+
 void ImportDownload::RunRecords(Result& r) {
+    using Download = ReplyDispatcher::Download;
     if (!BeginItems(r, m_device.GetRecordCount(r.count))) return;
     for (int n = 1; n <= r.count; ++n) {
         if (CancelledBetweenItems(r)) break;
@@ -100,32 +128,33 @@ void ImportDownload::RunRecords(Result& r) {
         Q_EMIT ItemStarted(n, r.count, m_device.Dispatcher().RecordLinesTotal());
         const QString path = staging::RecordPath(m_target, n);
         QFile::remove(path);
-        QFile file(path);
-        if (!file.open(QIODevice::ReadWrite | QIODevice::Truncate)) {
-            r.failures.append({n, QStringLiteral("Record %1: cannot write %2: %3")
-                                      .arg(n)
-                                      .arg(path, file.errorString())});
-            continue;
+        // Received into memory: the staged file is written from exactly the
+        // bytes that were checked, and the write is checked in turn.
+        QBuffer received;
+        received.open(QIODevice::ReadWrite);
+        const bool fetched = m_device.GetRecord(n, received) == 0;
+        const QByteArray bytes = received.data();
+        QString why;
+        if (!fetched) {
+            why = m_device.LastError();
+        } else if (!staging::CheckRecord(bytes, &why)) {
+            // Most likely the late rest of an earlier record: the line is
+            // out of step.
+            why = QStringLiteral("what arrived is not a whole record (%1)").arg(why);
+            m_device.MarkOutOfStep(Download::Record);
+        } else if (!checkedfile::Write(path, bytes, &why)) {
+            why = QStringLiteral("it cannot be staged: %1").arg(why);
         }
-        const bool fetched = m_device.GetRecord(n, file) == 0;
-        file.close();
-        QByteArray bytes;
-        if (fetched && file.open(QIODevice::ReadOnly)) bytes = file.readAll();
-        file.close();
-        if (!fetched || !staging::IsCompleteRecord(bytes)) {
-            // Half a record is no record: nothing of it is kept.
-            QFile::remove(path);
-            const QString why = fetched
-                                    ? QStringLiteral("the staged file %1 is incomplete").arg(path)
-                                    : m_device.LastError();
+        if (!why.isEmpty()) {
             r.failures.append(
                 {n, QStringLiteral("Record %1 was not imported: %2").arg(n).arg(why)});
-            if (m_device.IsLost()) break;
+            if (!CanGoOn(r, n, Download::Record, QStringLiteral("Record"))) break;
             continue;
         }
         ImportedRecord e;
         e.number = n;
         e.stagedPath = path;
+        e.digest = staging::Digest(bytes);
         staging::ParseHeader(bytes, e);
         r.records.append(e);
         Q_EMIT ItemDone(n);
@@ -143,17 +172,15 @@ void ImportDownload::RunTemplates(Result& r) {
             r.failures.append({n, QStringLiteral("Template %1 was not imported: %2")
                                       .arg(n)
                                       .arg(m_device.LastError())});
-            if (m_device.IsLost()) break;
+            if (!CanGoOn(r, n, ReplyDispatcher::Download::Template, QStringLiteral("Template")))
+                break;
             continue;
         }
         const QString path = staging::TemplatePath(m_target, n);
-        QSaveFile file(path);
-        const QByteArray bytes = templatefile::Encode(t);
-        if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() ||
-            !file.commit()) {
-            r.failures.append({n, QStringLiteral("Template %1: cannot write %2: %3")
-                                      .arg(n)
-                                      .arg(path, file.errorString())});
+        QString error;
+        if (!checkedfile::Write(path, templatefile::Encode(t), &error)) {
+            r.failures.append(
+                {n, QStringLiteral("Template %1 was not imported: %2").arg(n).arg(error)});
             continue;
         }
         r.templates.append({n, t.name, t.deviceComments, path, false});
@@ -162,19 +189,17 @@ void ImportDownload::RunTemplates(Result& r) {
 }
 
 void ImportDownload::RunNotes(Result& r) {
-    // Written beside the old file and put in its place only when complete.
-    QSaveFile file(m_target);
-    if (!file.open(QIODevice::WriteOnly)) {
-        r.error = QStringLiteral("Cannot write %1: %2").arg(m_target, file.errorString());
-        return;
-    }
-    if (m_device.GetUserNotes(file) != 0) {
-        file.cancelWriting();
+    // Received whole first; the file is replaced only by a checked copy, so a
+    // failed download or a full disk leaves the earlier notes as they were.
+    QBuffer received;
+    received.open(QIODevice::ReadWrite);
+    if (m_device.GetUserNotes(received) != 0) {
         r.error = QStringLiteral("The user notes were not imported: %1").arg(m_device.LastError());
         return;
     }
-    if (!file.commit()) {
-        r.error = QStringLiteral("Cannot write %1: %2").arg(m_target, file.errorString());
+    QString error;
+    if (!checkedfile::Write(m_target, received.data(), &error)) {
+        r.error = QStringLiteral("The user notes were not imported: %1").arg(error);
         return;
     }
     r.ok = true;

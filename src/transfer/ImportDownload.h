@@ -1,5 +1,6 @@
 #pragma once
 
+#include "link/ReplyDispatcher.h"
 #include "transfer/ImportItems.h"
 
 #include <QList>
@@ -22,7 +23,9 @@ class CDevice;
 //
 // A record or template that fails (a stalled download, a staged file that
 // cannot be written) fails alone: the items before it stay, the items after
-// it are still tried. A lost port ends the run.
+// it are still tried once the line is back in step. A lost port, or a line
+// that does not come back in step, ends the run; the items not tried are
+// listed as failures too.
 class ImportDownload : public QObject {
     Q_OBJECT
 public:
@@ -51,6 +54,10 @@ public:
         QList<ImportedTemplate> templates;
         QList<ImportFailure> failures;
         QString error; // why the run as a whole failed (no count, no staging folder)
+        // Set when a download failed on its time limit or brought a reply
+        // that was not the record asked for: what the analyzer did then is
+        // unknown, so nothing of this import may be deleted from it.
+        QString keepOnAnalyzer;
     };
     // Complete once Finished has been raised or Wait returned true.
     Result GetResult() const;
@@ -73,6 +80,10 @@ private:
     void RunTemplates(Result& r);
     void RunNotes(Result& r);
     bool Wanted(int n) const;
+    // After a failed item: false when the run cannot go on (the port is
+    // lost, or the line did not come back in step); the items after n are
+    // then listed as not imported.
+    bool CanGoOn(Result& r, int n, ReplyDispatcher::Download kind, const QString& what);
 
     CDevice& m_device;
     Mode m_mode;

@@ -15,6 +15,9 @@ struct ImportedRecord {
     QString instSerial;           // first field of H1
     QString tdSerial;             // second field of H2
     QString stagedPath;
+    // SHA-256 of the bytes received and checked: the merge takes the staged
+    // file only while it still holds exactly these.
+    QByteArray digest;
     bool checked = false;
 };
 

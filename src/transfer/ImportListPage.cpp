@@ -1,10 +1,18 @@
 #include "ImportListPage.h"
 
+#include "base/Prompter.h"
+#include "transfer/ImportStaging.h"
+
+#include <QEventLoop>
+#include <QProgressDialog>
+
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QPushButton>
 #include <QTreeWidget>
 #include <QVBoxLayout>
+
+#include <thread>
 
 ImportListPage::ImportListPage(const QStringList& columns, const QList<int>& widths,
                                QWidget* parent)
@@ -83,4 +91,48 @@ void ImportListPage::OnListClicked() {
         }
         m_unselectAll->setEnabled(true);
     }
+}
+
+ImportListPage::~ImportListPage() = default;
+
+QString ImportListPage::NewStagingFolder(const AppSettings& settings) {
+    m_staging.reset();
+    m_staging = std::make_unique<staging::Area>(staging::Folder(settings));
+    if (m_staging->Ok()) return m_staging->Path();
+    ThePrompter().Message(m_staging->Error(), Prompter::Icon::Warning);
+    return {};
+}
+
+void ImportListPage::EnableForRows(bool any) {
+    m_selectAll->setEnabled(any);
+    m_unselectAll->setEnabled(any);
+    m_import->setEnabled(any);
+}
+
+void ImportListPage::RunWithProgress(
+    const QString& label, const std::function<void(const std::function<void(int, int)>&)>& work) {
+    QProgressDialog progress(label, QString(), 0, 0, this);
+    progress.setWindowTitle(QStringLiteral("Import items from device"));
+    progress.setObjectName(QStringLiteral("ImportMergeProgress"));
+    progress.setWindowModality(Qt::WindowModal);
+    progress.setCancelButton(nullptr);
+    progress.setMinimumDuration(0);
+    progress.setAutoClose(false);
+    progress.setAutoReset(false);
+    progress.show();
+    QEventLoop loop;
+    std::thread worker([&] {
+        work([&progress](int done, int total) {
+            QMetaObject::invokeMethod(
+                &progress,
+                [&progress, done, total] {
+                    progress.setMaximum(total);
+                    progress.setValue(done);
+                },
+                Qt::QueuedConnection);
+        });
+        QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
+    });
+    loop.exec();
+    worker.join();
 }

@@ -1,6 +1,7 @@
 #include "ImportMerge.h"
 
 #include "base/AppSettings.h"
+#include "base/CheckedSaveFile.h"
 #include "base/Prompter.h"
 #include "base/SafeFileName.h"
 #include "link/Device.h"
@@ -8,12 +9,12 @@
 #include "records/Template.h"
 #include "store/RecordIndex.h"
 #include "store/TemplateStore.h"
+#include "transfer/ImportStaging.h"
 
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
 namespace {
 
@@ -23,33 +24,25 @@ const QString kInvalidPath =
 // How long the analyzer may take to confirm a deletion.
 constexpr std::chrono::milliseconds kEraseLimit{3000};
 
-bool ReadAll(const QString& path, QByteArray& bytes, QString* error) {
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly)) {
-        if (error) *error = QStringLiteral("cannot read %1: %2").arg(path, f.errorString());
-        return false;
-    }
-    bytes = f.readAll();
-    return true;
+// An identical copy already in place is left untouched; a file of the name
+// with other bytes (another import wrote it meanwhile) is never replaced.
+bool WriteCopy(const QByteArray& bytes, const QString& to, QString* error) {
+    return checkedfile::Write(to, bytes, error, false);
 }
 
-bool WriteCopy(const QByteArray& bytes, const QString& to, QString* error) {
-    QSaveFile out(to);
-    if (!out.open(QIODevice::WriteOnly) || out.write(bytes) != bytes.size() || !out.commit()) {
-        if (error)
-            *error = QStringLiteral("cannot write %1: %2")
-                         .arg(QDir::toNativeSeparators(to), out.errorString());
-        return false;
-    }
-    QByteArray back;
-    if (!ReadAll(to, back, error)) return false;
-    if (back != bytes) {
-        if (error)
-            *error = QStringLiteral("%1 does not read back as written")
-                         .arg(QDir::toNativeSeparators(to));
-        return false;
-    }
-    return true;
+// Why a staged record is not what its entry showed, or empty.
+QString Mismatch(const ImportedRecord& e, const QByteArray& bytes) {
+    if (!e.digest.isEmpty() && staging::Digest(bytes) != e.digest)
+        return QStringLiteral("its staged copy has changed since it was downloaded");
+    QString why;
+    if (!staging::CheckRecord(bytes, &why))
+        return QStringLiteral("its staged copy is not a whole record (%1)").arg(why);
+    ImportedRecord now;
+    staging::ParseHeader(bytes, now);
+    if (now.testType != e.testType || now.startDate != e.startDate ||
+        now.startTime != e.startTime || now.controlNumber != e.controlNumber)
+        return QStringLiteral("its staged copy is another record than the list shows");
+    return {};
 }
 
 QString Digest(const QByteArray& bytes) {
@@ -63,7 +56,7 @@ QString FreeRecordName(const QString& folder, const QString& name, const QByteAr
     const QString path = folder + QLatin1Char('/') + name;
     if (!QFileInfo(path).isFile()) return name;
     QByteArray existing;
-    if (ReadAll(path, existing, nullptr) && existing == bytes) return name;
+    if (checkedfile::Read(path, existing, nullptr) && existing == bytes) return name;
     return name.chopped(4) + QLatin1Char('_') + Digest(bytes) + QStringLiteral(".p8d");
 }
 
@@ -71,7 +64,7 @@ QString FreeRecordName(const QString& folder, const QString& name, const QByteAr
 
 bool SafeCopyFile(const QString& from, const QString& to, QString* error) {
     QByteArray bytes;
-    return ReadAll(from, bytes, error) && WriteCopy(bytes, to, error);
+    return checkedfile::Read(from, bytes, error) && checkedfile::Write(to, bytes, error);
 }
 
 QString ImportedRecordFileName(const ImportedRecord& e, const QByteArray& bytes, bool* fallback) {
@@ -113,24 +106,43 @@ bool ImportMerge::CheckDataFolder() {
 MergeReport ImportMerge::MergeRecords(QList<ImportedRecord>& entries, CDevice* device,
                                       bool deleteOnAnalyzer,
                                       const std::function<bool()>& analyzerPresent) {
+    MergeReport report = CopyRecords(entries, device, deleteOnAnalyzer, analyzerPresent);
+    FinishRecords(report);
+    return report;
+}
+
+MergeReport ImportMerge::CopyRecords(QList<ImportedRecord>& entries, CDevice* device,
+                                     bool deleteOnAnalyzer,
+                                     const std::function<bool()>& analyzerPresent,
+                                     const MergeProgress& progress) {
     MergeReport report;
     const QString folder = m_index.DataFolder();
     if (folder.isEmpty()) {
         report.problems << kInvalidPath;
         return report;
     }
+    if (deleteOnAnalyzer && !m_keepOnAnalyzer.isEmpty()) {
+        report.problems << m_keepOnAnalyzer;
+        deleteOnAnalyzer = false;
+    }
     MakeFolderChain(folder);
+    int total = 0, done = 0;
+    for (const ImportedRecord& e : entries) total += e.checked ? 1 : 0;
     for (int i = 0; i < entries.size();) {
         ImportedRecord& e = entries[i];
         if (!e.checked) {
             ++i;
             continue;
         }
+        if (progress) progress(done++, total);
         QByteArray bytes;
         QString error;
-        if (!ReadAll(e.stagedPath, bytes, &error)) {
-            report.problems
-                << QStringLiteral("Record %1 was not copied: %2").arg(e.number).arg(error);
+        if (!checkedfile::Read(e.stagedPath, bytes, &error) ||
+            !(error = Mismatch(e, bytes)).isEmpty()) {
+            report.problems << QStringLiteral(
+                                   "Record %1 was not copied and stays on the analyzer: %2")
+                                   .arg(e.number)
+                                   .arg(error);
             ++i;
             continue;
         }
@@ -161,34 +173,39 @@ MergeReport ImportMerge::MergeRecords(QList<ImportedRecord>& entries, CDevice* d
                                              "record name; it is stored as %2.")
                                   .arg(e.number)
                                   .arg(name);
-        if ((analyzerPresent && !analyzerPresent()) ||
-            (deleteOnAnalyzer && device && device->IsLost())) {
-            report.stopped = true;
-            entries.removeAt(i);
-            break;
-        }
         const int number = e.number;
         entries.removeAt(i);
-        if (deleteOnAnalyzer && device) {
-            if (!device->DeleteRecord(number, kEraseLimit)) {
-                // Whether it went is unknown, so the numbers of the later
-                // records are too: deleting on could hit one never imported.
-                report.problems << QStringLiteral("Record %1 was copied, but the analyzer did not "
-                                                  "confirm its deletion; no further records were "
-                                                  "deleted from the analyzer.")
-                                       .arg(number);
-                deleteOnAnalyzer = false;
-                continue;
-            }
-            report.deleted << number;
-            // The analyzer moves its later records down by one.
-            for (ImportedRecord& other : entries)
-                if (other.number > number) --other.number;
+        if (!deleteOnAnalyzer || !device) continue;
+        if ((analyzerPresent && !analyzerPresent()) || device->IsLost()) {
+            // The records still to come are copied all the same: each may
+            // be the only copy once the analyzer is gone.
+            report.stopped = true;
+            deleteOnAnalyzer = false;
+            continue;
         }
+        if (!device->DeleteRecord(number, kEraseLimit)) {
+            // Whether it went is unknown, so the numbers of the later
+            // records are too: deleting on could hit one never imported.
+            report.problems << QStringLiteral("Record %1 was copied, but the analyzer did not "
+                                              "confirm its deletion; no further records were "
+                                              "deleted from the analyzer.")
+                                   .arg(number);
+            deleteOnAnalyzer = false;
+            continue;
+        }
+        report.deleted << number;
+        // The analyzer moves its later records down by one.
+        for (ImportedRecord& other : entries)
+            if (other.number > number) --other.number;
     }
+    if (progress) progress(total, total);
+    return report;
+}
+
+void ImportMerge::FinishRecords(MergeReport& report) {
+    if (m_index.DataFolder().isEmpty()) return;
     m_settings.WriteSetting(settings::kSection, QStringLiteral("BuildIndex"), QStringLiteral("1"));
     report.rebuild = m_index.Rebuild(RecordIndex::RebuildKind::Import);
-    return report;
 }
 
 MergeReport ImportMerge::MergeTemplates(QList<ImportedTemplate>& entries) {
@@ -208,11 +225,15 @@ MergeReport ImportMerge::MergeTemplates(QList<ImportedTemplate>& entries) {
         // A name the analyzer sent may hold anything; the file name keeps
         // only what a file name may hold.
         QString fileName;
-        const QString safe = e.name.isEmpty() ? QString()
-                                              : safename::Name(QStringLiteral("RXt_"), e.name,
-                                                               QStringLiteral(".p8t"))
-                                                    .chopped(4)
-                                                    .mid(4);
+        QString safe = e.name.isEmpty()
+                           ? QString()
+                           : safename::Name(QStringLiteral("RXt_"), e.name, QStringLiteral(".p8t"))
+                                 .chopped(4)
+                                 .mid(4);
+        // "." and ".." are names like any other to the analyzer, only not as
+        // a file name of their own.
+        if (safe == QLatin1String(".") || safe == QLatin1String(".."))
+            safe = safename::Name({}, e.name, {});
         if (!m_templates.MakeTemplateFileName(safe, fileName)) {
             report.problems
                 << QStringLiteral("Template %1 (\"%2\") was skipped.").arg(e.number).arg(e.name);
@@ -222,8 +243,9 @@ MergeReport ImportMerge::MergeTemplates(QList<ImportedTemplate>& entries) {
         QByteArray bytes;
         QString error;
         Template t;
-        if (!ReadAll(e.stagedPath, bytes, &error) || !templatefile::Decode(bytes, t, &error) ||
-            !WriteCopy(bytes, m_templates.TemplateFilePath(fileName), &error)) {
+        if (!checkedfile::Read(e.stagedPath, bytes, &error) ||
+            !templatefile::Decode(bytes, t, &error) ||
+            !checkedfile::Write(m_templates.TemplateFilePath(fileName), bytes, &error)) {
             report.problems
                 << QStringLiteral("Template %1 was not copied: %2").arg(e.number).arg(error);
             ++i;

@@ -16,17 +16,22 @@ class TemplateStore;
 
 // What one merge did.
 struct MergeReport {
-    QStringList files;     // file names written into the data folder, in order
-    QList<int> deleted;    // record numbers sent with DELREC, in order
-    QStringList problems;  // copies that failed and items skipped, one line each
-    QStringList notices;   // records stored under the fallback name
-    bool stopped = false;  // the analyzer went away; the rest was not merged
+    QStringList files;    // file names written into the data folder, in order
+    QList<int> deleted;   // record numbers sent with DELREC, in order
+    QStringList problems; // copies that failed and items skipped, one line each
+    QStringList notices;  // records stored under the fallback name
+    // The analyzer went away (or is no longer the selected one): the rest
+    // was still copied, but nothing more was deleted from it.
+    bool stopped = false;
     RebuildResult rebuild; // the index rebuild after the merge
 };
 
 // Copies from into to: written beside to and renamed over it, then read back
 // and compared. False with the reason when to is not an exact copy.
 bool SafeCopyFile(const QString& from, const QString& to, QString* error);
+
+// Step of a merge, for a progress display: done of total items.
+using MergeProgress = std::function<void(int done, int total)>;
 
 // The data folder name of an imported record: the naming rule of new records
 // from its type, start stamp and transducer serial number. When the header
@@ -48,13 +53,26 @@ public:
     bool CheckDataFolder();
 
     // Merges the checked entries in list order and takes them off the list.
-    // With deleteOnAnalyzer, each record whose copy is safe in the data folder
-    // is deleted on the analyzer; the numbers of the records still listed
-    // follow the deletions. A record whose copy failed stays listed and on the
-    // analyzer. analyzerPresent, asked before each deletion, ends the merge
-    // when it says false. Then "BuildIndex" = "1" and the index is rebuilt.
+    // A staged record is taken only while it is still exactly what was
+    // downloaded and checked, and its header agrees with its entry. With
+    // deleteOnAnalyzer, each record whose copy is safe in the data folder is
+    // deleted on the analyzer; the numbers of the records still listed
+    // follow the deletions. A record whose copy failed stays listed and on
+    // the analyzer. analyzerPresent, asked before each deletion, ends the
+    // deletions (not the copies) when it says false. Then "BuildIndex" = "1"
+    // and the index is rebuilt: CopyRecords and then FinishRecords.
     MergeReport MergeRecords(QList<ImportedRecord>& entries, CDevice* device, bool deleteOnAnalyzer,
                              const std::function<bool()>& analyzerPresent = {});
+    // The file work and the deletions of MergeRecords, without the stores:
+    // may run on a worker thread (progress is called there).
+    MergeReport CopyRecords(QList<ImportedRecord>& entries, CDevice* device, bool deleteOnAnalyzer,
+                            const std::function<bool()>& analyzerPresent = {},
+                            const MergeProgress& progress = {});
+    // The rest, on the stores' thread.
+    void FinishRecords(MergeReport& report);
+    // Records are copied but none is deleted from the analyzer, for this
+    // reason (a download of the import failed on its time limit).
+    void KeepRecordsOnAnalyzer(const QString& why) { m_keepOnAnalyzer = why; }
 
     // Merges the checked templates under "RXt_" + name + ".p8t" (a name that
     // is no plain file name is made one), asking before one is overwritten,
@@ -65,4 +83,5 @@ private:
     const AppSettings& m_settings;
     RecordIndex& m_index;
     TemplateStore& m_templates;
+    QString m_keepOnAnalyzer;
 };

@@ -117,12 +117,19 @@ void CImportProgressDlg::OnFinished() {
     m_job->Wait();
     m_result = m_job->GetResult();
     m_marquee->setRange(0, 1);
-    m_stepped->setValue(m_stepped->maximum());
     const bool cancelled = m_cancelling;
     m_busy = false;
+    // The bar shows what was done: a cancelled run stops at the items that
+    // finished (the one in progress always finishes).
+    m_stepped->setValue(cancelled ? std::min(m_item, m_stepped->maximum()) : m_stepped->maximum());
+    const int failed = int(m_result.failures.size());
     if (!m_result.ok && !m_result.error.isEmpty())
         SetText(m_status, m_result.error);
-    else if (!cancelled)
+    else if (cancelled)
+        ; // the cancellation text stays until the dialog closes
+    else if (failed > 0)
+        SetText(m_status, QStringLiteral("%1 of %2 not imported").arg(failed).arg(m_count));
+    else
         SetText(m_status, QStringLiteral("Successfully imported"));
     m_ok->setEnabled(true);
     m_cancel->setEnabled(false);

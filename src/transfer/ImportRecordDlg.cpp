@@ -27,8 +27,12 @@ CImportRecordDlg::CImportRecordDlg(const ImportContext& context, QWidget* parent
 void CImportRecordDlg::OnGetList() {
     CDevice* device = m_context.Device();
     if (!device) return;
-    CImportProgressDlg dlg(*device, CImportProgressDlg::Mode::Records,
-                           staging::Folder(m_context.settings), this);
+    const QString folder = NewStagingFolder(m_context.settings);
+    if (folder.isEmpty()) return;
+    m_entries.clear();
+    Refill();
+    EnableForRows(false);
+    CImportProgressDlg dlg(*device, CImportProgressDlg::Mode::Records, folder, this);
     dlg.exec();
     const ImportDownload::Result r = dlg.Result();
     if (!r.ok) {
@@ -36,14 +40,15 @@ void CImportRecordDlg::OnGetList() {
         return;
     }
     m_entries = r.records;
+    m_keepOnAnalyzer = r.keepOnAnalyzer;
     Refill();
-    SelectAllButton()->setEnabled(true);
-    UnselectAllButton()->setEnabled(true);
-    ImportButton()->setEnabled(true);
+    EnableForRows(!m_entries.isEmpty());
     if (!r.failures.isEmpty())
         ThePrompter().Message(
             FailureText(QStringLiteral("Some records were not imported; GetList tries them again."),
-                        r.failures),
+                        r.failures + (r.keepOnAnalyzer.isEmpty()
+                                          ? QList<ImportFailure>{}
+                                          : QList<ImportFailure>{{0, r.keepOnAnalyzer}})),
             Prompter::Icon::Warning);
 }
 
@@ -55,12 +60,22 @@ void CImportRecordDlg::OnImport() {
         Prompter::Icon::Question);
     const QList<bool> checked = CheckedRows();
     for (int i = 0; i < m_entries.size(); ++i) m_entries[i].checked = checked.value(i);
-    const MergeReport m = merge.MergeRecords(m_entries, m_context.Device(), remove,
-                                             [this] { return m_context.Device() != nullptr; });
+    if (!m_keepOnAnalyzer.isEmpty()) merge.KeepRecordsOnAnalyzer(m_keepOnAnalyzer);
+    // The copies and the deletions run on a worker with the progress up;
+    // the sheet is modal, so the analyzer cannot be disconnected meanwhile.
+    CDevice* device = m_context.Device();
+    MergeReport m;
+    RunWithProgress(QStringLiteral("Importing records into the data folder..."),
+                    [&](const MergeProgress& progress) {
+                        m = merge.CopyRecords(m_entries, device, remove, {}, progress);
+                    });
+    merge.FinishRecords(m);
     Refill();
+    EnableForRows(!m_entries.isEmpty());
     QStringList text = m.problems + m.notices;
     if (m.stopped)
-        text << QStringLiteral("The analyzer is no longer selected; the import stopped.");
+        text << QStringLiteral("The analyzer was lost: the records were copied, but no more were "
+                               "deleted from it.");
     if (m.rebuild.ran && !m.rebuild.stored)
         text << QStringLiteral("The records index could not be rebuilt: %1").arg(m.rebuild.error);
     if (!text.isEmpty())

@@ -23,4 +23,7 @@ private:
 
     const ImportContext& m_context;
     QList<ImportedRecord> m_entries;
+    // Why nothing of the listed records may be deleted from the analyzer
+    // (a download of the list failed on its time limit); empty otherwise.
+    QString m_keepOnAnalyzer;
 };

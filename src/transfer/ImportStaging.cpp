@@ -4,9 +4,12 @@
 #include "base/CodePage.h"
 #include "base/SafeFileName.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+
+#include <array>
 
 namespace staging {
 
@@ -24,6 +27,17 @@ QString Folder(const AppSettings& settings) {
     if (base.isEmpty()) base = settings.GetDataPath();
     if (base.isEmpty()) return {};
     return QDir::cleanPath(base + QStringLiteral("/Temp"));
+}
+
+Area::Area(const QString& base) {
+    if (!base.isEmpty()) MakeFolderChain(base);
+    if (base.isEmpty() || !QFileInfo(base).isDir()) {
+        m_error = QStringLiteral("Cannot Create Temp Folder");
+        return;
+    }
+    m_dir = std::make_unique<QTemporaryDir>(base + QStringLiteral("/import-XXXXXX"));
+    if (!m_dir->isValid())
+        m_error = QStringLiteral("Cannot Create Temp Folder: %1").arg(m_dir->errorString());
 }
 
 bool Prepare(const QString& folder, QString* error) {
@@ -83,6 +97,59 @@ bool ReadHeader(const QString& path, ImportedRecord& e) {
 
 bool IsCompleteRecord(const QByteArray& bytes) {
     return bytes.size() >= 4 && bytes[0] == 'N' && bytes.endsWith("E0");
+}
+
+bool CheckRecord(const QByteArray& bytes, QString* why) {
+    const auto fail = [why](const QString& text) {
+        if (why) *why = text;
+        return false;
+    };
+    if (!IsCompleteRecord(bytes))
+        return fail(QStringLiteral("it does not begin with its N line and end with E0"));
+    constexpr int kHeaderLines = 22;
+    QList<std::array<bool, kHeaderLines + 1>> sections{{}};
+    int declared = -1;
+    qsizetype at = 0;
+    while (at < bytes.size()) {
+        qsizetype end = bytes.indexOf('\n', at);
+        if (end < 0) end = bytes.size();
+        const QByteArrayView line(bytes.constData() + at, end - at);
+        at = end + 1;
+        if (line.isEmpty()) continue;
+        if (declared < 0) {
+            declared = line.size() >= 2 && line[1] >= '0' && line[1] <= '9' ? line[1] - '0' : 0;
+            continue;
+        }
+        if (line[0] == 'E') {
+            if (line.startsWith("E0")) break;
+            sections.append(std::array<bool, kHeaderLines + 1>{});
+        } else if (line[0] == 'H') {
+            int n = 0;
+            qsizetype i = 1;
+            while (i < line.size() && line[i] >= '0' && line[i] <= '9' && n <= kHeaderLines)
+                n = n * 10 + (line[i++] - '0');
+            if (i < line.size() && line[i] == ',' && n >= 1 && n <= kHeaderLines)
+                sections.last()[size_t(n)] = true;
+        }
+    }
+    const int expected = declared <= 0 ? 1 : declared;
+    if (sections.size() != expected)
+        return fail(QStringLiteral("its N line names %1 section(s), it holds %2")
+                        .arg(expected)
+                        .arg(sections.size()));
+    for (int s = 0; s < sections.size(); ++s)
+        for (int n = 1; n <= kHeaderLines; ++n)
+            if (!sections[s][size_t(n)])
+                return fail(QStringLiteral("header line H%1 is missing%2")
+                                .arg(n)
+                                .arg(sections.size() > 1
+                                         ? QStringLiteral(" in section %1").arg(s + 1)
+                                         : QString()));
+    return true;
+}
+
+QByteArray Digest(const QByteArray& bytes) {
+    return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256);
 }
 
 } // namespace staging

@@ -21,21 +21,22 @@ CImportTemplateDlg::CImportTemplateDlg(const ImportContext& context, QWidget* pa
 void CImportTemplateDlg::OnGetList() {
     CDevice* device = m_context.Device();
     if (!device) return;
-    CImportProgressDlg dlg(*device, CImportProgressDlg::Mode::Templates,
-                           staging::Folder(m_context.settings), this);
+    const QString folder = NewStagingFolder(m_context.settings);
+    if (folder.isEmpty()) return;
+    m_entries.clear();
+    Refill();
+    CImportProgressDlg dlg(*device, CImportProgressDlg::Mode::Templates, folder, this);
     dlg.exec();
     const ImportDownload::Result r = dlg.Result();
     if (r.ok) {
         m_entries = r.templates;
         Refill();
-        SelectAllButton()->setEnabled(true);
-        UnselectAllButton()->setEnabled(true);
     } else if (!r.error.isEmpty()) {
         ThePrompter().Message(r.error, Prompter::Icon::Warning);
     }
+    EnableForRows(!m_entries.isEmpty());
     // A list that came is not asked for twice; one that failed may be.
     GetListButton()->setEnabled(!r.ok);
-    ImportButton()->setEnabled(r.ok);
     if (!r.failures.isEmpty()) {
         QStringList lines{QStringLiteral("Some templates were not imported:")};
         for (const ImportFailure& f : r.failures) lines << f.message;

@@ -55,7 +55,8 @@ DataTable::DataTable(const CRivuletrixDoc& doc) : m_doc(doc) {}
 DataTable::~DataTable() = default;
 
 bool DataTable::BolusTable() const {
-    return m_doc.TestType == 'P';
+    // Dual Flow records of older analyzers list their boluses too.
+    return m_doc.TestType == 'P' || m_doc.TestType == 'D';
 }
 
 void DataTable::Sync() {
@@ -333,12 +334,20 @@ QByteArray DataTable::Csv() const {
     // Fields go through csv::Field: record texts come from users and
     // analyzers, and must stay inert in a spreadsheet.
     QByteArray out;
-    const auto comment = [&](const QString& s) {
-        out += csv::Line({QStringLiteral("# ") + s.trimmed()});
+    // The header block is comment lines that readers skip: each starts with
+    // "#" and stays one line whatever the record's texts hold (no quoting,
+    // which would move the "#").
+    const auto comment = [&](QString s) {
+        s.replace(QLatin1String("\r\n"), QLatin1String(" "));
+        s.replace(QLatin1Char('\r'), QLatin1Char(' '));
+        s.replace(QLatin1Char('\n'), QLatin1Char(' '));
+        out += QStringLiteral("# ").toUtf8() + s.trimmed().toUtf8() + "\r\n";
     };
+    // Every kind of table gets the same header block.
+    const QStringList head = HeaderLines();
+    for (int k = 0; k < 12; ++k)
+        if (!head[k].trimmed().isEmpty()) comment(head[k]);
     if (BolusTable()) {
-        for (const QString& s : BolusHeaderLines())
-            if (!s.trimmed().isEmpty()) comment(s);
         out += csv::Line({QStringLiteral("Bolus Number"), QStringLiteral("Volume (ml)"),
                           QStringLiteral("Start Time (hh:mm:ss)"), QStringLiteral("Duration (s)"),
                           QStringLiteral("Average Rate (ml/h)")});
@@ -351,9 +360,6 @@ QByteArray DataTable::Csv() const {
         }
         return out;
     }
-    const QStringList head = HeaderLines();
-    for (int k = 0; k < 12; ++k)
-        if (!head[k].trimmed().isEmpty()) comment(head[k]);
     const bool occlusion = m_doc.TestType == 'O';
     if (occlusion)
         out += csv::Line({QStringLiteral("Sample"), QStringLiteral("Elapsed Time"),

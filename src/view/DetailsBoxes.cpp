@@ -10,6 +10,44 @@
 
 namespace boxes {
 
+namespace {
+
+// Keeps a box of the window inside the plot: a box grown since it was
+// placed (a longer control number, a longer value) would run past the edge.
+// A box the user put down keeps to the limits it was dropped within.
+void KeepInside(const ViewState& st, FloatingBox& box) {
+    const bool dropped = box.moved && st.rightLimit > 0;
+    const int right = dropped ? st.rightLimit : st.left + st.width;
+    const int bottom = box.moved && st.bottomLimit > 0 ? st.bottomLimit : st.bottom;
+    const int left = box.moved ? st.leftMargin : st.left + 1;
+    box.x = std::max(std::min(box.x, right - box.width - 1), left);
+    box.y = std::max(std::min(box.y, bottom - box.height - 1), st.topLimit);
+}
+
+// A box the user has not put anywhere yields to the bolus labels: it goes
+// to the first corner of the plot where it hides none.
+void AvoidBolusLabels(const ViewState& st, FloatingBox& box) {
+    if (box.moved || st.bolusLabels.empty()) return;
+    const auto free = [&st](const QRect& r) {
+        for (const QRect& label : st.bolusLabels)
+            if (r.intersects(label)) return false;
+        return true;
+    };
+    if (free(box.Rect())) return;
+    const int right = st.left + st.width - box.width - 1;
+    const int bottom = st.bottom - box.height - 1;
+    const QPoint corners[] = {
+        {st.left + 1, st.topLimit + 1}, {st.left + 1, bottom}, {right, bottom}};
+    for (const QPoint& at : corners)
+        if (free(QRect(at, box.Rect().size()))) {
+            box.x = at.x();
+            box.y = at.y();
+            return;
+        }
+}
+
+} // namespace
+
 void Frame(RenderContext& c, const QRect& r, bool pickedUp) {
     QPainter& p = c.p;
     p.save();
@@ -89,7 +127,10 @@ void DrawDetails(RenderContext& c) {
         }
         b.width = bw;
         b.height = bh;
-        at = PaperPosition(c, b);
+        if (c.detailsArea.isValid())
+            at = QPoint(c.detailsArea.right() - bw, c.detailsArea.top());
+        else
+            at = PaperPosition(c, b);
     } else {
         if (box.firstPlacement) {
             box.x = st.left + st.width - bw - 1;
@@ -102,6 +143,9 @@ void DrawDetails(RenderContext& c) {
         if (c.t.preview) {
             box.x = st.left + 1;
             box.y = st.topLimit + 1;
+        } else {
+            KeepInside(st, box);
+            AvoidBolusLabels(st, box);
         }
         at = QPoint(box.x, box.y);
     }
@@ -181,13 +225,17 @@ void DrawMeasured(RenderContext& c) {
     FloatingBox& box = st.measuredBox;
     if (!c.t.paper) box.drawn = false;
     if (c.t.paper || !c.doc.ShowTestParameters || !st.measuredAllowed || !c.plotOk) return;
-    const int pitch = c.charH + c.extLeading;
-    if (6 * pitch > st.height) return;
-    const int w = c.maxCharW;
-    QStringList lines = MeasuredLines(c);
     c.p.save();
     c.p.setFont(c.PointFont(8));
     const QFontMetrics fm = c.p.fontMetrics();
+    // The pitch of the font the lines are drawn in, so they stay inside the frame.
+    const int pitch = std::max(c.charH + c.extLeading, fm.lineSpacing());
+    if (6 * pitch > st.height) {
+        c.p.restore();
+        return;
+    }
+    const int w = std::max(c.maxCharW, fm.averageCharWidth());
+    QStringList lines = MeasuredLines(c);
     int widest = 0;
     for (QString& s : lines) {
         s = s.trimmed();
@@ -206,6 +254,7 @@ void DrawMeasured(RenderContext& c) {
     }
     box.width = bw;
     box.height = bh;
+    KeepInside(st, box);
     Frame(c, box.Rect(), box.pickedUp);
     c.p.setPen(Qt::black);
     for (int j = 0; j < 4; ++j)

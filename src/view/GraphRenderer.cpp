@@ -1,5 +1,6 @@
 #include "GraphRenderer.h"
 
+#include "view/DataTable.h"
 #include "view/DetailsBoxes.h"
 #include "view/GraphLayout.h"
 #include "view/KeyBox.h"
@@ -313,15 +314,19 @@ QString GraphRenderer::TitleLine(const CRivuletrixDoc& d, int templateStepIndex)
     return QString::asprintf("%s Test   Set Flow Rate %0.2f ml/hr", t.constData(), d.SetFlowRate);
 }
 
-QString GraphRenderer::QuietSetting(const AppSettings& s, const QString& key) {
+QString GraphRenderer::QuietSettingsFile(const AppSettings& s) {
     const QString location = QDir(s.WorkingDir()).filePath(settings::kLocationFile);
     if (!QFileInfo::exists(location)) return {};
     const QString folder =
         ini::ReadValue(location, settings::kLocationSection, settings::kLocationKey);
     if (folder.isEmpty()) return {};
     const QString path = QDir(folder).filePath(settings::kSettingsFile);
-    if (!QFileInfo::exists(path)) return {};
-    return ini::ReadValue(path, settings::kSection, key);
+    return QFileInfo::exists(path) ? path : QString();
+}
+
+QString GraphRenderer::QuietSetting(const AppSettings& s, const QString& key) {
+    const QString path = QuietSettingsFile(s);
+    return path.isEmpty() ? QString() : ini::ReadValue(path, settings::kSection, key);
 }
 
 int GraphRenderer::LineWidthFromText(const QString& text) {
@@ -394,6 +399,15 @@ GraphRenderer::Result GraphRenderer::Render(QPainter& p, CRivuletrixDoc& doc, Vi
     st.topLimit = 0;
     if (doc.TestType != st.rememberedType) st.SetTypeDefaults(doc.TestType);
     ComputeMaxima(doc, st);
+    // The PCA results come from the record's bolus table, never from the
+    // curve: hiding the curve must not change them.
+    if (doc.TestType == 'P' || doc.TestType == 'D') {
+        const DataTable& table = cache.PcaTable();
+        st.bolusCount = int(table.Boluses().size());
+        st.bolusVolumeTotal = table.BolusVolumeTotal();
+        st.bolusDurationTotal = table.BolusDurationTotal();
+        st.bolusRateTotal = table.BolusRateTotal();
+    }
 
     bool graph = true;
     if (st.showTrumpet) {

@@ -38,6 +38,8 @@ public:
     // A "Default Parameters" setting read without any message when the
     // settings cannot be found (redraws read it often); empty then.
     static QString QuietSetting(const AppSettings& settings, const QString& key);
+    // The settings file the working folder names, or empty when there is none.
+    static QString QuietSettingsFile(const AppSettings& settings);
 
     // "GraphLineWidth" text to a width: decimal digits after optional blanks
     // and sign; anything else 0.

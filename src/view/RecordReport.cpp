@@ -3,7 +3,9 @@
 #include "view/DataTable.h"
 #include "view/DetailsBoxes.h"
 #include "view/GraphRenderer.h"
+#include "view/SeriesCache.h"
 
+#include "base/CheckedSaveFile.h"
 #include "records/RivuletrixDoc.h"
 
 #include <QFileInfo>
@@ -26,6 +28,9 @@ QFont ReportFont(int dpiY, bool bold) {
     f.setWeight(bold ? QFont::Bold : QFont::Normal);
     return f;
 }
+
+// The resolution the pagination is worked out in.
+constexpr int kRefDpi = 1200;
 
 QString Fmt(const char* format, double v) {
     char buf[96];
@@ -50,6 +55,7 @@ struct RecordReport::Writer {
     int ascent = 0, pitch = 1, charH = 1;
     int y = 0;
     int cols[4] = {0, 0, 0, 0};
+    int right = 0; // the printable area's right edge
 
     std::optional<QFontMetrics> fmNormal, fmBold;
     std::vector<int> columns; // left edges of the table's columns
@@ -71,7 +77,14 @@ struct RecordReport::Writer {
         p->setFont(b ? bold : normal);
         p->drawText(QPoint(x, yy + ascent), s);
     }
-    void Col(int c, const QString& s, bool b = false) const { At(cols[c], s, b); }
+    // A text ends a character short of the next column's (column 1 of a
+    // row with texts on the right) or of the right edge: long values are
+    // elided, never overprinted.
+    void Col(int c, const QString& s, bool b = false, bool wide = false) const {
+        const int end = c == 1 && !wide ? cols[2] : right;
+        const int room = std::max(0, end - cols[c] - fmNormal->averageCharWidth());
+        At(cols[c], (b ? *fmBold : *fmNormal).elidedText(s, Qt::ElideRight, room), b);
+    }
     void Down(int n = 1) { y += n * pitch; }
 };
 
@@ -101,7 +114,12 @@ int RecordReport::Begin(const QPaintDevice& device) {
     m_my = m_dpiY / 2;
     m_w = m_horz - 2 * m_mx;
     m_h = m_vert - 2 * m_my;
-    m_pitch = std::max(1, QFontMetrics(ReportFont(m_dpiY, false)).lineSpacing());
+    // Rows are paginated in units of one fixed resolution, scaled to the
+    // device: font metrics round differently at each resolution, and the
+    // print preview (at the printer's) and a PDF file (at its own) must
+    // split the rows alike.
+    const int refPitch = std::max(1, QFontMetrics(ReportFont(kRefDpi, false)).lineSpacing());
+    m_pitch = std::max(1, int(std::lround(double(refPitch) * m_dpiY / kRefDpi)));
     if (m_setup.reportHeaders) {
         const QStringList& h = *m_setup.reportHeaders;
         m_doc.RepHeader1 = h.value(0);
@@ -129,16 +147,16 @@ int RecordReport::Begin(const QPaintDevice& device) {
     // header block; later pages below the page header.
     Writer w;
     w.SetFonts(m_dpiY);
-    w.pitch = m_pitch;
-    w.y = m_my;
+    w.pitch = refPitch;
+    w.y = kRefDpi / 2;
     PageHeaderReport(w, 1);
-    m_rowsTopLater = w.y;
+    const int topLater = w.y;
     ReportHeaderBlock(w);
     TableHeader(w);
-    const int limit = m_vert - m_my;
-    m_rowsFirst = std::max(0, (limit - w.y) / m_pitch);
+    const int limit = int(std::lround(double(m_vert) * kRefDpi / m_dpiY)) - kRefDpi / 2;
+    m_rowsFirst = std::max(0, (limit - w.y) / refPitch);
     // A page too small for one row still lists one, or the job never ends.
-    m_rowsLater = std::max(1, (limit - m_rowsTopLater) / m_pitch);
+    m_rowsLater = std::max(1, (limit - topLater) / refPitch);
     const int rows = m_table->RowCount();
     if (rows > m_rowsFirst) m_pages = 1 + (rows - m_rowsFirst + m_rowsLater - 1) / m_rowsLater;
     return m_pages;
@@ -209,13 +227,21 @@ bool RecordReport::WritePdf(const QString& path, CRivuletrixDoc& doc, ViewState&
         if (error) *error = text;
         return false;
     };
-    QPdfWriter pdf(path);
+    // Written beside the file and put in its place only when whole: a full
+    // disk leaves an earlier report as it was.
+    CheckedSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return fail(
+            QStringLiteral("The file %1 cannot be written: %2").arg(path, file.errorString()));
+    QPdfWriter pdf(&file);
     pdf.setResolution(300);
     pdf.setPageLayout(layout);
     pdf.setCreator(VersionLine());
     pdf.setTitle(QFileInfo(doc.PathName()).fileName());
     QPainter p;
-    if (!p.begin(&pdf)) return fail(QStringLiteral("The file %1 cannot be written.").arg(path));
+    if (!p.begin(&pdf))
+        return fail(
+            QStringLiteral("The file %1 cannot be written: %2").arg(path, file.errorString()));
     int printed = RecordReport(doc, state, setup).PrintAll(p, pdf);
     if (doc.TemplateSteps > 0 && !doc.PathName().isEmpty()) {
         for (int step = CurrentStep(doc) + 1; step <= doc.TemplateSteps; ++step) {
@@ -235,7 +261,9 @@ bool RecordReport::WritePdf(const QString& path, CRivuletrixDoc& doc, ViewState&
             printed += RecordReport(next, s, setup).PrintAll(p, pdf, true);
         }
     }
-    if (!p.end()) return fail(QStringLiteral("The file %1 cannot be written.").arg(path));
+    if (!p.end() || !file.commit())
+        return fail(
+            QStringLiteral("The file %1 cannot be written: %2").arg(path, file.errorString()));
     if (pages) *pages = printed;
     return true;
 }
@@ -282,7 +310,9 @@ void RecordReport::ParameterRows(Writer& w) const {
         // Older records keep the version after the serial number.
         const QString stored = d.InstSerialNum.trimmed();
         serial = stored.section(QLatin1Char(' '), 0, 0);
-        version = stored.section(QLatin1Char(' '), 1).trimmed();
+        const QString after = stored.section(QLatin1Char(' '), 1).trimmed();
+        // Some keep it in a field of its own, as current records do.
+        if (!after.isEmpty()) version = after;
     }
     // Every record file stores the channel one-based and the reader counts
     // from 0, old analyzers' records too: there is no channel 0 to show.
@@ -293,7 +323,7 @@ void RecordReport::ParameterRows(Writer& w) const {
     w.Down();
     w.Col(0, QStringLiteral("Type of Test  "));
     w.Col(1, CRivuletrixDoc::TestTypeName(d.TestType));
-    w.Col(2, d.InstModel);
+    w.Col(2, version);
     w.Down();
     w.Col(0, QStringLiteral("Date Tested  "));
     w.Col(1, d.StartDate);
@@ -321,7 +351,7 @@ void RecordReport::PumpRows(Writer& w) const {
                                                     {"Comments ", d.Comments}};
     for (const auto& [label, value] : rows) {
         w.Col(0, QString::fromLatin1(label));
-        w.Col(1, value);
+        w.Col(1, value, false, true); // nothing on the right of these rows
         w.Down();
     }
 }
@@ -351,13 +381,14 @@ void RecordReport::ValueRows(Writer& w) const {
                     {QStringLiteral("Total Test Time "), total}};
         break;
     }
-    case 'P': {
-        // The table's boluses in the report, the graph's on the graph page.
-        const bool table = m_table != nullptr;
-        const int count = table ? int(m_table->Boluses().size()) : m_st.bolusCount;
-        const double vol = table ? m_table->BolusVolumeTotal() : m_st.bolusVolumeTotal;
-        const double rate = table ? m_table->BolusRateTotal() : m_st.bolusRateTotal;
-        const double dur = table ? m_table->BolusDurationTotal() : m_st.bolusDurationTotal;
+    case 'P':
+    case 'D': {
+        // The record's bolus table, whatever the graph shows.
+        const DataTable& table = m_table ? *m_table : SeriesCache::For(&d)->PcaTable();
+        const int count = int(table.Boluses().size());
+        const double vol = table.BolusVolumeTotal();
+        const double rate = table.BolusRateTotal();
+        const double dur = table.BolusDurationTotal();
         const auto avg = [count](double t) { return count > 0 ? t / count : 0.0; };
         const double volumeMax = m_st.volumeMax / 10000.0;
         set = {{QStringLiteral("Basal/Primary Rate  "), Fmt("%0.2f  ml/h", d.SetBasalFlowRate)},
@@ -406,6 +437,7 @@ void RecordReport::GraphTextBlocks(Writer& w) {
     w.cols[1] = c1;
     w.cols[2] = c2;
     w.cols[3] = c3;
+    w.right = m_mx + m_w;
     w.y = m_h / 2;
     if (tpl) {
         const QString name = QStringLiteral("Template %1").arg(d.TemplateName);
@@ -415,7 +447,8 @@ void RecordReport::GraphTextBlocks(Writer& w) {
                                  .arg(d.TemplateSteps)
                                  .arg(CRivuletrixDoc::TestTypeName(d.TestType));
         w.AtY((m_horz - w.Width(step)) / 2, m_vert / 2 + 2 * w.charH, step);
-        w.y += m_my;
+        // The header lines start below the step line.
+        w.y = m_vert / 2 + 2 * w.charH + m_pitch;
     } else {
         w.y += w.charH;
     }
@@ -443,6 +476,7 @@ void RecordReport::ReportHeaderBlock(Writer& w) const {
     w.cols[1] = 4 * m_mx;
     w.cols[2] = m_horz / 2;
     w.cols[3] = m_horz / 2 + 4 * m_mx;
+    w.right = m_mx + m_w;
     w.Col(0, QStringLiteral("Test Parameters"), true);
     w.Col(2, QStringLiteral("Test Instrument"), true);
     w.Down();
@@ -462,7 +496,7 @@ std::vector<int> RecordReport::ColumnLefts() const {
     // Bolus tables: five columns over the width. Sample tables: the index,
     // then the data columns evenly over the width less room for the status.
     std::vector<int> x;
-    if (m_doc.TestType == 'P') {
+    if (m_table && m_table->BolusTable()) {
         for (int k = 0; k <= 5; ++k) x.push_back(m_mx + k * m_w / 5);
         return x;
     }
@@ -480,7 +514,7 @@ void RecordReport::TableHeader(Writer& w) const {
     const std::vector<int> x = ColumnLefts();
     const int gap = w.fmNormal->averageCharWidth();
     const auto right = [&](size_t k, const QString& s) { w.At(x[k + 1] - gap - w.Width(s), s); };
-    if (m_doc.TestType == 'P') {
+    if (m_table->BolusTable()) {
         const QString h1[] = {QStringLiteral("Bolus/Sec"), QStringLiteral("Volume"),
                               QStringLiteral("Start Time"), QStringLiteral("Duration"),
                               QStringLiteral("Avg. Rate")};
@@ -497,7 +531,8 @@ void RecordReport::TableHeader(Writer& w) const {
     const size_t n = columns.size();
     for (size_t k = 0; k + 3 < n; ++k) right(k + 1, columns[k].head1);
     // The pressure title spans its three columns.
-    const QString title = columns[n - 3].head1;
+    const QString title =
+        m_doc.TestType == 'O' ? QStringLiteral("------Pressure -------") : columns[n - 3].head1;
     w.At((x[n - 2] + x[n + 1] - w.Width(title)) / 2, title);
     w.Down();
     for (size_t k = 0; k < columns.size(); ++k) right(k + 1, columns[k].head2);
@@ -511,7 +546,7 @@ void RecordReport::TableRow(Writer& w, int row) const {
         const QString t = s.trimmed();
         w.At(x[k + 1] - gap - w.Width(t), t);
     };
-    if (m_doc.TestType == 'P') {
+    if (m_table->BolusTable()) {
         const BolusRow& b = m_table->Boluses()[size_t(row)];
         const uint32_t s = b.startSeconds;
         right(0, QString::number(b.number));

@@ -90,5 +90,5 @@ private:
     int m_mx = 0, m_my = 0, m_w = 0, m_h = 0, m_horz = 0, m_vert = 0, m_dpiX = 96, m_dpiY = 96;
     int m_pitch = 1;
     int m_pages = 1;
-    int m_rowsFirst = 0, m_rowsLater = 1, m_rowsTopLater = 0;
+    int m_rowsFirst = 0, m_rowsLater = 1;
 };

@@ -66,6 +66,9 @@ struct RenderContext {
     QString timeTitle;
     // Raised when a bolus flow outgrew the flow maximum: draw again.
     bool needsRedraw = false;
+    // On paper, a free area kept for the test-details box (its top right
+    // corner goes to the area's); empty: the box's usual place.
+    QRect detailsArea;
 
     int Top() const { return st.bottom - st.height; }
     // Sample position on the time axis.

@@ -2,6 +2,7 @@
 
 #include "view/DataTable.h"
 
+#include "base/CheckedSaveFile.h"
 #include "base/Prompter.h"
 #include "records/RivuletrixDoc.h"
 
@@ -14,7 +15,6 @@
 #include <QPrintDialog>
 #include <QPrintPreviewDialog>
 #include <QPrinter>
-#include <QSaveFile>
 
 namespace printing {
 
@@ -130,10 +130,9 @@ bool ExportCsv(CRivuletrixDoc& doc, QWidget* parent) {
     if (path.isEmpty()) return false;
     DataTable table(doc);
     table.Sync();
-    QSaveFile f(path);
-    if (!f.open(QIODevice::WriteOnly) || f.write(table.Csv()) < 0 || !f.commit()) {
-        ThePrompter().Message(QStringLiteral("The data table could not be written to %1:\n%2")
-                                  .arg(QDir::toNativeSeparators(path), f.errorString()),
+    QString why;
+    if (!checkedfile::Write(path, table.Csv(), &why)) {
+        ThePrompter().Message(QStringLiteral("The data table could not be written.\n%1").arg(why),
                               Prompter::Icon::Warning);
         return false;
     }

@@ -1,5 +1,6 @@
 #include "SeriesCache.h"
 
+#include "view/DataTable.h"
 #include "view/PcaDetector.h"
 
 #include "records/RivuletrixDoc.h"
@@ -35,6 +36,12 @@ SeriesCache::~SeriesCache() = default;
 PcaMemo& SeriesCache::Pca() {
     if (!m_pca) m_pca = std::make_unique<PcaMemo>(*m_doc);
     return *m_pca;
+}
+
+const DataTable& SeriesCache::PcaTable() {
+    if (!m_pcaTable) m_pcaTable = std::make_unique<DataTable>(*m_doc);
+    m_pcaTable->Sync();
+    return *m_pcaTable;
 }
 
 void SeriesCache::Invalidate() {

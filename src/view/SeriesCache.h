@@ -9,6 +9,7 @@
 
 class CRivuletrixDoc;
 struct PcaMemo;
+class DataTable;
 
 // The derived series of one record (instantaneous flow over 0.24 ml windows,
 // average flow) and the raw ones (volume, pressure), folded into min/max
@@ -74,6 +75,9 @@ public:
 
     // The PCA curve kept between frames (see PcaDetector).
     PcaMemo& Pca();
+    // The record's bolus table, caught up with the samples: the PCA results
+    // come from it whatever the graph shows.
+    const DataTable& PcaTable();
 
     // Takes in the samples appended since the last call; starts again when
     // the document was reset or re-read.
@@ -159,4 +163,5 @@ private:
     Chunked<uint32_t> m_blockK;
     Columns m_columns;
     std::unique_ptr<PcaMemo> m_pca;
+    std::unique_ptr<DataTable> m_pcaTable;
 };

@@ -421,13 +421,9 @@ struct BolusLabeller {
         const double volume = (double(d.VolumeAt(end)) - double(d.VolumeAt(preStart))) / 10000.0;
         const double rate = d.FlowOver(r, r - start) / 100.0;
         if (n <= 1) {
-            st.bolusVolumeTotal = st.bolusDurationTotal = st.bolusRateTotal = 0;
             lastRect = QRect();
             lastRaised = false;
         }
-        st.bolusVolumeTotal += volume;
-        st.bolusDurationTotal += duration;
-        st.bolusRateTotal += rate;
         if (!st.showBolusLabels) return;
 
         const QString texts[3] = {QString::asprintf("Bolus/Sec Volume  %0.2f ml", volume).trimmed(),
@@ -588,7 +584,6 @@ void DrawPca(RenderContext& c) {
         labels = std::move(direct.labels);
     }
     sink.Finish(c.p);
-    st.bolusCount = result.bolusCount;
     st.lastPcaFlow = result.lastFlow;
     for (const PcaMark& m : marks) {
         const int x = xOf(m.index), y = yOf(m.value);

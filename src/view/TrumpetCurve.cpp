@@ -56,7 +56,11 @@ TrumpetCurve TrumpetCurve::Compute(const CRivuletrixDoc& d) {
     const uint32_t twoHours = 7200 * tps;
     const uint32_t largestStep = 960000;
 
-    const int last = d.SampleCount() - 1;
+    // After a live test has ended the slot past the samples is empty, and a
+    // stopped test may leave a last sample with no time: neither shortens
+    // the record.
+    int last = d.LastSampleIndex();
+    while (last > 0 && d.ElapsedTicks(last) == 0) --last;
     if (last < 1 || d.ElapsedTicks(last) < twoHours || d.SetFlowRate == 0) return c;
 
     bool monotone = true;
@@ -141,4 +145,26 @@ TrumpetCurve TrumpetCurve::Compute(const CRivuletrixDoc& d) {
     c.overallError = ((d.FlowOver(b, b - a) / 100.0 - rate) / rate) * 100.0;
     c.ok = true;
     return c;
+}
+
+namespace {
+QString Percent(bool has, double e) {
+    if (!has) return QStringLiteral("n/a");
+    // No "-0.00" for an error that rounds to nothing.
+    return QString::number(std::abs(e) < 0.005 ? 0.0 : e, 'f', 2);
+}
+} // namespace
+
+QList<TrumpetCurve::Row> TrumpetCurve::TableRows() const {
+    QList<Row> rows;
+    rows.append(
+        {QStringLiteral("Window (min)"), QStringLiteral("Emin %"), QStringLiteral("Emax %")});
+    for (int p : kLabelled)
+        rows.append(
+            {QString::number(p), Percent(HasMin(p), minError[p]), Percent(HasMax(p), maxError[p])});
+    return rows;
+}
+
+TrumpetCurve::Row TrumpetCurve::OverallRow() const {
+    return {QStringLiteral("Ep"), Percent(true, overallError), QString()};
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QList>
 #include <QString>
 
 #include <cstdint>
@@ -24,8 +25,20 @@ struct TrumpetCurve {
     double maxError[kMaxWindow + 1] = {};
     double overallError = 0;
 
-    bool HasMin(int p) const { return minFlow[p] != kNoMinimum; }
-    bool HasMax(int p) const { return maxFlow[p] != 0; }
+    // The windows that evaluations of infusion pumps list and the plot labels.
+    static constexpr int kLabelled[] = {2, 5, 11, 19, 31};
+
+    bool HasMin(int p) const { return p >= 0 && p <= kMaxWindow && minFlow[p] != kNoMinimum; }
+    bool HasMax(int p) const { return p >= 0 && p <= kMaxWindow && maxFlow[p] != 0; }
+
+    // The table of the labelled windows as it is shown and printed: a
+    // header, one row per window (minutes, Emin %, Emax %; "n/a" where the
+    // window has no value) and the overall error on a line of its own.
+    struct Row {
+        QString window, minError, maxError;
+    };
+    QList<Row> TableRows() const;
+    Row OverallRow() const;
 
     static TrumpetCurve Compute(const CRivuletrixDoc& doc);
     static QString FailureText() {

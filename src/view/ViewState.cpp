@@ -87,6 +87,7 @@ bool ViewState::MousePress(int px, int py) {
         b->x = nx;
         b->y = ny;
         b->pickedUp = false;
+        b->moved = true;
         // The details and measured-values boxes put outside the window wait
         // for the next redraw.
         if (k > 0 && (nx < 1 || ny < 1)) return false;

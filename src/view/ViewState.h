@@ -34,6 +34,7 @@ struct FloatingBox {
     bool pickedUp = false;
     bool firstPlacement = true;
     bool drawn = false; // drawn by the last redraw, so it can be picked up
+    bool moved = false; // put down by the user: it stays where it was put
     QRect Rect() const { return QRect(x, y, width, height); }
     bool Contains(int px, int py) const {
         return px >= x && px <= x + width && py >= y && py <= y + height;

@@ -134,8 +134,9 @@ private Q_SLOTS:
         QFETCH(QString, type);
         QFETCH(int, id);
         QFETCH(Effect, effect);
-        // A saved record, opened as a user opens one.
-        const QString path = m_dir->filePath(QStringLiteral("data/%1.p8d").arg(type));
+        // A saved record, opened as a user opens one; a file of each row's
+        // own, since opening a file already open only brings its window up.
+        const QString path = m_dir->filePath(QStringLiteral("data/%1-%2.p8d").arg(type).arg(id));
         {
             QFile f(path);
             QVERIFY(f.open(QIODevice::WriteOnly));

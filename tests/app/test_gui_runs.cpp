@@ -69,6 +69,7 @@ public:
     QString nextStepButton = QStringLiteral("Next Step"); // when it is enabled
     int sheetsShown = 0;
     int nextStepShown = 0;
+    QStringList nextStepTexts; // "step|test type" as each dialog showed them
     bool sheetRefused = false;
 
     ModalHand() {
@@ -92,6 +93,11 @@ private:
                 }
             } else if (auto* dlg = qobject_cast<CTemplateNextStepDlg*>(w)) {
                 ++nextStepShown;
+                const auto text = [dlg](const char* name) {
+                    auto* e = dlg->findChild<QLineEdit*>(QLatin1String(name));
+                    return e ? e->text() : QStringLiteral("?");
+                };
+                nextStepTexts << text("Template Step") + QLatin1Char('|') + text("Test Type");
                 // After the last step only "Save and Exit" is left.
                 QPushButton* chosen = nullptr;
                 for (QPushButton* b : dlg->findChildren<QPushButton*>())
@@ -445,6 +451,8 @@ private Q_SLOTS:
                         QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
                                           list->visualRect(tick).center());
                     }
+                // OK twice: the second brings the window up, it opens no other.
+                QTest::mouseClick(dlg->OkButton(), Qt::LeftButton);
                 QTest::mouseClick(dlg->OkButton(), Qt::LeftButton);
                 QTest::mouseClick(dlg->CancelButton(), Qt::LeftButton);
             }
@@ -647,6 +655,8 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(Doc().Run.autoStopped, 30000);
         Press(cmd::EndTest);
         QCOMPARE(m_hand->nextStepShown, 2); // the last one offers "Save and Exit" only
+        // Named as the template has them: the step to come, then the one that ended.
+        QCOMPARE(m_hand->nextStepTexts, (QStringList{"2|Occlusion", "2|Occlusion"}));
         QVERIFY(finished.wait(20000));
         const QString path = Window().Run()->LastSavedPath();
         QVERIFY(QFileInfo(path).fileName().startsWith(QStringLiteral("RXr_TF")));

@@ -264,6 +264,41 @@ private Q_SLOTS:
         QVERIFY(!m_frame->Action(cmd::InstrumentSettings)->isEnabled());
     }
 
+    // A record window left maximised: one click on an analyzer's button
+    // shows that analyzer's windows, tiled, and puts the record aside.
+    void selectorArrangesAfterAMaximisedRecord() {
+        Sim("a", Args("PXR-8", "Bench A", "80000001", "1,2"));
+        Sim("b", Args("PXR-8", "Bench B", "80000002", "1,3"));
+        Start();
+        auto dlg = Search();
+        ConnectAll(*dlg);
+        dlg->reject();
+        m_frame->UpdateCommands();
+        const QString record = m_dir->filePath(QStringLiteral("data/flow_small.p8d"));
+        QVERIFY(QFile::copy(QStringLiteral(RX_TEST_DATA "/records/flow_small.p8d"), record));
+        QVERIFY(m_frame->OpenRecordFile(record));
+        auto* w = qobject_cast<ChannelWindow*>(m_frame->MdiArea()->activeSubWindow());
+        QVERIFY(w && w->Slot() == 0);
+        w->showMaximized();
+        QTRY_VERIFY(w->isMaximized());
+        // Opening it again brings the same window up.
+        const qsizetype windows = m_frame->MdiArea()->subWindowList().size();
+        QVERIFY(m_frame->OpenRecordFile(record));
+        QCOMPARE(m_frame->MdiArea()->subWindowList().size(), windows);
+        QCOMPARE(m_frame->MdiArea()->activeSubWindow(), w);
+
+        m_frame->DevicePane()->AnalyzerButton(2)->click();
+        QTRY_VERIFY(w->isMinimized());
+        QTRY_VERIFY(m_frame->ChannelWindowAt(1, 1)->isMinimized());
+        QVERIFY(m_frame->ChannelWindowAt(1, 2)->isMinimized());
+        ChannelWindow* b1 = m_frame->ChannelWindowAt(2, 1);
+        ChannelWindow* b3 = m_frame->ChannelWindowAt(2, 3);
+        QTRY_VERIFY(!b1->isMinimized() && !b1->isMaximized());
+        QVERIFY(!b3->isMinimized() && !b3->isMaximized());
+        // Tiled: side by side or one above the other, not on top of each other.
+        QTRY_VERIFY(!b1->geometry().intersects(b3->geometry()));
+    }
+
     // Tiled channel windows read like a page: channel 1 of the lowest
     // analyzer at the top left, then on in channel and analyzer order.
     void tilingPutsChannelOneFirst_data() {

@@ -193,8 +193,9 @@ private Q_SLOTS:
                     ->text()
                     .endsWith(QStringLiteral("RXr_a.p8d")));
         QVERIFY(!MenuEntry(*m_frame, cmd::RecentFile1 + 2)->isVisible());
+        // A record already open is brought to the front, not opened twice.
         Trigger(cmd::RecentFile1 + 1);
-        QCOMPARE(RecordWindows().size(), 3);
+        QCOMPARE(RecordWindows().size(), 2);
         QVERIFY(first->text().endsWith(QStringLiteral("RXr_a.p8d")));
 
         // Kept in the settings: a new main window lists them too.

@@ -2,6 +2,7 @@
 // window's menu items and the channel window's toolbar, over saved records.
 // The platform's dialogs are replaced by scripted ones that choose a PDF
 // file, so every page goes through the real printing path into a real PDF.
+#include "../SmallTmpfs.h"
 #include "../view/SyntheticRecords.h"
 
 #include "app/ChannelWindow.h"
@@ -277,6 +278,91 @@ private Q_SLOTS:
         };
         Trigger(cmd::ExportDataTable);
         QCOMPARE(m_prompter.messages.size(), 1);
+    }
+
+    // Export PDF and Export Data Table onto a full disk: a message with the
+    // system's reason, and an earlier file of the name as it was.
+    void exportsOntoFullDisk_data() {
+        QTest::addColumn<int>("command");
+        QTest::addColumn<bool>("device");
+        QTest::newRow("pdf onto /dev/full") << int(cmd::ExportPdf) << true;
+        QTest::newRow("csv onto /dev/full") << int(cmd::ExportDataTable) << true;
+        QTest::newRow("pdf onto a full file system") << int(cmd::ExportPdf) << false;
+        QTest::newRow("csv onto a full file system") << int(cmd::ExportDataTable) << false;
+    }
+    void exportsOntoFullDisk() {
+        QFETCH(int, command);
+        QFETCH(bool, device);
+        QVERIFY(Open(WriteRecord(QStringLiteral("RXr_F_full.p8d"), synth::Flow(25.0, 1000, 3000))));
+        Trigger(cmd::ShowDataTable);
+        QString target = QStringLiteral("/dev/full");
+        std::unique_ptr<SmallTmpfs> fs;
+        QByteArray before;
+        if (!device) {
+            fs = std::make_unique<SmallTmpfs>(64 * 1024);
+            if (!fs->Usable()) QSKIP(qPrintable(fs->WhyNot()));
+            target = fs->Path() + QStringLiteral("/earlier");
+            QFile f(target);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            before = "an earlier export";
+            f.write(before);
+            f.close();
+            fs->Fill();
+        }
+        printing::Hooks().savePath = [&](QWidget*, const QString&, const QString&, const QString&) {
+            return target;
+        };
+        Trigger(command);
+        QCOMPARE(m_prompter.messages.size(), 1);
+        QVERIFY2(m_prompter.messages[0].contains(QLatin1String("No space left on device")),
+                 qPrintable(m_prompter.messages[0]));
+        if (!device) {
+            QFile f(target);
+            QVERIFY(f.open(QIODevice::ReadOnly));
+            QCOMPARE(f.readAll(), before);
+            fs->Free();
+        }
+    }
+
+    // What is not a record is refused with the read failure's message and
+    // opens no window to print from.
+    void notARecordIsRefused_data() {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::newRow("empty file") << QByteArray();
+        QByteArray noise(5000, 0);
+        for (int i = 0; i < noise.size(); ++i) noise[i] = char(synth::Noise(uint32_t(i)) * 127);
+        QTest::newRow("random bytes") << noise;
+    }
+    void notARecordIsRefused() {
+        QFETCH(QByteArray, bytes);
+        QVERIFY(!Open(WriteRecord(QStringLiteral("RXr_F_bad.p8d"), bytes)));
+        QCOMPARE(m_prompter.messages.size(), 1);
+        QVERIFY(m_prompter.messages[0].contains(QLatin1String("Failed to open document.")));
+        QVERIFY(m_frame->MdiArea()->subWindowList().isEmpty());
+    }
+
+    // Print Preview and Export PDF lay the report out alike.
+    void previewAndExportPdfAgree() {
+        QVERIFY(
+            Open(WriteRecord(QStringLiteral("RXr_F_pages.p8d"), synth::Flow(25.0, 1000, 2400))));
+        Trigger(cmd::ShowDataTable);
+        const QString preview = m_dir->filePath(QStringLiteral("preview.pdf"));
+        printing::Hooks().preview = [&](QPrinter& printer, QWidget*,
+                                        const std::function<void(QPrinter*)>& render) {
+            printer.setOutputFormat(QPrinter::PdfFormat);
+            printer.setOutputFileName(preview);
+            render(&printer);
+        };
+        Trigger(cmd::FilePrintPreview);
+        const QString exported = m_dir->filePath(QStringLiteral("exported.pdf"));
+        printing::Hooks().savePath = [&](QWidget*, const QString&, const QString&, const QString&) {
+            return exported;
+        };
+        Trigger(cmd::ExportPdf);
+        const QStringList a = PdfPages(preview), b = PdfPages(exported);
+        QVERIFY(a.size() > 30);
+        QCOMPARE(a.size(), b.size());
+        QVERIFY(b.last().contains(QStringLiteral("Page %1 of %1").arg(b.size())));
     }
 
     // Printing waits until the channel's test has stopped; Start leaves the

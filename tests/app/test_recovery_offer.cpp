@@ -132,6 +132,28 @@ private Q_SLOTS:
         }
     }
 
+    // A save cut short by a crash after the record was written: the offer
+    // takes the saved record (with the samples the journal missed) as the
+    // test's, indexes it once and opens it; no copy is written.
+    void recordAlreadySavedIsIndexedNotCopied() {
+        MakeJournal(JournalPath(QStringLiteral("a.rxj")), QStringLiteral("PUMP-5"), 30);
+        CRivuletrixDoc saved;
+        saved.ReadRecordBytes(JournalledTest(QStringLiteral("PUMP-5")).constData(),
+                              size_t(JournalledTest(QStringLiteral("PUMP-5")).size()));
+        for (int slot = 1; slot <= 35; ++slot) saved.SetSample(slot, At(slot));
+        const QString name = saved.MakeRecordFileName();
+        QVERIFY(QDir().mkpath(Data()));
+        QVERIFY(saved.WriteRecordFile(QDir(Data()).filePath(name)));
+        m_prompter.QueueAnswer(true);
+        Start();
+        QVERIFY2(m_prompter.messages.isEmpty(), qPrintable(m_prompter.messages.join('\n')));
+        QCOMPARE(Records(), QStringList{name});
+        QCOMPARE(IndexedFiles().count(name), 1);
+        QVERIFY(!QFile::exists(JournalPath(QStringLiteral("a.rxj"))));
+        QCOMPARE(RecordWindows().size(), 1);
+        QCOMPARE(RecordWindows()[0]->Document()->StoredCount(), 36);
+    }
+
     // No, then No: the journal stays and the next start offers it again.
     void declinedAndKeptIsOfferedAgain() {
         MakeJournal(JournalPath(QStringLiteral("a.rxj")), QStringLiteral("PUMP-7"), 12);

@@ -482,7 +482,9 @@ private Q_SLOTS:
         QVERIFY(dev.StartConnection());
         dev.SetDownloadIdleLimit(2s);
         dev.SetLateReplyQuiet(300ms);
-        dev.SetSettleLimit(1500ms);
+        // Without an end reply the line counts as quiet only after a whole idle
+        // limit of silence.
+        dev.SetSettleLimit(5s);
         for (auto k :
              {CDevice::Download::Record, CDevice::Download::Template, CDevice::Download::Notes})
             dev.SetDownloadByteLimit(k, kLimit);

@@ -1,8 +1,12 @@
 // The journal of a live test: what is appended comes back after the writer
-// stopped at any point, a torn or damaged tail loses only itself, and the
-// recovered record is a normal record file.
+// stopped at any point, a torn tail loses only itself, a damaged frame loses
+// only its own samples, a journal that cannot be written catches up once it
+// can, and the recovered record is a normal record file.
+#include "../SmallTmpfs.h"
 #include "records/RivuletrixDoc.h"
 #include "records/TestJournal.h"
+
+#include <atomic>
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -134,37 +138,126 @@ private Q_SLOTS:
         QCOMPARE(info.samples, 0);
     }
 
-    void damagedTails_data() {
+    void damagedFrames_data() {
         QTest::addColumn<QByteArray>("bytes");
-        QTest::addColumn<int>("samples");
+        QTest::addColumn<QList<int>>("slots"); // the slots read back
         QTest::addColumn<bool>("torn");
+        QTest::addColumn<bool>("damaged");
+        QTest::addColumn<int>("missing");
         QList<int> starts;
         const QByteArray whole = ThreeFrames(&starts);
         const int last = starts[2];
-        QTest::newRow("intact") << whole << 9 << false;
-        QTest::newRow("cut in a length") << whole.left(last + 2) << 5 << true;
-        QTest::newRow("cut in a payload") << whole.left(whole.size() - 1) << 5 << true;
-        QByteArray flipped = whole;
-        flipped[flipped.size() - 3] = char(flipped[flipped.size() - 3] ^ 0x40);
-        QTest::newRow("last frame fails its checksum") << flipped << 5 << true;
-        QByteArray middle = whole;
-        middle[starts[1] + 12] = char(middle[starts[1] + 12] ^ 1);
-        QTest::newRow("middle frame damaged: no gap") << middle << 2 << true;
+        const QList<int> all{1, 2, 3, 4, 5, 6, 7, 8, 9};
+        const QList<int> firstTwo{1, 2, 3, 4, 5};
+        const auto flip = [&](int at) {
+            QByteArray b = whole;
+            b[at] = char(b[at] ^ 0x10);
+            return b;
+        };
+        QTest::newRow("intact") << whole << all << false << false << 0;
+        QTest::newRow("cut in a length") << whole.left(last + 2) << firstTwo << true << false << 0;
+        QTest::newRow("cut in a payload")
+            << whole.left(whole.size() - 1) << firstTwo << true << false << 0;
+        QTest::newRow("first sample frame damaged")
+            << flip(starts[0] + 12) << QList<int>{3, 4, 5, 6, 7, 8, 9} << false << true << 2;
+        QTest::newRow("middle frame damaged")
+            << flip(starts[1] + 12) << QList<int>{1, 2, 6, 7, 8, 9} << false << true << 3;
+        QTest::newRow("middle frame's length damaged")
+            << flip(starts[1]) << QList<int>{1, 2, 6, 7, 8, 9} << false << true << 3;
+        QTest::newRow("last frame damaged")
+            << flip(whole.size() - 3) << firstTwo << true << true << 0;
         QByteArray huge = whole.left(last);
         huge += QByteArray("\xff\xff\xff\x7f\0\0\0\0", 8);
-        QTest::newRow("length beyond the file") << huge << 5 << true;
-        QTest::newRow("garbage after the frames") << whole + QByteArray(7, 'x') << 9 << true;
-        QTest::newRow("header only") << whole.left(starts[0]) << 0 << false;
+        QTest::newRow("length beyond any frame") << huge << firstTwo << true << true << 0;
+        QTest::newRow("garbage after the frames")
+            << whole + QByteArray(7, 'x') << all << true << false << 0;
+        QTest::newRow("header only")
+            << whole.left(starts[0]) << QList<int>{} << false << false << 0;
     }
-    void damagedTails() {
+    void damagedFrames() {
         QFETCH(QByteArray, bytes);
-        QFETCH(int, samples);
+        QFETCH(QList<int>, slots);
         QFETCH(bool, torn);
+        QFETCH(bool, damaged);
+        QFETCH(int, missing);
         journal::Contents c;
         QVERIFY(journal::Decode(bytes.constData(), size_t(bytes.size()), c));
-        QCOMPARE(int(c.samples.size()), samples);
+        QList<int> read;
+        for (const journal::JournalSample& j : c.samples) {
+            read << int(j.slot);
+            QCOMPARE(j.sample.time, j.slot * 100); // each sample is its own
+        }
+        QCOMPARE(read, slots);
         QCOMPARE(c.tornTail, torn);
-        for (int k = 0; k < samples; ++k) QCOMPARE(c.samples[size_t(k)].slot, uint32_t(k + 1));
+        QCOMPARE(c.damagedBytes > 0, damaged);
+        QCOMPARE(int(c.missingSamples), missing);
+        QCOMPARE(c.header.isEmpty(), false);
+    }
+
+    // The folder cannot be made (a file stands in its place; root ignores
+    // chmod): the test goes on, the trouble is said at once, and once the
+    // folder can be made the journal holds every sample from the start.
+    void unwritableFolderIsSaidAndRetried() {
+        QTemporaryDir dir;
+        const QString folder = dir.filePath(QStringLiteral("Journal"));
+        QVERIFY(QFile(folder).open(QIODevice::WriteOnly)); // a file, not a folder
+        std::atomic<int> said{0}, cleared{0};
+        TestJournal j;
+        j.SetProblemHandler(
+            [&](const QString& problem) { (problem.isEmpty() ? cleared : said)++; });
+        QString error;
+        QVERIFY(!j.Open(folder + QStringLiteral("/a.rxj"), Header(QStringLiteral("P")), &error));
+        QVERIFY2(error.contains(QStringLiteral("cannot be created")), qPrintable(error));
+        QCOMPARE(said.load(), 1);
+        QVERIFY(j.IsOpen());
+        for (int slot = 1; slot <= 30; ++slot) j.Append(slot, Make(uint32_t(slot) * 100, 1, 0));
+        j.Flush();
+        QVERIFY(!j.Problem().isEmpty());
+        QVERIFY(QFile::remove(folder));
+        for (int slot = 31; slot <= 40; ++slot) j.Append(slot, Make(uint32_t(slot) * 100, 1, 0));
+        j.Flush();
+        QCOMPARE(j.Problem(), QString());
+        QCOMPARE(cleared.load(), 1);
+        j.Close();
+        CRivuletrixDoc doc;
+        journal::Recovered info;
+        QVERIFY(journal::ReadJournal(folder + QStringLiteral("/a.rxj"), doc, info));
+        QCOMPARE(info.samples, 40);
+        QVERIFY(!info.tornTail);
+        QCOMPARE(doc.ControlNumber, QStringLiteral("P"));
+    }
+
+    // A disk that fills during the test: the failure carries the system's
+    // reason, and a freed disk resumes the journal with nothing missing.
+    void fullDiskIsSaidAndResumed() {
+        RX_SMALL_TMPFS(fs, 64 * 1024);
+        const QString path = fs.Path() + QStringLiteral("/Journal/a.rxj");
+        std::atomic<int> said{0}, cleared{0};
+        TestJournal j;
+        j.SetProblemHandler(
+            [&](const QString& problem) { (problem.isEmpty() ? cleared : said)++; });
+        QVERIFY(j.Open(path, Header(QStringLiteral("FULL"))));
+        int slot = 1;
+        for (; slot <= 100; ++slot) j.Append(slot, Make(uint32_t(slot) * 100, 1, 0));
+        j.Flush();
+        fs.Fill();
+        for (; slot <= 2000; ++slot) j.Append(slot, Make(uint32_t(slot) * 100, 1, 0));
+        j.Flush();
+        QVERIFY2(j.Problem().contains(QStringLiteral("No space left on device")),
+                 qPrintable(j.Problem()));
+        QCOMPARE(said.load(), 1);
+        fs.Free();
+        for (; slot <= 2100; ++slot) j.Append(slot, Make(uint32_t(slot) * 100, 1, 0));
+        j.Flush();
+        QCOMPARE(j.Problem(), QString());
+        QCOMPARE(cleared.load(), 1);
+        j.Close();
+        CRivuletrixDoc doc;
+        journal::Recovered info;
+        QVERIFY(journal::ReadJournal(path, doc, info));
+        QCOMPARE(info.samples, 2100);
+        QVERIFY(!info.tornTail);
+        QCOMPARE(info.lastTime, 2100u * 100);
     }
 
     void notAJournal_data() {
@@ -182,7 +275,7 @@ private Q_SLOTS:
     }
 
     // A frame with a valid checksum whose slots jump is damage too: the
-    // samples before it stay, none after it is taken.
+    // samples before it stay, none of that frame is taken.
     void slotsOutOfOrderEndTheReading() {
         QByteArray bytes(journal::kMagic, qsizetype(journal::kMagicSize));
         bytes += journal::HeaderFrame(Header(QStringLiteral("X")));
@@ -192,8 +285,8 @@ private Q_SLOTS:
         bytes += journal::SamplesFrame(b.data(), b.size());
         journal::Contents c;
         QVERIFY(journal::Decode(bytes.constData(), size_t(bytes.size()), c));
-        QCOMPARE(int(c.samples.size()), 3);
-        QVERIFY(c.tornTail);
+        QCOMPARE(int(c.samples.size()), 2);
+        QVERIFY(c.damagedBytes > 0);
     }
 };
 

@@ -1,4 +1,5 @@
 // Record files: the exact written form, every reading rule, and damaged files.
+#include "../SmallTmpfs.h"
 #include "records/RivuletrixDoc.h"
 
 #include <QDateTime>
@@ -36,6 +37,37 @@ Sample Make(uint32_t t, uint32_t v, int16_t p, char code = ' ') {
 class TestRecordFile : public QObject {
     Q_OBJECT
 private Q_SLOTS:
+    // A disk that fills during the save fails it with the system's reason
+    // and leaves the record saved before untouched.
+    void fullDiskKeepsEarlierRecordAndSaysWhy() {
+        RX_SMALL_TMPFS(fs, 64 * 1024);
+        const QString path = fs.Path() + QStringLiteral("/r.p8d");
+        CRivuletrixDoc doc;
+        doc.TestType = 'F';
+        doc.ControlNumber = QStringLiteral("FULL");
+        Sample s;
+        s.code = 'v';
+        for (int slot = 1; slot <= 10; ++slot) {
+            s.time = uint32_t(slot) * 100;
+            doc.SetSample(slot, s);
+        }
+        QVERIFY(doc.WriteRecordFile(path));
+        QFile earlier(path);
+        QVERIFY(earlier.open(QIODevice::ReadOnly));
+        const QByteArray before = earlier.readAll();
+        earlier.close();
+        fs.Fill();
+        for (int slot = 11; slot <= 5000; ++slot) {
+            s.time = uint32_t(slot) * 100;
+            doc.SetSample(slot, s);
+        }
+        QString error;
+        QVERIFY(!doc.WriteRecordFile(path, &error));
+        QVERIFY2(error.contains(QStringLiteral("No space left on device")), qPrintable(error));
+        QVERIFY(earlier.open(QIODevice::ReadOnly));
+        QCOMPARE(earlier.readAll(), before);
+    }
+
     void writesExactSection() {
         CRivuletrixDoc doc;
         doc.InstSerialNum = QStringLiteral("80001234");
@@ -83,6 +115,67 @@ private Q_SLOTS:
         QVERIFY(
             file.contains("\r\nD16385, ,1638400,16384,32767\r\nD16386, ,1638500,16385,-32768\r\n"));
         QVERIFY(file.endsWith("\r\nD40001, ,4000000,40000,32767\r\n"));
+    }
+
+    // Header text from any caller, however long or with line breaks in it,
+    // must not end the header early: every sample stays readable after a
+    // save, and no line exceeds what the reader takes.
+    void headerTextNeverHidesTheSamples_data() {
+        QTest::addColumn<QString>("manufacturer");
+        QTest::addColumn<QString>("comments");
+        QTest::addColumn<QString>("templateName");
+        const QString tail = QString(114, QLatin1Char('x'));
+        QTest::newRow("118 chars ending in E1")
+            << tail + QStringLiteral("E1") << QString() << QString();
+        QTest::newRow("tail reads as a sample")
+            << QString(116, QLatin1Char('m')) + QStringLiteral("D9,:,1,1,1") << QString()
+            << QString();
+        QTest::newRow("line breaks")
+            << QStringLiteral("Acme\r\nE1") << QStringLiteral("a\nD7,x") << QString();
+        QTest::newRow("1000 chars")
+            << QString(1000, QLatin1Char('E')) << QString(1000, QLatin1Char('D')) << QString();
+        QTest::newRow("long template name")
+            << QString() << QString() << QString(200, QLatin1Char('E'));
+    }
+    void headerTextNeverHidesTheSamples() {
+        QFETCH(QString, manufacturer);
+        QFETCH(QString, comments);
+        QFETCH(QString, templateName);
+        CRivuletrixDoc doc;
+        doc.TestType = 'F';
+        doc.Manufacture = manufacturer;
+        doc.Comments = comments;
+        doc.ControlNumber = QStringLiteral("C-1");
+        doc.StartDate = QStringLiteral("08-Dec-2026");
+        doc.StartTime = QStringLiteral("14:05:09");
+        for (int i = 1; i <= 605; ++i) doc.SetSample(i, Make(uint32_t(i) * 1000, uint32_t(i), 7));
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("odd.p8d"));
+        QByteArray bytes;
+        if (templateName.isEmpty()) {
+            QVERIFY(doc.WriteRecordFile(path));
+            bytes = ReadAll(path);
+        } else {
+            doc.TemplateSteps = 1;
+            doc.TemplateName = templateName;
+            bytes = doc.FormatSection(true, 1);
+        }
+        for (const QByteArray& line : bytes.split('\n')) QVERIFY(line.size() <= 120); // 119 + CR
+
+        CRivuletrixDoc back;
+        Read(back, bytes);
+        // D1 is the empty first slot; D606 holds the 605th sample (slots
+        // 0..606 counted).
+        QCOMPARE(back.SampleCount(), 607);
+        QCOMPARE(back.Samples()[606].time, 605000u);
+        QCOMPARE(back.ControlNumber, QStringLiteral("C-1"));
+        QCOMPARE(back.StartTime, QStringLiteral("14:05:09"));
+        // What fits of the text is kept, its breaks as blanks.
+        const QString kept = QString(manufacturer)
+                                 .replace(QLatin1Char('\r'), QLatin1Char(' '))
+                                 .replace(QLatin1Char('\n'), QLatin1Char(' '))
+                                 .left(119 - 3);
+        QCOMPARE(back.Manufacture, kept);
     }
 
     void typeLineNamesOnlyTheThreeTypes_data() {

@@ -435,14 +435,14 @@ private Q_SLOTS:
         QTest::addColumn<int>("kind");
         QTest::addColumn<QStringList>("files");
         QTest::addColumn<QStringList>("progress");
-        const QStringList all{"1 a.p8d", "2 b.p8d", "3 bad.p8d", "4 old.p7d"};
+        const QStringList all{"1 a.p8d", "2 b.p8d", "3 bad.p8d", "4 garbage.p8d", "5 old.p7d"};
         QTest::newRow("index build") << int(RecordIndex::RebuildKind::IndexBuild)
                                      << QStringList{"a.p8d", "b.p8d", "bad.p8d", "old.p7d"} << all;
         QTest::newRow("browser") << int(RecordIndex::RebuildKind::Browser)
                                  << QStringList{"a.p8d", "b.p8d", "old.p7d"} << all;
         QTest::newRow("import") << int(RecordIndex::RebuildKind::Import)
                                 << QStringList{"a.p8d", "b.p8d"}
-                                << QStringList{"1 a.p8d", "2 b.p8d", "3 bad.p8d"};
+                                << QStringList{"1 a.p8d", "2 b.p8d", "3 bad.p8d", "4 garbage.p8d"};
     }
     void rebuildVariants() {
         QFETCH(int, kind);
@@ -463,6 +463,10 @@ private Q_SLOTS:
         // Listed by the folder, but it cannot be opened.
         QVERIFY(QFile::link(env.dataDir + QStringLiteral("/nowhere"),
                             env.dataDir + QStringLiteral("/bad.p8d")));
+        // Readable, but not a record: never a row, whatever the rebuild.
+        QByteArray garbage(4096, '\0');
+        for (int i = 0; i < garbage.size(); ++i) garbage[i] = char((i * 7919 + 13) % 251);
+        StoreTestEnv::Write(env.dataDir + QStringLiteral("/garbage.p8d"), garbage);
 
         QStringList seen, unreadable;
         RebuildCallbacks cb;
@@ -472,7 +476,7 @@ private Q_SLOTS:
         QVERIFY(r.ran);
         QCOMPARE(seen, progress);
         QCOMPARE(r.filesProcessed, progress.size());
-        QCOMPARE(unreadable, QStringList{QStringLiteral("bad.p8d")});
+        QCOMPARE(unreadable, (QStringList{"bad.p8d", "garbage.p8d"}));
         QCOMPARE(r.rowsAdded, files.size());
 
         RecordIndex reader(*env.settings); // what the file holds, in order

@@ -103,6 +103,35 @@ QStringList Column(const QAbstractItemModel* m, int column) {
     return out;
 }
 
+// Picks an entry of a drop-down list as the user does.
+void Choose(QComboBox* box, const QString& text) {
+    const int index = box->findText(text);
+    QVERIFY2(index >= 0, qPrintable(text));
+    box->setCurrentIndex(index);
+    Q_EMIT box->activated(index);
+}
+
+// Fills an editor row through its fields: type, rate, volume, minutes.
+void FillRow(CTemplateCreateDlg& ed, int n, const QString& type, const QString& rate,
+             const QString& volume, const QString& minutes) {
+    const auto& w = ed.Row(n);
+    Choose(w.type, type);
+    QTest::keyClicks(w.rate, rate);
+    QTest::keyClicks(w.volume, volume);
+    QTest::keyClicks(w.minutes, minutes);
+}
+
+TemplateStep Step(int type, double rate, double volume, int unit) {
+    TemplateStep s;
+    s.type = type;
+    s.rate = rate;
+    s.volume = volume;
+    s.unit = unit;
+    s.tolerance = 5;
+    s.minutes = 10;
+    return s;
+}
+
 } // namespace
 
 class TestStoreDialogs : public QObject {
@@ -295,6 +324,11 @@ private Q_SLOTS:
         QTest::addColumn<bool>("closed");
         QTest::newRow("OK opens every ticked row") << "ok"
                                                    << "2" << 2 << "" << false;
+        QTest::newRow("OK opens the row Search highlighted") << "search"
+                                                             << "2" << 1 << "" << false;
+        QTest::newRow("OK with nothing ticked or highlighted")
+            << "nothing"
+            << "2" << 0 << "Tick the records to open, or select one." << false;
         QTest::newRow("double-click opens one and closes") << "double"
                                                            << "2" << 1 << "" << true;
         QTest::newRow("double-click without a valid folder")
@@ -324,9 +358,18 @@ private Q_SLOTS:
             Tick(list, 2); // the click moved the memory: row 0 keeps its tick
             QCOMPARE(dlg->Model()->TickedRows(), (QList<int>{0, 2}));
             dlg->OkButton()->click();
+        } else if (how == QLatin1String("search")) {
+            QTest::keyClicks(dlg->SearchEdit(), QStringLiteral("B"));
+            dlg->SearchButton()->click();
+            dlg->OkButton()->click();
+        } else if (how == QLatin1String("nothing")) {
+            list->clearSelection();
+            dlg->OkButton()->click();
         } else {
             DoubleClick(list, 1, 1);
         }
+        if (how == QLatin1String("search"))
+            QVERIFY(m_opened.value(0).endsWith(QStringLiteral("/RXr_B.p8d")));
         QCOMPARE(m_opened.size(), opened);
         for (const QString& path : m_opened) QVERIFY2(QFile::exists(path), qPrintable(path));
         if (how == QLatin1String("double") && opened)
@@ -598,6 +641,17 @@ private Q_SLOTS:
         }
         CViewTemplateDlg dlg(*m_templates, *m_env->settings);
         dlg.show();
+        // Titles left-aligned; one line a row, a long file name elided with
+        // its whole text as the tip.
+        for (int c = 1; c < TemplateListModel::ColumnCount; ++c)
+            QCOMPARE(dlg.Model()
+                             ->headerData(c, Qt::Horizontal, Qt::TextAlignmentRole)
+                             .value<Qt::Alignment>() &
+                         Qt::AlignHorizontal_Mask,
+                     Qt::Alignment(Qt::AlignLeft));
+        QVERIFY(!dlg.List()->wordWrap());
+        QCOMPARE(dlg.Model()->index(0, TemplateListModel::Filename).data(Qt::ToolTipRole),
+                 dlg.Model()->index(0, TemplateListModel::Filename).data());
         ClickHeader(dlg.List(), TemplateListModel::TemplateName);
         QCOMPARE(Column(dlg.Model(), TemplateListModel::TemplateName),
                  (QStringList{"Alpha", "alpha", "beta"}));
@@ -630,6 +684,143 @@ private Q_SLOTS:
         QVERIFY(!missing.Loaded());
         QCOMPARE(missing.exec(), int(QDialog::Rejected));
         QCOMPARE(m_prompter.messages, QStringList{"File not found"});
+    }
+
+    // PCA is refused in row 6: the row keeps the type it had, on screen and
+    // in the file, with everything typed in it.
+    void editorRowSixRefusesPca_data() {
+        QTest::addColumn<bool>("edit");
+        QTest::addColumn<QString>("before"); // row 6's type before PCA is chosen
+        QTest::newRow("new, occlusion") << false << "OCCLUSION";
+        QTest::newRow("new, flow") << false << "FLOW";
+        QTest::newRow("loaded flow") << true << "FLOW";
+    }
+    void editorRowSixRefusesPca() {
+        QFETCH(bool, edit);
+        QFETCH(QString, before);
+        const int type =
+            before == QLatin1String("FLOW") ? TemplateStep::Flow : TemplateStep::Occlusion;
+        const int unit = type == TemplateStep::Flow ? TemplateStep::Ml : TemplateStep::KPa;
+        const QString file = QStringLiteral("RXt_Six.p8t");
+        std::unique_ptr<CTemplateCreateDlg> ed;
+        if (edit) {
+            Template t;
+            t.name = QStringLiteral("Six");
+            t.stepCount = 6;
+            for (auto& s : t.steps) s = Step(TemplateStep::Flow, 10, 5, TemplateStep::Ml);
+            t.steps[5] = Step(type, 12.5, 40, unit);
+            QVERIFY(m_templates->WriteTemplateFile(file, t));
+            ed = std::make_unique<CTemplateCreateDlg>(*m_templates, TemplateEditor::Mode::Edit,
+                                                      file);
+        } else {
+            ed = std::make_unique<CTemplateCreateDlg>(*m_templates, TemplateEditor::Mode::Create);
+            ed->show();
+            QTest::keyClicks(ed->NameEdit(), QStringLiteral("Six"));
+            for (int n = 1; n <= 5; ++n) FillRow(*ed, n, "FLOW", "10", "5", "10");
+            ed->Row(6).remove->click(); // a cleared row 6 offers PCA again
+            FillRow(*ed, 6, before, "12.5", "40", "10");
+        }
+        ed->show();
+        const auto& r6 = ed->Row(6);
+        QVERIFY(r6.type->findText(QStringLiteral("PCA")) >= 0);
+        Choose(r6.type, QStringLiteral("PCA"));
+        QCOMPARE(r6.type->currentText(), before);
+        QCOMPARE(r6.type->findText(QStringLiteral("PCA")), -1);
+        QCOMPARE(r6.rate->text().toDouble(), 12.5);
+        ed->SaveButton()->click();
+        QCOMPARE(m_prompter.messages, QStringList{});
+        Template saved;
+        QVERIFY(m_templates->ReadTemplateFile(file, saved));
+        QCOMPARE(saved.stepCount, 6);
+        QCOMPARE(saved.steps[5].type, type);
+        QCOMPARE(saved.steps[5].rate, 12.5);
+        QCOMPARE(saved.steps[5].volume, 40.0);
+        QCOMPARE(saved.steps[5].unit, unit);
+    }
+
+    // A blank row 6 with typed values: Save says what is missing rather
+    // than dropping them.
+    void editorTypedValuesWithoutATypeAreNotDropped() {
+        CTemplateCreateDlg ed(*m_templates, TemplateEditor::Mode::Create);
+        ed.show();
+        QTest::keyClicks(ed.NameEdit(), QStringLiteral("T"));
+        FillRow(ed, 1, "FLOW", "10", "5", "10");
+        ed.Row(2).remove->click();
+        QTest::keyClicks(ed.Row(2).rate, QStringLiteral("7"));
+        ed.SaveButton()->click();
+        QCOMPARE(m_prompter.messages, QStringList{"Test Type Field should not be empty"});
+        QVERIFY(ed.isVisible());
+        QCOMPARE(ed.Row(2).rate->text(), QStringLiteral("7"));
+    }
+
+    // Loaded rates are shown whole in edit and view mode and saved whole.
+    void editorShowsLoadedRatesWhole_data() {
+        QTest::addColumn<int>("mode");
+        QTest::newRow("edit") << int(TemplateEditor::Mode::Edit);
+        QTest::newRow("view") << int(TemplateEditor::Mode::View);
+    }
+    void editorShowsLoadedRatesWhole() {
+        QFETCH(int, mode);
+        const QList<double> rates{5.25, 123.45, 250.75, 2000};
+        Template t;
+        t.name = QStringLiteral("Rates");
+        t.stepCount = int(rates.size());
+        for (int i = 0; i < rates.size(); ++i)
+            t.steps[size_t(i)] = Step(TemplateStep::Flow, rates[i], 5, TemplateStep::Ml);
+        const QString file = QStringLiteral("RXt_Rates.p8t");
+        QVERIFY(m_templates->WriteTemplateFile(file, t));
+        CTemplateCreateDlg ed(*m_templates, TemplateEditor::Mode(mode), file);
+        ed.show();
+        for (int i = 0; i < rates.size(); ++i)
+            QCOMPARE(ed.Row(i + 1).rate->text().trimmed(), QString::number(rates[i], 'f', 2));
+        if (mode != int(TemplateEditor::Mode::Edit)) return;
+        // Editing one field keeps the others whole; the edited one as typed.
+        QLineEdit* rate2 = ed.Row(2).rate;
+        rate2->setFocus();
+        rate2->end(false);
+        QTest::keyClick(rate2, Qt::Key_Backspace);
+        QTest::keyClicks(rate2, QStringLiteral("6"));
+        QCOMPARE(rate2->text().trimmed(), QStringLiteral("123.46"));
+        ed.SaveButton()->click();
+        QCOMPARE(m_prompter.messages, QStringList{});
+        Template saved;
+        QVERIFY(m_templates->ReadTemplateFile(file, saved));
+        QCOMPARE(saved.steps[0].rate, 5.25);
+        QCOMPARE(saved.steps[1].rate, 123.46);
+        QCOMPARE(saved.steps[2].rate, 250.75);
+        QCOMPARE(saved.steps[3].rate, 2000.0);
+    }
+
+    // A row that becomes the bolus row keeps only its volume; its other
+    // fields are emptied, greyed and not saved.
+    void editorBolusRowKeepsOnlyItsVolume() {
+        CTemplateCreateDlg ed(*m_templates, TemplateEditor::Mode::Create);
+        ed.show();
+        QTest::keyClicks(ed.NameEdit(), QStringLiteral("Bolus"));
+        FillRow(ed, 1, "FLOW", "10", "5", "10");
+        FillRow(ed, 2, "OCCLUSION", "25", "300", "15");
+        QTest::keyClicks(ed.Row(2).hours, QStringLiteral("1"));
+        Choose(ed.Row(1).type, QStringLiteral("PCA"));
+        const auto& b = ed.Row(2);
+        QCOMPARE(b.type->currentText(), QStringLiteral("BOLUS"));
+        for (QLineEdit* e : {b.rate, b.hours, b.minutes, b.tolerance}) {
+            QVERIFY(e->text().isEmpty());
+            QVERIFY(e->isReadOnly() && !e->isEnabled());
+        }
+        QCOMPARE(b.volume->text(), QStringLiteral("300"));
+        QVERIFY(b.volume->isEnabled() && !b.volume->isReadOnly());
+        b.volume->clear();
+        QTest::keyClicks(b.volume, QStringLiteral("0.5"));
+        ed.SaveButton()->click();
+        QCOMPARE(m_prompter.messages, QStringList{});
+        Template saved;
+        QVERIFY(m_templates->ReadTemplateFile(QStringLiteral("RXt_Bolus.p8t"), saved));
+        QCOMPARE(saved.stepCount, 2);
+        TemplateStep bolus;
+        bolus.type = TemplateStep::Bolus;
+        bolus.unit = TemplateStep::Ml;
+        bolus.volume = 0.5;
+        QCOMPARE(saved.steps[1], bolus);
     }
 
     // The editor's PCA coupling on screen and a refused save keeping the

@@ -75,13 +75,32 @@ private Q_SLOTS:
         QVERIFY(!e.RowAt(2).pca);
     }
 
+    // A loaded PCA step turned into a flow step gives its bolus row back
+    // empty: nothing of the bolus is left to block or spoil the save.
+    void loadedBolusRowGivenBack() {
+        Template t;
+        t.name = QStringLiteral("T");
+        t.stepCount = 2;
+        t.steps[0] = {TemplateStep::Pca, 5, TemplateStep::Ml, 10, 5, 0, 30};
+        t.steps[1] = {TemplateStep::Bolus, 0.5, TemplateStep::Ml, 0, 0, 0, 0};
+        TemplateEditor e(TemplateEditor::Mode::Edit);
+        e.Load(t);
+        QVERIFY(e.RowAt(2).rate.isEmpty() && e.RowAt(2).tolerance.isEmpty());
+        QCOMPARE(e.RowAt(2).volume.trimmed(), QStringLiteral("0.50"));
+        e.ChooseType(1, QStringLiteral("FLOW"));
+        QCOMPARE(e.Check(), QString());
+        QCOMPARE(e.Compacted().stepCount, 1);
+        QCOMPARE(e.Slot(2), TemplateStep{});
+    }
+
     void pcaRefusedInRowSix() {
         TemplateEditor e;
         e.Delete(6); // a cleared row 6 offers PCA
         QCOMPARE(e.RowAt(6).typeItems, (QStringList{"FLOW", "OCCLUSION", "PCA"}));
         e.ChooseType(6, QStringLiteral("PCA"));
         QCOMPARE(e.RowAt(6).typeItems, (QStringList{"FLOW", "OCCLUSION"}));
-        QCOMPARE(e.RowAt(6).TypeText(), QStringLiteral("OCCLUSION"));
+        // Nothing was chosen before: nothing is shown, as nothing is saved.
+        QCOMPARE(e.RowAt(6).TypeText(), QString());
         QCOMPARE(e.Slot(6).type, int(TemplateStep::Empty));
     }
 

@@ -104,6 +104,11 @@ private Q_SLOTS:
             paths << o.value("path").toString();
         }
         QCOMPARE(paths.size(), 3);
+        // Each PXR-8 channel's copy on the analyzer was either deleted or,
+        // when the other channel ended after it, kept and said to be kept.
+        const int deleted = int(a.Received().filter(QStringLiteral("[DELREC")).size());
+        const int keptSaid = int(r.err.count("The analyzer still holds the record of the test"));
+        QVERIFY2(deleted + keptSaid == 2, r.err.constData());
     }
 
     // A transducer serial number with path characters: the record is saved in
@@ -212,6 +217,22 @@ private Q_SLOTS:
         QTest::newRow("template on a PXR2K")
             << "PXR2K" << QStringList{"--type", "template", "--template", "Ward"}
             << "runs Flow and Occlusion tests only";
+        // The sheet's edits take 20 characters (comments 30): a longer text
+        // is refused, never cut or saved.
+        QTest::newRow("manufacturer of 118")
+            << "PXR-8" << QStringList{"--type",         "flow",
+                                      "--rate",         "5",
+                                      "--stop-volume",  "1",
+                                      "--manufacturer", QString(116, QLatin1Char('m')) + "E1"}
+            << "--manufacturer takes at most 20 characters (118 given)";
+        QTest::newRow("control number of 37")
+            << "PXR-8"
+            << QStringList{"--type", "flow", "--rate", "5", "--control", QString(37, 'c')}
+            << "--control takes at most 20 characters (37 given)";
+        QTest::newRow("comments of 31")
+            << "PXR-8"
+            << QStringList{"--type", "flow", "--rate", "5", "--comments", QString(31, 'k')}
+            << "--comments takes at most 30 characters (31 given)";
     }
     void sheetChecksAreErrors() {
         QFETCH(QString, model);
@@ -308,6 +329,96 @@ private Q_SLOTS:
         QVERIFY2(err.contains("interrupted by"), err.constData());
         QTRY_VERIFY_WITH_TIMEOUT(sim.Received().filter(QStringLiteral("[END,1]")).size() > ends,
                                  5000);
+    }
+
+    // At the end of a test the analyzer's newest record goes only when it
+    // is this test's. An analyzer that restarted mid-test holds no record of
+    // it: its newest (another day's, never imported) stays, and that is said.
+    void newestRecordDeletedOnlyWhenItIsTheTests_data() {
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<bool>("deleted");
+        QTest::newRow("the analyzer ends the test") << "end" << true;
+        QTest::newRow("the analyzer restarted") << "restart" << false;
+    }
+    void newestRecordDeletedOnlyWhenItIsTheTests() {
+        QFETCH(QString, fault);
+        QFETCH(bool, deleted);
+        SimProcess sim(QStringLiteral("n"),
+                       {"--model", "PXR-8", "--serial", "88889999", "--sample-period", "100",
+                        "--accel", "4", "--prime-delay", "300", "--preset-records", "4",
+                        "--profile", "1:noise=0", "--do", "after RUN; after 20 samples " + fault});
+        QVERIFY(sim.Ok());
+        const QString data = m_dir.filePath(QStringLiteral("dn_") + fault);
+        const Result r = Run({"run", sim.Link(), "--type", "flow", "--rate", "10", "--control",
+                              "NEW-7", "--data-folder", data});
+        QCOMPARE(r.code, 0);
+        const QString path = r.json.value("path").toString();
+        CRivuletrixDoc saved;
+        QVERIFY(saved.ReadRecordFile(path));
+        QCOMPARE(saved.ControlNumber, QStringLiteral("NEW-7"));
+        QVERIFY(saved.StoredCount() - 1 >= 20);
+        const QStringList delrec = sim.Received().filter(QStringLiteral("[DELREC"));
+        if (deleted) {
+            QCOMPARE(delrec, QStringList{QStringLiteral("[DELREC,5]\\r\\n")});
+            return;
+        }
+        QVERIFY2(delrec.isEmpty(), qPrintable(delrec.join(' ')));
+        QVERIFY2(r.err.contains("is not the record of the test on channel 1"), r.err.constData());
+        // The analyzer still holds its four earlier records.
+        QProcess count;
+        count.start(QStringLiteral(RX_BINARY_DIR "/src/cli/rivuletrix-cli"),
+                    {"records", sim.Link()});
+        QVERIFY(count.waitForFinished(30000));
+        QCOMPARE(count.readAllStandardOutput().trimmed(), QByteArray("4"));
+    }
+
+    // The analyzer unplugged during the test and never back: after the
+    // lost limit the run saves what arrived, says the analyzer was lost and
+    // fails; a signal then does not claim to end the test on the analyzer.
+    void lostAnalyzerEndsTheRun_data() {
+        QTest::addColumn<bool>("signalAfterLoss");
+        QTest::newRow("waits out the limit") << false;
+        QTest::newRow("SIGTERM after the loss") << true;
+    }
+    void lostAnalyzerEndsTheRun() {
+        QFETCH(bool, signalAfterLoss);
+        SimProcess sim(QStringLiteral("l"),
+                       {"--model", "PXR-8", "--serial", "87778888", "--sample-period", "100",
+                        "--accel", "4", "--prime-delay", "300", "--profile", "1:noise=0", "--do",
+                        "after RUN; after 30 samples unplug"});
+        QVERIFY(sim.Ok());
+        const QString data =
+            m_dir.filePath(signalAfterLoss ? QStringLiteral("dl2") : QStringLiteral("dl1"));
+        QProcess p;
+        p.setWorkingDirectory(m_dir.path());
+        p.start(QStringLiteral(RX_BINARY_DIR "/src/cli/rivuletrix-cli"),
+                {"run", sim.Link(), "--type", "flow", "--rate", "10", "--control", "LOST-1",
+                 "--data-folder", data, "--lost-limit", signalAfterLoss ? "600" : "3"});
+        QTRY_VERIFY_WITH_TIMEOUT(!QFile::exists(sim.Link()), 30000);
+        if (signalAfterLoss) {
+            QTest::qWait(300);
+            ::kill(pid_t(p.processId()), SIGTERM);
+        }
+        QVERIFY(p.waitForFinished(60000));
+        const QByteArray err = p.readAllStandardError();
+        QVERIFY2(!err.contains("was ended on the analyzer"), err.constData());
+        const QStringList saved = QDir(data).entryList({"RXr_*.p8d"}, QDir::Files);
+        if (signalAfterLoss) {
+            QCOMPARE(p.exitCode(), 128 + SIGTERM);
+            QVERIFY2(err.contains("was lost; the test could not be ended on it"), err.constData());
+            return;
+        }
+        QCOMPARE(p.exitCode(), 1);
+        QVERIFY(p.readAllStandardOutput().isEmpty());
+        QVERIFY2(err.contains("was lost during the test on channel 1; what arrived was saved"),
+                 err.constData());
+        // Every sample that left the analyzer is in the one saved record.
+        QCOMPARE(saved.size(), 1);
+        CRivuletrixDoc doc;
+        QVERIFY(doc.ReadRecordFile(QDir(data).filePath(saved.first())));
+        QCOMPARE(doc.ControlNumber, QStringLiteral("LOST-1"));
+        QCOMPARE(doc.StoredCount() - 1, sim.SamplesSent(1));
+        QVERIFY(sim.SamplesSent(1) >= 30);
     }
 
     // PathType 1 names a network path; a data folder named on the command

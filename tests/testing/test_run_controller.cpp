@@ -341,9 +341,74 @@ private Q_SLOTS:
         QVERIFY(QFile::exists(Run(1).LastSavedPath()));
         QTest::qWait(300);
         QVERIFY(Sent().filter(QStringLiteral("DELREC")).isEmpty());
+        // The technician learns that the analyzer still holds it.
+        QCOMPARE(m_prompter.messages
+                     .filter(QStringLiteral("The analyzer still holds the record of the test on "
+                                            "channel 1"))
+                     .size(),
+                 1);
         EndAndWait(2);
         QTRY_VERIFY_WITH_TIMEOUT(Sent().contains(QStringLiteral("[DELREC,2]\\r\\n")), 3000);
         QCOMPARE(Sent().filter(QStringLiteral("DELREC")).size(), 1);
+    }
+
+    // The analyzer's newest record is deleted at the end only when its
+    // header is this test's. An analyzer that restarted mid-test (its
+    // stored records kept, the test gone) holds another day's test there,
+    // never imported: it stays, and the technician is told.
+    void newestRecordDeletedOnlyWhenItIsTheTests_data() {
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<QString>("delrec");
+        QTest::newRow("the analyzer ends the test") << "end"
+                                                    << "[DELREC,4]\\r\\n";
+        QTest::newRow("the analyzer restarted") << "restart" << QString();
+    }
+    void newestRecordDeletedOnlyWhenItIsTheTests() {
+        QFETCH(QString, fault);
+        QFETCH(QString, delrec);
+        Connect({"--model", "PXR-8", "--name", "Bench A", "--serial", "80000001", "--channels", "1",
+                 "--sample-period", "100", "--accel", "10", "--preset-records", "3", "--profile",
+                 "1:flow,noise=0", "--do", "after RUN; after 20 samples " + fault});
+        m_prompter.SetDefaultAnswer(true);
+        m_sheet.setup = Flow(60, 0, 0, 0, false, false);
+        QSignalSpy finished(&Run(), &RunController::TestFinished);
+        SetupAndStart();
+        if (delrec.isEmpty()) {
+            // The idle channel is said at once, with the offer to end and
+            // save: Yes ends the test without End Test.
+            QVERIFY(finished.wait(20000));
+            QCOMPARE(m_prompter.questions
+                         .filter(QStringLiteral("no longer runs the test on "
+                                                "channel 1"))
+                         .size(),
+                     1);
+        } else {
+            QTRY_VERIFY_WITH_TIMEOUT(Doc().Run.stopDetected, 20000);
+            QVERIFY(m_prompter.questions.filter(QStringLiteral("no longer runs")).isEmpty());
+            EndAndWait();
+        }
+        const QString path = Run().LastSavedPath();
+        CRivuletrixDoc saved;
+        QVERIFY(saved.ReadRecordFile(path));
+        QVERIFY(saved.StoredCount() - 1 >= 20);
+        // RECS and the newest record read to check it, before any delete.
+        QTRY_VERIFY_WITH_TIMEOUT(
+            Sent().contains(QStringLiteral("[GETREC,00%1]\\r\\n").arg(delrec.isEmpty() ? 3 : 4)),
+            5000);
+        if (!delrec.isEmpty()) {
+            QTRY_VERIFY_WITH_TIMEOUT(Sent().contains(delrec), 5000);
+            QCOMPARE(Sent().filter(QStringLiteral("DELREC")).size(), 1);
+            return;
+        }
+        QVERIFY(Sent().filter(QStringLiteral("DELREC")).isEmpty());
+        QCOMPARE(m_prompter.messages
+                     .filter(QStringLiteral("is not the record of the test on "
+                                            "channel 1"))
+                     .size(),
+                 1);
+        int count = 0;
+        QCOMPARE(m_app->Device(1)->GetRecordCount(count), 0);
+        QCOMPARE(count, 3);
     }
 
     // A record saved but not taken by the records index: the technician is
@@ -768,12 +833,19 @@ private Q_SLOTS:
         Template t;
         t.name = QStringLiteral("Mixed");
         t.steps[0] = {TemplateStep::Pca, 0.2, TemplateStep::Ml, 300, 5, 0, 30};
-        t.steps[1] = {TemplateStep::Flow, 0.2, TemplateStep::Ml, 300, 8, 0, 30};
-        t.steps[2] = {TemplateStep::Occlusion, 600, TemplateStep::MmHg, 5, 0, 0, 1};
-        t.stepCount = 3;
+        t.steps[1] = {TemplateStep::Bolus, 0.5, TemplateStep::Ml, 0, 0, 0, 0};
+        t.steps[2] = {TemplateStep::Flow, 0.2, TemplateStep::Ml, 300, 8, 0, 30};
+        t.steps[3] = {TemplateStep::Occlusion, 600, TemplateStep::MmHg, 5, 0, 0, 1};
+        t.stepCount = 4;
         AddTemplate(t, QStringLiteral("mixed.p8t"));
         m_sheet.setup = TemplateSetup(t.name, QStringLiteral("TPL-2"));
         m_prompter.SetDefaultAnswer(true);
+        QList<RunController::NextStepInfo> shown;
+        Run().ChooseNextStep = [&](const RunController::NextStepInfo& info, bool&) {
+            shown << info;
+            return info.nextEnabled ? RunController::NextChoice::NextStep
+                                    : RunController::NextChoice::SaveAndExit;
+        };
         QSignalSpy finished(&Run(), &RunController::TestFinished);
         Run().OnSetupTest();
         for (int step = 0; step < 3; ++step) {
@@ -795,8 +867,21 @@ private Q_SLOTS:
         QVERIFY(second.ReadRecordFile(Run().LastSavedPath()));
         QCOMPARE(first.TestType, 'P');
         QCOMPARE(first.SetBasalFlowRate, 300.0);
+        QCOMPARE(first.SetPcaVolume, 0.5); // the bolus row's volume
         QCOMPARE(second.TestType, 'F');
         QCOMPARE(second.SetBasalFlowRate, 0.0);
+        QCOMPARE(second.SetPcaVolume, 0.0);
+        // The next-step dialog numbers and names the steps as the template
+        // has them (the bolus row is not a step); after the last, the step
+        // that ended.
+        QCOMPARE(shown.size(), 3);
+        const std::pair<int, int> expected[] = {
+            {2, TemplateStep::Flow}, {3, TemplateStep::Occlusion}, {3, TemplateStep::Occlusion}};
+        for (int i = 0; i < 3; ++i) {
+            QCOMPARE(shown[i].step, expected[i].first);
+            QCOMPARE(shown[i].type, expected[i].second);
+            QCOMPARE(shown[i].nextEnabled, i < 2);
+        }
         // An occlusion step has no volume of its own to show.
         CRivuletrixDoc third;
         third.StepToShow = 3;

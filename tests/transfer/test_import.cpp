@@ -1,6 +1,7 @@
 // Import from an analyzer against the simulator over pseudo-terminals:
 // downloads on the worker thread, the merge into the data folder and both
 // stores, deletion on the analyzer only for records safe on the PC.
+#include "../SmallTmpfs.h"
 #include "../link/TestMain.h"
 #include "ImportFixture.h"
 
@@ -15,6 +16,8 @@
 
 #include <QDir>
 #include <QFile>
+
+#include <sys/stat.h>
 
 using namespace importtest;
 using Mode = ImportDownload::Mode;
@@ -32,9 +35,11 @@ void Check(QList<ImportedRecord>& entries, const QList<int>& numbers) {
 // A record file with the given transducer serial number and H18 line.
 QByteArray RecordText(const QByteArray& tdSerial, const QByteArray& h18) {
     QByteArray t = "N0\r\nH1,SIM00001,2.10\r\nH2,1," + tdSerial +
-                   ",2.10\r\nH3,\r\nH4,\r\nH5,\r\nH6,CN-X\r\nH7,JS\r\nH12,Flow\r\n";
-    if (!h18.isEmpty()) t += h18 + "\r\n";
-    t += "D1,:,0,0,0\r\nD2, ,1000,28,5\r\nE0";
+                   ",2.10\r\nH3,\r\nH4,\r\nH5,\r\nH6,CN-X\r\nH7,JS\r\nH8,\r\nH9,\r\nH10,\r\n"
+                   "H11,\r\nH12,Flow\r\nH13,10.00\r\nH14,0.00\r\nH15,0.00\r\nH16,0.00\r\n"
+                   "H17,\r\n";
+    t += (h18.isEmpty() ? QByteArray("H18,,") : h18) + "\r\n";
+    t += "H19,PXR-8\r\nH20,\r\nH21,\r\nH22,\r\nD1,:,0,0,0\r\nD2, ,1000,28,5\r\nE0";
     return t;
 }
 
@@ -270,14 +275,120 @@ private Q_SLOTS:
         QList<int> numbers;
         for (const ImportedRecord& e : r.records) numbers << e.number;
         QCOMPARE(numbers, imported);
-        QCOMPARE(r.failures.size(), 1);
-        QCOMPARE(r.failures[0].number, failed);
-        QVERIFY(r.failures[0].message.startsWith(QStringLiteral("Record %1 ").arg(failed)));
+        // After a loss the records not tried are listed as not imported too.
+        QCOMPARE(r.failures.size(), lost ? 3 - failed + 1 : 1);
+        for (int i = 0; i < r.failures.size(); ++i) {
+            QCOMPARE(r.failures[i].number, failed + i);
+            QVERIFY(r.failures[i].message.startsWith(QStringLiteral("Record %1 ").arg(failed + i)));
+        }
         QVERIFY(!QFile::exists(staging::RecordPath(Staging(), failed)));
         QCOMPARE(dev->IsLost(), lost);
         for (int n : imported)
             QVERIFY(
                 staging::IsCompleteRecord(StoreTestEnv::Read(staging::RecordPath(Staging(), n))));
+        dev->DisconnectDevice();
+    }
+
+    // An analyzer that pauses longer than the idle limit in record 2, then
+    // sends the rest: record 2 fails, the line is brought back in step, the
+    // later records are their own, nothing of the import is deleted, and
+    // nothing is lost.
+    void pauseLongerThanIdleLimit_data() {
+        QTest::addColumn<QString>("pause");
+        QTest::addColumn<bool>("remove");
+        QTest::addColumn<QList<int>>("imported");
+        QTest::newRow("pause 1.5 s, deleting") << "1500ms" << true << QList<int>{3, 4};
+        QTest::newRow("pause 1.5 s, keeping") << "1500ms" << false << QList<int>{3, 4};
+        // Longer than a whole idle limit after the time-out: record 3 is asked
+        // for and the late tail of record 2 arrives in its place; it is
+        // refused, and record 4 comes after the line is in step again.
+        QTest::newRow("pause 3 s, deleting") << "3s" << true << QList<int>{4};
+    }
+    void pauseLongerThanIdleLimit() {
+        QFETCH(QString, pause);
+        QFETCH(bool, remove);
+        QFETCH(QList<int>, imported);
+        SimProcess sim("pxr", {"--preset-records", "4", "--do",
+                               // The four reference downloads first; the import's record 2 pauses.
+                               "after 4 GETREC stall after 10 GETREC lines for " + pause});
+        QVERIFY(sim.Ok());
+        auto dev = Connect(sim);
+        QVERIFY(dev);
+        const QList<QByteArray> before = AnalyzerRecords(*dev); // GETREC 1..4
+        QCOMPARE(before.size(), 4);
+        const ImportDownload::Result r = Download(*dev, Mode::Records, Staging(), {2, 3, 4});
+        QVERIFY(r.ok);
+        QList<int> numbers;
+        for (const ImportedRecord& e : r.records) numbers << e.number;
+        QCOMPARE(numbers, imported);
+        QVERIFY(!r.failures.isEmpty());
+        QCOMPARE(r.failures[0].number, 2);
+        QVERIFY(!r.keepOnAnalyzer.isEmpty());
+        for (const ImportedRecord& e : r.records)
+            QCOMPARE(StoreTestEnv::Read(e.stagedPath), before[e.number - 1]);
+        QList<ImportedRecord> entries = r.records;
+        for (ImportedRecord& e : entries) e.checked = true;
+        ImportMerge merge = Merge();
+        merge.KeepRecordsOnAnalyzer(r.keepOnAnalyzer);
+        const MergeReport m = merge.MergeRecords(entries, dev.get(), remove);
+        QCOMPARE(m.files.size(), imported.size());
+        QVERIFY(m.deleted.isEmpty());
+        if (remove) QVERIFY(m.problems.contains(r.keepOnAnalyzer));
+        const QList<QByteArray> after = AnalyzerRecords(*dev);
+        QCOMPARE(after, before);
+        QVERIFY(Deletes(sim).isEmpty());
+        QString why;
+        QVERIFY2(NothingLost(before, after, m_env->dataDir, &why), qPrintable(why));
+        dev->DisconnectDevice();
+    }
+
+    // A full data folder: the copy fails with the system's reason and leaves
+    // nothing under the record's name, the record stays on the analyzer; an
+    // identical copy already there is left untouched and counts as safe.
+    void fullDataFolder_data() {
+        QTest::addColumn<bool>("copyThere");
+        QTest::newRow("no copy yet") << false;
+        QTest::newRow("identical copy already there") << true;
+    }
+    void fullDataFolder() {
+        QFETCH(bool, copyThere);
+        RX_SMALL_TMPFS(fs, 256 * 1024);
+        SimProcess sim("pxr", {"--preset-records", "2"});
+        QVERIFY(sim.Ok());
+        auto dev = Connect(sim);
+        QVERIFY(dev);
+        const QList<QByteArray> before = AnalyzerRecords(*dev);
+        ImportDownload::Result r = Download(*dev, Mode::Records, Staging());
+        QCOMPARE(r.records.size(), 2);
+        const QString data = fs.Path() + "/data";
+        QVERIFY(QDir().mkpath(data));
+        m_index->SetDataFolder(data);
+        const QString name =
+            ImportedRecordFileName(r.records[0], StoreTestEnv::Read(r.records[0].stagedPath));
+        if (copyThere) StoreTestEnv::Write(data + '/' + name, before[0]);
+        struct stat st0 {};
+        ::stat(QFile::encodeName(data + '/' + name).constData(), &st0);
+        fs.Fill();
+        Check(r.records, {1});
+        const MergeReport m = Merge().MergeRecords(r.records, dev.get(), true);
+        if (copyThere) {
+            QCOMPARE(m.files, QStringList{name});
+            struct stat st1 {};
+            QCOMPARE(::stat(QFile::encodeName(data + '/' + name).constData(), &st1), 0);
+            QCOMPARE(st1.st_ino, st0.st_ino);
+            QCOMPARE(m.deleted, QList<int>{1});
+        } else {
+            QVERIFY(m.files.isEmpty());
+            QCOMPARE(m.problems.size(), 1);
+            QVERIFY2(m.problems[0].contains("No space left on device"), qPrintable(m.problems[0]));
+            QVERIFY(m.deleted.isEmpty());
+            QCOMPARE(QDir(data).entryList({"*.p8d", ".*.tmp"}, QDir::Files | QDir::Hidden),
+                     QStringList{});
+        }
+        QCOMPARE(StoreTestEnv::Read(data + '/' + name), copyThere ? before[0] : QByteArray());
+        fs.Free();
+        QString why;
+        QVERIFY2(NothingLost(before, AnalyzerRecords(*dev), data, &why), qPrintable(why));
         dev->DisconnectDevice();
     }
 

@@ -1,8 +1,8 @@
 // rivuletrix-cli import against the simulator, as a user runs it: JSON of
 // what was transferred on standard output, errors on standard error and a
 // non-zero exit.
-#include "../link/SimProcess.h"
-#include "../store/StoreTestEnv.h"
+#include "../SmallTmpfs.h"
+#include "ImportFixture.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -108,6 +108,108 @@ private Q_SLOTS:
         QCOMPARE(Ints(r.json["deleted"]), QList<int>{2});
         QCOMPARE(r.json["imported"].toArray().size(), 1);
         QCOMPARE(r.json["imported"].toArray()[0].toObject()["record"].toInt(), 2);
+    }
+
+    // The analyzer unplugged in the middle of record 2 of 4: record 1, which
+    // arrived whole, is merged; nothing is deleted after the loss; the exit
+    // is non-zero and names what was not imported.
+    void unplugMidImport() {
+        StoreTestEnv env;
+        env.CopySeeds();
+        SimProcess sim("pxr", {"--preset-records", "4", "--do",
+                               "after 1 GETREC unplug after 10 GETREC lines"});
+        QVERIFY(sim.Ok());
+        const Run r = Cli({"import", "records", sim.Link(), "--items", "all", "--delete",
+                           "--data-folder", env.dataDir},
+                          env.work);
+        QCOMPARE(r.code, 1);
+        const QJsonArray imported = r.json["imported"].toArray();
+        QCOMPARE(imported.size(), 1);
+        QCOMPARE(imported[0].toObject()["record"].toInt(), 1);
+        QVERIFY(Ints(r.json["deleted"]).isEmpty());
+        QList<int> failed;
+        for (const QJsonValue& v : r.json["failed"].toArray())
+            failed << v.toObject()["record"].toInt();
+        QCOMPARE(failed, (QList<int>{2, 3, 4}));
+        QVERIFY2(r.err.contains("Record 4 was not imported"), r.err.constData());
+        QCOMPARE(QDir(env.dataDir).entryList({"*.p8d"}, QDir::Files),
+                 QStringList{imported[0].toObject()["file"].toString()});
+        QVERIFY(importtest::Deletes(sim).isEmpty());
+    }
+
+    // Two analyzers imported into one data folder at the same time, each
+    // deleting what it imported: every record is either still on its
+    // analyzer or in the data folder byte for byte, and the data folder
+    // holds nothing else.
+    void twoImportsAtOnce() {
+        StoreTestEnv env;
+        env.CopySeeds();
+        SimProcess a("pxr-a", {"--preset-records", "4", "--serial", "SIMA0001"});
+        SimProcess b("pxr-b", {"--preset-records", "4", "--serial", "SIMB0002"});
+        QVERIFY(a.Ok() && b.Ok());
+        QList<QByteArray> before;
+        for (const SimProcess* sim : {&a, &b}) {
+            auto dev = importtest::Connect(*sim);
+            QVERIFY(dev);
+            before += importtest::AnalyzerRecords(*dev);
+            dev->DisconnectDevice();
+        }
+        QCOMPARE(before.size(), 8);
+        QList<QProcess*> runs;
+        for (const SimProcess* sim : {&a, &b}) {
+            auto* p = new QProcess(this);
+            p->setWorkingDirectory(env.work);
+            p->start(QStringLiteral(RX_CLI), {"import", "records", sim->Link(), "--items", "all",
+                                              "--delete", "--data-folder", env.dataDir});
+            runs << p;
+        }
+        for (QProcess* p : runs) {
+            QVERIFY(p->waitForFinished(120000));
+            delete p;
+        }
+        QList<QByteArray> after;
+        for (const SimProcess* sim : {&a, &b}) {
+            auto dev = importtest::Connect(*sim);
+            QVERIFY(dev);
+            after += importtest::AnalyzerRecords(*dev);
+            dev->DisconnectDevice();
+        }
+        QString why;
+        QVERIFY2(importtest::NothingLost(before, after, env.dataDir, &why), qPrintable(why));
+        // Each import staged in its own folder and removed it.
+        QVERIFY(QDir(env.dataDir + "/Temp")
+                    .entryList(QDir::AllEntries | QDir::NoDotAndDotDot)
+                    .isEmpty());
+    }
+
+    // A full disk: the notes file is not replaced by an empty one, the
+    // system's reason is said and the exit is non-zero; records are not
+    // deleted from the analyzer.
+    void fullDisk() {
+        RX_SMALL_TMPFS(fs, 128 * 1024);
+        StoreTestEnv env;
+        env.CopySeeds();
+        const QString notesText = env.tmp.path() + "/analyzer-notes.txt";
+        StoreTestEnv::Write(notesText, QByteArray("First line\nSecond line\n").repeated(50));
+        SimProcess sim("pxr", {"--preset-records", "2", "--notes", notesText});
+        QVERIFY(sim.Ok());
+        const QString notes = fs.Path() + "/notes.p8u";
+        const QByteArray earlier("the notes imported last week\n");
+        StoreTestEnv::Write(notes, earlier);
+        const QString data = fs.Path() + "/data";
+        QVERIFY(QDir().mkpath(data + "/Temp"));
+        fs.Fill();
+        const Run n = Cli({"import", "notes", sim.Link(), "--out", notes}, env.work);
+        QCOMPARE(n.code, 1);
+        QVERIFY2(n.err.contains("No space left on device"), n.err.constData());
+        QCOMPARE(StoreTestEnv::Read(notes), earlier);
+        const Run r = Cli(
+            {"import", "records", sim.Link(), "--items", "all", "--delete", "--data-folder", data},
+            env.work);
+        QCOMPARE(r.code, 1);
+        QVERIFY2(r.err.contains("No space left on device"), r.err.constData());
+        QVERIFY(importtest::Deletes(sim).isEmpty());
+        QVERIFY(QDir(data).entryList({"*.p8d"}, QDir::Files).isEmpty());
     }
 
     void templatesAndNotes() {

@@ -301,6 +301,38 @@ private Q_SLOTS:
         QVERIFY(!sheet || !sheet->isVisible());
     }
 
+    // GetList on an analyzer that holds no records: nothing to tick or
+    // import, so Unselect All and Import stay disabled.
+    void emptyListDisablesImport() {
+        Bench({"--model", "PXR2K", "--serial", "20001234"});
+        Hand hand;
+        bool importEnabled = true, unselectEnabled = true;
+        int rows = -1;
+        CImportAndMergeSheet* sheet = nullptr;
+        hand.steps = {
+            [&] {
+                sheet = Visible<CImportAndMergeSheet>();
+                if (!sheet) return false;
+                Click(sheet->RecordsPage()->GetListButton());
+                return true;
+            },
+            [&] {
+                if (Visible<CImportProgressDlg>()) return false;
+                rows = sheet->RecordsPage()->List()->topLevelItemCount();
+                importEnabled = sheet->RecordsPage()->ImportButton()->isEnabled();
+                unselectEnabled = sheet->RecordsPage()->UnselectAllButton()->isEnabled();
+                Click(sheet->RecordsPage()->CloseButton());
+                return true;
+            },
+            [&] { return !Visible<CImportAndMergeSheet>(); },
+        };
+        TriggerImport();
+        QTRY_VERIFY_WITH_TIMEOUT(hand.Done(), 30000);
+        QCOMPARE(rows, 0);
+        QVERIFY(!importEnabled);
+        QVERIFY(!unselectEnabled);
+    }
+
     // A "PXR2K" gets the records page alone; Close ends the sheet.
     void pxr2kRecordsOnly() {
         Bench({"--model", "PXR2K", "--serial", "20001234"});

@@ -366,6 +366,45 @@ private Q_SLOTS:
         QVERIFY(startX + st.bolusLabels[3].width() > pic.result.plot.right());
     }
 
+    // The details box hides no bolus label and, grown by a longer control
+    // number, stays inside the plot; the measured-values box too.
+    void boxesStayInsideAndClearOfLabels() {
+        CRivuletrixDoc doc;
+        // Large boluses late in the record: their labels reach the top right,
+        // where the details box goes first.
+        double vol = 0;
+        synth::Load(doc, synth::Record(synth::Header('P', 2, 2), 240, [&](int i) {
+                        vol += 2.0 * 10000 / 3600;
+                        char code = ' ';
+                        for (int s0 : {200, 220, 236}) {
+                            if (i >= s0 && i < s0 + 2) vol += 20000;
+                            if (i == s0) code = 'R';
+                            if (i == s0 + 2) code = 'T';
+                        }
+                        return synth::S{uint32_t(i) * 1000, uint32_t(std::llround(vol)), 0, code};
+                    }));
+        ViewState st;
+        Draw(doc, st, QSize(1200, 800));
+        QVERIFY(st.detailsBox.drawn);
+        QCOMPARE(int(st.bolusLabels.size()), 3);
+        for (const QRect& label : st.bolusLabels)
+            QVERIFY2(!st.detailsBox.Rect().intersects(label), "a label hidden by the details box");
+        const QRect plot(st.left, st.topLimit, st.width, st.bottom - st.topLimit);
+        doc.ControlNumber = QString(20, QLatin1Char('W'));
+        Draw(doc, st, QSize(1200, 800));
+        for (const FloatingBox* box : {&st.detailsBox, &st.measuredBox}) {
+            QVERIFY(box->drawn);
+            QVERIFY2(plot.contains(box->Rect()), "a box outside the plot");
+        }
+        // A box the user put down stays where it was put.
+        st.detailsBox.moved = true;
+        const QPoint put(st.left + 10, st.bottom - st.detailsBox.height - 10);
+        st.detailsBox.x = put.x();
+        st.detailsBox.y = put.y();
+        Draw(doc, st, QSize(1200, 800));
+        QCOMPARE(QPoint(st.detailsBox.x, st.detailsBox.y), put);
+    }
+
     // A record without samples shows its axes; the flow axis follows the
     // set rate and the time axis counts seconds.
     void emptyRecord() {

@@ -122,6 +122,31 @@ private Q_SLOTS:
         }
     }
 
+    // A live test that has ended leaves an empty slot past its samples: the
+    // curve drawn while it ran is still there after End.
+    void liveTestAfterEnd() {
+        CRivuletrixDoc doc;
+        doc.Clock = [] { return qint64(0); };
+        doc.TestType = 'F';
+        doc.SetFlowRate = 12;
+        doc.Run.live = doc.Run.running = true;
+        doc.AddSample(synth::Line(':', 0, 0, 0));
+        // Every 30 s for 2 h 01 min at 12 ml/h: 1000 units of 0.1 ul each.
+        for (uint32_t i = 1; i <= 242; ++i) doc.AddSample(synth::Line(' ', i * 30000, i * 1000, 3));
+        const TrumpetCurve running = TrumpetCurve::Compute(doc);
+        QVERIFY(running.ok);
+        doc.Run.running = false; // End
+        QCOMPARE(doc.ElapsedTicks(doc.SampleCount() - 1), 0u);
+        const TrumpetCurve ended = TrumpetCurve::Compute(doc);
+        QVERIFY(ended.ok);
+        QCOMPARE(ended.n, running.n);
+        for (int p = 1; p <= TrumpetCurve::kMaxWindow; ++p) {
+            QCOMPARE(ended.minFlow[p], running.minFlow[p]);
+            QCOMPARE(ended.maxFlow[p], running.maxFlow[p]);
+        }
+        QCOMPARE(ended.overallError, running.overallError);
+    }
+
     void failures_data() {
         QTest::addColumn<QByteArray>("record");
         QTest::newRow("1 h 59 min") << Sampled(12.0, 30000, 7140000);

@@ -1,33 +1,21 @@
 // rivuletrix-cli render and report on synthetic records: PNG and PDF
 // output, options, the data table as CSV, and the errors of records that
 // cannot be drawn.
+#include "../SmallTmpfs.h"
+#include "ProcessRun.h"
 #include "SyntheticRecords.h"
 
 #include <QFile>
 
+#include <QDir>
 #include <QImage>
 #include <QProcess>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
-namespace {
 
-struct Result {
-    int exitCode = -1;
-    QByteArray out, err;
-};
-
-Result Cli(const QStringList& args) {
-    QProcess p;
-    p.start(QStringLiteral(RX_BINARY_DIR "/src/cli/rivuletrix-cli"), args);
-    Result r;
-    if (!p.waitForFinished(120000)) return r;
-    r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    r.out = p.readAllStandardOutput();
-    r.err = p.readAllStandardError();
-    return r;
-}
-
-} // namespace
+using viewtest::Cli;
+using viewtest::Result;
 
 class TestViewCli : public QObject {
     Q_OBJECT
@@ -170,6 +158,15 @@ private Q_SLOTS:
         QTest::newRow("unwritable")
             << QStringList{"report", "SHORT", "--out", "/nonexistent/dir/x.pdf"}
             << "cannot be written";
+        QTest::newRow("pdf onto a full device")
+            << QStringList{"report", "SHORT", "--out", "/dev/full"} << "No space left on device";
+        // What is not a record is never reported on.
+        QTest::newRow("empty file")
+            << QStringList{"report", "EMPTY", "--out", "OUT"} << "not a test record";
+        QTest::newRow("random bytes")
+            << QStringList{"report", "RANDOM", "--out", "OUT"} << "not a test record";
+        QTest::newRow("random bytes as csv")
+            << QStringList{"report", "RANDOM", "--csv"} << "not a test record";
     }
     void reportErrors() {
         QFETCH(QStringList, args);
@@ -177,11 +174,97 @@ private Q_SLOTS:
         args.replaceInStrings("SHORT", Write("short.p8d", synth::Flow(10, 10000, 100)));
         args.replaceInStrings("TEMPLATE",
                               QStringLiteral(RX_TEST_DATA "/records/template_3step.p8d"));
+        args.replaceInStrings("EMPTY", Write("empty.p8d", {}));
+        QByteArray noise(20000, 0);
+        for (int i = 0; i < noise.size(); ++i) noise[i] = char(synth::Noise(uint32_t(i)) * 127);
+        args.replaceInStrings("RANDOM", Write("noise.p8d", noise));
         args.replaceInStrings("OUT", Out("bad.pdf"));
+        QFile::remove(Out("bad.pdf"));
         const Result r = Cli(args);
         QCOMPARE(r.exitCode, 1);
         QVERIFY2(QString::fromLocal8Bit(r.err).contains(message), r.err.constData());
         QVERIFY(r.out.isEmpty());
+        QVERIFY(!QFile::exists(Out("bad.pdf")));
+    }
+
+    // A write that fails is an error with the system's reason, and an
+    // earlier report of the name stays as it was.
+    void reportOntoFullDisk_data() {
+        QTest::addColumn<bool>("csv");
+        QTest::newRow("pdf") << false;
+        QTest::newRow("csv on standard output") << true;
+    }
+    void reportOntoFullDisk() {
+        QFETCH(bool, csv);
+        RX_SMALL_TMPFS(fs, 256 * 1024);
+        const QString target = fs.Path() + (csv ? "/table.csv" : "/report.pdf");
+        const QString small = Write("small.p8d", synth::Flow(10, 10000, 100));
+        const QStringList output =
+            csv ? QStringList{"--csv"} : QStringList{"--out", target, "--table"};
+        QCOMPARE(Cli(QStringList{"report", small} + output, {}, csv ? target : QString()).exitCode,
+                 0);
+        QFile earlier(target);
+        QVERIFY(earlier.open(QIODevice::ReadOnly));
+        const QByteArray before = earlier.readAll();
+        earlier.close();
+        QVERIFY(before.size() > 100);
+        // A long record's report does not fit in what is left.
+        fs.Fill();
+        const QString big = Write("big.p8d", synth::Flow(10, 1000, 20000));
+        QString outFile;
+        if (csv) outFile = fs.Path() + "/more.csv";
+        const Result r = Cli(QStringList{"report", big} + output, {}, outFile);
+        QCOMPARE(r.exitCode, 1);
+        QVERIFY2(r.err.contains("No space left on device"), r.err.constData());
+        QVERIFY(earlier.open(QIODevice::ReadOnly));
+        QCOMPARE(earlier.readAll(), before);
+        fs.Free();
+    }
+
+    void reportCsvOntoFullDevice() {
+        const Result r = Cli({"report", Write("c.p8d", synth::Flow(10, 10000, 100)), "--csv"}, {},
+                             QStringLiteral("/dev/full"));
+        QCOMPARE(r.exitCode, 1);
+        QVERIFY2(r.err.contains("No space left on device"), r.err.constData());
+    }
+
+    // report prints the header lines Print prints: the working folder's
+    // settings when it has them, the record's own otherwise.
+    void reportHeaderLines_data() {
+        QTest::addColumn<bool>("settings");
+        QTest::newRow("working folder with settings") << true;
+        QTest::newRow("no settings") << false;
+    }
+    void reportHeaderLines() {
+        QFETCH(bool, settings);
+        if (QStandardPaths::findExecutable(QStringLiteral("pdftotext")).isEmpty())
+            QSKIP("pdftotext (poppler-utils) is not installed");
+        QTemporaryDir work;
+        if (settings) {
+            QDir(work.path()).mkdir("settings");
+            QFile location(work.filePath("RivuletrixIniFilePath.ini"));
+            QVERIFY(location.open(QIODevice::WriteOnly));
+            location.write("[INIFilePath]\nINIFilePathWin7=" +
+                           QFile::encodeName(work.filePath("settings")) + "\n");
+            location.close();
+            QFile ini(work.filePath("settings/RivuletrixApp.ini"));
+            QVERIFY(ini.open(QIODevice::WriteOnly));
+            ini.write("[Default Parameters]\nReportHeader1=St. Elsewhere Clinical Eng\n"
+                      "ReportHeader2=Pump Workshop\n");
+            ini.close();
+        }
+        const QString pdf = Out("headers.pdf");
+        const Result r =
+            Cli({"report", Write("h.p8d", synth::Flow(10, 10000, 100)), "--out", pdf}, work.path());
+        QCOMPARE(r.exitCode, 0);
+        QProcess text;
+        text.start(QStringLiteral("pdftotext"),
+                   {QStringLiteral("-layout"), pdf, QStringLiteral("-")});
+        QVERIFY(text.waitForFinished(60000));
+        const QString page = QString::fromUtf8(text.readAllStandardOutput());
+        QCOMPARE(page.contains("St. Elsewhere Clinical Eng"), settings);
+        QCOMPARE(page.contains("Pump Workshop"), settings);
+        QCOMPARE(page.contains("Biomedical Engineering"), !settings); // the record's line
     }
 };
 

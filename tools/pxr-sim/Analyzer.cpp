@@ -88,6 +88,12 @@ void Analyzer::unplug() {
     log_.event("unplugged");
 }
 
+void Analyzer::restart() {
+    log_.event("restart: the stored records stay, the tests are gone");
+    for (auto& ch : channels_)
+        if (ch) ch->forget();
+}
+
 void Analyzer::unplugAfterOutput() {
     if (!pty_.isOpen()) return;
     // A hang-up discards what the PC has not read yet, so give it a moment to
@@ -191,6 +197,10 @@ void Analyzer::queue(const std::string& bytes) {
 void Analyzer::flush() {
     const double now = nowMs();
     while (!out_.empty() && out_.front().due <= now) {
+        if (out_.front().bytes.empty() && !out_.front().unplug) {
+            out_.pop_front(); // the end of a pause
+            continue;
+        }
         if (out_.front().unplug) {
             out_.pop_front();
             unplug();
@@ -204,7 +214,7 @@ void Analyzer::flush() {
         // Everything due goes out in one write.
         std::string chunk;
         for (const Out& o : out_) {
-            if (o.unplug || o.due > now || chunk.size() >= 65536) break;
+            if (o.unplug || o.due > now || o.bytes.empty() || chunk.size() >= 65536) break;
             chunk += o.bytes;
         }
         ssize_t n = ::write(pty_.fd(), chunk.data(), chunk.size());
@@ -388,10 +398,20 @@ void Analyzer::handleCommand(const std::string& body) {
                         return;
                     }
                     if (stallAfterLines_ >= 0 && sent >= stallAfterLines_) {
-                        log_.event(format("stalled after %d record lines", sent));
                         stallAfterLines_ = -1;
-                        emit("GETREC");
-                        return;
+                        if (stallPauseMs_ >= 0) {
+                            log_.event(format("paused after %d record lines for %.0f ms", sent,
+                                              stallPauseMs_));
+                            // Nothing more goes out until the pause is over.
+                            const double now = nowMs();
+                            const double last = out_.empty() ? now : std::max(now, out_.back().due);
+                            out_.push_back({std::string(), last + stallPauseMs_, false});
+                            stallPauseMs_ = -1;
+                        } else {
+                            log_.event(format("stalled after %d record lines", sent));
+                            emit("GETREC");
+                            return;
+                        }
                     }
                     reply(line + "\r\n");
                     ++sent;

@@ -52,10 +52,17 @@ public:
     void setSplit(bool on) { options_.split = on; }
     void dropReplies(const std::string& prefix, int count); // count < 0: always, 0: stop
     void armUnplugAfterLines(int lines) { unplugAfterLines_ = lines; }
-    // The next record download stops after this many lines, without [END].
-    void armStallAfterLines(int lines) { stallAfterLines_ = lines; }
+    // The next record download stops after this many lines, without [END];
+    // with pauseMs >= 0 it sends the rest and its [END] after that pause
+    // (and answers later commands only after them, as an analyzer does).
+    void armStallAfterLines(int lines, double pauseMs = -1) {
+        stallAfterLines_ = lines;
+        stallPauseMs_ = pauseMs;
+    }
     // Unplugs once everything queued so far has gone out.
     void unplugAfterOutput();
+    // Every channel back to idle, running tests lost; stored records kept.
+    void restart();
     void sendRaw(const std::string& bytes);
     TrafficLog& log() { return log_; }
 
@@ -91,6 +98,7 @@ private:
     std::map<std::string, int> drops_;
     int unplugAfterLines_ = -1;
     int stallAfterLines_ = -1;
+    double stallPauseMs_ = -1;
     int currentChannel_ = 1;
     double lastTick_ = 0;
 };

@@ -122,6 +122,11 @@ void ChannelModel::end() {
     if (wasRunning && events_.testEnded) events_.testEnded(channel_);
 }
 
+void ChannelModel::forget() {
+    if (state_ != State::Idle && events_.note) events_.note(channel_, "restart: test forgotten");
+    setState(State::Idle);
+}
+
 void ChannelModel::analyzerEnd(const std::string& why) {
     if (state_ != State::Running && state_ != State::Armed) return;
     if (events_.note) events_.note(channel_, "the analyzer ends the test: " + why);

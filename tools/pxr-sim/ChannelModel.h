@@ -44,6 +44,8 @@ public:
     void start(const StartRequest& request, double now);
     // The PC's end command.
     void end();
+    // The analyzer restarted: back to idle, the test forgotten without a record.
+    void forget();
     // The analyzer ends the running test itself (limit, script, shut-down).
     void analyzerEnd(const std::string& why);
 

@@ -131,6 +131,7 @@ Actions ("on CH" picks the channel; default: that of the last start or end comma
   unplug                    close the terminal and remove the link (after queued output)
   unplug after N [GETREC] lines   ... during the next record download, after N lines
   stall after N [GETREC] lines    the next record download stops after N lines
+  stall after N [GETREC] lines for DURATION   ... and sends the rest after DURATION
   replug [LINK]             a new terminal behind the same link (or behind LINK)
   send TEXT                 send raw bytes (escapes \r \n \0 \xHH; quotes optional)
   log TEXT                  write TEXT to the traffic log

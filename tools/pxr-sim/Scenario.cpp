@@ -137,7 +137,7 @@ std::string Scenario::parse(const std::vector<std::string>& lines,
             ok = (argc == 1 || (argc == 3 && s.args[1] == "at" && parseDouble(s.args[2], d))) &&
                  parseInt(s.args[0], v) && v >= 0;
         } else if (a == "hold" || a == "resume" || a == "end" || a == "bolus" || a == "bubble" ||
-                   a == "airlock" || a == "exit") {
+                   a == "airlock" || a == "exit" || a == "restart") {
             ok = argc == 0;
         } else if (a == "replug") {
             ok = argc <= 1; // replug [LINK]
@@ -169,9 +169,17 @@ std::string Scenario::parse(const std::vector<std::string>& lines,
                  (argc >= 3 && argc <= 4 && s.args[0] == "after" && parseInt(s.args[1], v) &&
                   v >= 0 && s.args.back() == "lines" && (argc == 3 || s.args[2] == "GETREC"));
         } else if (a == "stall") {
-            // stall after N [GETREC] lines
-            ok = argc >= 3 && argc <= 4 && s.args[0] == "after" && parseInt(s.args[1], v) &&
-                 v >= 0 && s.args.back() == "lines" && (argc == 3 || s.args[2] == "GETREC");
+            // stall after N [GETREC] lines [for DURATION]
+            size_t n = argc;
+            double d = 0;
+            if (n >= 2 && s.args[n - 2] == "for") {
+                ok = parseDuration(s.args[n - 1], d) && d > 0;
+                n -= 2;
+            } else {
+                ok = true;
+            }
+            ok = ok && n >= 3 && n <= 4 && s.args[0] == "after" && parseInt(s.args[1], v) &&
+                 v >= 0 && s.args[n - 1] == "lines" && (n == 3 || s.args[2] == "GETREC");
         } else if (a == "send" || a == "log") {
             ok = !s.text.empty();
         } else {
@@ -350,7 +358,10 @@ bool Scenario::execute(Step& s) {
         an.armUnplugAfterLines(static_cast<int>(v));
     } else if (a == "stall") {
         parseInt(s.args[1], v);
-        an.armStallAfterLines(static_cast<int>(v));
+        double pause = -1;
+        if (s.args.size() >= 2 && s.args[s.args.size() - 2] == "for")
+            parseDuration(s.args.back(), pause);
+        an.armStallAfterLines(static_cast<int>(v), pause);
     } else if (a == "replug") {
         if (!an.pluggedIn()) {
             std::string error = an.plugIn(s.args.empty() ? std::string() : s.args[0]);
@@ -362,6 +373,8 @@ bool Scenario::execute(Step& s) {
         an.sendRaw(unescapeBytes(t));
     } else if (a == "log") {
         an.log().event("script says: " + s.text);
+    } else if (a == "restart") {
+        an.restart();
     } else if (a == "exit") {
         exit_ = true;
     }
