@@ -378,7 +378,10 @@ void ServerCallLimit::Arm(const QSqlDatabase& db) {
 #ifdef RX_HAVE_LIBPQ
     if (!db.driver()) return;
     const QVariant handle = db.driver()->handle();
-    if (!handle.isValid() || qstrcmp(handle.typeName(), "PGconn*") != 0) return;
+    // Qt names the type by the struct behind libpq's typedef.
+    if (!handle.isValid() ||
+        (qstrcmp(handle.typeName(), "PGconn*") != 0 && qstrcmp(handle.typeName(), "pg_conn*") != 0))
+        return;
     PGconn* const conn = *static_cast<PGconn* const*>(handle.constData());
     const int fd = conn ? PQsocket(conn) : -1;
     if (fd < 0) return;
