@@ -155,11 +155,15 @@ QString CADODatabase::DisplayUri(const QString& uri) {
     // An address that does not parse may still hold a password somewhere.
     if (!url.isValid()) return QStringLiteral("(an unreadable server address)");
     url.setPassword({});
-    // libpq also takes the password as a query option.
+    url.setFragment({});
+    // libpq also takes the password as a query option; an option that even
+    // mentions one (a mistyped separator joins two) is left out whole.
+    const auto secret = [](const QString& text) {
+        return text.contains(QLatin1String("password"), Qt::CaseInsensitive);
+    };
     QUrlQuery query(url);
     for (const auto& [key, value] : query.queryItems(QUrl::FullyDecoded))
-        if (key.compare(QLatin1String("password"), Qt::CaseInsensitive) == 0)
-            query.removeAllQueryItems(key);
+        if (secret(key) || secret(value)) query.removeAllQueryItems(key);
     url.setQuery(query);
     return url.toString();
 }

@@ -240,20 +240,17 @@ bool RecordIndex::AddServerRow(const RecordIndexRow& r) {
 // On a server other programs add rows all the time: the browser and the
 // equipment look-up ask the table itself rather than this program's cursor,
 // which holds the rows as they were when the index was opened.
-bool RecordIndex::ListServerRows(QList<RecordListRow>& rows, int limit, qint64& last,
-                                 QString* failure) {
-    bool read = false;
-    if (IsOpen()) {
-        const ServerCallLimit callLimit(m_table.Database());
-        QSqlError error;
-        read =
-            ServerRowsLoader::Fetch(m_table.Database().Connection(), 0, limit, rows, last, error);
-        if (!read)
-            m_table.Database().RecordError(adoerr::CodeOf(error), error.driverText(),
-                                           QStringLiteral("QPSQL"), error.databaseText());
-    }
-    if (!read) {
-        if (failure) *failure = ErrorDescription();
+bool RecordIndex::ListServerRows(QList<RecordListRow>& rows) {
+    if (!IsOpen()) return false;
+    // The whole table may take a while on a busy server; only one that
+    // stopped answering is cut.
+    constexpr int kWholeTableMs = 60000;
+    const ServerCallLimit callLimit(m_table.Database(), kWholeTableMs);
+    QSqlError error;
+    qint64 last = 0;
+    if (!ServerRowsLoader::Fetch(m_table.Database().Connection(), 0, 0, rows, last, error)) {
+        m_table.Database().RecordError(adoerr::CodeOf(error), error.driverText(),
+                                       QStringLiteral("QPSQL"), error.databaseText());
         return false;
     }
     return !rows.isEmpty();
@@ -287,8 +284,7 @@ bool RecordIndex::FindServerEquipment(const QString& controlNumber, EquipmentDet
 
 bool RecordIndex::ListRows(QList<RecordListRow>& rows) {
     rows.clear();
-    qint64 last = 0;
-    if (OnServer()) return ListServerRows(rows, 0, last);
+    if (OnServer()) return ListServerRows(rows);
     CADORecordset* rs = m_table.Recordset();
     // An empty table, not merely a cursor left before the first row: every
     // operation places the cursor itself.

@@ -98,14 +98,6 @@ public:
     bool ClearAll();
     bool AddRow(const RecordIndexRow& row);
     bool ListRows(QList<RecordListRow>& rows);
-    // On a server: the first limit rows in table order and the rowid of the
-    // last one, from which a ServerRowsLoader reads the rest. failure tells
-    // why nothing could be read (empty for an empty table).
-    bool ListFirstRows(QList<RecordListRow>& rows, int limit, qint64& last, QString& failure) {
-        rows.clear();
-        failure.clear();
-        return ListServerRows(rows, limit, last, &failure);
-    }
     // The latest row added with this control number.
     bool FindEquipment(const QString& controlNumber, EquipmentDetails& details);
     // Reopens the index, then deletes the first row whose column holds value.
@@ -118,6 +110,8 @@ public:
     // setup (records read from files do not carry it).
     bool IndexRecord(CRivuletrixDoc& record, const QString& fileName,
                      const QString& deviceType = {});
+    // IndexRecord for a row already made (by MakeRow, on another thread).
+    bool IndexRow(const RecordIndexRow& row);
     // The row IndexRecord would add, with the same adjustments of the record.
     RecordIndexRow MakeRow(CRivuletrixDoc& record, const QString& fileName,
                            const QString& deviceType = {}) const;
@@ -159,11 +153,11 @@ private:
     // One statement on the server, values bound; first takes the first
     // column of the first row when given.
     bool ServerExec(const QString& sql, const QVariantList& values = {}, QVariant* first = nullptr);
-    bool ListServerRows(QList<RecordListRow>& rows, int limit, qint64& last,
-                        QString* failure = nullptr);
+    bool ListServerRows(QList<RecordListRow>& rows);
     bool FindServerEquipment(const QString& controlNumber, EquipmentDetails& details);
     QString QueuePath() const;
-    void Queue(const QString& fileName, const QString& deviceType);
+    // False when the note could not be written.
+    bool Queue(const QString& fileName, const QString& deviceType);
     // Forgets the noted files in names (their rows were made by a rebuild).
     void Unqueue(const QStringList& names);
     // A row written through the given cursor (the table's, or a rebuild's).

@@ -110,30 +110,17 @@ void CViewRecordDlg::Fill() {
                           .arg(r.error);
         }
     }
-    // A server may hold a million rows: the first ones are shown at once and
-    // the rest arrive while the user looks at them.
-    constexpr int kFirstRows = 1000;
+    // A server may hold a million rows, or not answer at all: its rows
+    // arrive from a worker while the dialog is in use.
     QList<RecordListRow> rows;
-    qint64 last = 0;
     const bool server = m_index.OnServer();
-    QString unanswered;
-    if (server)
-        m_index.ListFirstRows(rows, kFirstRows, last, unanswered);
-    else
-        m_index.ListRows(rows);
-    // Said once the dialog shows; it stays usable (Cancel closes it).
-    if (!unanswered.isEmpty())
-        problem += (problem.isEmpty() ? QString() : QStringLiteral("\n\n")) +
-                   QStringLiteral("The records index could not be read, so the list is empty: "
-                                  "%1")
-                       .arg(unanswered);
+    if (!server) m_index.ListRows(rows);
     m_model->SetRows(rows);
-    const bool more = server && rows.size() == kFirstRows;
     rows.clear();
     QApplication::restoreOverrideCursor();
     if (!problem.isEmpty()) ThePrompter().Message(problem, Prompter::Icon::Warning);
-    if (more)
-        LoadRest(last);
+    if (server)
+        LoadRest(0);
     else
         ReportEmptyFlowRates();
 }
@@ -167,10 +154,14 @@ void CViewRecordDlg::RestLoaded(const QString& error) {
         QApplication::restoreOverrideCursor();
     }
     if (!error.isEmpty())
-        ThePrompter().Message(QStringLiteral("Only %L1 records could be read from the index "
-                                             "server (%2).")
-                                  .arg(m_model->RowCount())
-                                  .arg(error),
+        ThePrompter().Message(m_model->RowCount() == 0
+                                  ? QStringLiteral("The records index could not be read, so the "
+                                                   "list is empty: %1.")
+                                        .arg(error)
+                                  : QStringLiteral("Only %L1 records could be read from the index "
+                                                   "server (%2).")
+                                        .arg(m_model->RowCount())
+                                        .arg(error),
                               Prompter::Icon::Warning);
     ReportEmptyFlowRates();
 }
