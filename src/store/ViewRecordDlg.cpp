@@ -120,14 +120,14 @@ void CViewRecordDlg::Fill() {
     QApplication::restoreOverrideCursor();
     if (!problem.isEmpty()) ThePrompter().Message(problem, Prompter::Icon::Warning);
     if (server)
-        LoadRest(0);
+        LoadServerRows();
     else
         ReportEmptyFlowRates();
 }
 
-void CViewRecordDlg::LoadRest(qint64 after) {
+void CViewRecordDlg::LoadServerRows() {
     m_loader =
-        new ServerRowsLoader(m_index.Table().Database().Connection().connectionName(), after, this);
+        new ServerRowsLoader(m_index.Table().Database().Connection().connectionName(), 0, this);
     const auto count = [this] {
         m_loading->setText(
             QStringLiteral("Reading the index: %L1 records so far...").arg(m_model->RowCount()));
@@ -140,10 +140,10 @@ void CViewRecordDlg::LoadRest(qint64 after) {
                 m_model->AppendRows(rows);
                 count();
             });
-    connect(m_loader, &ServerRowsLoader::Finished, this, &CViewRecordDlg::RestLoaded);
+    connect(m_loader, &ServerRowsLoader::Finished, this, &CViewRecordDlg::ServerRowsLoaded);
 }
 
-void CViewRecordDlg::RestLoaded(const QString& error) {
+void CViewRecordDlg::ServerRowsLoaded(const QString& error) {
     m_loader->deleteLater();
     m_loader = nullptr;
     m_loading->hide();

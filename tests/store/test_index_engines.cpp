@@ -3,6 +3,7 @@
 #include "records/RivuletrixDoc.h"
 #include "records/Template.h"
 #include "store/RecordIndex.h"
+#include "store/RecordIndexer.h"
 #include "store/ServerRowsLoader.h"
 #include "store/TemplateStore.h"
 
@@ -603,6 +604,41 @@ private Q_SLOTS:
                                            "\"RivuletrixRecords\""))
                      .toInt(),
                  files);
+    }
+
+    // Rows handed to the indexer are added on its thread, each outcome is
+    // sent once, and the rows handed over before it is destroyed are not
+    // lost.
+    void indexerAddsRowsOffThread_data() {
+        Engines();
+    }
+    void indexerAddsRowsOffThread() {
+        ENGINE_ENV(env);
+        {
+            RecordIndex index(*env.settings);
+            QVERIFY(index.Open()); // the table exists
+        }
+        {
+            RecordIndexer indexer(*env.settings);
+            // Received on this thread, as a run controller does.
+            QObject receiver;
+            QStringList added, failed;
+            connect(&indexer, &RecordIndexer::Indexed, &receiver,
+                    [&](const QString& file, bool ok, bool, const QString& error) {
+                        (ok ? added : failed) << file + QLatin1Char(' ') + error;
+                    });
+            for (int i = 0; i < 20; ++i)
+                indexer.Add(Row(QStringLiteral("X%1").arg(i), QStringLiteral("x%1.p8d").arg(i)),
+                            env.dataDir);
+            QVERIFY(indexer.WaitIdle(60000));
+            QTRY_COMPARE_WITH_TIMEOUT(added.size() + failed.size(), 20, 10000);
+            QVERIFY2(failed.isEmpty(), qPrintable(failed.join('|')));
+            indexer.Add(Row(QStringLiteral("LAST"), QStringLiteral("last.p8d")), env.dataDir);
+        } // destroyed with a row still handed over
+        RecordIndex index(*env.settings);
+        QVERIFY(index.Open());
+        QCOMPARE(index.GetCount(), 21);
+        QCOMPARE(Files(index).last(), QStringLiteral("last.p8d"));
     }
 
     // A rebuild makes the rows of the noted files, and forgets them.
