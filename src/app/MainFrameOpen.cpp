@@ -33,6 +33,12 @@ bool IsRecordFile(const QString& path) {
 void CMainFrame::OpenRecords() {
     RecordIndex& index = m_app.Records();
     if (!m_app.Initialised || (!index.IsOpen() && !index.Open())) {
+        // A server that does not answer is said, not taken for a missing index.
+        if (m_app.Initialised && index.OnServer())
+            ThePrompter().Message(QStringLiteral("The records index could not be opened, so a "
+                                                 "record is opened from its file: %1")
+                                      .arg(index.ErrorDescription()),
+                                  Prompter::Icon::Warning);
         OpenWithFileDialog();
         return;
     }

@@ -5,11 +5,13 @@
 #include "link/PortScanner.h"
 #include "records/TestJournal.h"
 #include "store/RecordIndex.h"
+#include "store/RecordIndexer.h"
 #include "store/TemplateStore.h"
 
 #include "base/DataFolder.h"
 #include "base/Trace.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QThread>
@@ -33,6 +35,18 @@ CRivuletrixApp::~CRivuletrixApp() {
         if (d) d->DisconnectDevice();
     m_poll.reset();
     if (g_app == this) g_app = nullptr;
+}
+
+RecordIndexer* CRivuletrixApp::Indexer() {
+    if (!m_indexer) m_indexer = std::make_unique<RecordIndexer>(*this);
+    return m_indexer.get();
+}
+
+bool CRivuletrixApp::FinishIndexing(int ms) {
+    if (!m_indexer) return true;
+    const bool finished = m_indexer->WaitIdle(ms);
+    QCoreApplication::sendPostedEvents();
+    return finished;
 }
 
 CRivuletrixApp* CRivuletrixApp::Instance() {

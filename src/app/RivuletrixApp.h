@@ -14,6 +14,7 @@ class CDevice;
 class CRivuletrixDoc;
 class PortScanner;
 class RecordIndex;
+class RecordIndexer;
 class TemplateStore;
 
 // Where channel windows come from: the main window opens and closes them. The
@@ -73,6 +74,10 @@ public:
     QString DefaultPressureUnit;
 
     RecordIndex& Records() override { return *m_records; }
+    RecordIndexer* Indexer() override;
+    // Waits for the rows handed to the indexer and delivers their outcomes
+    // (messages about them included); false when ms ran out first.
+    bool FinishIndexing(int ms);
     TemplateStore& Templates() override { return *m_templates; }
     AppSettings& Settings() override { return *this; }
     void NotifyAnalyzersChanged() override { Q_EMIT AnalyzersChanged(); }
@@ -140,6 +145,7 @@ private:
     std::unique_ptr<CDevice> m_devices[kSlots];
     std::unique_ptr<RecordIndex> m_records;
     std::unique_ptr<TemplateStore> m_templates;
+    std::unique_ptr<RecordIndexer> m_indexer; // started at the first row for a server
     std::unique_ptr<PortScanner> m_scanner;
     std::unique_ptr<AnalyzerPoll> m_poll; // goes before the devices, after its workers end
     ChannelWindowHost* m_host = nullptr;

@@ -37,6 +37,10 @@
 
 namespace {
 
+// Each server call has its own limit of seconds; this only bounds a long
+// queue of them at the exit.
+constexpr int kIndexingWaitMs = 120000;
+
 // SIGINT and SIGTERM reach the event loop through a pipe: the handler only
 // writes the signal number, which is all it may safely do.
 int g_signalPipe[2] = {-1, -1};
@@ -518,6 +522,11 @@ int RunTest(const QStringList& args) {
     });
     step.start(100);
     QCoreApplication::exec();
+    // The saved records' rows are in the index or noted for later before
+    // the exit, and a server that did not answer is said.
+    if (!app.FinishIndexing(kIndexingWaitMs))
+        cli::Fail(QStringLiteral("the records index did not finish within %1 seconds")
+                      .arg(kIndexingWaitMs / 1000));
     step.stop();
     poll.stop();
     onSignal.reset();

@@ -129,7 +129,11 @@ int ListRecords(const AppSettings& settings, const QString& folder) {
         return cli::Fail(
             QStringLiteral("cannot open the records index: %1").arg(index.LastError()));
     QList<RecordListRow> rows;
-    index.ListRows(rows); // false for an empty index: an empty list
+    // False for an empty index too: only a server that stopped answering
+    // (its connection cut) is a failure.
+    if (!index.ListRows(rows) && !index.IsOpen())
+        return cli::Fail(
+            QStringLiteral("cannot read the records index: %1").arg(index.ErrorDescription()));
     QByteArray out = "[";
     for (qsizetype i = 0; i < rows.size(); ++i) {
         const RecordListRow& r = rows[i];

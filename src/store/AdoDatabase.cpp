@@ -4,12 +4,26 @@
 
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QUrl>
 #include <QUrlQuery>
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+#ifdef RX_HAVE_LIBPQ
+#include <libpq-fe.h>
+#ifdef Q_OS_WIN
+#include <winsock2.h>
+#else
+#include <sys/socket.h>
+#endif
+#endif
 
 Q_LOGGING_CATEGORY(lcStore, "rivuletrix.trace", QtInfoMsg)
 
@@ -18,7 +32,7 @@ const QString kDriver = QStringLiteral("QSQLITE");
 const QString kServerDriver = QStringLiteral("QPSQL");
 // A server that does not answer is reported after a few seconds instead of
 // leaving a save waiting on the network's own time-out.
-const QString kServerTimeout = QStringLiteral("connect_timeout=5");
+const QString kServerTimeout = QStringLiteral("connect_timeout=4");
 // A second writer (another workstation on a shared folder) holds the lock for
 // a moment at most; wait for it instead of failing at once.
 const QString kConnectOptions = QStringLiteral("QSQLITE_BUSY_TIMEOUT=5000");
@@ -138,8 +152,19 @@ bool CADODatabase::IsServerUri(const QString& connection) {
 
 QString CADODatabase::DisplayUri(const QString& uri) {
     QUrl url(uri.trimmed());
-    if (!url.isValid()) return uri.trimmed();
+    // An address that does not parse may still hold a password somewhere.
+    if (!url.isValid()) return QStringLiteral("(an unreadable server address)");
     url.setPassword({});
+    url.setFragment({});
+    // libpq also takes the password as a query option; an option that even
+    // mentions one (a mistyped separator joins two) is left out whole.
+    const auto secret = [](const QString& text) {
+        return text.contains(QLatin1String("password"), Qt::CaseInsensitive);
+    };
+    QUrlQuery query(url);
+    for (const auto& [key, value] : query.queryItems(QUrl::FullyDecoded))
+        if (secret(key) || secret(value)) query.removeAllQueryItems(key);
+    url.setQuery(query);
     return url.toString();
 }
 
@@ -150,6 +175,7 @@ QString CADODatabase::DriverName() const {
 bool CADODatabase::Ping() {
     if (!IsOpen()) return false;
     if (!IsServer()) return true;
+    const ServerCallLimit limit(*this);
     QSqlQuery q(Connection());
     return q.exec(QStringLiteral("SELECT 1")) && q.next();
 }
@@ -264,7 +290,8 @@ bool CADODatabase::OpenConnection() {
 bool CADODatabase::Open(const QString& connection, const QString& user, const QString& password) {
     Q_UNUSED(user);
     Q_UNUSED(password);
-    if (IsOpen()) Close();
+    Close(); // also a connection cut for running out of time
+    m_timedOut = false;
     if (!connection.isEmpty()) m_connection = connection;
     m_open = OpenConnection();
     if (!m_open) {
@@ -284,7 +311,8 @@ bool CADODatabase::CanOpen(const QString& connection, const QString& user,
 }
 
 bool CADODatabase::IsOpen() const {
-    return m_open && Connection().isOpen();
+    // A connection cut for running out of time is of no further use.
+    return m_open && !m_timedOut && Connection().isOpen();
 }
 
 void CADODatabase::Close() {
@@ -332,4 +360,74 @@ bool CADODatabase::RollbackTrans() {
         return false;
     }
     return true;
+}
+
+struct ServerCallLimit::Watch {
+    std::mutex mutex;
+    std::condition_variable wake;
+    bool done = false;
+    bool expired = false;
+    std::thread thread;
+};
+
+ServerCallLimit::ServerCallLimit(CADODatabase& db, int ms) : m_db(&db), m_ms(ms) {
+    if (db.IsServer() && db.IsOpen()) Arm(db.Connection());
+}
+
+ServerCallLimit::ServerCallLimit(const QSqlDatabase& db, int ms) : m_ms(ms) {
+    if (db.isOpen()) Arm(db);
+}
+
+void ServerCallLimit::Arm(const QSqlDatabase& db) {
+#ifdef RX_HAVE_LIBPQ
+    if (!db.driver()) return;
+    const QVariant handle = db.driver()->handle();
+    // Qt names the type by the struct behind libpq's typedef.
+    if (!handle.isValid() ||
+        (qstrcmp(handle.typeName(), "PGconn*") != 0 && qstrcmp(handle.typeName(), "pg_conn*") != 0))
+        return;
+    PGconn* const conn = *static_cast<PGconn* const*>(handle.constData());
+    const int fd = conn ? PQsocket(conn) : -1;
+    if (fd < 0) return;
+    m_watch = std::make_unique<Watch>();
+    Watch* w = m_watch.get();
+    w->thread = std::thread([w, fd, ms = m_ms] {
+        std::unique_lock lock(w->mutex);
+        if (w->wake.wait_for(lock, std::chrono::milliseconds(ms), [w] { return w->done; })) return;
+        // Still inside the call (the destructor has not taken the mutex), so
+        // the socket is still the connection's own.
+        w->expired = true;
+#ifdef Q_OS_WIN
+        ::shutdown(SOCKET(fd), SD_BOTH);
+#else
+        ::shutdown(fd, SHUT_RDWR);
+#endif
+    });
+#else
+    Q_UNUSED(db);
+#endif
+}
+
+bool ServerCallLimit::Expired() const {
+    if (!m_watch) return false;
+    const std::lock_guard lock(m_watch->mutex);
+    return m_watch->expired;
+}
+
+ServerCallLimit::~ServerCallLimit() {
+    if (!m_watch) return;
+    {
+        const std::lock_guard lock(m_watch->mutex);
+        m_watch->done = true;
+    }
+    m_watch->wake.notify_all();
+    m_watch->thread.join();
+    if (m_watch->expired && m_db) {
+        m_db->m_timedOut = true;
+        m_db->RecordError(adoerr::kEngineBase | 1u, QStringLiteral("Time-out"),
+                          QStringLiteral("QPSQL"),
+                          QStringLiteral("The index server %1 did not answer within %2 seconds.")
+                              .arg(CADODatabase::DisplayUri(m_db->m_connection))
+                              .arg(m_ms / 1000.0));
+    }
 }

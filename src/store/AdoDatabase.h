@@ -4,6 +4,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <memory>
 
 // One connection to one database: a file holding an SQLite database, or a
 // PostgreSQL server. For a file the connection string keeps the form the
@@ -51,6 +52,9 @@ public:
     // True while the server still answers (a trivial statement); files are
     // always reachable once open.
     bool Ping();
+    // The last call under a ServerCallLimit ran out of time: the connection
+    // was cut and is of no further use.
+    bool LastCallTimedOut() const { return m_timedOut; }
 
     // "Provider=Microsoft.ACE.OLEDB.12.0; Data Source=<path>"
     static QString ConnectionStringFor(const QString& path);
@@ -77,6 +81,37 @@ private:
     int m_connectionTimeout = 0;
     bool m_open = false;
     bool m_inTransaction = false;
+    bool m_timedOut = false;
+
+    friend class ServerCallLimit;
+};
+
+// A limit of the program's own on the server calls made while it lives. A
+// server that stopped answering (frozen, or its network gone) leaves the
+// socket open and the call waiting for ever; when the limit runs out the
+// connection's socket is shut down, so the call returns with an error. Does
+// nothing for files or a closed connection.
+class ServerCallLimit {
+public:
+    static constexpr int kDefaultMs = 4000;
+    // A call that runs out of time leaves its error in db and marks it
+    // LastCallTimedOut.
+    explicit ServerCallLimit(CADODatabase& db, int ms = kDefaultMs);
+    // On a connection of a worker's own.
+    ServerCallLimit(const QSqlDatabase& db, int ms);
+    ~ServerCallLimit();
+    ServerCallLimit(const ServerCallLimit&) = delete;
+    ServerCallLimit& operator=(const ServerCallLimit&) = delete;
+
+    // The limit ran out and the connection was cut.
+    bool Expired() const;
+
+private:
+    void Arm(const QSqlDatabase& db);
+    struct Watch;
+    CADODatabase* m_db = nullptr;
+    int m_ms;
+    std::unique_ptr<Watch> m_watch;
 };
 
 // Error codes this layer produces besides the engine's own (which are

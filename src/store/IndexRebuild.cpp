@@ -16,6 +16,7 @@
 #include <QSet>
 
 #include <memory>
+#include <utility>
 
 namespace {
 
@@ -92,12 +93,22 @@ RecordIndexRow RecordIndex::MakeRow(CRivuletrixDoc& doc, const QString& fileName
 
 bool RecordIndex::IndexRecord(CRivuletrixDoc& doc, const QString& fileName,
                               const QString& deviceType) {
+    if (!m_startupFinished) {
+        m_queued = false;
+        m_error.clear();
+        return false;
+    }
+    return IndexRow(MakeRow(doc, fileName, deviceType));
+}
+
+bool RecordIndex::IndexRow(const RecordIndexRow& row) {
     m_queued = false;
     m_error.clear();
     if (!m_startupFinished) return false;
-    // An index that was busy when it was last opened is opened now.
-    if (!IsOpen()) Open();
-    const RecordIndexRow row = MakeRow(doc, fileName, deviceType);
+    // An index that was busy (or a server that did not answer) when it was
+    // last opened is opened now.
+    const bool opened = !IsOpen();
+    if (opened) Open();
     if (AddRow(row)) {
         if (OnServer() && QFile::exists(QueuePath())) AddQueuedRows();
         return true;
@@ -106,14 +117,19 @@ bool RecordIndex::IndexRecord(CRivuletrixDoc& doc, const QString& fileName,
     if (!OnServer() || m_table.Database().Ping()) return false;
     // The server may have restarted since the connection was made: once
     // more on a new connection (which also adds the rows noted meanwhile).
-    if (Open() && AddRow(row)) return true;
-    const QString reason = LastError();
-    Queue(fileName, deviceType);
-    m_queued = true;
-    m_error = QStringLiteral("the index server %1 did not answer; the row will be added when it "
-                             "answers again or the index is rebuilt. %2")
-                  .arg(m_table.DatabasePath(),
-                       reason.section(QLatin1String("Description = "), -1).trimmed());
+    // A server just opened, or one that let the call run out of time, is
+    // not waited for twice.
+    if (!opened && !m_table.Database().LastCallTimedOut() && Open() && AddRow(row)) return true;
+    const QString reason = ErrorDescription();
+    m_queued = Queue(row.fileName, row.deviceType);
+    m_error = m_queued
+                  ? QStringLiteral("the index server %1 did not answer; the row will be "
+                                   "added when it answers again or the index is "
+                                   "rebuilt. %2")
+                        .arg(m_table.DatabasePath(), reason)
+                  : QStringLiteral("the index server %1 did not answer (%2), and the "
+                                   "record could not be noted in %3 for later")
+                        .arg(m_table.DatabasePath(), reason, QDir::toNativeSeparators(QueuePath()));
     return false;
 }
 
@@ -151,7 +167,7 @@ bool WriteQueue(const QString& path, const QList<QStringList>& entries) {
 }
 } // namespace
 
-void RecordIndex::Queue(const QString& fileName, const QString& deviceType) {
+bool RecordIndex::Queue(const QString& fileName, const QString& deviceType) {
     const QString path = QueuePath();
     const auto lock = LockQueue(path);
     QFile f(path);
@@ -159,10 +175,10 @@ void RecordIndex::Queue(const QString& fileName, const QString& deviceType) {
     // typed by the user.
     QString type = deviceType;
     type.replace(QLatin1Char('\t'), QLatin1Char(' ')).replace(QLatin1Char('\n'), QLatin1Char(' '));
-    if (!f.open(QIODevice::Append))
-        qCDebug(lcTrace) << "RecordIndex - cannot note" << fileName << "in" << path;
-    else
-        f.write((fileName + QLatin1Char('\t') + type + QLatin1Char('\n')).toUtf8());
+    const QByteArray line = (fileName + QLatin1Char('\t') + type + QLatin1Char('\n')).toUtf8();
+    if (f.open(QIODevice::Append) && f.write(line) == line.size() && f.flush()) return true;
+    qCDebug(lcTrace) << "RecordIndex - cannot note" << fileName << "in" << path << f.errorString();
+    return false;
 }
 
 QStringList RecordIndex::QueuedFiles() const {
@@ -174,32 +190,40 @@ QStringList RecordIndex::QueuedFiles() const {
 int RecordIndex::AddQueuedRows() {
     const QString path = QueuePath();
     if (!QFile::exists(path)) return 0;
-    const auto lock = LockQueue(path);
-    if (!lock) return 0;
-    QList<QStringList> entries = ReadQueue(path);
+    // The list is read under the lock and let go: the rows take a while, and
+    // saves meanwhile note their files in it. A file offered twice (by two
+    // programs catching up at once, or again after a crash cut a catch-up
+    // short) still gets one row.
+    QList<QStringList> entries;
+    {
+        const auto lock = LockQueue(path);
+        if (!lock) return 0;
+        entries = ReadQueue(path);
+    }
     const int tolerance = m_settings.IntSetting(QStringLiteral("FlowTolerance"));
     const QDir dir(DataFolder());
     int added = 0;
-    while (!entries.isEmpty()) {
-        const QString file = entries.first().value(0);
+    QStringList done;
+    for (const QStringList& entry : std::as_const(entries)) {
+        const QString file = entry.value(0);
         auto doc = std::make_unique<CRivuletrixDoc>();
         doc->DefaultTolerance = tolerance;
         QString error;
         if (doc->ReadRecordFile(dir.filePath(file), &error, /*keepSamples=*/false)) {
-            if (!AddRow(MakeRow(*doc, file, entries.first().value(1)))) break;
+            if (!AddRow(MakeRow(*doc, file, entry.value(1)))) break;
             ++added;
         } else {
             qCDebug(lcTrace) << "RecordIndex - noted file" << file << "unreadable:" << error;
         }
-        entries.removeFirst();
+        done << file;
     }
-    WriteQueue(path, entries);
+    Unqueue(done);
     return added;
 }
 
 void RecordIndex::Unqueue(const QStringList& names) {
     const QString path = QueuePath();
-    if (!QFile::exists(path)) return;
+    if (names.isEmpty() || !QFile::exists(path)) return;
     const auto lock = LockQueue(path);
     if (!lock) return;
     const QSet<QString> made(names.begin(), names.end());

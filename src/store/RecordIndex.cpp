@@ -137,6 +137,7 @@ bool RecordIndex::ServerExec(const QString& sql, const QVariantList& values, QVa
 
 int RecordIndex::GetCount() {
     if (OnServer()) {
+        const ServerCallLimit limit(m_table.Database());
         QVariant n;
         return ServerExec(QStringLiteral("SELECT count(*) FROM \"RivuletrixRecords\""), {}, &n)
                    ? n.toInt()
@@ -147,62 +148,117 @@ int RecordIndex::GetCount() {
 }
 
 bool RecordIndex::ClearAll() {
-    if (OnServer()) return ServerExec(QStringLiteral("DELETE FROM \"RivuletrixRecords\""));
+    if (OnServer()) {
+        const ServerCallLimit limit(m_table.Database());
+        return ServerExec(QStringLiteral("DELETE FROM \"RivuletrixRecords\""));
+    }
     CADORecordset* rs = m_table.Recordset();
     if (!rs || !rs->IsOpen()) return false;
     return rs->DeleteALL(rs->GetRecordCount());
 }
 
+QList<std::pair<QString, QVariant>> RecordIndex::Fields(const RecordIndexRow& r) {
+    // Every column, in the order of the table; no date is a null date.
+    return {{QStringLiteral("ControlNumber"), r.controlNumber},
+            {QStringLiteral("TypeofTest"), r.typeOfTest},
+            {QStringLiteral("StartDate"), r.startDate},
+            {QStringLiteral("StartTime"), r.startTime},
+            {QStringLiteral("DateTime"), r.dateTime.isValid()
+                                             ? QVariant(r.dateTime)
+                                             : QVariant(QMetaType::fromType<QDateTime>())},
+            {QStringLiteral("Filename"), r.fileName},
+            {QStringLiteral("Operator"), r.operatorName},
+            {QStringLiteral("Manufacture"), r.manufacture},
+            {QStringLiteral("Model"), r.model},
+            {QStringLiteral("SerialNumber"), r.serialNumber},
+            {QStringLiteral("Location"), r.location},
+            {QStringLiteral("Comments"), r.comments},
+            {QStringLiteral("ChannelNo"), r.channelNo},
+            {QStringLiteral("TdSerialNum"), r.tdSerialNum},
+            {QStringLiteral("TdVersion"), r.tdVersion},
+            {QStringLiteral("InstSerialNum"), r.instSerialNum},
+            {QStringLiteral("InstVersion"), r.instVersion},
+            {QStringLiteral("InstModel"), r.instModel},
+            {QStringLiteral("InstManuf"), r.instManuf},
+            {QStringLiteral("InstDesc"), r.instDesc},
+            {QStringLiteral("SetPcaTime"), r.setPcaTime},
+            {QStringLiteral("RepHeader1"), r.repHeader1},
+            {QStringLiteral("RepHeader2"), r.repHeader2},
+            {QStringLiteral("RepHeader3"), r.repHeader3},
+            {QStringLiteral("Tolerance"), r.tolerance},
+            {QStringLiteral("DeviceType"), r.deviceType},
+            {QStringLiteral("SetFlowRate"), r.setFlowRate},
+            {QStringLiteral("SetVolume"), r.setVolume},
+            {QStringLiteral("SetBasalFlowRate"), r.setBasalFlowRate},
+            {QStringLiteral("SetPcaVolume"), r.setPcaVolume}};
+}
+
 bool RecordIndex::AddRow(const RecordIndexRow& r) {
-    return AddRowTo(m_table.Recordset(), r);
+    return OnServer() ? AddServerRow(r) : AddRowTo(m_table.Recordset(), r);
 }
 
 bool RecordIndex::AddRowTo(CADORecordset* rs, const RecordIndexRow& r) {
     if (!rs || !rs->AddNew()) return false;
-    // Every column, in the order of the table.
-    bool ok = rs->PutFieldValue(QStringLiteral("ControlNumber"), r.controlNumber) &&
-              rs->PutFieldValue(QStringLiteral("TypeofTest"), r.typeOfTest) &&
-              rs->PutFieldValue(QStringLiteral("StartDate"), r.startDate) &&
-              rs->PutFieldValue(QStringLiteral("StartTime"), r.startTime) &&
-              (r.dateTime.isValid() ? rs->PutFieldValue(QStringLiteral("DateTime"), r.dateTime)
-                                    : rs->PutFieldValue(QStringLiteral("DateTime"), QString())) &&
-              rs->PutFieldValue(QStringLiteral("Filename"), r.fileName) &&
-              rs->PutFieldValue(QStringLiteral("Operator"), r.operatorName) &&
-              rs->PutFieldValue(QStringLiteral("Manufacture"), r.manufacture) &&
-              rs->PutFieldValue(QStringLiteral("Model"), r.model) &&
-              rs->PutFieldValue(QStringLiteral("SerialNumber"), r.serialNumber) &&
-              rs->PutFieldValue(QStringLiteral("Location"), r.location) &&
-              rs->PutFieldValue(QStringLiteral("Comments"), r.comments) &&
-              rs->PutFieldValue(QStringLiteral("ChannelNo"), r.channelNo) &&
-              rs->PutFieldValue(QStringLiteral("TdSerialNum"), r.tdSerialNum) &&
-              rs->PutFieldValue(QStringLiteral("TdVersion"), r.tdVersion) &&
-              rs->PutFieldValue(QStringLiteral("InstSerialNum"), r.instSerialNum) &&
-              rs->PutFieldValue(QStringLiteral("InstVersion"), r.instVersion) &&
-              rs->PutFieldValue(QStringLiteral("InstModel"), r.instModel) &&
-              rs->PutFieldValue(QStringLiteral("InstManuf"), r.instManuf) &&
-              rs->PutFieldValue(QStringLiteral("InstDesc"), r.instDesc) &&
-              rs->PutFieldValue(QStringLiteral("SetPcaTime"), r.setPcaTime) &&
-              rs->PutFieldValue(QStringLiteral("RepHeader1"), r.repHeader1) &&
-              rs->PutFieldValue(QStringLiteral("RepHeader2"), r.repHeader2) &&
-              rs->PutFieldValue(QStringLiteral("RepHeader3"), r.repHeader3) &&
-              rs->PutFieldValue(QStringLiteral("Tolerance"), r.tolerance) &&
-              rs->PutFieldValue(QStringLiteral("DeviceType"), r.deviceType) &&
-              rs->PutFieldValue(QStringLiteral("SetFlowRate"), r.setFlowRate) &&
-              rs->PutFieldValue(QStringLiteral("SetVolume"), r.setVolume) &&
-              rs->PutFieldValue(QStringLiteral("SetBasalFlowRate"), r.setBasalFlowRate) &&
-              rs->PutFieldValue(QStringLiteral("SetPcaVolume"), r.setPcaVolume);
+    bool ok = true;
+    for (const auto& [column, value] : Fields(r)) {
+        if (value.typeId() == QMetaType::Int)
+            ok = rs->PutFieldValue(column, value.toInt());
+        else if (value.typeId() == QMetaType::QDateTime && !value.isNull())
+            ok = rs->PutFieldValue(column, value.toDateTime());
+        else
+            ok = rs->PutFieldValue(column, value.toString());
+        if (!ok) break;
+    }
     if (ok && rs->Update()) return true;
     rs->CancelUpdate();
     return false;
 }
 
+// One row per record file, however often it is offered: a row the server
+// took just before it stopped answering, or rows of a catch-up that a crash
+// cut short, are offered again and must not be made twice. The lock orders
+// two programs offering the same file at once.
+bool RecordIndex::AddServerRow(const RecordIndexRow& r) {
+    if (!IsOpen()) return false;
+    CADODatabase& db = m_table.Database();
+    const ServerCallLimit limit(db);
+    if (!db.BeginTrans()) return false;
+    QStringList columns, marks;
+    QVariantList values;
+    for (const auto& [column, value] : Fields(r)) {
+        columns << QLatin1Char('"') + column + QLatin1Char('"');
+        marks << QStringLiteral("?");
+        values << value;
+    }
+    QVariant present;
+    const bool ok =
+        ServerExec(QStringLiteral("SELECT pg_advisory_xact_lock(hashtext(?))"), {r.fileName}) &&
+        ServerExec(QStringLiteral("SELECT count(*) FROM \"RivuletrixRecords\" WHERE "
+                                  "\"Filename\" = ?"),
+                   {r.fileName}, &present) &&
+        (present.toInt() > 0 ||
+         ServerExec(QStringLiteral("INSERT INTO \"RivuletrixRecords\" (%1) VALUES (%2)")
+                        .arg(columns.join(QLatin1Char(',')), marks.join(QLatin1Char(','))),
+                    values));
+    if (!ok) {
+        db.RollbackTrans();
+        return false;
+    }
+    return db.CommitTrans();
+}
+
 // On a server other programs add rows all the time: the browser and the
 // equipment look-up ask the table itself rather than this program's cursor,
 // which holds the rows as they were when the index was opened.
-bool RecordIndex::ListServerRows(QList<RecordListRow>& rows, int limit, qint64& last) {
+bool RecordIndex::ListServerRows(QList<RecordListRow>& rows) {
     if (!IsOpen()) return false;
+    // The whole table may take a while on a busy server; only one that
+    // stopped answering is cut.
+    constexpr int kWholeTableMs = 60000;
+    const ServerCallLimit callLimit(m_table.Database(), kWholeTableMs);
     QSqlError error;
-    if (!ServerRowsLoader::Fetch(m_table.Database().Connection(), 0, limit, rows, last, error)) {
+    qint64 last = 0;
+    if (!ServerRowsLoader::Fetch(m_table.Database().Connection(), 0, 0, rows, last, error)) {
         m_table.Database().RecordError(adoerr::CodeOf(error), error.driverText(),
                                        QStringLiteral("QPSQL"), error.databaseText());
         return false;
@@ -210,8 +266,13 @@ bool RecordIndex::ListServerRows(QList<RecordListRow>& rows, int limit, qint64& 
     return !rows.isEmpty();
 }
 
+QString RecordIndex::ErrorDescription() const {
+    return LastError().section(QLatin1String("Description = "), -1).trimmed();
+}
+
 bool RecordIndex::FindServerEquipment(const QString& controlNumber, EquipmentDetails& details) {
     if (!IsOpen()) return false;
+    const ServerCallLimit limit(m_table.Database());
     QSqlQuery q(m_table.Database().Connection());
     q.setForwardOnly(true);
     q.prepare(QStringLiteral("SELECT \"ControlNumber\", \"Operator\", \"Manufacture\", "
@@ -233,8 +294,7 @@ bool RecordIndex::FindServerEquipment(const QString& controlNumber, EquipmentDet
 
 bool RecordIndex::ListRows(QList<RecordListRow>& rows) {
     rows.clear();
-    qint64 last = 0;
-    if (OnServer()) return ListServerRows(rows, 0, last);
+    if (OnServer()) return ListServerRows(rows);
     CADORecordset* rs = m_table.Recordset();
     // An empty table, not merely a cursor left before the first row: every
     // operation places the cursor itself.
@@ -293,6 +353,7 @@ bool RecordIndex::DeleteRow(const QString& column, const QString& value) {
         const QStringList names = store::ColumnNames(store::DbKind::Records);
         const qsizetype c = names.indexOf(column);
         if (c < 0) return false;
+        const ServerCallLimit limit(m_table.Database());
         QVariant deleted;
         return ServerExec(QStringLiteral("WITH d AS (DELETE FROM \"RivuletrixRecords\" WHERE "
                                          "rowid = (SELECT rowid FROM \"RivuletrixRecords\" "

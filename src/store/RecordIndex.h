@@ -8,6 +8,8 @@
 #include <QString>
 #include <QVariant>
 
+#include <utility>
+
 class AppSettings;
 class CADORecordset;
 class CRivuletrixDoc;
@@ -96,12 +98,6 @@ public:
     bool ClearAll();
     bool AddRow(const RecordIndexRow& row);
     bool ListRows(QList<RecordListRow>& rows);
-    // On a server: the first limit rows in table order and the rowid of the
-    // last one, from which a ServerRowsLoader reads the rest.
-    bool ListFirstRows(QList<RecordListRow>& rows, int limit, qint64& last) {
-        rows.clear();
-        return ListServerRows(rows, limit, last);
-    }
     // The latest row added with this control number.
     bool FindEquipment(const QString& controlNumber, EquipmentDetails& details);
     // Reopens the index, then deletes the first row whose column holds value.
@@ -114,6 +110,8 @@ public:
     // setup (records read from files do not carry it).
     bool IndexRecord(CRivuletrixDoc& record, const QString& fileName,
                      const QString& deviceType = {});
+    // IndexRecord for a row already made (by MakeRow, on another thread).
+    bool IndexRow(const RecordIndexRow& row);
     // The row IndexRecord would add, with the same adjustments of the record.
     RecordIndexRow MakeRow(CRivuletrixDoc& record, const QString& fileName,
                            const QString& deviceType = {}) const;
@@ -137,6 +135,8 @@ public:
     static QDateTime ParseStartDateTime(const QString& date, const QString& time);
 
     QString LastError() const { return m_error.isEmpty() ? m_table.LastError() : m_error; }
+    // The reason alone, without the connection's details.
+    QString ErrorDescription() const;
     StoreTable& Table() { return m_table; }
 
     // On a server, a row that could not be added (the server gone) is noted
@@ -153,14 +153,18 @@ private:
     // One statement on the server, values bound; first takes the first
     // column of the first row when given.
     bool ServerExec(const QString& sql, const QVariantList& values = {}, QVariant* first = nullptr);
-    bool ListServerRows(QList<RecordListRow>& rows, int limit, qint64& last);
+    bool ListServerRows(QList<RecordListRow>& rows);
     bool FindServerEquipment(const QString& controlNumber, EquipmentDetails& details);
     QString QueuePath() const;
-    void Queue(const QString& fileName, const QString& deviceType);
+    // False when the note could not be written.
+    bool Queue(const QString& fileName, const QString& deviceType);
     // Forgets the noted files in names (their rows were made by a rebuild).
     void Unqueue(const QStringList& names);
     // A row written through the given cursor (the table's, or a rebuild's).
     static bool AddRowTo(CADORecordset* rs, const RecordIndexRow& row);
+    bool AddServerRow(const RecordIndexRow& row);
+    // The columns of a row and their values, in the order of the table.
+    static QList<std::pair<QString, QVariant>> Fields(const RecordIndexRow& row);
 
     const AppSettings& m_settings;
     QString m_seedFolder;

@@ -1,15 +1,24 @@
 #include "ServerRowsLoader.h"
 
+#include "AdoDatabase.h"
+
 #include <QSqlQuery>
 #include <QUuid>
 
 #include <algorithm>
 #include <climits>
+#include <optional>
 
 namespace {
 // Big enough that the round trips cost little, small enough that Cancel
 // (closing the browser) never waits long.
 constexpr int kPieceRows = 20000;
+// A server that stops answering ends the reading (and so Cancel) after this.
+constexpr int kPieceMs = 10000;
+
+QString NoAnswer() {
+    return QStringLiteral("the index server did not answer within %1 seconds").arg(kPieceMs / 1000);
+}
 } // namespace
 
 bool ServerRowsLoader::Fetch(QSqlDatabase db, qint64 after, int limit, QList<RecordListRow>& rows,
@@ -61,11 +70,13 @@ void ServerRowsLoader::Read(QString connectionName, qint64 after) {
     {
         QSqlDatabase db = QSqlDatabase::cloneDatabase(connectionName, name);
         if (!db.open()) {
-            error = db.lastError().text();
+            error = QStringLiteral("the index server did not answer: ") + db.lastError().text();
         } else {
             // An estimate that costs nothing (a count would read the table):
             // the rowids left, no more than the planner's row count.
             QSqlQuery count(db);
+            std::optional<ServerCallLimit> countLimit;
+            countLimit.emplace(db, kPieceMs);
             count.prepare(QStringLiteral(
                 "SELECT (SELECT max(rowid) FROM \"RivuletrixRecords\") - ?, (SELECT reltuples "
                 "FROM pg_class WHERE oid = '\"RivuletrixRecords\"'::regclass)"));
@@ -82,11 +93,18 @@ void ServerRowsLoader::Read(QString connectionName, qint64 after) {
                         },
                         Qt::QueuedConnection);
             }
+            countLimit.reset();
             while (!m_stop) {
                 QList<RecordListRow> rows;
                 QSqlError failed;
-                if (!Fetch(db, after, kPieceRows, rows, after, failed)) {
-                    error = failed.text();
+                bool read = false, expired = false;
+                {
+                    const ServerCallLimit limit(db, kPieceMs);
+                    read = Fetch(db, after, kPieceRows, rows, after, failed);
+                    expired = !read && limit.Expired();
+                }
+                if (!read) {
+                    error = expired ? NoAnswer() : failed.text();
                     break;
                 }
                 if (rows.isEmpty()) break;

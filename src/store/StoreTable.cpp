@@ -90,6 +90,7 @@ bool StoreTable::OpenServerTable() {
     m_path = CADODatabase::DisplayUri(m_server);
     m_rs.reset(); // its statements belong to the connection about to close
     if (!m_db.Open(m_server)) return false;
+    const ServerCallLimit limit(m_db);
     auto exists = [this](const QString& name) {
         QSqlQuery q(m_db.Connection());
         q.prepare(QStringLiteral("SELECT to_regclass(?) IS NOT NULL"));

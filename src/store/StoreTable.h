@@ -31,7 +31,8 @@ public:
         Close();
         m_openError = why;
     }
-    bool IsOpen() const { return m_rs && m_rs->IsOpen(); }
+    // The connection counts too: a server's may have been cut for not answering.
+    bool IsOpen() const { return m_rs && m_rs->IsOpen() && m_db.IsOpen(); }
 
     CADODatabase& Database() { return m_db; }
     // Null until the first successful connection.

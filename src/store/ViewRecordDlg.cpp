@@ -110,30 +110,24 @@ void CViewRecordDlg::Fill() {
                           .arg(r.error);
         }
     }
-    // A server may hold a million rows: the first ones are shown at once and
-    // the rest arrive while the user looks at them.
-    constexpr int kFirstRows = 1000;
+    // A server may hold a million rows, or not answer at all: its rows
+    // arrive from a worker while the dialog is in use.
     QList<RecordListRow> rows;
-    qint64 last = 0;
     const bool server = m_index.OnServer();
-    if (server)
-        m_index.ListFirstRows(rows, kFirstRows, last);
-    else
-        m_index.ListRows(rows);
+    if (!server) m_index.ListRows(rows);
     m_model->SetRows(rows);
-    const bool more = server && rows.size() == kFirstRows;
     rows.clear();
     QApplication::restoreOverrideCursor();
     if (!problem.isEmpty()) ThePrompter().Message(problem, Prompter::Icon::Warning);
-    if (more)
-        LoadRest(last);
+    if (server)
+        LoadServerRows();
     else
         ReportEmptyFlowRates();
 }
 
-void CViewRecordDlg::LoadRest(qint64 after) {
+void CViewRecordDlg::LoadServerRows() {
     m_loader =
-        new ServerRowsLoader(m_index.Table().Database().Connection().connectionName(), after, this);
+        new ServerRowsLoader(m_index.Table().Database().Connection().connectionName(), 0, this);
     const auto count = [this] {
         m_loading->setText(
             QStringLiteral("Reading the index: %L1 records so far...").arg(m_model->RowCount()));
@@ -146,10 +140,10 @@ void CViewRecordDlg::LoadRest(qint64 after) {
                 m_model->AppendRows(rows);
                 count();
             });
-    connect(m_loader, &ServerRowsLoader::Finished, this, &CViewRecordDlg::RestLoaded);
+    connect(m_loader, &ServerRowsLoader::Finished, this, &CViewRecordDlg::ServerRowsLoaded);
 }
 
-void CViewRecordDlg::RestLoaded(const QString& error) {
+void CViewRecordDlg::ServerRowsLoaded(const QString& error) {
     m_loader->deleteLater();
     m_loader = nullptr;
     m_loading->hide();
@@ -160,10 +154,14 @@ void CViewRecordDlg::RestLoaded(const QString& error) {
         QApplication::restoreOverrideCursor();
     }
     if (!error.isEmpty())
-        ThePrompter().Message(QStringLiteral("Only %L1 records could be read from the index "
-                                             "server (%2).")
-                                  .arg(m_model->RowCount())
-                                  .arg(error),
+        ThePrompter().Message(m_model->RowCount() == 0
+                                  ? QStringLiteral("The records index could not be read, so the "
+                                                   "list is empty: %1.")
+                                        .arg(error)
+                                  : QStringLiteral("Only %L1 records could be read from the index "
+                                                   "server (%2).")
+                                        .arg(m_model->RowCount())
+                                        .arg(error),
                               Prompter::Icon::Warning);
     ReportEmptyFlowRates();
 }

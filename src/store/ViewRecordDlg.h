@@ -43,8 +43,8 @@ protected:
 
 private:
     void Fill();
-    void LoadRest(qint64 after);
-    void RestLoaded(const QString& error);
+    void LoadServerRows();
+    void ServerRowsLoaded(const QString& error);
     void ReportEmptyFlowRates();
     void OnHeaderClicked(int section);
     void OnSearchTyped(const QString& text);

@@ -8,6 +8,7 @@
 #include "records/RivuletrixDoc.h"
 #include "records/TestJournal.h"
 #include "store/RecordIndex.h"
+#include "store/RecordIndexer.h"
 #include "testing/RunHost.h"
 
 #include <QDir>
@@ -684,21 +685,41 @@ bool RunController::SaveRecord() {
     }
     m_savedPath = path;
     EndJournal();
-    RecordIndex& index = m_app.Records();
-    if (!index.IsOpen()) index.Open();
-    if (!index.IndexRecord(m_doc, name,
-                           Device() ? Device()->Setup[m_channel - 1].equipment.deviceType
-                                    : QString())) {
-        qCDebug(lcTrace) << "CRivuletrixDoc::SaveRecord - not indexed:" << index.LastError();
-        ReportNotIndexed(name, index.LastError());
-    }
+    IndexSavedRecord(m_doc, name);
     m_doc.Modified = false;
     Q_EMIT TitleChanged(title);
     return true;
 }
 
-void RunController::ReportNotIndexed(const QString& name, const QString& error) {
-    if (m_app.Records().LastRowQueued()) {
+void RunController::IndexSavedRecord(CRivuletrixDoc& record, const QString& name) {
+    RecordIndex& index = m_app.Records();
+    const QString deviceType =
+        Device() ? Device()->Setup[m_channel - 1].equipment.deviceType : QString();
+    // A server may take seconds to answer, or not answer at all: meanwhile
+    // the other channels' tests and this thread's screen go on.
+    RecordIndexer* indexer =
+        index.OnServer() && index.StartupFinished() ? m_app.Indexer() : nullptr;
+    if (!indexer) {
+        if (index.IndexRecord(record, name, deviceType)) return;
+        qCDebug(lcTrace) << "RunController - not indexed:" << index.LastError();
+        ReportNotIndexed(name, index.LastError(), index.LastRowQueued());
+        return;
+    }
+    if (!m_indexerWatched) {
+        m_indexerWatched = true;
+        connect(indexer, &RecordIndexer::Indexed, this,
+                [this](const QString& file, bool added, bool queued, const QString& error) {
+                    if (!m_indexing.removeOne(file) || added) return;
+                    qCDebug(lcTrace) << "RunController - not indexed:" << error;
+                    ReportNotIndexed(file, error, queued);
+                });
+    }
+    m_indexing << name;
+    indexer->Add(index.MakeRow(record, name, deviceType), index.DataFolder());
+}
+
+void RunController::ReportNotIndexed(const QString& name, const QString& error, bool queued) {
+    if (queued) {
         ThePrompter().Message(
             QStringLiteral("The record %1 was saved, but the records index could not be "
                            "reached: %2")

@@ -6,6 +6,7 @@
 #include <QElapsedTimer>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 #include <cstdint>
 #include <functional>
@@ -180,8 +181,12 @@ private:
     void ReportJournalProblem(const QString& problem);
     void DeleteAnalyzersLastRecord();
     void IndexTemplateRecord();
+    // Enters a saved record in the records index: a server's row is added
+    // on the host's indexer, and its outcome said when it comes.
+    void IndexSavedRecord(CRivuletrixDoc& record, const QString& name);
     // A saved record the records index did not take: the technician is told.
-    void ReportNotIndexed(const QString& name, const QString& error);
+    // queued: its row waits for the server.
+    void ReportNotIndexed(const QString& name, const QString& error, bool queued);
 
     RunHost& m_app;
     CRivuletrixDoc& m_doc;
@@ -207,4 +212,6 @@ private:
     TemplateRunState m_tpl;
     std::unique_ptr<TestJournal> m_journal;
     QString m_journalProblem;
+    bool m_indexerWatched = false;
+    QStringList m_indexing; // records handed to the indexer, outcome not yet known
 };

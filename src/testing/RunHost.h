@@ -6,6 +6,7 @@
 
 class CDevice;
 class RecordIndex;
+class RecordIndexer;
 class TemplateStore;
 
 // What a channel's run controller and the setup sheet see of the application:
@@ -27,6 +28,9 @@ public:
     virtual CDevice* Device(int slot) const = 0;
     virtual RecordIndex& Records() = 0;
     virtual TemplateStore& Templates() = 0;
+    // Adds the rows of saved records off this thread; nullptr: they are
+    // added in place.
+    virtual RecordIndexer* Indexer() { return nullptr; }
     virtual AppSettings& Settings() = 0;
     // The selected analyzer or the run flags changed: menus and bars refresh.
     virtual void NotifyAnalyzersChanged() = 0;

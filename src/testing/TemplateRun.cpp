@@ -6,7 +6,6 @@
 #include "base/Trace.h"
 #include "link/Device.h"
 #include "records/RivuletrixDoc.h"
-#include "store/RecordIndex.h"
 #include "store/TemplateStore.h"
 #include "testing/RunHost.h"
 
@@ -124,8 +123,7 @@ QDateTime StartOf(const CRivuletrixDoc& doc) {
 // test started (another day's, or one of an earlier test on the channel)
 // is not.
 bool IsTestsRecord(const CRivuletrixDoc& record, const CRivuletrixDoc& test, int channel) {
-    if (record.ChannelNo != channel - 1 || record.ControlNumber != test.ControlNumber)
-        return false;
+    if (record.ChannelNo != channel - 1 || record.ControlNumber != test.ControlNumber) return false;
     const QDateTime began = StartOf(record), testStart = StartOf(test);
     if (!began.isValid() || !testStart.isValid()) return false;
     const QDateTime now = QDateTime::currentDateTime();
@@ -322,18 +320,10 @@ void RunController::AbandonTemplateRun() {
 
 void RunController::IndexTemplateRecord() {
     if (m_tpl.fileName.isEmpty()) return;
-    RecordIndex& index = m_app.Records();
-    if (!index.IsOpen()) index.Open();
     CRivuletrixDoc record;
     record.ReadRecordFile(m_tpl.filePath, nullptr, false);
     record.DefaultTolerance = m_doc.DefaultTolerance;
-    if (!index.IndexRecord(record, m_tpl.fileName,
-                           Device() ? Device()->Setup[m_channel - 1].equipment.deviceType
-                                    : QString())) {
-        qCDebug(lcTrace) << "CRivuletrixDoc::SaveRecord - template record not indexed:"
-                         << index.LastError();
-        ReportNotIndexed(m_tpl.fileName, index.LastError());
-    }
+    IndexSavedRecord(record, m_tpl.fileName);
 }
 
 bool RunController::SaveTemplateSection() {

@@ -143,8 +143,35 @@ public:
         m_proc.reset();
     }
 
-    bool Running() const { return m_proc && m_proc->state() == QProcess::Running; }
-    int Port() const { return m_port; }
+    // Freezes the server and every one of its processes (SIGSTOP), or lets
+    // them go on (SIGCONT): a server that keeps its connections open and
+    // never answers.
+    bool Freeze(bool frozen) {
+        if (!Running()) return false;
+        const pid_t server = pid_t(m_proc->processId());
+        const int sig = frozen ? SIGSTOP : SIGCONT;
+        bool ok = ::kill(server, sig) == 0;
+        const QStringList pids = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs);
+        for (const QString& p : pids) {
+            bool number = false;
+            const pid_t pid = pid_t(p.toInt(&number));
+            if (!number) continue;
+            QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+            if (!stat.open(QIODevice::ReadOnly)) continue;
+            // "pid (name) state ppid ...": the name may hold blanks.
+            const QByteArray text = stat.readAll();
+            const QList<QByteArray> rest = text.mid(text.lastIndexOf(')') + 2).split(' ');
+            if (rest.size() > 1 && rest[1].toInt() == server) ok = ::kill(pid, sig) == 0 && ok;
+        }
+        return ok;
+    }
+
+    bool Running() const {
+        return m_proc && m_proc->state() == QProcess::Running;
+    }
+    int Port() const {
+        return m_port;
+    }
     QString Uri(const QString& database = QStringLiteral("rx")) const {
         return QStringLiteral("postgresql://rx@127.0.0.1:%1/%2").arg(m_port).arg(database);
     }

@@ -1,15 +1,20 @@
 // rivuletrix-cli run against the simulator: a whole test from a script.
 #include "../link/SimProcess.h"
+#include "../store/PgTestServer.h"
 
+#include "base/AppSettings.h"
 #include "records/RivuletrixDoc.h"
+#include "store/RecordIndex.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QSet>
 #include <QTemporaryDir>
 #include <QTest>
@@ -109,6 +114,83 @@ private Q_SLOTS:
         const int deleted = int(a.Received().filter(QStringLiteral("[DELREC")).size());
         const int keptSaid = int(r.err.count("The analyzer still holds the record of the test"));
         QVERIFY2(deleted + keptSaid == 2, r.err.constData());
+    }
+
+    // The index server freezes (SIGSTOP: connections stay open, nothing
+    // answers) while two channels run: both tests end and are saved, each
+    // record is noted for later and said on standard error, the run ends
+    // within the limits; once the server answers each file has one row.
+    void frozenIndexServer() {
+        if (!PgTestServer::Missing().isEmpty()) QSKIP(qPrintable(PgTestServer::Missing()));
+        PgTestServer server;
+        QString error;
+        QVERIFY2(server.Start(&error), qPrintable(error));
+        auto thaw = qScopeGuard([&server] { server.Freeze(false); });
+        QTemporaryDir work;
+        const QString data = work.filePath(QStringLiteral("data"));
+        QVERIFY(QDir().mkpath(work.filePath(QStringLiteral("settings"))));
+        const auto write = [](const QString& path, const QString& text) {
+            QFile f(path);
+            return f.open(QIODevice::WriteOnly) && f.write(text.toUtf8()) > 0;
+        };
+        QVERIFY(write(work.filePath(QStringLiteral("RivuletrixIniFilePath.ini")),
+                      QStringLiteral("[INIFilePath]\r\nINIFilePathWin7=%1\r\n")
+                          .arg(work.filePath(QStringLiteral("settings")))));
+        QVERIFY(write(work.filePath(QStringLiteral("settings/RivuletrixApp.ini")),
+                      QStringLiteral("[Default Parameters]\r\nPathType=2\r\nCustomPath=%1\r\n"
+                                     "IndexServer=%2\r\n")
+                          .arg(data, server.Uri())));
+        SimProcess sim(QStringLiteral("frozen"),
+                       {"--model", "PXR-8", "--serial", "81114444", "--channels", "1,3",
+                        "--sample-period", "100", "--accel", "10", "--prime-delay", "300"});
+        QVERIFY(sim.Ok());
+        QProcess p;
+        p.setWorkingDirectory(work.path());
+        p.start(QStringLiteral(RX_BINARY_DIR "/src/cli/rivuletrix-cli"),
+                {"run", sim.Link(), "--channel", "all", "--type", "flow", "--rate", "300",
+                 "--stop-volume", "1", "--control", "FROZEN", "--data-folder", data});
+        QVERIFY(p.waitForStarted());
+        // Frozen once the run has its index open.
+        QTRY_VERIFY_WITH_TIMEOUT(
+            server.Value(QStringLiteral("SELECT to_regclass('\"RivuletrixRecords\"') IS NOT NULL"))
+                    .toBool() ||
+                p.state() == QProcess::NotRunning,
+            60000);
+        QVERIFY(server.Freeze(true));
+        QVERIFY(p.waitForFinished(180000));
+        const QByteArray err = p.readAllStandardError();
+        QVERIFY2(p.exitCode() == 0, err.constData());
+        const QJsonArray results = QJsonDocument::fromJson(p.readAllStandardOutput()).array();
+        QCOMPARE(results.size(), 2);
+        QStringList files;
+        for (const QJsonValue& v : results) {
+            const QString path = v.toObject().value("path").toString();
+            QVERIFY2(QFileInfo(path).isFile(), qPrintable(path));
+            files << QFileInfo(path).fileName();
+            QVERIFY2(err.contains(files.last().toUtf8() + " was saved, but the records index "
+                                                          "could not be reached"),
+                     err.constData());
+        }
+        QFile noted(data + QStringLiteral("/RX_Records.unindexed"));
+        QVERIFY(noted.open(QIODevice::ReadOnly));
+        const QByteArray list = noted.readAll();
+        for (const QString& f : files) QVERIFY2(list.contains(f.toUtf8()), list.constData());
+        QVERIFY(server.Freeze(false));
+        thaw.dismiss();
+        // The next program to open the index adds the noted rows.
+        AppSettings settings(work.path());
+        RecordIndex index(settings);
+        index.SetDataFolder(data);
+        index.SetStartupFinished(true);
+        QVERIFY2(index.Open(), qPrintable(index.LastError()));
+        for (const QString& f : files)
+            QCOMPARE(server
+                         .Value(QStringLiteral("SELECT count(*) FROM \"RivuletrixRecords\" "
+                                               "WHERE \"Filename\" = '%1'")
+                                    .arg(f))
+                         .toInt(),
+                     1);
+        QVERIFY(!QFile::exists(data + QStringLiteral("/RX_Records.unindexed")));
     }
 
     // A transducer serial number with path characters: the record is saved in

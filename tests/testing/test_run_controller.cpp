@@ -8,6 +8,7 @@
 #include "records/TestJournal.h"
 #include "store/TemplateStore.h"
 
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QSqlDatabase>
 #include <QSqlQuery>
@@ -435,14 +436,23 @@ private Q_SLOTS:
         QVERIFY(told[0].contains(QFileInfo(Run().LastSavedPath()).fileName()));
     }
 
-    // The records index on a server that stops while the test runs: the
+    // The records index on a server that stops, or freezes (SIGSTOP: the
+    // connection stays open and nothing answers), while the test runs: the
     // record is saved, the technician is told the index could not be
-    // reached, and the row is added once the server is back.
+    // reached, the file is noted for later, and once the server answers
+    // again the file has exactly one row.
+    void indexServerLostIsReported_data() {
+        QTest::addColumn<bool>("frozen");
+        QTest::newRow("stopped") << false;
+        QTest::newRow("frozen") << true;
+    }
     void indexServerLostIsReported() {
+        QFETCH(bool, frozen);
         if (!PgTestServer::Missing().isEmpty()) QSKIP(qPrintable(PgTestServer::Missing()));
         PgTestServer server;
         QString error;
         QVERIFY2(server.Start(&error), qPrintable(error));
+        auto thaw = qScopeGuard([&server] { server.Freeze(false); });
         QVERIFY(
             m_app->WriteSetting(settings::kSection, QStringLiteral("IndexServer"), server.Uri()));
         m_app->Records().Close();
@@ -454,17 +464,32 @@ private Q_SLOTS:
         m_prompter.SetDefaultAnswer(true);
         SetupAndStart();
         QTRY_VERIFY_WITH_TIMEOUT(Doc().Run.autoStopped, 20000);
-        server.Stop();
+        if (frozen)
+            QVERIFY(server.Freeze(true));
+        else
+            server.Stop();
         EndAndWait();
         QVERIFY(QFile::exists(Run().LastSavedPath()));
         const QString name = QFileInfo(Run().LastSavedPath()).fileName();
+        // The row is added on the indexer's thread: the outcome comes later.
+        QTRY_VERIFY_WITH_TIMEOUT(
+            !m_prompter.messages.filter(QStringLiteral("the records index could not be reached"))
+                 .isEmpty(),
+            60000);
         const QStringList told =
             m_prompter.messages.filter(QStringLiteral("the records index could not be reached"));
         QCOMPARE(told.size(), 1);
         QVERIFY(told[0].contains(name));
         QVERIFY(told[0].contains(QStringLiteral("will be added when it answers again")));
-        QVERIFY2(server.Start(&error), qPrintable(error));
+        QCOMPARE(m_app->Records().QueuedFiles(), QStringList{name});
+        if (frozen)
+            QVERIFY(server.Freeze(false));
+        else
+            QVERIFY2(server.Start(&error), qPrintable(error));
+        thaw.dismiss();
         QVERIFY(m_app->Records().Open()); // as the next save or start-up does
+        QCOMPARE(server.Value(QStringLiteral("SELECT count(*) FROM \"RivuletrixRecords\"")).toInt(),
+                 1);
         QCOMPARE(server.Value(QStringLiteral("SELECT \"Filename\" FROM \"RivuletrixRecords\"")),
                  QVariant(name));
         QVERIFY(m_app->Records().QueuedFiles().isEmpty());
