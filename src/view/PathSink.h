@@ -51,8 +51,10 @@ public:
     // Draws what was collected with the painter's pen.
     void Finish(QPainter& p) {
         FlushColumn();
-        if (m_every && !m_lines.empty()) p.drawLines(m_lines.data(), int(m_lines.size()));
-        if (!m_every) widelines::Draw(p, m_lines);
+        if (m_every)
+            p.drawLines(m_lines.data(), int(m_lines.size()));
+        else
+            widelines::Draw(p, m_lines);
         m_lines.clear();
         m_have = false;
     }
