@@ -3,7 +3,6 @@
 #include <charconv>
 #include <cstddef>
 #include <cstdint>
-#include <limits>
 #include <string_view>
 
 // Number and field parsing on raw bytes, as the C runtime's atol/atof read
@@ -15,26 +14,31 @@ inline bool IsBlank(char c) {
     return c == ' ' || c == '\t';
 }
 
-// 32-bit atol: out-of-range values saturate, as the runtime does.
-inline int32_t AtoL(std::string_view s) {
-    size_t i = 0;
-    while (i < s.size() && IsBlank(s[i])) ++i;
+inline bool IsDigit(char c) {
+    return unsigned(c - '0') < 10;
+}
+
+// 32-bit atol from p, leaving p after the digits: out-of-range values
+// saturate, as the runtime does.
+inline int32_t ParseLong(const char*& p, const char* end) {
+    while (p < end && IsBlank(*p)) ++p;
     bool negative = false;
-    if (i < s.size() && (s[i] == '-' || s[i] == '+')) negative = s[i++] == '-';
-    int64_t value = 0;
-    bool saturated = false;
-    for (; i < s.size() && s[i] >= '0' && s[i] <= '9'; ++i) {
-        value = value * 10 + (s[i] - '0');
-        if (value > int64_t(std::numeric_limits<int32_t>::max()) + 1) {
-            saturated = true;
-            break;
-        }
-    }
-    if (saturated)
-        return negative ? std::numeric_limits<int32_t>::min() : std::numeric_limits<int32_t>::max();
-    if (negative) value = -value;
-    if (value > std::numeric_limits<int32_t>::max()) return std::numeric_limits<int32_t>::max();
-    return int32_t(value);
+    if (p < end && (*p == '-' || *p == '+')) negative = *p++ == '-';
+    while (p < end && *p == '0') ++p;
+    // Past the leading zeros ten digits fit in 64 bits and eleven exceed
+    // every 32-bit value, so the digits are only counted here (a longer run
+    // wraps the unsigned value, which the count then overrides).
+    uint64_t value = 0;
+    int digits = 0;
+    for (; p < end && IsDigit(*p); ++p, ++digits) value = value * 10 + unsigned(*p - '0');
+    const uint64_t limit = negative ? uint64_t(1) << 31 : (uint64_t(1) << 31) - 1;
+    if (digits > 10 || value > limit) value = limit;
+    return negative ? int32_t(-int64_t(value)) : int32_t(value);
+}
+
+inline int32_t AtoL(std::string_view s) {
+    const char* p = s.data();
+    return ParseLong(p, p + s.size());
 }
 
 inline double AtoF(std::string_view s) {
@@ -47,25 +51,45 @@ inline double AtoF(std::string_view s) {
 }
 
 // Fields separated by runs of commas: an empty field is skipped and the
-// following fields move up, as strtok does.
+// following fields move up, as strtok does. A field is taken whole (Next), or
+// started and read in place (Start, Take, Number) without a second pass.
 class Tokenizer {
 public:
-    explicit Tokenizer(std::string_view line) : m_rest(line) {}
+    explicit Tokenizer(std::string_view line)
+        : m_p(line.data()), m_end(line.data() + line.size()) {}
+
+    // Moves to the next field; false when there is none.
+    bool Start() {
+        while (m_p < m_end && *m_p == ',') ++m_p;
+        return m_p < m_end;
+    }
     bool Next(std::string_view& token) {
-        size_t i = 0;
-        while (i < m_rest.size() && m_rest[i] == ',') ++i;
-        if (i == m_rest.size()) return false;
-        size_t j = i;
-        while (j < m_rest.size() && m_rest[j] != ',') ++j;
-        token = m_rest.substr(i, j - i);
-        m_rest = m_rest.substr(j);
+        if (!Start()) return false;
+        const char* begin = m_p;
+        SkipField();
+        token = std::string_view(begin, size_t(m_p - begin));
         return true;
     }
-    // What follows the last token taken, commas included.
-    std::string_view Rest() const { return m_rest; }
+    // Takes the first character of a started field.
+    char Take() { return *m_p++; }
+    // Whether the started field has nothing left.
+    bool FieldDone() const { return m_p == m_end || *m_p == ','; }
+    // The rest of the started field read as atol reads it; the field is taken.
+    int32_t Number() {
+        const int32_t value = ParseLong(m_p, m_end);
+        SkipField();
+        return value;
+    }
+    // What follows the last field taken, commas included.
+    std::string_view Rest() const { return std::string_view(m_p, size_t(m_end - m_p)); }
 
 private:
-    std::string_view m_rest;
+    void SkipField() {
+        while (m_p < m_end && *m_p != ',') ++m_p;
+    }
+
+    const char* m_p;
+    const char* m_end;
 };
 
 } // namespace bytes

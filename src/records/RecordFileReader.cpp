@@ -186,10 +186,11 @@ void CRivuletrixDoc::ReadHeaderLine(const char* data, size_t len) {
 }
 
 void CRivuletrixDoc::ReadSampleLine(const char* data, size_t len, size_t slotLimit) {
+    // Each field is read where it lies, in one pass over the line.
     bytes::Tokenizer tok(std::string_view(data, len));
-    std::string_view t;
-    if (!tok.Next(t)) return;
-    const int32_t slot = bytes::AtoL(t.substr(1));
+    if (!tok.Start()) return;
+    tok.Take(); // the 'D'
+    const int32_t slot = tok.Number();
     if (slot < 0) return;
     // A slot far beyond what the file could hold is corrupt; growing the
     // array to it could exhaust memory.
@@ -197,18 +198,18 @@ void CRivuletrixDoc::ReadSampleLine(const char* data, size_t len, size_t slotLim
     // The slot starts empty; a line that ends early keeps what it had.
     Sample s;
     const auto finish = [&](bool complete) {
-        SetSample(slot, s);
+        if (!SetSample(slot, s)) return; // out of memory: nothing counted
         if (complete) m_storedCount = slot;
     };
-    if (!tok.Next(t)) return finish(false);
-    s.code = t[0];
-    std::string_view timeText = t.substr(1);
-    if (timeText.empty() && !tok.Next(timeText)) return finish(false);
-    s.time = uint32_t(bytes::AtoL(timeText));
-    if (!tok.Next(t)) return finish(false);
-    s.volume = uint32_t(bytes::AtoL(t));
-    if (!tok.Next(t)) return finish(false);
-    s.pressure = int16_t(bytes::AtoL(t));
+    if (!tok.Start()) return finish(false);
+    s.code = tok.Take();
+    // The time may follow the code directly, or be the next field.
+    if (tok.FieldDone() && !tok.Start()) return finish(false);
+    s.time = uint32_t(tok.Number());
+    if (!tok.Start()) return finish(false);
+    s.volume = uint32_t(tok.Number());
+    if (!tok.Start()) return finish(false);
+    s.pressure = int16_t(tok.Number());
     finish(true);
 }
 

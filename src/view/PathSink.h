@@ -1,5 +1,7 @@
 #pragma once
 
+#include "view/WideLines.h"
+
 #include <QLine>
 #include <QPainter>
 #include <QPolygon>
@@ -8,8 +10,8 @@
 #include <vector>
 
 // Collects one series as a pen path and draws it as separate segments
-// (drawLines): long polylines with a pen wider than one pixel are very slow
-// in the raster engine. Points arrive in drawing order. Within one pixel
+// (widelines::Draw): long polylines with a pen wider than one pixel are very
+// slow in the raster engine. Points arrive in drawing order. Within one pixel
 // column every segment is vertical, and together they cover exactly what one
 // vertical segment from the column's lowest to its highest point covers (at
 // any pen width, antialiasing off: a pixel is drawn when its centre lies in
@@ -49,7 +51,10 @@ public:
     // Draws what was collected with the painter's pen.
     void Finish(QPainter& p) {
         FlushColumn();
-        if (!m_lines.empty()) p.drawLines(m_lines.data(), int(m_lines.size()));
+        if (m_every)
+            p.drawLines(m_lines.data(), int(m_lines.size()));
+        else
+            widelines::Draw(p, m_lines);
         m_lines.clear();
         m_have = false;
     }

@@ -18,8 +18,7 @@ namespace {
 using layout::Clamp16;
 
 QPen LinePen(const QColor& color, int width, Qt::PenStyle style = Qt::SolidLine) {
-    // Square caps: the cheapest shape that still closes the gaps between
-    // the separate segments of a wide line.
+    // Round caps: the separate segments of a wide line meet as one stroke.
     return QPen(color, width <= 1 ? 1 : width, style, Qt::RoundCap, Qt::RoundJoin);
 }
 

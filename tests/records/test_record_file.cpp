@@ -355,6 +355,15 @@ private Q_SLOTS:
             << QByteArray("D2, ,1,1,70000\n") << 2 << 2 << " ,1,1,4464";
         QTest::newRow("crlf and stray cr")
             << QByteArray("D2, ,1\r00,2,3\r\n") << 2 << 2 << " ,100,2,3";
+        QTest::newRow("leading zeros are not digits of the limit")
+            << QByteArray("D2, ,000000000000000000007,08,-0\n") << 2 << 2 << " ,7,8,0";
+        QTest::newRow("numbers saturate at 32 bits")
+            << QByteArray("D2, ,99999999999,-99999999999,2147483648\n") << 2 << 2
+            << " ,2147483647,2147483648,-1";
+        QTest::newRow("32-bit limits exactly") << QByteArray("D2, ,2147483647,-2147483648,+12x9\n")
+                                               << 2 << 2 << " ,2147483647,2147483648,12";
+        QTest::newRow("blanks and signs before digits")
+            << QByteArray("D 2,  \t-5,+6,\t7\n") << 2 << 2 << " ,4294967291,6,7";
         QTest::newRow("last line without LF ignored")
             << QByteArray("D2, ,1,2,3\nD3, ,4,5,6") << 2 << 3 << " ,0,0,0";
     }

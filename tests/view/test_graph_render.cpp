@@ -111,7 +111,8 @@ class TestGraphRender : public QObject {
     Q_OBJECT
 private Q_SLOTS:
     // The reduced drawing is pixel-identical to drawing every segment
-    // (antialiasing off, any pen width), for every series of each record kind.
+    // (antialiasing off, any pen width), for every series of each record kind;
+    // wide pens are drawn from kept stroke shapes, the reference by the painter.
     void reductionMatchesEveryPoint_data() {
         QTest::addColumn<QByteArray>("record");
         QTest::addColumn<bool>("inst");
@@ -127,6 +128,11 @@ private Q_SLOTS:
             << synth::Occlusion(50000, 100, 900, 700, -30) << false << QSize(1280, 800) << 1;
         QTest::newRow("pca") << synth::Pca(2.0, 6, 3000, 40, 1.0, 100) << false << QSize(1280, 800)
                              << 1;
+        QTest::newRow("flow 200k, small window, width 4") << dense << true << QSize(500, 300) << 4;
+        QTest::newRow("flow sparse, width 3 (segments wider than a stamp)")
+            << synth::Flow(12.5, 5000, 720, 0.3) << true << QSize(1920, 1080) << 3;
+        QTest::newRow("occlusion, negative start, width 3")
+            << synth::Occlusion(50000, 100, 900, 700, -30) << false << QSize(1280, 800) << 3;
         QTest::newRow("pca, width 5")
             << synth::Pca(2.0, 6, 3000, 40, 1.0, 100) << false << QSize(1280, 800) << 5;
     }
