@@ -25,7 +25,10 @@ class TestJournal;
 class RunController : public QObject {
     Q_OBJECT
 public:
-    enum class State { Idle, WaitingForPrimed, Armed, Running, EndWait, Finishing };
+    // OnAnalyzer: the analyzer runs a test on the channel that this program
+    // did not start (one left running when the program ended); End Test
+    // ends it there.
+    enum class State { Idle, WaitingForPrimed, Armed, Running, EndWait, Finishing, OnAnalyzer };
     // Why the last test stopped.
     enum class StopReason { None, Volume, Time, Analyzer, User, Shutdown, Cancelled };
 
@@ -119,6 +122,9 @@ public:
     QString WindowTitle() const;
     // Why the running test's journal is not written; empty while it is.
     QString JournalProblem() const { return m_journalProblem; }
+    // What the channel window's status line says: journal trouble, or a
+    // test on the analyzer that this program did not start; empty otherwise.
+    QString StatusNote() const;
     QString ElapsedTimeText() const;
     CDevice* Device() const;
     QString ChannelStatus() const;
@@ -128,6 +134,7 @@ public:
 Q_SIGNALS:
     void ViewsChanged();
     void TitleChanged(const QString& title);
+    void StatusNoteChanged(const QString& note);
     // The test is over and the document reset (saved or not).
     void TestFinished();
     // The view's graph scaling starts afresh (a new setup, a new step).
@@ -157,6 +164,12 @@ private:
     // The analyzer reports the running test's channel idle: say so and
     // offer the end.
     void OfferEndOfLostTest();
+    // While idle: the analyzer reports the channel busy with a test this
+    // program did not start, or no longer.
+    void WatchTestNotOurs(const CDevice& device);
+    void EndTestNotOurs();
+    // The title and the status line say the state again.
+    void NoteChanged();
     void CopyParameters();
     void SetSetUpFlag(bool on);
     void SetStartedFlag(bool on);
@@ -207,4 +220,10 @@ private:
     TemplateRunState m_tpl;
     std::unique_ptr<TestJournal> m_journal;
     QString m_journalProblem;
+    bool m_journalProblemSaid = false; // the message comes once a test
+    // Status replies counted from here on show the analyzer as it is after
+    // this program's last command to the channel.
+    const CDevice* m_idleDevice = nullptr;
+    uint64_t m_idleReplies = 0;
+    uint64_t m_endNotOursReplies = 0; // End sent to a test not ours; 0: not
 };
