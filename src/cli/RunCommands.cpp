@@ -175,6 +175,14 @@ void Step(ChannelRun& r) {
         r.phase = Phase::Armed;
         break;
     case Phase::Armed:
+        // The setup was dropped: the analyzer went away, or it runs a test
+        // of its own on the channel (said already).
+        if (run.CurrentState() == RunController::State::Idle ||
+            run.CurrentState() == RunController::State::OnAnalyzer) {
+            r.setupFailed = true;
+            r.phase = Phase::Done;
+            return;
+        }
         if (run.StartEnabled()) {
             run.OnStartTest();
             r.phase = Phase::Running;

@@ -909,7 +909,7 @@ void RunController::OfferEndOfLostTest() {
     });
 }
 
-void RunController::WatchTestNotOurs(const CDevice& device) {
+bool RunController::FreshStatus(const CDevice& device) {
     const uint64_t replies = device.StatusReplies();
     if (&device != m_idleDevice || replies < m_idleReplies) {
         m_idleDevice = &device;
@@ -917,7 +917,31 @@ void RunController::WatchTestNotOurs(const CDevice& device) {
     }
     // The reply to a status request sent before this program's last command
     // may still come in; the second one after it cannot.
-    if (replies < m_idleReplies + 2) return;
+    return replies >= m_idleReplies + 2;
+}
+
+void RunController::DropIgnoredSetup() {
+    SetSetUpFlag(false);
+    m_doc.Run.setUp = false;
+    m_doc.Run.testActive = false;
+    AbandonTemplateRun();
+    m_doc.Modified = false;
+    ResetDocument();
+    m_doc.Run.notOurs = true;
+    SetState(State::OnAnalyzer);
+    Q_EMIT ViewsChanged();
+    Q_EMIT TestFinished();
+    const CDevice* device = Device();
+    ThePrompter().Message(
+        QStringLiteral("%1 did not take the test set up on channel %2: a test that this program "
+                       "did not start runs there. End it with End Test, then set up again.")
+            .arg(device ? device->Name : QStringLiteral("The analyzer"))
+            .arg(m_channel),
+        Prompter::Icon::Warning);
+}
+
+void RunController::WatchTestNotOurs(const CDevice& device) {
+    if (!FreshStatus(device)) return;
     const QChar first = At(ChannelStatus(), 0);
     // Set up, primed or running; an idle channel or one the analyzer
     // ended waits for nothing.
@@ -1009,6 +1033,15 @@ void RunController::CheckStatus() {
     switch (m_state) {
     case State::WaitingForPrimed: {
         const QChar first = At(status, 0);
+        if (first == QLatin1Char('v') || first == QLatin1Char('o')) {
+            if (FreshStatus(*device)) {
+                // A running channel does not take the setup: a test this
+                // program did not start runs there.
+                DropIgnoredSetup();
+                return;
+            }
+            break;
+        }
         if (first == QLatin1Char('F') || (m_doc.TestType == 'O' && first == QLatin1Char('T')))
             FinishSetupWait(status);
         break;

@@ -167,6 +167,11 @@ private:
     // While idle: the analyzer reports the channel busy with a test this
     // program did not start, or no longer.
     void WatchTestNotOurs(const CDevice& device);
+    // True once the status is newer than the state's start (two replies).
+    bool FreshStatus(const CDevice& device);
+    // The analyzer runs a test of its own on the channel and ignored the
+    // setup: the setup is dropped and the test shown.
+    void DropIgnoredSetup();
     void EndTestNotOurs();
     // The title and the status line say the state again.
     void NoteChanged();

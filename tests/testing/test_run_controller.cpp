@@ -670,7 +670,16 @@ private Q_SLOTS:
     void testLeftRunningOnTheAnalyzerIsShownAndEnded() {
         Connect({"--model", "PXR-8", "--name", "Bench A", "--channels", "1,2", "--accel", "20",
                  "--sample-period", "500", "--preset-records", "2", "--do", "run F at 60 on 2"});
+        // Set up at once, before the window knows: the analyzer ignores the
+        // start command, the setup is dropped and the technician told.
+        m_sheet.setup = Flow(60, 0, 0, 0, false, false);
+        Run(2).OnSetupTest();
+        QCOMPARE(Run(2).CurrentState(), RunController::State::WaitingForPrimed);
         QTRY_COMPARE_WITH_TIMEOUT(Run(2).CurrentState(), RunController::State::OnAnalyzer, 10000);
+        QCOMPARE(m_prompter.messages.size(), 1);
+        QVERIFY2(m_prompter.messages[0].contains(QLatin1String("did not take the test set up")),
+                 qPrintable(m_prompter.messages[0]));
+        QVERIFY(!m_app->TestInProgress());
         QCOMPARE(Run(1).CurrentState(), RunController::State::Idle);
         QCOMPARE(Run(2).WindowTitle(),
                  QStringLiteral("Channel 2 Bench A - test running on the analyzer"));
@@ -702,7 +711,7 @@ private Q_SLOTS:
         QCOMPARE(m_app->Device(1)->GetRecordCount(records), 0);
         QCOMPARE(records, 3); // the test's own record, stored by the analyzer
         QVERIFY(!Sent().join(' ').contains(QLatin1String("DELREC")));
-        QVERIFY(m_prompter.messages.isEmpty());
+        QCOMPARE(m_prompter.messages.size(), 1);
 
         // A test of the window's own takes its lines again.
         m_sheet.setup = Flow(60, 0, 0, 0, false, false);
