@@ -506,14 +506,14 @@ private Q_SLOTS:
             QVERIFY(!Window(channel).Run()->LastSavedPath().isEmpty());
         }
         const QStringList kept = m_prompter.messages.filter(QStringLiteral("still holds"));
-        QCOMPARE(kept.size(), 1);
+        QVERIFY2(kept.size() == 1, qPrintable(m_prompter.messages.join(QLatin1Char('|'))));
         QVERIFY2(kept[0].contains(QStringLiteral("channel 1 (control number GUI-C1)")),
                  qPrintable(kept[0]));
         QVERIFY(kept[0].contains(QStringLiteral("another channel's test ended after it")));
         // Channel 2's copy, the newest of three, went.
+        QTRY_COMPARE_WITH_TIMEOUT(RecordsDeleted(), 1, 5000);
         QCOMPARE(m_sim->Received().filter(QStringLiteral("DELREC")),
                  QStringList{QStringLiteral("[DELREC,3]\\r\\n")});
-        QTRY_COMPARE_WITH_TIMEOUT(RecordsDeleted(), 1, 5000);
     }
 
     // The program ended (killed) while a test ran on channel 2. Started
