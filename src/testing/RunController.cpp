@@ -732,7 +732,8 @@ bool RunController::SaveRecord() {
         ReportNotIndexed(name, index.LastError());
     }
     m_doc.Modified = false;
-    Q_EMIT TitleChanged(title);
+    // As it stands now: the journal's trouble ended with the journal.
+    Q_EMIT TitleChanged(WindowTitle());
     return true;
 }
 

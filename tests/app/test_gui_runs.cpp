@@ -262,8 +262,7 @@ class TestGuiRuns : public QObject {
         hand.start(50);
         manage->trigger();
     }
-    // The analyzer's records as the simulator logged them: stored and
-    // deleted ones counted from its traffic log.
+    // The records the analyzer deleted, as its traffic log has them.
     int RecordsDeleted() const {
         QFile f(m_sim->Dir() + QStringLiteral("/gui.log"));
         return f.open(QIODevice::ReadOnly) ? int(f.readAll().count(" deleted, ")) : -1;
@@ -906,6 +905,32 @@ private Q_SLOTS:
         QVERIFY(!m_app->TestInProgress());
         Window().View()->UpdateActions();
         QVERIFY(Window().View()->Action(cmd::SetupTest)->isEnabled());
+    }
+
+    // The journal folder cannot be made (a file stands in its place): the
+    // channel window says so on its title and its status line, one message
+    // gives the reason, and the test runs to its stop and is saved.
+    void journalTroubleShowsOnTheChannelWindow() {
+        Bench({"--model", "PXR-8", "--name", "Bench A", "--serial", "80001234", "--channels", "1",
+               "--sample-period", "200", "--accel", "30", "--prime-delay", "300", "--profile",
+               "1:flow,noise=0.02"});
+        const QString folder = m_app->JournalFolder();
+        QDir(folder).removeRecursively();
+        QFile blocker(folder);
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        blocker.close();
+        QVERIFY(!Window().StatusLine()->isVisible());
+        StartFlow(QStringLiteral("GUI-J1"), QStringLiteral("20"));
+        QTRY_VERIFY_WITH_TIMEOUT(Window().StatusLine()->isVisible(), 10000);
+        QVERIFY2(Window().StatusLine()->text().contains(QStringLiteral("cannot be created")),
+                 qPrintable(Window().StatusLine()->text()));
+        QCOMPARE(Window().windowTitle(), QStringLiteral("Channel 1 Bench A - journal not written"));
+        const QString path = EndAndSave();
+        QVERIFY(!path.isEmpty());
+        QVERIFY(RecordSamples(path) > 50);
+        QCOMPARE(m_prompter.messages.filter(QStringLiteral("journal")).size(), 1);
+        QVERIFY(!Window().StatusLine()->isVisible());
+        QCOMPARE(Window().windowTitle(), QStringLiteral("Channel 1 Bench A"));
     }
 };
 

@@ -84,6 +84,7 @@ private Q_SLOTS:
         QCOMPARE(r.code, 1);
         QVERIFY2(r.err.contains("Bench N did not take the test set up on channel 2"),
                  r.err.constData());
+        QVERIFY2(!r.err.contains("not saved"), r.err.constData());
         QCOMPARE(Starts(sim), 1);
         QVERIFY(!sim.Received().join(' ').contains(QLatin1String("[END")));
     }
