@@ -17,6 +17,8 @@
 #include <QCloseEvent>
 #include <QDir>
 #include <QFileInfo>
+#include <QLabel>
+#include <QVBoxLayout>
 
 ChannelWindow::ChannelWindow(int slot, int channel, const QString& analyzerName, QWidget* parent)
     : QMdiSubWindow(parent), m_doc(new CRivuletrixDoc(this)), m_slot(slot), m_channel(channel) {
@@ -69,6 +71,10 @@ ChannelWindow::ChannelWindow(int slot, int channel, const QString& analyzerName,
         m_view->ScheduleRedraw();
     });
     connect(m_run, &RunController::TitleChanged, this, &QWidget::setWindowTitle);
+    connect(m_run, &RunController::StatusNoteChanged, m_statusLine, [this](const QString& note) {
+        m_statusLine->setText(note);
+        m_statusLine->setVisible(!note.isEmpty());
+    });
     connect(m_run, &RunController::GraphReset, m_view,
             [this] { m_view->State().ResetGraphScaling(); });
     connect(m_run, &RunController::StateChanged, m_view, &CRivuletrixWinView::UpdateActions);
@@ -131,7 +137,23 @@ void ChannelWindow::Build() {
     setWindowTitle(m_title);
     m_view = new CRivuletrixWinView(m_doc, this, RxApp());
     m_view->setMinimumSize(320, 200);
-    setWidget(m_view);
+    if (m_slot == 0) {
+        setWidget(m_view);
+    } else {
+        auto* body = new QWidget(this);
+        auto* layout = new QVBoxLayout(body);
+        layout->setContentsMargins(0, 0, 0, 0);
+        layout->setSpacing(0);
+        layout->addWidget(m_view, 1);
+        m_statusLine = new QLabel(body);
+        m_statusLine->setObjectName(QStringLiteral("statusLine"));
+        m_statusLine->setWordWrap(true);
+        m_statusLine->setMargin(4);
+        m_statusLine->setStyleSheet(QStringLiteral("background: #fff3c4; color: black;"));
+        m_statusLine->hide();
+        layout->addWidget(m_statusLine);
+        setWidget(body);
+    }
     m_view->OnInitialUpdate();
 }
 

@@ -5,6 +5,7 @@
 #include <QMdiSubWindow>
 
 class CRivuletrixDoc;
+class QLabel;
 class CRivuletrixWinView;
 class RunController;
 class SetupSheetRunner;
@@ -24,6 +25,10 @@ public:
     CRivuletrixDoc* Document() const { return m_doc; }
     CRivuletrixWinView* View() const { return m_view; }
     RunController* Run() const { return m_run; }
+    // The status line under a live channel's view: journal trouble, or a
+    // test on the analyzer that this program did not start. Hidden while
+    // there is nothing to say.
+    QLabel* StatusLine() const { return m_statusLine; }
     int Slot() const { return m_slot; }
     int Channel() const { return m_channel; }
 
@@ -47,6 +52,7 @@ private:
     CRivuletrixDoc* m_doc;
     CRivuletrixWinView* m_view = nullptr;
     RunController* m_run = nullptr;
+    QLabel* m_statusLine = nullptr;
     SetupSheetRunner* m_sheet = nullptr;
     QString m_title;
     int m_slot = 0;

@@ -179,6 +179,12 @@ void Step(ChannelRun& r) {
         r.phase = Phase::Armed;
         break;
     case Phase::Armed:
+        // The setup was dropped: the analyzer went away (said already).
+        if (run.CurrentState() == RunController::State::Idle) {
+            r.setupFailed = true;
+            r.phase = Phase::Done;
+            return;
+        }
         if (run.StartEnabled()) {
             run.OnStartTest();
             r.phase = Phase::Running;
@@ -507,6 +513,9 @@ int RunTest(const QStringList& args) {
             r->run->OnEndTest();
         });
         QObject::connect(r->run, &RunController::TestFinished, r->run, [r, &allDone] {
+            // A setup the analyzer did not take (it runs a test of its own,
+            // which was said) ends here too.
+            if (r->run->CurrentState() == RunController::State::OnAnalyzer) r->setupFailed = true;
             r->phase = Phase::Done;
             if (allDone()) QCoreApplication::exit(0);
         });

@@ -8,6 +8,9 @@
 #include <QSerialPortInfo>
 #include <QThread>
 
+#include <algorithm>
+#include <functional>
+
 namespace {
 
 // The probe's view of a port: paced writes, reads that take what has arrived.
@@ -22,33 +25,42 @@ public:
         TrafficLog::Instance().Append(m_port.portName(), TrafficLog::Direction::Sent,
                                       bytes.constData(), size_t(bytes.size()));
     }
-    // Lets the reply arrive for ms milliseconds.
-    void Settle(int ms) {
-        QDeadlineTimer deadline(ms);
-        while (!deadline.hasExpired()) {
-            if (!m_port.waitForReadyRead(int(std::max<qint64>(1, deadline.remainingTime()))) &&
-                m_port.error() != QSerialPort::TimeoutError &&
-                m_port.error() != QSerialPort::NoError)
-                break;
-        }
-    }
-    // Up to n bytes of what has arrived; waits at most 50 ms for the first.
-    QByteArray Read(qint64 n) {
-        if (m_port.bytesAvailable() == 0) m_port.waitForReadyRead(50);
-        QByteArray b = m_port.read(n);
-        Log(b);
-        return b;
-    }
-    // One byte, or -1 when none came.
-    int ReadByte(int pauseMs = 0) {
-        if (pauseMs > 0) QThread::msleep(ulong(pauseMs));
-        const QByteArray b = Read(1);
-        return b.isEmpty() ? -1 : uchar(b[0]);
-    }
     void Discard() {
         m_port.waitForReadyRead(0);
         Log(m_port.readAll());
         m_port.clear(QSerialPort::Input);
+    }
+    // The reply frames (from '[' up to CR) that arrive after a command, in
+    // order. An analyzer in the middle of a test streams measurement lines
+    // among its replies; they and anything else that is not a reply are
+    // passed over. Ends when whole() says the reply is in, when nothing at
+    // all arrived within settleMs (no analyzer), or at limitMs.
+    QList<QByteArray> Replies(int settleMs, int limitMs,
+                              const std::function<bool(const QList<QByteArray>&)>& whole) {
+        QList<QByteArray> frames;
+        QByteArray pending;
+        qint64 received = 0;
+        QDeadlineTimer settle(settleMs), limit(limitMs);
+        while (!limit.hasExpired()) {
+            if (m_port.bytesAvailable() == 0)
+                m_port.waitForReadyRead(int(std::clamp<qint64>(limit.remainingTime(), 1, 20)));
+            const QByteArray b = m_port.readAll();
+            Log(b);
+            received += b.size();
+            pending += b;
+            qsizetype end;
+            while ((end = pending.indexOf('\r')) >= 0) {
+                const QByteArray line = pending.left(end);
+                pending.remove(0, end + 1);
+                // A '[' starts a frame wherever it stands.
+                const qsizetype open = line.lastIndexOf('[');
+                if (open >= 0) frames << line.mid(open);
+            }
+            if (pending.size() > 65536) pending.clear(); // no line end in sight: noise
+            if (whole(frames)) break;
+            if (received == 0 && settle.hasExpired()) break;
+        }
+        return frames;
     }
 
 private:
@@ -59,6 +71,29 @@ private:
     }
     QSerialPort& m_port;
 };
+
+// The first frame that begins with prefix, or -1.
+qsizetype IndexOf(const QList<QByteArray>& frames, const char* prefix) {
+    for (qsizetype i = 0; i < frames.size(); ++i)
+        if (frames[i].startsWith(prefix)) return i;
+    return -1;
+}
+
+bool SerialIn(const QList<QByteArray>& frames) {
+    return IndexOf(frames, "[SN0") >= 0;
+}
+
+QByteArray SerialReply(const QList<QByteArray>& frames) {
+    const qsizetype at = IndexOf(frames, "[SN0");
+    return at < 0 ? QByteArray() : frames[at];
+}
+
+// "[SN0" and one byte, then the serial number up to ','.
+QString SerialText(const QByteArray& reply) {
+    const QByteArray rest = reply.mid(5);
+    const qsizetype comma = rest.indexOf(',');
+    return QString::fromLatin1(comma < 0 ? rest : rest.left(comma));
+}
 
 } // namespace
 
@@ -132,27 +167,9 @@ QString PortScanner::ProbeSerialNumber(QSerialPort& port) {
     ProbeIo io(port);
     io.Discard();
     io.Send("[GETSN,0]\r\n");
-    // The reply is looked for among whole lines: a running test's
-    // measurement lines may come before and after it.
-    QByteArray pending;
-    QString serial;
-    QDeadlineTimer deadline(kSerialProbeMs);
-    while (serial.isEmpty() && !deadline.hasExpired()) {
-        pending += io.Read(4096);
-        qsizetype end;
-        while ((end = pending.indexOf('\r')) >= 0) {
-            const QByteArray line = pending.left(end);
-            pending.remove(0, end + 1);
-            const qsizetype at = line.indexOf("[SN0,");
-            if (at < 0) continue;
-            const qsizetype comma = line.indexOf(',', at + 5);
-            if (comma > at + 5) serial = QString::fromLatin1(line.mid(at + 5, comma - at - 5));
-            break;
-        }
-        if (pending.size() > 65536) pending.clear(); // no line end in sight: noise
-    }
+    const QByteArray reply = SerialReply(io.Replies(kSerialProbeMs, kSerialProbeMs, SerialIn));
     port.close();
-    return serial;
+    return reply.isEmpty() ? QString() : SerialText(reply);
 }
 
 std::optional<FoundAnalyzer> PortScanner::ProbePort(QSerialPort& port) {
@@ -165,66 +182,57 @@ std::optional<FoundAnalyzer> PortScanner::ProbePort(QSerialPort& port) {
         if (!m_current.isEmpty()) found.portName = m_current;
     }
 
-    // 1. The parameters: the "[P2," reply sits at byte 17 or 23.
+    // 1. The parameters. The model reply counts only where it would sit
+    // at byte 17 or 23 of the replies: right behind a P1 reply of 10 or 16
+    // characters. A running test's measurement lines among them do not
+    // move it.
     io.Send("[GETPARAMS,0]\r\n");
-    io.Settle(100);
-    const QByteArray head = io.Read(33);
-    if (head.size() < 33) {
-        port.close();
-        return std::nullopt;
-    }
-    const QByteArray a = head.mid(17, 10), b = head.mid(23, 10);
-    if (a == "[P2,PXR-8]" || b == "[P2,PXR-8]") {
+    const QList<QByteArray> params =
+        io.Replies(kParamsSettleMs, kReplyLimitMs,
+                   [](const QList<QByteArray>& f) { return IndexOf(f, "[P5") >= 0; });
+    const qsizetype p1 = IndexOf(params, "[P1");
+    const QByteArray model =
+        p1 >= 0 && p1 + 1 < params.size() && (params[p1].size() == 15 || params[p1].size() == 21)
+            ? params[p1 + 1].left(10)
+            : QByteArray();
+    if (model == "[P2,PXR-8]") {
         found.model = QStringLiteral("PXR-8");
-    } else if (a == "[P2,PXR2K]" || b == "[P2,PXR2K]") {
+    } else if (model == "[P2,PXR2K]") {
         found.model = QStringLiteral("PXR2K");
     } else {
         port.close();
         return std::nullopt;
     }
 
-    // 2. The name: after "P5" and one more byte, up to ']' or CR.
-    int prev = -1;
-    for (;;) {
-        const int c = io.ReadByte();
-        if (c < 0) break;
-        if (prev == 'P' && c == '5') {
-            if (io.ReadByte() >= 0) {
-                QByteArray name;
-                for (int d = io.ReadByte(); d >= 0 && d != ']' && d != '\r'; d = io.ReadByte())
-                    name += char(d);
-                found.name = QString::fromLatin1(name);
-            }
-            break;
-        }
-        prev = c;
+    // 2. The name: the P5 text up to ']'.
+    if (const qsizetype p5 = IndexOf(params, "[P5"); p5 >= 0) {
+        const QByteArray& r = params[p5];
+        const qsizetype close = r.indexOf(']', 4);
+        found.name = QString::fromLatin1(r.mid(4, close < 0 ? -1 : close - 4));
     }
 
     // 3. The serial number: "[SN0" and one byte, then up to ','.
     io.Discard();
     io.Send("[GETSN,0]\r\n");
-    io.Settle(200);
-    const QByteArray sn = io.Read(5);
-    if (sn.size() == 5 && sn.startsWith("[SN0")) {
-        QByteArray serial;
-        for (int c = io.ReadByte(1); c >= 0 && c != ','; c = io.ReadByte(1)) serial += char(c);
-        found.serialNumber = QString::fromLatin1(serial);
-    }
+    const QByteArray sn = SerialReply(io.Replies(kReplySettleMs, kReplyLimitMs, SerialIn));
+    if (!sn.isEmpty()) found.serialNumber = SerialText(sn);
 
     // 4. The channels present, or busy.
     bool busy = false;
     io.Discard();
     io.Send("[POLL]\r\n");
-    io.Settle(200);
-    const QByteArray poll = io.Read(5);
-    if (poll == "[POLL") {
+    const QList<QByteArray> polls = io.Replies(kReplySettleMs, kReplyLimitMs, [](const auto& f) {
+        return IndexOf(f, "[POLL") >= 0 || IndexOf(f, "[BUSY") >= 0;
+    });
+    if (const qsizetype at = IndexOf(polls, "[POLL"); at >= 0) {
         int k = 0;
-        for (int c = io.ReadByte(1); c >= 0 && c != ']'; c = io.ReadByte(1)) {
+        for (const char c : polls[at].mid(5)) {
+            if (c == ']') break;
             if (c == ',') continue;
-            if (k < 4) found.channels[k] = (c % 48) != 0 ? 1 : 0;
+            if (k < 4) found.channels[k] = (uchar(c) % 48) != 0 ? 1 : 0;
             ++k;
         }
-    } else if (poll == "[BUSY") {
+    } else if (IndexOf(polls, "[BUSY") >= 0) {
         busy = true;
     }
 

@@ -31,8 +31,16 @@ public:
     void ScanPorts(const QStringList& ports);
 
     // The probe exchange on a port opened with the probe profile. Closes the
-    // port. Nothing when no analyzer answered or it is busy.
+    // port. Nothing when no analyzer answered or it is busy. An analyzer in
+    // the middle of a test (left running by a program that ended) is found
+    // too: its measurement lines are passed over while the replies are
+    // looked for.
     std::optional<FoundAnalyzer> ProbePort(QSerialPort& port);
+    // A port where nothing at all arrives within the settle time holds no
+    // analyzer; one that sends, but not the reply, is given up at the limit.
+    static constexpr int kParamsSettleMs = 100;
+    static constexpr int kReplySettleMs = 200;
+    static constexpr int kReplyLimitMs = 1000;
 
     // Finds the port of the analyzer with this serial number among the
     // enumerated ports, except those in skip (ports in use). An analyzer

@@ -28,6 +28,9 @@ struct RunFlags {
     bool testActive = false;
     bool templatePending = false;
     bool wrongInlet = false;
+    // The analyzer runs a test on the channel that this program did not
+    // start: its lines are not taken into the document.
+    bool notOurs = false;
 };
 
 // The document of one channel window: the test record (header and samples),

@@ -27,7 +27,7 @@ char Upper(char c) {
 } // namespace
 
 void CRivuletrixDoc::AddSample(const QByteArray& line) {
-    if (Run.ending || Run.cancelled || line.size() <= 21) return;
+    if (Run.ending || Run.cancelled || Run.notOurs || line.size() <= 21) return;
     if (Run.running) {
         Run.dataReceived = true;
         if (TestType == 'P') FlowOrOcclusion = false;

@@ -84,6 +84,7 @@ RunController::~RunController() {
 
 void RunController::StartJournal() {
     EndJournal();
+    m_journalProblemSaid = false;
     const QString folder = m_app.JournalFolder();
     if (folder.isEmpty()) return;
     auto journal = std::make_unique<TestJournal>();
@@ -124,8 +125,11 @@ void RunController::EndJournal() {
 void RunController::ReportJournalProblem(const QString& problem) {
     if (problem == m_journalProblem) return;
     m_journalProblem = problem;
-    Q_EMIT TitleChanged(WindowTitle());
-    if (problem.isEmpty()) return;
+    NoteChanged();
+    // Once a test: a disk that fills again, or a reason that changes, is
+    // said on the title and the status line only.
+    if (problem.isEmpty() || m_journalProblemSaid) return;
+    m_journalProblemSaid = true;
     ThePrompter().Message(problem + QStringLiteral("\n\nThe test goes on, but a crash now would "
                                                    "lose what the journal is missing. It is "
                                                    "written again as soon as it can be."),
@@ -144,7 +148,28 @@ QString RunController::ChannelStatus() const {
 QString RunController::WindowTitle() const {
     CDevice* d = Device();
     const QString title = QStringLiteral("Channel %1 ").arg(m_channel) + (d ? d->Name : QString());
-    return m_journalProblem.isEmpty() ? title : title + QStringLiteral(" - journal not written");
+    if (!m_journalProblem.isEmpty()) return title + QStringLiteral(" - journal not written");
+    if (m_state == State::OnAnalyzer)
+        return title + QStringLiteral(" - test running on the analyzer");
+    return title;
+}
+
+QString RunController::StatusNote() const {
+    if (!m_journalProblem.isEmpty())
+        return m_journalProblem +
+               QStringLiteral(
+                   " The test goes on; the journal is written again as soon as it can be.");
+    if (m_state == State::OnAnalyzer)
+        return QStringLiteral("The analyzer runs a test on channel %1 that this program did not "
+                              "start (the program ended while it ran). End Test ends it; the "
+                              "analyzer keeps its record, to be imported.")
+            .arg(m_channel);
+    return {};
+}
+
+void RunController::NoteChanged() {
+    Q_EMIT TitleChanged(WindowTitle());
+    Q_EMIT StatusNoteChanged(StatusNote());
 }
 
 QString RunController::ElapsedTimeText() const {
@@ -153,8 +178,13 @@ QString RunController::ElapsedTimeText() const {
 
 void RunController::SetState(State s) {
     if (m_state == s) return;
+    const bool noteChanges = (s == State::OnAnalyzer) != (m_state == State::OnAnalyzer);
     m_state = s;
+    // The status read so far may predate this program's last command.
+    m_idleDevice = nullptr;
+    m_endNotOursReplies = 0;
     Q_EMIT StateChanged(s);
+    if (noteChanges) NoteChanged();
 }
 
 void RunController::SetSetUpFlag(bool on) {
@@ -309,6 +339,7 @@ void RunController::CopyParameters() {
 
 void RunController::SetupHandOver() {
     SetSetUpFlag(true);
+    m_doc.Run.notOurs = false;
     m_sinceReply.invalidate();
     m_silentReported = false;
     // A new test or template step: the previous one's stop is not its own.
@@ -427,6 +458,10 @@ bool RunController::NeedToStop() {
 // ---- End ----
 
 void RunController::OnEndTest() {
+    if (m_state == State::OnAnalyzer) {
+        EndTestNotOurs();
+        return;
+    }
     // Before the start: the way out of a channel that never became ready.
     if (m_state == State::WaitingForPrimed || (m_state == State::Armed && !m_doc.Run.running)) {
         CancelSetup(true);
@@ -687,7 +722,8 @@ bool RunController::SaveRecord() {
     EndJournal();
     IndexSavedRecord(m_doc, name);
     m_doc.Modified = false;
-    Q_EMIT TitleChanged(title);
+    // As it stands now: the journal's trouble ended with the journal.
+    Q_EMIT TitleChanged(WindowTitle());
     return true;
 }
 
@@ -810,6 +846,12 @@ bool RunController::StartEnabled() {
 
 bool RunController::EndEnabled() const {
     if (m_app.ViewAll) return false;
+    if (m_state == State::OnAnalyzer) {
+        // Once sent, End waits for the analyzer: a few status replies that
+        // still show the test mean it did not take the command.
+        const CDevice* d = Device();
+        return d && (m_endNotOursReplies == 0 || d->StatusReplies() >= m_endNotOursReplies + 3);
+    }
     // Also before the start, to cancel a setup the analyzer never confirmed.
     const bool beforeStart =
         m_state == State::WaitingForPrimed || (m_state == State::Armed && !m_doc.Run.running);
@@ -885,6 +927,79 @@ void RunController::OfferEndOfLostTest() {
     });
 }
 
+bool RunController::FreshStatus(const CDevice& device) {
+    const uint64_t replies = device.StatusReplies();
+    if (&device != m_idleDevice || replies < m_idleReplies) {
+        m_idleDevice = &device;
+        m_idleReplies = replies;
+    }
+    // The reply to a status request sent before this program's last command
+    // may still come in; the second one after it cannot.
+    return replies >= m_idleReplies + 2;
+}
+
+void RunController::DropIgnoredSetup() {
+    SetSetUpFlag(false);
+    m_doc.Run.setUp = false;
+    m_doc.Run.testActive = false;
+    AbandonTemplateRun();
+    m_doc.Modified = false;
+    ResetDocument();
+    m_doc.Run.notOurs = true;
+    SetState(State::OnAnalyzer);
+    Q_EMIT ViewsChanged();
+    Q_EMIT TestFinished();
+    const CDevice* device = Device();
+    ThePrompter().Message(
+        QStringLiteral("%1 did not take the test set up on channel %2: a test that this program "
+                       "did not start runs there. End it with End Test, then set up again.")
+            .arg(device ? device->Name : QStringLiteral("The analyzer"))
+            .arg(m_channel),
+        Prompter::Icon::Warning);
+}
+
+void RunController::WatchTestNotOurs(const CDevice& device) {
+    if (!FreshStatus(device)) return;
+    const QChar first = At(ChannelStatus(), 0);
+    // Set up, primed or running; an idle channel or one the analyzer
+    // ended waits for nothing.
+    const bool busy =
+        first != QLatin1Char(' ') && first != QLatin1Char('V') && first != QLatin1Char('O');
+    if (m_state == State::Idle && busy) {
+        // The program ended during the test, or another one set it up: its
+        // lines are not this window's test. Stray lines taken while the
+        // status was not yet trusted go too, unless results wait for a save.
+        if (!ResultsKept()) {
+            m_doc.Modified = false;
+            ResetDocument();
+        }
+        m_doc.Run.notOurs = true;
+        SetState(State::OnAnalyzer);
+        Q_EMIT ViewsChanged();
+    } else if (m_state == State::OnAnalyzer && !busy) {
+        // Ended (here or at the analyzer). Its lines stay out until this
+        // window sets up a test of its own: the last ones may still come.
+        SetState(State::Idle);
+        Q_EMIT ViewsChanged();
+    }
+}
+
+void RunController::EndTestNotOurs() {
+    CDevice* device = Device();
+    if (!device || !EndEnabled()) return;
+    const QString text =
+        QStringLiteral("End the test that runs on channel %1 of %2?\n\nThis program did not "
+                       "start it: it ran on when the program ended. The analyzer keeps the "
+                       "test's record; import it from the analyzer to have it here.")
+            .arg(m_channel)
+            .arg(device->Name);
+    if (!ThePrompter().Question(text, Prompter::Icon::Question) || m_state != State::OnAnalyzer)
+        return;
+    if ((device = Device()) == nullptr) return;
+    device->SendEND(m_channel - 1);
+    m_endNotOursReplies = std::max<uint64_t>(1, device->StatusReplies());
+}
+
 void RunController::CheckStatus() {
     CDevice* device = Device();
     if (!m_doc.Run.live) return;
@@ -900,6 +1015,10 @@ void RunController::CheckStatus() {
         } else if (m_state == State::EndWait) {
             EndWaitDone();
         }
+        return;
+    }
+    if (m_state == State::Idle || m_state == State::OnAnalyzer) {
+        WatchTestNotOurs(*device);
         return;
     }
     if (m_state == State::WaitingForPrimed || (m_state == State::Armed && !m_doc.Run.running)) {
@@ -932,6 +1051,15 @@ void RunController::CheckStatus() {
     switch (m_state) {
     case State::WaitingForPrimed: {
         const QChar first = At(status, 0);
+        if (first == QLatin1Char('v') || first == QLatin1Char('o')) {
+            if (FreshStatus(*device)) {
+                // A running channel does not take the setup: a test this
+                // program did not start runs there.
+                DropIgnoredSetup();
+                return;
+            }
+            break;
+        }
         if (first == QLatin1Char('F') || (m_doc.TestType == 'O' && first == QLatin1Char('T')))
             FinishSetupWait(status);
         break;

@@ -26,7 +26,10 @@ class TestJournal;
 class RunController : public QObject {
     Q_OBJECT
 public:
-    enum class State { Idle, WaitingForPrimed, Armed, Running, EndWait, Finishing };
+    // OnAnalyzer: the analyzer runs a test on the channel that this program
+    // did not start (one left running when the program ended); End Test
+    // ends it there.
+    enum class State { Idle, WaitingForPrimed, Armed, Running, EndWait, Finishing, OnAnalyzer };
     // Why the last test stopped.
     enum class StopReason { None, Volume, Time, Analyzer, User, Shutdown, Cancelled };
 
@@ -120,6 +123,9 @@ public:
     QString WindowTitle() const;
     // Why the running test's journal is not written; empty while it is.
     QString JournalProblem() const { return m_journalProblem; }
+    // What the channel window's status line says: journal trouble, or a
+    // test on the analyzer that this program did not start; empty otherwise.
+    QString StatusNote() const;
     QString ElapsedTimeText() const;
     CDevice* Device() const;
     QString ChannelStatus() const;
@@ -129,6 +135,7 @@ public:
 Q_SIGNALS:
     void ViewsChanged();
     void TitleChanged(const QString& title);
+    void StatusNoteChanged(const QString& note);
     // The test is over and the document reset (saved or not).
     void TestFinished();
     // The view's graph scaling starts afresh (a new setup, a new step).
@@ -158,6 +165,17 @@ private:
     // The analyzer reports the running test's channel idle: say so and
     // offer the end.
     void OfferEndOfLostTest();
+    // While idle: the analyzer reports the channel busy with a test this
+    // program did not start, or no longer.
+    void WatchTestNotOurs(const CDevice& device);
+    // True once the status is newer than the state's start (two replies).
+    bool FreshStatus(const CDevice& device);
+    // The analyzer runs a test of its own on the channel and ignored the
+    // setup: the setup is dropped and the test shown.
+    void DropIgnoredSetup();
+    void EndTestNotOurs();
+    // The title and the status line say the state again.
+    void NoteChanged();
     void CopyParameters();
     void SetSetUpFlag(bool on);
     void SetStartedFlag(bool on);
@@ -214,4 +232,10 @@ private:
     QString m_journalProblem;
     bool m_indexerWatched = false;
     QStringList m_indexing; // records handed to the indexer, outcome not yet known
+    bool m_journalProblemSaid = false; // the message comes once a test
+    // Status replies counted from here on show the analyzer as it is after
+    // this program's last command to the channel.
+    const CDevice* m_idleDevice = nullptr;
+    uint64_t m_idleReplies = 0;
+    uint64_t m_endNotOursReplies = 0; // End sent to a test not ours; 0: not
 };

@@ -14,8 +14,11 @@
 #include "app/DevicePane.h"
 #include "app/MainFrame.h"
 #include "app/ManageConnectionDlg.h"
+#include "app/Startup.h"
+#include "app/WorkingFolder.h"
 #include "base/CommandIds.h"
 #include "link/Device.h"
+#include "records/TestJournal.h"
 #include "store/RecordListModel.h"
 #include "store/TemplateStore.h"
 #include "store/ViewRecordDlg.h"
@@ -29,6 +32,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMdiArea>
 #include <QMdiSubWindow>
@@ -44,6 +48,7 @@
 #include <QToolBar>
 #include <QTreeWidget>
 
+#include <csignal>
 #include <functional>
 #include <memory>
 
@@ -153,11 +158,12 @@ class TestGuiRuns : public QObject {
         QTRY_VERIFY_WITH_TIMEOUT(m_frame->ChannelWindowAt(1, 1), 10000);
         m_frame->ChannelWindowAt(1, 1)->showMaximized();
     }
-    ChannelWindow& Window() { return *m_frame->ChannelWindowAt(1, 1); }
+    ChannelWindow& Window(int channel = 1) { return *m_frame->ChannelWindowAt(1, channel); }
     CRivuletrixDoc& Doc() { return *Window().Document(); }
     // A click on the channel window's toolbar button of a command.
-    void Press(int id) {
-        CRivuletrixWinView* view = Window().View();
+    void Press(int id, int channel = 1) {
+        m_frame->MdiArea()->setActiveSubWindow(&Window(channel));
+        CRivuletrixWinView* view = Window(channel).View();
         QAction* action = view->Action(id);
         QVERIFY(action);
         QTRY_VERIFY_WITH_TIMEOUT((view->UpdateActions(), action->isEnabled()), 15000);
@@ -216,7 +222,7 @@ class TestGuiRuns : public QObject {
     int Samples() { return Doc().StoredCount() - 1; }
     // A Flow test at 300 ml/h that stops at stopMl, set up and started from
     // the toolbar.
-    void StartFlow(const QString& control, const QString& stopMl) {
+    void StartFlow(const QString& control, const QString& stopMl, int channel = 1) {
         m_hand->fill = [control, stopMl](CSetupSheet& sheet) {
             sheet.Tabs()->setCurrentIndex(0);
             CSetupPage* page = sheet.Page(SetupPage::Flow);
@@ -226,9 +232,40 @@ class TestGuiRuns : public QObject {
             page->Check(SetupCheck::StopVolume)->click();
             Type(page->Edit(SetupField::FlowStopVolume), stopMl);
         };
-        Press(cmd::SetupTest);
+        Press(cmd::SetupTest, channel);
         QVERIFY2(!m_hand->sheetRefused, qPrintable(m_prompter.messages.join(QLatin1Char('|'))));
-        Press(cmd::StartTest);
+        Press(cmd::StartTest, channel);
+    }
+    // Connect in the connection manager opened from the menu, on its one
+    // ready row; the row's text and whether Connect was enabled.
+    void ConnectThroughMenu(QString& row, bool& connectEnabled) {
+        QAction* manage = MenuAction(cmd::ManageConnection);
+        QVERIFY(manage);
+        m_frame->UpdateCommands();
+        QVERIFY(manage->isEnabled());
+        QTimer hand;
+        connect(&hand, &QTimer::timeout, this, [&] {
+            for (QWidget* w : QApplication::topLevelWidgets()) {
+                auto* dlg = qobject_cast<CManageConnectionDlg*>(w);
+                if (!dlg || !dlg->isVisible() || dlg->Searching()) continue;
+                hand.stop();
+                QTreeWidget* ready = dlg->ReadyList();
+                if (ready->topLevelItemCount() == 1) {
+                    row = ready->topLevelItem(0)->text(0);
+                    ready->setCurrentItem(ready->topLevelItem(0));
+                    connectEnabled = dlg->Button(QStringLiteral("Connect"))->isEnabled();
+                    QTest::mouseClick(dlg->Button(QStringLiteral("Connect")), Qt::LeftButton);
+                }
+                QTest::mouseClick(dlg->Button(QStringLiteral("E&xit")), Qt::LeftButton);
+            }
+        });
+        hand.start(50);
+        manage->trigger();
+    }
+    // The records the analyzer deleted, as its traffic log has them.
+    int RecordsDeleted() const {
+        QFile f(m_sim->Dir() + QStringLiteral("/gui.log"));
+        return f.open(QIODevice::ReadOnly) ? int(f.readAll().count(" deleted, ")) : -1;
     }
     // Waits until the analyzer is lost and every line it got out before is
     // in the window.
@@ -332,30 +369,9 @@ private Q_SLOTS:
         QVERIFY2(before >= 38, qPrintable(QString::number(before)));
         QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(moved), 10000); // plugged in again
 
-        QAction* manage = MenuAction(cmd::ManageConnection);
-        QVERIFY(manage);
-        m_frame->UpdateCommands();
-        QVERIFY(manage->isEnabled());
         QString row;
         bool connectEnabled = false;
-        QTimer hand;
-        connect(&hand, &QTimer::timeout, this, [&] {
-            for (QWidget* w : QApplication::topLevelWidgets()) {
-                auto* dlg = qobject_cast<CManageConnectionDlg*>(w);
-                if (!dlg || !dlg->isVisible() || dlg->Searching()) continue;
-                hand.stop();
-                QTreeWidget* ready = dlg->ReadyList();
-                if (ready->topLevelItemCount() == 1) {
-                    row = ready->topLevelItem(0)->text(0);
-                    ready->setCurrentItem(ready->topLevelItem(0));
-                    connectEnabled = dlg->Button(QStringLiteral("Connect"))->isEnabled();
-                    QTest::mouseClick(dlg->Button(QStringLiteral("Connect")), Qt::LeftButton);
-                }
-                QTest::mouseClick(dlg->Button(QStringLiteral("E&xit")), Qt::LeftButton);
-            }
-        });
-        hand.start(50);
-        manage->trigger();
+        ConnectThroughMenu(row, connectEnabled);
         QCOMPARE(row, QStringLiteral(" Bench A   1 Channels - lost"));
         QVERIFY(connectEnabled);
         QVERIFY2(m_prompter.messages.isEmpty(),
@@ -397,6 +413,177 @@ private Q_SLOTS:
         const QString path = Window().Run()->LastSavedPath();
         QVERIFY2(!path.isEmpty(), qPrintable(m_prompter.messages.join(QLatin1Char('|'))));
         QCOMPARE(RecordSamples(path), arrived);
+    }
+
+    // Unplugged in the middle of a Flow test, the analyzer comes back
+    // restarted: its test is gone, its stored records (another day's) kept.
+    // Connected again through the manager, it reports the channel idle: the
+    // technician is told once and offered the end, which saves what arrived;
+    // the analyzer's newest record is not the test's, so nothing is deleted.
+    void restartedAnalyzerNoLongerRunsTheTest() {
+        const QString moved = m_dir->filePath(QStringLiteral("moved-port"));
+        Bench({"--model",
+               "PXR-8",
+               "--name",
+               "Bench A",
+               "--serial",
+               "80001234",
+               "--channels",
+               "1",
+               "--sample-period",
+               "1000",
+               "--accel",
+               "10",
+               "--prime-delay",
+               "300",
+               "--preset-records",
+               "2",
+               "--profile",
+               "1:flow,noise=0.02",
+               "--do",
+               QStringLiteral("after RUN; after 30 samples unplug; restart; after 1500ms replug %1")
+                   .arg(moved)});
+        qputenv("RIVULETRIX_PORTS", (m_sim->Link() + QLatin1Char(':') + moved).toLocal8Bit());
+        StartFlow(QStringLiteral("GUI-R1"), QStringLiteral("50"));
+        WaitLostWithEverySample();
+        const int arrived = Samples();
+        QVERIFY(arrived >= 28);
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(moved), 10000);
+
+        QSignalSpy finished(Window().Run(), &RunController::TestFinished);
+        QString row;
+        bool connectEnabled = false;
+        ConnectThroughMenu(row, connectEnabled); // Yes to the offer, the save and the print
+        QVERIFY(connectEnabled);
+        QVERIFY(finished.count() > 0 || finished.wait(20000));
+        const QStringList offers = m_prompter.questions.filter(QStringLiteral("no longer runs"));
+        QCOMPARE(offers.size(), 1);
+        QVERIFY2(offers[0].contains(QStringLiteral("Bench A no longer runs the test on channel 1")),
+                 qPrintable(offers[0]));
+        const QString path = Window().Run()->LastSavedPath();
+        QVERIFY2(!path.isEmpty(), qPrintable(m_prompter.messages.join(QLatin1Char('|'))));
+        QCOMPARE(RecordSamples(path), arrived);
+        QVERIFY(Show(path).contains("GUI-R1"));
+        QCOMPARE(m_printJobs, 1);
+        QVERIFY2(!m_prompter.messages
+                      .filter(QStringLiteral("is not the record of the test on "
+                                             "channel 1"))
+                      .isEmpty(),
+                 qPrintable(m_prompter.messages.join(QLatin1Char('|'))));
+        QCOMPARE(RecordsDeleted(), 0);
+        QVERIFY(!m_sim->Received().join(' ').contains(QLatin1String("DELREC")));
+        m_frame->UpdateCommands();
+        Window().View()->UpdateActions();
+        QVERIFY(!Window().View()->Action(cmd::EndTest)->isEnabled());
+        QVERIFY(Window().View()->Action(cmd::SetupTest)->isEnabled());
+    }
+
+    // Two channels of one analyzer stop close together, and are ended and
+    // saved after both stopped: the first one's record is no longer the
+    // analyzer's newest, so it stays there and the technician is told; the
+    // second one's copy is deleted.
+    void closeEndingsSayTheAnalyzerKeepsTheRecord() {
+        Bench({"--model",          "PXR-8",
+               "--name",           "Bench A",
+               "--serial",         "80001234",
+               "--channels",       "1,2",
+               "--sample-period",  "500",
+               "--accel",          "10",
+               "--prime-delay",    "300",
+               "--preset-records", "1",
+               "--profile",        "1:flow,noise=0.02",
+               "--profile",        "2:flow,noise=0.02"});
+        QTRY_VERIFY_WITH_TIMEOUT(m_frame->ChannelWindowAt(1, 2), 10000);
+        StartFlow(QStringLiteral("GUI-C1"), QStringLiteral("1"), 1);
+        StartFlow(QStringLiteral("GUI-C2"), QStringLiteral("1"), 2);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            Window(1).Document()->Run.autoStopped && Window(2).Document()->Run.autoStopped, 60000);
+        for (int channel : {1, 2}) {
+            QSignalSpy finished(Window(channel).Run(), &RunController::TestFinished);
+            Press(cmd::EndTest, channel);
+            QVERIFY(finished.wait(20000));
+            QVERIFY(!Window(channel).Run()->LastSavedPath().isEmpty());
+        }
+        const QStringList kept = m_prompter.messages.filter(QStringLiteral("still holds"));
+        QVERIFY2(kept.size() == 1, qPrintable(m_prompter.messages.join(QLatin1Char('|'))));
+        QVERIFY2(kept[0].contains(QStringLiteral("channel 1 (control number GUI-C1)")),
+                 qPrintable(kept[0]));
+        QVERIFY(kept[0].contains(QStringLiteral("another channel's test ended after it")));
+        // Channel 2's copy, the newest of three, went.
+        QTRY_COMPARE_WITH_TIMEOUT(RecordsDeleted(), 1, 5000);
+        QCOMPARE(m_sim->Received().filter(QStringLiteral("DELREC")),
+                 QStringList{QStringLiteral("[DELREC,3]\\r\\n")});
+    }
+
+    // The program ended (killed) while a test ran on channel 2. Started
+    // again it offers to recover what the journal holds, finds the analyzer
+    // though it streams, and shows the channel's test as running on the
+    // analyzer on the window's title and status line; End Test from the
+    // toolbar ends it there, and the analyzer keeps its record for import.
+    void restartFindsTheTestLeftRunning() {
+        m_sim = std::make_unique<SimProcess>(
+            QStringLiteral("gui"),
+            QStringList{"--model", "PXR-8", "--name", "Bench A", "--serial", "80001234",
+                        "--channels", "1,2", "--sample-period", "500", "--accel", "10",
+                        "--prime-delay", "300", "--profile", "2:flow,noise=0.02"});
+        QVERIFY(m_sim->Ok());
+        const QString journals = journal::Folder(m_dir->filePath(QStringLiteral("settings")));
+        const QString data = m_dir->filePath(QStringLiteral("data"));
+        QProcess run;
+        run.start(QStringLiteral(RX_BINARY_DIR "/src/cli/rivuletrix-cli"),
+                  {"run", m_sim->Link(), "--channel", "2", "--type", "flow", "--rate", "100",
+                   "--control", "GUI-K2", "--stop-time", "01:00", "--journal-folder", journals,
+                   "--data-folder", data});
+        QVERIFY(run.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(m_sim->SamplesSent(2) > 40, 20000);
+        ::kill(pid_t(run.processId()), SIGKILL);
+        QVERIFY(run.waitForFinished(5000));
+        QCOMPARE(journal::List(journals).size(), 1);
+
+        // Started as main() does; Yes to the recovery, then the search.
+        qputenv("RIVULETRIX_PORTS", m_sim->Link().toLocal8Bit());
+        m_app = std::make_unique<CRivuletrixApp>(m_dir->path());
+        m_frame = std::make_unique<CMainFrame>(*m_app);
+        WorkingFolder work;
+        work.folder = m_dir->path();
+        StartMainWindow(*m_app, *m_frame, work, {});
+        QCOMPARE(m_prompter.questions.size(), 1);
+        QVERIFY2(m_prompter.questions[0].contains(QStringLiteral("channel 2")),
+                 qPrintable(m_prompter.questions[0]));
+        QCOMPARE(QDir(data).entryList({QStringLiteral("*.p8d")}).size(), 1);
+        QVERIFY(journal::List(journals).isEmpty());
+        auto dlg = SearchAnalyzers(*m_app, *m_frame);
+        QCOMPARE(dlg->UsbList()->topLevelItemCount(), 1);
+        ConnectAllFound(*dlg);
+        dlg->close();
+        QTRY_VERIFY_WITH_TIMEOUT(m_frame->ChannelWindowAt(1, 2), 10000);
+
+        ChannelWindow& w = Window(2);
+        QTRY_COMPARE_WITH_TIMEOUT(w.Run()->CurrentState(), RunController::State::OnAnalyzer, 10000);
+        QCOMPARE(w.windowTitle(),
+                 QStringLiteral("Channel 2 Bench A - test running on the analyzer"));
+        QVERIFY(w.StatusLine()->isVisible());
+        QVERIFY2(w.StatusLine()->text().contains(QStringLiteral("did not start")),
+                 qPrintable(w.StatusLine()->text()));
+        QCOMPARE(Window(1).Run()->CurrentState(), RunController::State::Idle);
+        QVERIFY(!Window(1).StatusLine()->isVisible());
+        const int sent = m_sim->SamplesSent(2);
+        QTRY_VERIFY_WITH_TIMEOUT(m_sim->SamplesSent(2) > sent + 10, 10000);
+        QVERIFY(w.Document()->StoredCount() <= 1); // its lines are not this window's test
+
+        Press(cmd::EndTest, 2); // Yes to the question
+        QVERIFY(m_prompter.questions.last().contains(QStringLiteral("channel 2 of Bench A")));
+        QTRY_COMPARE_WITH_TIMEOUT(w.Run()->CurrentState(), RunController::State::Idle, 10000);
+        QCOMPARE(w.windowTitle(), QStringLiteral("Channel 2 Bench A"));
+        QVERIFY(!w.StatusLine()->isVisible());
+        QCOMPARE(m_sim->Received().filter(QStringLiteral("[END,2]")).size(), 1);
+        QVERIFY(!m_sim->Received().join(' ').contains(QLatin1String("DELREC")));
+        int records = 0;
+        QCOMPARE(m_app->Device(1)->GetRecordCount(records), 0);
+        QCOMPARE(records, 1); // the analyzer's own record of the test, to import
+        QVERIFY(!w.Document()->Modified);
+        w.View()->UpdateActions();
+        QVERIFY(w.View()->Action(cmd::SetupTest)->isEnabled());
     }
 
     // A saved test found again as a user does: File > Open > Records, the
@@ -718,6 +905,32 @@ private Q_SLOTS:
         QVERIFY(!m_app->TestInProgress());
         Window().View()->UpdateActions();
         QVERIFY(Window().View()->Action(cmd::SetupTest)->isEnabled());
+    }
+
+    // The journal folder cannot be made (a file stands in its place): the
+    // channel window says so on its title and its status line, one message
+    // gives the reason, and the test runs to its stop and is saved.
+    void journalTroubleShowsOnTheChannelWindow() {
+        Bench({"--model", "PXR-8", "--name", "Bench A", "--serial", "80001234", "--channels", "1",
+               "--sample-period", "200", "--accel", "30", "--prime-delay", "300", "--profile",
+               "1:flow,noise=0.02"});
+        const QString folder = m_app->JournalFolder();
+        QDir(folder).removeRecursively();
+        QFile blocker(folder);
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        blocker.close();
+        QVERIFY(!Window().StatusLine()->isVisible());
+        StartFlow(QStringLiteral("GUI-J1"), QStringLiteral("20"));
+        QTRY_VERIFY_WITH_TIMEOUT(Window().StatusLine()->isVisible(), 10000);
+        QVERIFY2(Window().StatusLine()->text().contains(QStringLiteral("cannot be created")),
+                 qPrintable(Window().StatusLine()->text()));
+        QCOMPARE(Window().windowTitle(), QStringLiteral("Channel 1 Bench A - journal not written"));
+        const QString path = EndAndSave();
+        QVERIFY(!path.isEmpty());
+        QVERIFY(RecordSamples(path) > 50);
+        QCOMPARE(m_prompter.messages.filter(QStringLiteral("journal")).size(), 1);
+        QVERIFY(!Window().StatusLine()->isVisible());
+        QCOMPARE(Window().windowTitle(), QStringLiteral("Channel 1 Bench A"));
     }
 };
 

@@ -7,9 +7,11 @@
 #include "link/Commands.h"
 #include "link/Device.h"
 #include "link/PortScanner.h"
+#include "link/SerialTransport.h"
 #include "records/RivuletrixDoc.h"
 
 #include <QBuffer>
+#include <QSerialPort>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -90,6 +92,67 @@ private Q_SLOTS:
         QCOMPARE(scanner.Found()[0].serialNumber, QStringLiteral("80001234"));
         QCOMPARE(scanner.Ready().size(), 1);
         QCOMPARE(scanner.Ready()[0].serialNumber, QStringLiteral("20005678"));
+    }
+
+    // An analyzer in the middle of tests (left running when the program
+    // ended) streams measurement lines among its replies, after a backlog of
+    // them from while nobody listened: the probe finds it all the same, with
+    // the tests left running, and the model reply still counts only behind a
+    // P1 text of 10 or 16 characters.
+    void probeFindsStreamingAnalyzer_data() {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QString>("model"); // empty: not listed
+        QTest::addColumn<QList<int>>("channels");
+        // Split frames go out a few milliseconds a piece: a slower stream.
+        QTest::addColumn<QString>("accel");
+        QTest::addColumn<int>("backlog"); // channel 1 lines before the probe
+        QTest::newRow("PXR-8, four tests")
+            << QStringList{"--do", "run F at 60 on 1; run O at 20 on 2; run P at 10 on 3; run F "
+                                   "at 100 on 4"}
+            << "PXR-8" << QList<int>{1, 1, 1, 1} << "720" << 500;
+        QTest::newRow("PXR2K") << QStringList{"--model", "PXR2K", "--do", "run F at 60"} << "PXR2K"
+                               << QList<int>{1, 0, 0, 0} << "720" << 500;
+        QTest::newRow("split frames and noise") << QStringList{"--channels",
+                                                               "1,3",
+                                                               "--split",
+                                                               "--garbage",
+                                                               "7",
+                                                               "--do",
+                                                               "run F at 60 on 1; run P at 10 on 3"}
+                                                << "PXR-8" << QList<int>{1, 0, 1, 0} << "5" << 10;
+        QTest::newRow("P1 of 4 characters")
+            << QStringList{"--manufacturer", "Acme", "--do", "run F at 60 on 1"} << QString()
+            << QList<int>{} << "720" << 500;
+    }
+    void probeFindsStreamingAnalyzer() {
+        QFETCH(QStringList, args);
+        QFETCH(QString, model);
+        QFETCH(QList<int>, channels);
+        QFETCH(QString, accel);
+        QFETCH(int, backlog);
+        SimProcess sim(
+            "s", args + QStringList{"--serial", "S123", "--name", "Bench S", "--accel", accel});
+        QVERIFY(sim.Ok());
+        // Lines pile up while nobody has the port open.
+        QTRY_VERIFY_WITH_TIMEOUT(sim.SamplesSent(1) > backlog, 10000);
+        PortScanner scanner;
+        scanner.ScanPorts({sim.Link()});
+        const QList<FoundAnalyzer> found = scanner.Found();
+        if (model.isEmpty()) {
+            QVERIFY(found.isEmpty());
+            return;
+        }
+        QCOMPARE(found.size(), 1);
+        QCOMPARE(found[0].model, model);
+        QCOMPARE(found[0].name, QStringLiteral("Bench S"));
+        QCOMPARE(found[0].serialNumber, QStringLiteral("S123"));
+        QCOMPARE(QList<int>(found[0].channels, found[0].channels + 4), channels);
+        QCOMPARE(sim.Received(), (QStringList{"[GETPARAMS,0]\\r\\n", "[GETSN,0]\\r\\n",
+                                              "[POLL]\\r\\n", "[BYE]\\r\\n"}));
+        // Found again by its serial number, as a replugged analyzer is.
+        QSerialPort port;
+        QCOMPARE(OpenPort(port, sim.Link(), LineProfile::Probe), 0);
+        QCOMPARE(scanner.ProbeSerialNumber(port), QStringLiteral("S123"));
     }
 
     // A new connection's first bytes, then the status cycle through a test:

@@ -75,6 +75,25 @@ private Q_SLOTS:
         QVERIFY(saved.VolumeAt(saved.StoredCount()) > 20000u); // stopped above 2 ml
     }
 
+    // The channel runs a test this program did not start (a program that
+    // ended left it running): run says so and fails at once, and leaves the
+    // analyzer's test alone.
+    void channelRunningATestNotOurs() {
+        SimProcess sim(QStringLiteral("n"), {"--model", "PXR-8", "--name", "Bench N", "--serial",
+                                             "81114444", "--sample-period", "100", "--accel", "20",
+                                             "--prime-delay", "300", "--do", "run F at 60 on 2"});
+        QVERIFY(sim.Ok());
+        const Result r =
+            Run({"run", sim.Link(), "--channel", "2", "--type", "flow", "--rate", "300",
+                 "--stop-volume", "2", "--data-folder", m_dir.filePath(QStringLiteral("dn"))});
+        QCOMPARE(r.code, 1);
+        QVERIFY2(r.err.contains("Bench N did not take the test set up on channel 2"),
+                 r.err.constData());
+        QVERIFY2(!r.err.contains("not saved"), r.err.constData());
+        QCOMPARE(Starts(sim), 1);
+        QVERIFY(!sim.Received().join(' ').contains(QLatin1String("[END")));
+    }
+
     // Two analyzers in one run, every channel each has: one record per
     // channel, each of its own analyzer and channel.
     void severalAnalyzersAndChannels() {

@@ -687,6 +687,149 @@ private Q_SLOTS:
         QVERIFY(journal::List(m_app->JournalFolder()).isEmpty());
     }
 
+    // The analyzer runs a test on channel 2 that this program did not start
+    // (the program ended during it): the window says so and takes none of
+    // its lines; End Test asks, ends it on the analyzer (which keeps its
+    // record; nothing is deleted) and the window is free for a test of its
+    // own.
+    void testLeftRunningOnTheAnalyzerIsShownAndEnded() {
+        Connect({"--model", "PXR-8", "--name", "Bench A", "--channels", "1,2", "--accel", "20",
+                 "--sample-period", "500", "--preset-records", "2", "--do", "run F at 60 on 2"});
+        // Set up at once, before the window knows: the analyzer ignores the
+        // start command, the setup is dropped and the technician told.
+        m_sheet.setup = Flow(60, 0, 0, 0, false, false);
+        Run(2).OnSetupTest();
+        QCOMPARE(Run(2).CurrentState(), RunController::State::WaitingForPrimed);
+        QTRY_COMPARE_WITH_TIMEOUT(Run(2).CurrentState(), RunController::State::OnAnalyzer, 10000);
+        QCOMPARE(m_prompter.messages.size(), 1);
+        QVERIFY2(m_prompter.messages[0].contains(QLatin1String("did not take the test set up")),
+                 qPrintable(m_prompter.messages[0]));
+        QVERIFY(!m_app->TestInProgress());
+        QCOMPARE(Run(1).CurrentState(), RunController::State::Idle);
+        QCOMPARE(Run(2).WindowTitle(),
+                 QStringLiteral("Channel 2 Bench A - test running on the analyzer"));
+        QVERIFY(Run(2).StatusNote().contains(QLatin1String("did not start")));
+        QVERIFY(Run(2).EndEnabled());
+        QVERIFY(!Run(2).SetupEnabled());
+        const int sent = m_sim->SamplesSent(2);
+        QTRY_VERIFY_WITH_TIMEOUT(m_sim->SamplesSent(2) > sent + 20, 10000);
+        QVERIFY(Doc(2).StoredCount() <= 1);
+        QVERIFY(!Doc(2).Modified);
+
+        // No: the test runs on.
+        m_prompter.QueueAnswer(false);
+        Run(2).OnEndTest();
+        QCOMPARE(m_prompter.questions.size(), 1);
+        QVERIFY(m_prompter.questions[0].contains(QLatin1String("channel 2 of Bench A")));
+        QCOMPARE(Run(2).CurrentState(), RunController::State::OnAnalyzer);
+        QVERIFY(!Sent().contains(QStringLiteral("[END,2]\\r\\n")));
+
+        m_prompter.QueueAnswer(true);
+        Run(2).OnEndTest();
+        QVERIFY(!Run(2).EndEnabled()); // sent; waiting for the analyzer
+        QTRY_COMPARE_WITH_TIMEOUT(Run(2).CurrentState(), RunController::State::Idle, 10000);
+        QCOMPARE(Sent().count(QStringLiteral("[END,2]\\r\\n")), 1);
+        QCOMPARE(Run(2).WindowTitle(), QStringLiteral("Channel 2 Bench A"));
+        QVERIFY(Run(2).StatusNote().isEmpty());
+        QVERIFY(!Doc(2).Modified);
+        int records = 0;
+        QCOMPARE(m_app->Device(1)->GetRecordCount(records), 0);
+        QCOMPARE(records, 3); // the test's own record, stored by the analyzer
+        QVERIFY(!Sent().join(' ').contains(QLatin1String("DELREC")));
+        QCOMPARE(m_prompter.messages.size(), 1);
+
+        // A test of the window's own takes its lines again.
+        m_sheet.setup = Flow(60, 0, 0, 0, false, false);
+        SetupAndStart(2);
+        QTRY_VERIFY_WITH_TIMEOUT(Doc(2).StoredCount() > 10, 10000);
+        m_prompter.SetDefaultAnswer(false); // not saved
+        EndAndWait(2);
+        QCOMPARE(Run(2).CurrentState(), RunController::State::Idle);
+    }
+
+    // The journal cannot be written: the test goes on, the trouble is said
+    // at once (title, status line, and one message however long it lasts),
+    // and the saved record has every sample. A full disk that is freed
+    // resumes the journal with no gap.
+    void journalTroubleIsSaidAndTheTestGoesOn_data() {
+        QTest::addColumn<bool>("fullDisk");
+        QTest::newRow("a file in the folder's place") << false;
+        QTest::newRow("a full disk, then freed") << true;
+    }
+    void journalTroubleIsSaidAndTheTestGoesOn() {
+        QFETCH(bool, fullDisk);
+        std::unique_ptr<SmallTmpfs> fs;
+        QString folder = m_dir->filePath(QStringLiteral("journals"));
+        if (fullDisk) {
+            fs = std::make_unique<SmallTmpfs>(64 * 1024);
+            if (!fs->Usable()) QSKIP(qPrintable(fs->WhyNot()));
+            folder = fs->Path() + QStringLiteral("/journals");
+            QVERIFY(QDir().mkpath(folder));
+            fs->Fill();
+        } else {
+            QFile blocker(folder);
+            QVERIFY(blocker.open(QIODevice::WriteOnly));
+        }
+        m_app->SetJournalFolder(folder);
+        const auto journalMessages = [this] {
+            return m_prompter.messages.filter(QStringLiteral("journal")).size();
+        };
+        Connect({"--model", "PXR-8", "--name", "Bench A", "--serial", "80000001", "--channels", "1",
+                 "--sample-period", "100", "--accel", "10"});
+        m_sheet.setup = Flow(100, 0, 1, 0, false, true);
+        SetupAndStart();
+        QTRY_VERIFY_WITH_TIMEOUT(!Run().JournalProblem().isEmpty(), 10000);
+        QVERIFY2(Run().JournalProblem().contains(fullDisk ? QStringLiteral("No space left")
+                                                          : QStringLiteral("cannot be created")),
+                 qPrintable(Run().JournalProblem()));
+        QCOMPARE(Run().WindowTitle(), QStringLiteral("Channel 1 Bench A - journal not written"));
+        QVERIFY(Run().StatusNote().startsWith(Run().JournalProblem()));
+        QTRY_COMPARE_WITH_TIMEOUT(journalMessages(), 1, 5000);
+        // The test goes on.
+        const int before = Doc().StoredCount();
+        QTRY_VERIFY_WITH_TIMEOUT(Doc().StoredCount() > before + 20, 10000);
+        QCOMPARE(Run().CurrentState(), RunController::State::Running);
+
+        if (fullDisk) {
+            fs->Free();
+            QTRY_VERIFY_WITH_TIMEOUT(Run().JournalProblem().isEmpty(), 10000);
+            QCOMPARE(Run().WindowTitle(), QStringLiteral("Channel 1 Bench A"));
+            QVERIFY(Run().StatusNote().isEmpty());
+            // Nothing missing: the samples from while it was full are in.
+            const int stored = Doc().StoredCount();
+            const QStringList journals = journal::List(folder);
+            QCOMPARE(journals.size(), 1);
+            journal::Recovered info;
+            QTRY_VERIFY_WITH_TIMEOUT(
+                [&] {
+                    CRivuletrixDoc journalled;
+                    return journal::ReadJournal(journals[0], journalled, info) &&
+                           info.samples >= stored - 1;
+                }(),
+                10000);
+            QCOMPARE(info.missingSamples, 0);
+            QCOMPARE(info.damagedBytes, 0);
+            // Full again: the title and the status line say it, no second
+            // message. (The file's last page of the disk takes a few writes
+            // first.)
+            fs->Fill();
+            QTRY_VERIFY_WITH_TIMEOUT(!Run().JournalProblem().isEmpty(), 30000);
+            QVERIFY(!Run().StatusNote().isEmpty());
+            fs->Free();
+        }
+        QCOMPARE(journalMessages(), 1);
+        m_prompter.QueueAnswer(true);           // save
+        const int stored = Doc().StoredCount(); // End Test takes no more
+        EndAndWait();
+        CRivuletrixDoc saved;
+        QVERIFY2(saved.ReadRecordFile(Run().LastSavedPath()),
+                 qPrintable(m_prompter.messages.join('\n')));
+        QCOMPARE(saved.StoredCount(), stored);
+        QCOMPARE(Run().WindowTitle(), QStringLiteral("Channel 1 Bench A"));
+        QVERIFY(Run().StatusNote().isEmpty());
+        QCOMPARE(journalMessages(), 1);
+    }
+
     void failedSaveKeepsTheResults() {
         Connect({"--model", "PXR-8", "--name", "Bench A", "--serial", "80000001", "--channels", "1",
                  "--sample-period", "100", "--accel", "10", "--profile",

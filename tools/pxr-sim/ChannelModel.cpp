@@ -115,6 +115,15 @@ void ChannelModel::beginRun(double now) {
     if (events_.runStarted) events_.runStarted(channel_);
 }
 
+void ChannelModel::runNow(const StartRequest& request, double now) {
+    if (state_ == State::Running || state_ == State::Armed) {
+        if (events_.note) events_.note(channel_, "run ignored: a test is running");
+        return;
+    }
+    test_ = request;
+    beginRun(now);
+}
+
 void ChannelModel::end() {
     if (state_ == State::Running) finishRecord();
     const bool wasRunning = state_ == State::Running;

@@ -42,6 +42,9 @@ public:
 
     // A start-test command for this channel: sets a test up, or starts a primed one.
     void start(const StartRequest& request, double now);
+    // The test runs at once, as if a PC had set it up and started it (a
+    // test left running by a program that ended); ignored while one runs.
+    void runNow(const StartRequest& request, double now);
     // The PC's end command.
     void end();
     // The analyzer restarted: back to idle, the test forgotten without a record.

@@ -117,6 +117,9 @@ Actions ("on CH" picks the channel; default: that of the last start or end comma
   rate RATE                 change the delivered rate
   profile SPEC              replace the channel's profile
   end                       the analyzer ends the test itself (status V / O)
+  run F|O|P [at RATE]       a Flow, Occlusion or PCA test runs at once, as if a PC had set
+                            it up and started it: a test left running by a program that
+                            ended (e.g. --do 'run F at 60 on 2' when the simulator starts)
   bolus | bubble | airlock  a PCA bolus now; the next sample carries 'b' / 'a'
   code C                    the next sample carries the code character C
   wrong-inlet on|off        third status character 'W'

@@ -136,6 +136,10 @@ std::string Scenario::parse(const std::vector<std::string>& lines,
             // stream N [at RATE]
             ok = (argc == 1 || (argc == 3 && s.args[1] == "at" && parseDouble(s.args[2], d))) &&
                  parseInt(s.args[0], v) && v >= 0;
+        } else if (a == "run") {
+            // run F|O|P [at RATE]
+            ok = (argc == 1 || (argc == 3 && s.args[1] == "at" && parseDouble(s.args[2], d))) &&
+                 (s.args[0] == "F" || s.args[0] == "O" || s.args[0] == "P");
         } else if (a == "hold" || a == "resume" || a == "end" || a == "bolus" || a == "bubble" ||
                    a == "airlock" || a == "exit" || a == "restart") {
             ok = argc == 0;
@@ -292,6 +296,16 @@ bool Scenario::execute(Step& s) {
         streamChannel_ = ch->channel();
         streamSawRunning_ = ch->state() == ChannelModel::State::Running;
         return v == 0;
+    }
+    if (a == "run") {
+        if (!needChannel()) return true;
+        StartRequest req;
+        req.type = s.args[0][0];
+        req.control = "LEFT-RUNNING";
+        req.op = "SIM";
+        if (s.args.size() == 3) parseDouble(s.args[2], req.setRate);
+        ch->runNow(req, nowMs());
+        return true;
     }
     if (a == "hold" || a == "resume") {
         if (needChannel()) ch->setQuota(a == "hold" ? 0 : -1);
