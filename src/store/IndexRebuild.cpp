@@ -110,7 +110,10 @@ bool RecordIndex::IndexRow(const RecordIndexRow& row) {
     const bool opened = !IsOpen();
     if (opened) Open();
     if (AddRow(row)) {
-        if (OnServer() && QFile::exists(QueuePath())) AddQueuedRows();
+        if (OnServer() && QFile::exists(QueuePath())) {
+            Unqueue({row.fileName});
+            AddQueuedRows();
+        }
         return true;
     }
     // A server that still answers refused the row itself.

@@ -146,6 +146,12 @@ public:
     // The last IndexRecord failed and its row waits for the server.
     bool LastRowQueued() const { return m_queued; }
     QStringList QueuedFiles() const;
+    // Notes a saved file before its row is handed to another thread: a crash
+    // before the row is in still leaves the file to be added. The note goes
+    // when the row is added.
+    bool NoteForLater(const QString& fileName, const QString& deviceType) {
+        return Queue(fileName, deviceType);
+    }
     // Adds the rows of the noted files; returns how many were added.
     int AddQueuedRows();
 

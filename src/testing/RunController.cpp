@@ -719,8 +719,10 @@ bool RunController::SaveRecord() {
         return false;
     }
     m_savedPath = path;
-    EndJournal();
+    // The journal goes only once the row is in or noted: a crash between
+    // the two leaves recovery (which knows the saved file) or the note.
     IndexSavedRecord(m_doc, name);
+    EndJournal();
     m_doc.Modified = false;
     // As it stands now: the journal's trouble ended with the journal.
     Q_EMIT TitleChanged(WindowTitle());
@@ -751,6 +753,7 @@ void RunController::IndexSavedRecord(CRivuletrixDoc& record, const QString& name
                 });
     }
     m_indexing << name;
+    index.NoteForLater(name, deviceType);
     indexer->Add(index.MakeRow(record, name, deviceType), index.DataFolder());
 }
 

@@ -139,7 +139,13 @@ private Q_SLOTS:
     // answers) while two channels run: both tests end and are saved, each
     // record is noted for later and said on standard error, the run ends
     // within the limits; once the server answers each file has one row.
+    void frozenIndexServer_data() {
+        QTest::addColumn<bool>("killed");
+        QTest::newRow("waits for the limit") << false;
+        QTest::newRow("killed while its row is with the worker") << true;
+    }
     void frozenIndexServer() {
+        QFETCH(bool, killed);
         if (!PgTestServer::Missing().isEmpty()) QSKIP(qPrintable(PgTestServer::Missing()));
         PgTestServer server;
         QString error;
@@ -176,6 +182,39 @@ private Q_SLOTS:
                 p.state() == QProcess::NotRunning,
             60000);
         QVERIFY(server.Freeze(true));
+        if (killed) {
+            // Killed as soon as a record is saved: its row cannot have
+            // reached the frozen server, yet the file must not be lost to the
+            // index. The other channel's test is left to its journal.
+            const auto saved = [&data] {
+                return QDir(data).entryList({QStringLiteral("*.p8d")}, QDir::Files);
+            };
+            QTRY_VERIFY_WITH_TIMEOUT(!saved().isEmpty() || p.state() == QProcess::NotRunning,
+                                     120000);
+            p.kill();
+            QVERIFY(p.waitForFinished(60000));
+            QVERIFY(server.Freeze(false));
+            thaw.dismiss();
+            QProcess recover;
+            recover.setWorkingDirectory(work.path());
+            recover.start(QStringLiteral(RX_BINARY_DIR "/src/cli/rivuletrix-cli"),
+                          {"recover", "--data-folder", data});
+            QVERIFY(recover.waitForFinished(120000));
+            AppSettings settings(work.path());
+            RecordIndex index(settings);
+            index.SetDataFolder(data);
+            index.SetStartupFinished(true);
+            QVERIFY2(index.Open(), qPrintable(index.LastError()));
+            const QStringList files = saved();
+            QVERIFY(!files.isEmpty());
+            for (const QString& f : files)
+                QVERIFY2(server.Value(QStringLiteral("SELECT count(*) FROM \"RivuletrixRecords\" "
+                                                     "WHERE \"Filename\" = '%1'")
+                                          .arg(f))
+                                 .toInt() == 1,
+                         qPrintable(f));
+            return;
+        }
         QVERIFY(p.waitForFinished(180000));
         const QByteArray err = p.readAllStandardError();
         QVERIFY2(p.exitCode() == 0, err.constData());
