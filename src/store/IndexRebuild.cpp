@@ -173,6 +173,9 @@ bool WriteQueue(const QString& path, const QList<QStringList>& entries) {
 bool RecordIndex::Queue(const QString& fileName, const QString& deviceType) {
     const QString path = QueuePath();
     const auto lock = LockQueue(path);
+    // Noted once: a save notes its file before the worker tries the row.
+    for (const QStringList& e : ReadQueue(path))
+        if (e.value(0) == fileName) return true;
     QFile f(path);
     // Tabs and line ends cannot be in a record file name; a device type is
     // typed by the user.
