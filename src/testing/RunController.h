@@ -231,7 +231,7 @@ private:
     std::unique_ptr<TestJournal> m_journal;
     QString m_journalProblem;
     bool m_indexerWatched = false;
-    QStringList m_indexing; // records handed to the indexer, outcome not yet known
+    QStringList m_indexing;            // records handed to the indexer, outcome not yet known
     bool m_journalProblemSaid = false; // the message comes once a test
     // Status replies counted from here on show the analyzer as it is after
     // this program's last command to the channel.

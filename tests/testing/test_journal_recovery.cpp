@@ -394,7 +394,8 @@ private Q_SLOTS:
             controls << doc.ControlNumber;
         }
         controls.sort();
-        QCOMPARE(controls, (QStringList{"PUMP-0", "PUMP-1", "PUMP-2", "PUMP-3", "PUMP-4", "PUMP-5"}));
+        QCOMPARE(controls,
+                 (QStringList{"PUMP-0", "PUMP-1", "PUMP-2", "PUMP-3", "PUMP-4", "PUMP-5"}));
         QVERIFY(journal::List(folder).isEmpty());
     }
 };
