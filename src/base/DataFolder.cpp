@@ -27,3 +27,7 @@ QString FolderProblem(const QString& folder, const QString& mountRoot) {
             .arg(shown, QDir::toNativeSeparators(mountRoot));
     return {};
 }
+
+QString DataFolderProblem(const AppSettings& settings, const QString& folder) {
+    return folder.isEmpty() ? DataFolderProblem(settings) : FolderProblem(folder);
+}

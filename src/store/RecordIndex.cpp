@@ -106,8 +106,7 @@ bool RecordIndex::Open() {
     m_table.SetServer(m_settings.IndexServer());
     // An index file is never made where the data folder is not (yet).
     if (!OnServer()) {
-        const QString problem =
-            m_dataFolder.isEmpty() ? DataFolderProblem(m_settings) : FolderProblem(m_dataFolder);
+        const QString problem = DataFolderProblem(m_settings, m_dataFolder);
         if (!problem.isEmpty()) {
             m_table.RefuseOpen(problem);
             return false;

@@ -41,8 +41,7 @@ QString TemplateStore::DataFolder() const {
 bool TemplateStore::Open() {
     m_table.SetServer(m_settings.IndexServer());
     if (!m_table.OnServer()) {
-        const QString problem =
-            m_dataFolder.isEmpty() ? DataFolderProblem(m_settings) : FolderProblem(m_dataFolder);
+        const QString problem = DataFolderProblem(m_settings, m_dataFolder);
         if (!problem.isEmpty()) {
             m_table.RefuseOpen(problem);
             return false;
