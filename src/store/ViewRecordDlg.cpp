@@ -4,6 +4,7 @@
 #include "RecordIndex.h"
 #include "RecordListModel.h"
 #include "ServerRowsLoader.h"
+#include "SortArrowStyle.h"
 #include "base/AppSettings.h"
 #include "base/Prompter.h"
 
@@ -54,6 +55,7 @@ CViewRecordDlg::CViewRecordDlg(RecordIndex& index, const AppSettings& settings,
     header->setSectionsClickable(true);
     header->setHighlightSections(false);
     header->setStretchLastSection(false);
+    SortArrowStyle::Use(header);
     for (int c = 0; c < RecordListModel::ColumnCount; ++c)
         m_list->setColumnWidth(c, kColumnWidths[c]);
     connect(header, &QHeaderView::sectionClicked, this, &CViewRecordDlg::OnHeaderClicked);

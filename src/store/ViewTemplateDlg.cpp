@@ -1,6 +1,7 @@
 #include "ViewTemplateDlg.h"
 
 #include "DataFolderForOpening.h"
+#include "SortArrowStyle.h"
 #include "TemplateCreateDlg.h"
 #include "TemplateListModel.h"
 #include "TemplateStore.h"
@@ -54,6 +55,7 @@ CViewTemplateDlg::CViewTemplateDlg(TemplateStore& store, const AppSettings& sett
     m_list->horizontalHeader()->setStretchLastSection(true);
     m_list->horizontalHeader()->setSectionsClickable(true);
     m_list->horizontalHeader()->setHighlightSections(false);
+    SortArrowStyle::Use(m_list->horizontalHeader());
     const int widths[] = {25, 125, 150, 95};
     for (int c = 0; c < TemplateListModel::ColumnCount; ++c) m_list->setColumnWidth(c, widths[c]);
     connect(m_list->horizontalHeader(), &QHeaderView::sectionClicked, this,

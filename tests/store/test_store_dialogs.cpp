@@ -25,6 +25,7 @@
 #include <QSignalSpy>
 #include <QSqlDatabase>
 #include <QSqlQuery>
+#include <QStyleOptionHeader>
 #include <QTableView>
 #include <QtTest>
 
@@ -80,6 +81,27 @@ void ClickHeader(QTableView* list, int section) {
     QTest::mouseClick(
         h->viewport(), Qt::LeftButton, {},
         QPoint(h->sectionViewportPosition(section) + h->sectionSize(section) / 2, h->height() / 2));
+}
+
+// Which way the sort arrow drawn on a header section points, read off the
+// pixels the arrow adds to the header: +1 up (narrow top), -1 down, 0 when
+// none is drawn.
+int DrawnArrow(QTableView* list, int section) {
+    QHeaderView* h = list->horizontalHeader();
+    const QImage with = h->viewport()->grab().toImage();
+    h->setSortIndicatorShown(false);
+    const QImage without = h->viewport()->grab().toImage();
+    h->setSortIndicatorShown(true);
+    const int left = h->sectionViewportPosition(section);
+    QList<int> widths;
+    for (int y = 0; y < with.height(); ++y) {
+        int n = 0;
+        for (int x = left; x < left + h->sectionSize(section); ++x)
+            if (with.pixel(x, y) != without.pixel(x, y)) ++n;
+        if (n) widths << n;
+    }
+    if (widths.size() < 2 || widths.first() == widths.last()) return 0;
+    return widths.first() < widths.last() ? 1 : -1;
 }
 
 QPoint CellCentre(QTableView* list, int row, int column) {
@@ -207,9 +229,13 @@ private Q_SLOTS:
         QCOMPARE(list->horizontalHeader()->sortIndicatorSection(),
                  int(RecordListModel::StartDateTime));
         QCOMPARE(list->horizontalHeader()->sortIndicatorOrder(), Qt::DescendingOrder);
+        // Latest first is a descending sort: its arrow points down, as on
+        // Windows' own lists.
+        QCOMPARE(DrawnArrow(list, RecordListModel::StartDateTime), -1);
         ClickHeader(list, RecordListModel::StartDateTime);
         QCOMPARE(Column(list->model(), RecordListModel::ControlNo),
                  (QStringList{"XA12", "B1", "A1"}));
+        QCOMPARE(DrawnArrow(list, RecordListModel::StartDateTime), 1);
         ClickHeader(list, RecordListModel::Tick); // the check-box column does not sort
         QCOMPARE(Column(list->model(), RecordListModel::ControlNo),
                  (QStringList{"XA12", "B1", "A1"}));
@@ -692,9 +718,11 @@ private Q_SLOTS:
         ClickHeader(dlg.List(), TemplateListModel::TemplateName);
         QCOMPARE(Column(dlg.Model(), TemplateListModel::TemplateName),
                  (QStringList{"Alpha", "alpha", "beta"}));
+        QCOMPARE(DrawnArrow(dlg.List(), TemplateListModel::TemplateName), 1); // A to Z: up
         ClickHeader(dlg.List(), TemplateListModel::TemplateName);
         QCOMPARE(Column(dlg.Model(), TemplateListModel::TemplateName),
                  (QStringList{"beta", "alpha", "Alpha"}));
+        QCOMPARE(DrawnArrow(dlg.List(), TemplateListModel::TemplateName), -1);
         DoubleClick(dlg.List(), 0, 1);
         QCOMPARE(m_prompter.messages, QStringList{"File not found"});
         dlg.SearchEdit()->setText(QStringLiteral("ALP"));
