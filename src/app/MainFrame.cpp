@@ -595,8 +595,7 @@ bool CMainFrame::OpenRecordFile(const QString& path) {
         if (!w || w->Slot() != 0 || !w->Document() || canonical.isEmpty() ||
             QFileInfo(w->Document()->PathName()).canonicalFilePath() != canonical)
             continue;
-        if (w->isMinimized()) w->showNormal();
-        m_mdi->setActiveSubWindow(w);
+        BringToFront(w);
         recentfiles::Add(m_app, path);
         RefreshRecentFiles();
         return true;
@@ -618,9 +617,19 @@ bool CMainFrame::OpenRecordFile(const QString& path) {
     auto* w = new ChannelWindow(doc, m_mdi);
     m_mdi->addSubWindow(w);
     w->show();
+    BringToFront(w);
     recentfiles::Add(m_app, path);
     RefreshRecentFiles();
     return true;
+}
+
+void CMainFrame::BringToFront(QMdiSubWindow* w) {
+    if (w->isMinimized()) w->showNormal();
+    m_mdi->setActiveSubWindow(w);
+    // The keyboard too: when the frame is active again (a browser or a
+    // question closed) Qt gives the focus back to the widget that had it, and
+    // the window holding that widget would come back in front.
+    w->setFocus(Qt::OtherFocusReason);
 }
 
 void CMainFrame::ArrangeChannelWindows() {

@@ -94,6 +94,8 @@ private:
     void OpenWithFileDialog();
     void OpenRecentFile(int index);
     void RefreshRecentFiles();
+    // Active, raised and holding the keyboard.
+    void BringToFront(QMdiSubWindow* w);
     void OpenSettingsDialog();
 
     CRivuletrixApp& m_app;

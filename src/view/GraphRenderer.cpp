@@ -409,6 +409,9 @@ GraphRenderer::Result GraphRenderer::Render(QPainter& p, CRivuletrixDoc& doc, Vi
         st.bolusRateTotal = table.BolusRateTotal();
     }
 
+    // A window emptied for the next test after End holds no Flow test: the
+    // curve it showed lapses without a failure being told.
+    if (st.showTrumpet && doc.TestType != 'F') st.showTrumpet = false;
     bool graph = true;
     if (st.showTrumpet) {
         const TrumpetCurve curve = TrumpetCurve::Compute(doc);

@@ -123,13 +123,23 @@ private:
     bool m_busy = false;
 };
 
+// A prompter that lets the test look at the windows while a question is up.
+class WatchingPrompter : public ScriptedPrompter {
+public:
+    std::function<void(const QString&)> onQuestion;
+    bool Question(const QString& text, Icon icon = Icon::Default) override {
+        if (onQuestion) onQuestion(text);
+        return ScriptedPrompter::Question(text, icon);
+    }
+};
+
 } // namespace
 
 class TestGuiRuns : public QObject {
     Q_OBJECT
 
     std::unique_ptr<QTemporaryDir> m_dir;
-    ScriptedPrompter m_prompter;
+    WatchingPrompter m_prompter;
     std::unique_ptr<SimProcess> m_sim;
     std::unique_ptr<CRivuletrixApp> m_app;
     std::unique_ptr<CMainFrame> m_frame;
@@ -218,6 +228,70 @@ class TestGuiRuns : public QObject {
                     if (a->data().toInt() == id) return a;
         return nullptr;
     }
+    // A click on the main toolbar's button of a command.
+    void ClickMainToolbar(int id) {
+        auto* bar = m_frame->findChild<QToolBar*>(QStringLiteral("MainToolBar"));
+        QVERIFY(bar);
+        QAction* action = m_frame->Action(id);
+        m_frame->UpdateCommands();
+        QVERIFY(action && action->isEnabled());
+        QWidget* button = bar->widgetForAction(action);
+        QVERIFY(button);
+        QTest::mouseClick(button, Qt::LeftButton);
+    }
+    // File > Open > Records, the record of a control number ticked in the
+    // browser, OK pressed twice (the second only brings the window up), then
+    // Cancel. Returns the file name the browser listed and how many rows.
+    void OpenThroughRecordsBrowser(const QString& control, QString& shownFile, int& listed) {
+        QAction* records = nullptr;
+        for (QAction* top : m_frame->menuBar()->actions())
+            if (top->text() == QLatin1String("&File"))
+                for (QAction* a : top->menu()->actions())
+                    if (a->menu() && a->text() == QLatin1String("Open"))
+                        for (QAction* entry : a->menu()->actions())
+                            if (entry->data().toInt() == cmd::OpenRecords) records = entry;
+        QVERIFY(records);
+        m_frame->UpdateCommands();
+        QVERIFY(records->isEnabled());
+        listed = -1;
+        QTimer hand;
+        connect(&hand, &QTimer::timeout, this, [&] {
+            for (QWidget* w : QApplication::topLevelWidgets()) {
+                auto* dlg = qobject_cast<CViewRecordDlg*>(w);
+                if (!dlg || !dlg->isVisible()) continue;
+                hand.stop();
+                RecordListModel* model = dlg->Model();
+                listed = model->RowCount();
+                for (int r = 0; r < model->RowCount(); ++r)
+                    if (model->Text(r, RecordListModel::ControlNo) == control) {
+                        shownFile = model->FileName(r);
+                        QTableView* list = dlg->List();
+                        const QModelIndex tick = model->index(r, RecordListModel::Tick);
+                        list->scrollTo(tick);
+                        QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
+                                          list->visualRect(tick).center());
+                    }
+                QTest::mouseClick(dlg->OkButton(), Qt::LeftButton);
+                QTest::mouseClick(dlg->OkButton(), Qt::LeftButton);
+                QTest::mouseClick(dlg->CancelButton(), Qt::LeftButton);
+            }
+        });
+        hand.start(50);
+        records->trigger();
+    }
+    // Once the main window is active again (the browser closed), the window
+    // in front is the record just opened, not the channel window that had the
+    // keyboard before.
+    ChannelWindow* RecordInFront(const QString& path) {
+        if (!QTest::qWaitFor([this] { return m_frame->isActiveWindow(); }, 10000)) return nullptr;
+        QCoreApplication::processEvents();
+        auto* w = qobject_cast<ChannelWindow*>(m_frame->MdiArea()->activeSubWindow());
+        if (!w || w->Slot() != 0 || w->windowTitle() != QFileInfo(path).fileName()) return nullptr;
+        const QList<QMdiSubWindow*> stack =
+            m_frame->MdiArea()->subWindowList(QMdiArea::StackingOrder);
+        return stack.last() == w ? w : nullptr;
+    }
+
     // Samples stored in the window (slot 0 stays empty).
     int Samples() { return Doc().StoredCount() - 1; }
     // A Flow test at 300 ml/h that stops at stopMl, set up and started from
@@ -290,7 +364,7 @@ private Q_SLOTS:
     void init() {
         m_dir = std::make_unique<QTemporaryDir>();
         QVERIFY(MakeWorkingFolder(m_dir->path()));
-        m_prompter = ScriptedPrompter();
+        m_prompter = WatchingPrompter();
         m_prompter.SetDefaultAnswer(true); // save
         SetPrompter(&m_prompter);
         m_hand = std::make_unique<ModalHand>();
@@ -607,52 +681,15 @@ private Q_SLOTS:
         const QString path = EndAndSave();
         QVERIFY(!path.isEmpty());
 
-        // The entry under File > Open.
-        QAction* records = nullptr;
-        for (QAction* top : m_frame->menuBar()->actions())
-            if (top->text() == QLatin1String("&File"))
-                for (QAction* a : top->menu()->actions())
-                    if (a->menu() && a->text() == QLatin1String("Open"))
-                        for (QAction* entry : a->menu()->actions())
-                            if (entry->data().toInt() == cmd::OpenRecords) records = entry;
-        QVERIFY(records);
-        m_frame->UpdateCommands();
-        QVERIFY(records->isEnabled());
-
         int listed = -1;
         QString shownFile;
-        QTimer hand;
-        connect(&hand, &QTimer::timeout, this, [&] {
-            for (QWidget* w : QApplication::topLevelWidgets()) {
-                auto* dlg = qobject_cast<CViewRecordDlg*>(w);
-                if (!dlg || !dlg->isVisible()) continue;
-                hand.stop();
-                RecordListModel* model = dlg->Model();
-                listed = model->RowCount();
-                for (int r = 0; r < model->RowCount(); ++r)
-                    if (model->Text(r, RecordListModel::ControlNo) == QLatin1String("GUI-R1")) {
-                        shownFile = model->FileName(r);
-                        QTableView* list = dlg->List();
-                        const QModelIndex tick = model->index(r, RecordListModel::Tick);
-                        list->scrollTo(tick);
-                        QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
-                                          list->visualRect(tick).center());
-                    }
-                // OK twice: the second brings the window up, it opens no other.
-                QTest::mouseClick(dlg->OkButton(), Qt::LeftButton);
-                QTest::mouseClick(dlg->OkButton(), Qt::LeftButton);
-                QTest::mouseClick(dlg->CancelButton(), Qt::LeftButton);
-            }
-        });
-        hand.start(50);
         const int windows = int(m_frame->MdiArea()->subWindowList().size());
-        records->trigger();
+        OpenThroughRecordsBrowser(QStringLiteral("GUI-R1"), shownFile, listed);
         QCOMPARE(listed, 1);
         QCOMPARE(shownFile, QFileInfo(path).fileName());
         QCOMPARE(int(m_frame->MdiArea()->subWindowList().size()), windows + 1);
-        auto* record = qobject_cast<ChannelWindow*>(m_frame->MdiArea()->activeSubWindow());
-        QVERIFY(record && record->Slot() == 0);
-        QCOMPARE(record->windowTitle(), QFileInfo(path).fileName());
+        ChannelWindow* record = RecordInFront(path);
+        QVERIFY(record);
         QCOMPARE(record->Document()->ControlNumber, QStringLiteral("GUI-R1"));
         QVERIFY(record->Document()->StoredCount() > 2);
         record->showMaximized();
@@ -666,8 +703,10 @@ private Q_SLOTS:
         QVERIFY(recent->text().endsWith(QFileInfo(path).fileName()));
     }
 
-    // Two hours of flow at accelerated analyzer time, then the record opened
-    // in a window of its own shows its trumpet curve.
+    // Two hours of flow at accelerated analyzer time. The trumpet curve is
+    // shown on the live window from the main toolbar and stays drawn through
+    // End and its save question; the saved record, opened through
+    // File > Open > Records, comes up in front and shows its curve too.
     void trumpetCurveOfATwoHourRun() {
         Bench({"--model", "PXR-8", "--name", "Bench A", "--serial", "80001234", "--channels", "1",
                "--sample-period", "1000", "--accel", "720", "--prime-delay", "300", "--profile",
@@ -685,24 +724,56 @@ private Q_SLOTS:
         Press(cmd::SetupTest);
         QVERIFY2(!m_hand->sheetRefused, qPrintable(m_prompter.messages.join(QLatin1Char('|'))));
         Press(cmd::StartTest);
-        const QString path = EndAndSave();
-        QVERIFY(!path.isEmpty());
+        QVERIFY(QTest::qWaitFor([&] { return Doc().Run.autoStopped; }, 60000));
         QCOMPARE(Window().Run()->LastStop(), RunController::StopReason::Time);
 
-        QVERIFY(m_frame->OpenRecordFile(path));
-        auto* record = qobject_cast<ChannelWindow*>(m_frame->MdiArea()->activeSubWindow());
-        QVERIFY(record && record->Slot() == 0);
+        CRivuletrixWinView* live = Window().View();
+        int frames = live->FrameCount();
+        ClickMainToolbar(cmd::ShowTrumpetCurve);
+        QTRY_VERIFY_WITH_TIMEOUT(live->FrameCount() > frames, 5000);
+        QVERIFY(live->State().showTrumpet);
+        QVERIFY(!live->LastResult().trumpetFailed);
+
+        // End: while the save question is up the window still shows the
+        // curve it showed, drawn afresh.
+        int questions = 0;
+        bool drawnAtQuestion = false;
+        m_prompter.onQuestion = [&](const QString&) {
+            ++questions;
+            live->repaint();
+            drawnAtQuestion = live->State().showTrumpet && live->LastResult().plotOk &&
+                              !live->LastResult().trumpetFailed;
+        };
+        QSignalSpy finished(Window().Run(), &RunController::TestFinished);
+        Press(cmd::EndTest);
+        QVERIFY(finished.wait(20000));
+        m_prompter.onQuestion = nullptr;
+        QVERIFY(questions >= 1);
+        QVERIFY(drawnAtQuestion);
+        QVERIFY2(!m_prompter.messages.contains(TrumpetCurve::FailureText()),
+                 qPrintable(m_prompter.messages.join(QLatin1Char('|'))));
+        const QString path = Window().Run()->LastSavedPath();
+        QVERIFY(!path.isEmpty());
+        // The window emptied for the next test drops the curve without a word
+        // (no failure among the messages, checked below once the record has
+        // been opened).
+        QTRY_VERIFY_WITH_TIMEOUT(!live->State().showTrumpet, 5000);
+
+        QString shownFile;
+        int listed = -1;
+        OpenThroughRecordsBrowser(QStringLiteral("GUI-TC"), shownFile, listed);
+        QCOMPARE(shownFile, QFileInfo(path).fileName());
+        ChannelWindow* record = RecordInFront(path);
+        QVERIFY(record);
         record->showMaximized();
         CRivuletrixWinView* view = record->View();
-        view->UpdateActions();
-        QAction* trumpet = view->Action(cmd::ShowTrumpetCurve);
-        QVERIFY(trumpet->isEnabled());
-        trumpet->trigger(); // View > Show Trumpet Curve
-        const int frames = view->FrameCount();
+        frames = view->FrameCount();
+        ClickMainToolbar(cmd::ShowTrumpetCurve);
         QTRY_VERIFY_WITH_TIMEOUT(view->FrameCount() > frames, 5000);
         QVERIFY(!view->LastResult().trumpetFailed);
         QVERIFY(view->State().showTrumpet);
         QVERIFY(!m_prompter.messages.contains(TrumpetCurve::FailureText()));
+        QCOMPARE(m_frame->MdiArea()->activeSubWindow(), record);
         KeepScreenshot("trumpet-curve-sim");
     }
 
