@@ -217,13 +217,20 @@ private Q_SLOTS:
         QCOMPARE(m_frame->RefreshBatteryNotice(true), 'S');
         QCOMPARE(m_frame->LastNotice().title, QStringLiteral("Battery Empty"));
         QCOMPARE(m_frame->LastNotice().message, QStringLiteral("Battery empty in Device: 1"));
-        QTest::qWait(1200);
+        // Everything sent before a POLL has arrived once the POLL has.
+        const auto flushed = [&] {
+            const QString poll = QStringLiteral("[POLL]\\r\\n");
+            const qsizetype polls = m_sims[0]->Received().count(poll);
+            device->SendPOLL();
+            return QTest::qWaitFor([&] { return m_sims[0]->Received().count(poll) > polls; },
+                                   15000);
+        };
+        m_app->Poll().WaitIdle(1); // the cycle that saw the empty battery
+        QVERIFY(flushed());
         const int before = m_sims[0]->Received().size();
-        for (int k = 0; k < 3; ++k) {
-            m_app->Poll().Poll();
-            QTest::qWait(400);
-        }
-        QCOMPARE(m_sims[0]->Received().size(), before);
+        for (int k = 0; k < 3; ++k) m_app->Poll().Poll();
+        QVERIFY(flushed());
+        QCOMPARE(m_sims[0]->Received().size(), before + 1); // the POLL alone
         QCOMPARE(m_app->Poll().Indicator(1), 'N'); // a shut-down PXR2K has its indicator cleared
         // Import needs a battery that is not empty.
         m_app->CurrentAnalyzer = 1;
@@ -248,7 +255,6 @@ private Q_SLOTS:
         QVERIFY(pane->ViewAllButton()->isEnabled());
 
         pane->AnalyzerButton(2)->click();
-        QTest::qWait(50);
         QTRY_VERIFY(m_frame->ChannelWindowAt(1, 1)->isMinimized());
         QVERIFY(m_frame->ChannelWindowAt(1, 2)->isMinimized());
         QVERIFY(!m_frame->ChannelWindowAt(2, 1)->isMinimized());

@@ -88,6 +88,15 @@ public:
         std::lock_guard lock(m_mutex);
         return m_commands;
     }
+    // Waits until the received bytes contain text n times.
+    bool WaitForCount(const QByteArray& text, qsizetype n, int ms = 10000) const {
+        std::unique_lock lock(m_mutex);
+        return m_cv.wait_for(lock, std::chrono::milliseconds(ms), [&] {
+            QByteArray all;
+            for (const Received& r : m_received) all += r.bytes;
+            return all.count(text) >= n;
+        });
+    }
     // Waits until the received bytes contain text.
     bool WaitFor(const QByteArray& text, int ms = 5000) const {
         std::unique_lock lock(m_mutex);

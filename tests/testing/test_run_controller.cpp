@@ -661,17 +661,22 @@ private Q_SLOTS:
         m_sheet.setup = Flow(100, 0, 1, 0, false, true);
         SetupAndStart();
         QTRY_VERIFY_WITH_TIMEOUT(m_app->Device(1)->IsLost(), 30000);
-        QTest::qWait(1500); // the journal's next write
         const int samples = Doc().StoredCount();
         QVERIFY2(samples > 20, qPrintable(QString::number(samples)));
         QCOMPARE(Run().CurrentState(), RunController::State::Running);
-        // Every sample that arrived is in the journal.
-        const QStringList journals = journal::List(m_app->JournalFolder());
-        QCOMPARE(journals.size(), 1);
-        CRivuletrixDoc journalled;
+        // Every sample that arrived reaches the journal with its next write
+        // (slot 0 is not journalled).
         journal::Recovered info;
-        QVERIFY(journal::ReadJournal(journals[0], journalled, info));
-        QCOMPARE(info.samples, samples - 1); // slot 0 is not journalled
+        const auto journalled = [&] {
+            const QStringList journals = journal::List(m_app->JournalFolder());
+            CRivuletrixDoc doc;
+            info = {};
+            return journals.size() == 1 && journal::ReadJournal(journals[0], doc, info)
+                       ? info.samples
+                       : -1;
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(journalled(), samples - 1, 15000);
+        QCOMPARE(Doc().StoredCount(), samples);
         const uint32_t last = info.lastTime;
         QVERIFY(last > 0);
 
