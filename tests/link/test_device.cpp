@@ -356,7 +356,9 @@ private Q_SLOTS:
         });
         CDevice dev(Found(peer.SlavePath()));
         QVERIFY(dev.StartConnection());
-        dev.SetDownloadIdleLimit(400ms);
+        // Gaps of a quarter of the limit, the whole download well past it: a
+        // busy machine may stretch a gap, but not fourfold.
+        dev.SetDownloadIdleLimit(2000ms);
         dev.SetLateReplyQuiet(800ms);
         const auto download = [&](int n) -> std::pair<int, QByteArray> {
             if (kind == QLatin1String("template")) {
@@ -395,7 +397,9 @@ private Q_SLOTS:
         PtyPeer peer;
         CDevice dev(Found(peer.SlavePath()));
         QVERIFY(dev.StartConnection());
-        dev.SetDownloadIdleLimit(400ms);
+        // Gaps of a quarter of the limit, the whole download well past it: a
+        // busy machine may stretch a gap, but not fourfold.
+        dev.SetDownloadIdleLimit(2000ms);
         auto result = std::async(std::launch::async, [&] {
             QBuffer buf;
             buf.open(QIODevice::ReadWrite);
@@ -403,14 +407,14 @@ private Q_SLOTS:
             return std::make_pair(r, buf.data());
         });
         QVERIFY(peer.WaitFor("[GETREC,001]\r\n"));
-        for (int i = 1; i <= 4; ++i) {
-            QThread::msleep(250);
+        for (int i = 1; i <= 6; ++i) {
+            QThread::msleep(500);
             peer.Send("D" + QByteArray::number(i) + ",:,0,0,0\r\n");
         }
         peer.Send("[END]\r\n");
         const auto [r, data] = result.get();
         QCOMPARE(r, 0);
-        QVERIFY(data.endsWith("D4,:,0,0,0\r\nE0"));
+        QVERIFY(data.endsWith("D6,:,0,0,0\r\nE0"));
         dev.DisconnectDevice();
     }
 

@@ -65,6 +65,15 @@ class Sim:
                     pass
         return out
 
+    def read_at_least(self, n, timeout=10.0):
+        """Reads until n bytes have come (or the time is up); a busy machine
+        may deliver them late."""
+        end = time.time() + timeout
+        out = b""
+        while len(out) < n and time.time() < end:
+            out += self.read_for(0.02)
+        return out
+
     def frames(self, data):
         """Cuts bytes into lines at CR, dropping the LF after it."""
         self.pending += data
@@ -74,7 +83,7 @@ class Sim:
         self.received += frames
         return frames
 
-    def ask(self, command, until, timeout=2.0):
+    def ask(self, command, until, timeout=10.0):
         """Sends a command and collects frames until one starts with `until`."""
         self.send(command)
         got = []
@@ -147,8 +156,8 @@ class IdentityTest(SimTestCase):
             with self.subTest(args=args):
                 sim = self.start("--name", "Bench 3", "--serial", "AB12345", *args)
                 sim.send(b"[GETPARAMS,0]\r\n")
-                time.sleep(0.1)  # the probe reads 33 bytes 100 ms after its request
-                first = sim.read_for(0.01)
+                # The probe reads the first 33 bytes after its request.
+                first = sim.read_at_least(33)
                 self.assertGreaterEqual(len(first), 33)
                 self.assertIn(b"[P2," + model + b"]", (first[17:27], first[23:33]))
                 rest = sim.frames(first + sim.read_for(0.2))
