@@ -3,6 +3,7 @@
 // start-up, the information dialog and the close guard.
 #include "../link/SimProcess.h"
 #include "ConnectThroughManager.h"
+#include "MainWindowTest.h"
 
 #include "app/AnalyzerPoll.h"
 #include "app/ChannelWindow.h"
@@ -55,13 +56,9 @@ QStringList Args(const char* model, const char* name, const char* serial,
 
 } // namespace
 
-class TestMainFrame : public QObject {
+class TestMainFrame : public MainWindowTest {
     Q_OBJECT
 
-    std::unique_ptr<QTemporaryDir> m_dir;
-    ScriptedPrompter m_prompter;
-    std::unique_ptr<CRivuletrixApp> m_app;
-    std::unique_ptr<CMainFrame> m_frame;
     std::vector<std::unique_ptr<SimProcess>> m_sims;
 
     void Sim(const QString& name, const QStringList& args) {
@@ -75,10 +72,7 @@ class TestMainFrame : public QObject {
     }
     void Start() {
         qputenv("RIVULETRIX_PORTS", Ports().toLocal8Bit());
-        m_app = std::make_unique<CRivuletrixApp>(m_dir->path());
-        m_frame = std::make_unique<CMainFrame>(*m_app);
-        m_frame->resize(1400, 900);
-        m_frame->show();
+        MainWindowTest::Start({1400, 900});
     }
     std::unique_ptr<CManageConnectionDlg> Search() { return SearchAnalyzers(*m_app, *m_frame); }
     void ConnectAll(CManageConnectionDlg& dlg) { ConnectAllFound(dlg); }
@@ -92,32 +86,10 @@ private Q_SLOTS:
     void initTestCase() {
         if (!SimProcess::Available()) QSKIP("pxr-sim not built");
     }
-    void init() {
-        m_dir = std::make_unique<QTemporaryDir>();
-        const QString settingsDir = m_dir->filePath(QStringLiteral("settings"));
-        QDir().mkpath(settingsDir);
-        QDir().mkpath(m_dir->filePath(QStringLiteral("data")));
-        QFile loc(m_dir->filePath(QStringLiteral("RivuletrixIniFilePath.ini")));
-        QVERIFY(loc.open(QIODevice::WriteOnly));
-        loc.write("[INIFilePath]\r\nINIFilePathWin7=" + settingsDir.toUtf8() + "\r\n");
-        loc.close();
-        QFile ini(settingsDir + QStringLiteral("/RivuletrixApp.ini"));
-        QVERIFY(ini.open(QIODevice::WriteOnly));
-        ini.write("[Default Parameters]\r\nPathType=2\r\nCustomPath=" +
-                  m_dir->filePath("data").toUtf8() + "\r\nGraphLineWidth=1\r\n");
-        ini.close();
-        m_prompter = ScriptedPrompter();
-        SetPrompter(&m_prompter);
-    }
+    void init() { QVERIFY(NewWorkingFolder("GraphLineWidth=1\r\n")); }
     void cleanup() {
-        if (m_app) {
-            for (FoundAnalyzer r : m_app->Scanner().Ready())
-                if (r.connected) m_app->DisconnectAnalyzer(r.slot, r);
-        }
-        m_frame.reset();
-        m_app.reset();
+        Close();
         m_sims.clear();
-        SetPrompter(nullptr);
     }
 
     void searchListsEachAnalyzerOnce() {
