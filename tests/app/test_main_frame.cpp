@@ -75,6 +75,13 @@ class TestMainFrame : public MainWindowTest {
         MainWindowTest::Start({1400, 900});
     }
     std::unique_ptr<CManageConnectionDlg> Search() { return SearchAnalyzers(*m_app, *m_frame); }
+    // Started, with every analyzer found connected; the manager stays open.
+    std::unique_ptr<CManageConnectionDlg> StartConnected() {
+        Start();
+        auto dlg = Search();
+        ConnectAll(*dlg);
+        return dlg;
+    }
     void ConnectAll(CManageConnectionDlg& dlg) { ConnectAllFound(dlg); }
     QString Setting(const QString& section, const QString& key) {
         QString value;
@@ -112,9 +119,7 @@ private Q_SLOTS:
     void connectOpensChannelWindowsAndSavesSerials() {
         Sim("a", Args("PXR-8", "Bench A", "80000001", "1,2,4"));
         Sim("k", Args("PXR2K", "Bench K", "20000002"));
-        Start();
-        auto dlg = Search();
-        ConnectAll(*dlg);
+        auto dlg = StartConnected();
         QCOMPARE(m_app->ConnectedCount, 2);
         QCOMPARE(Titles(*m_frame), (QStringList{"Channel 1 Bench A", "Channel 1 Bench K",
                                                 "Channel 2 Bench A", "Channel 4 Bench A"}));
@@ -164,9 +169,7 @@ private Q_SLOTS:
     void batteryLowShowsItsNotice() {
         Sim("k", Args("PXR2K", "Bench K", "20000002") << "--battery"
                                                       << "L");
-        Start();
-        auto dlg = Search();
-        ConnectAll(*dlg);
+        auto dlg = StartConnected();
         CDevice* device = m_app->Device(1);
         QVERIFY(device);
         QVERIFY(m_frame->PollRunning());
@@ -180,9 +183,7 @@ private Q_SLOTS:
     void emptyBatteryIsNoLongerPolled() {
         Sim("k", Args("PXR2K", "Bench K", "20000002") << "--battery"
                                                       << "S");
-        Start();
-        auto dlg = Search();
-        ConnectAll(*dlg);
+        auto dlg = StartConnected();
         CDevice* device = m_app->Device(1);
         QVERIFY(device);
         QTRY_COMPARE_WITH_TIMEOUT((m_app->Poll().Poll(), char(device->BatteryState)), 'S', 8000);
@@ -214,9 +215,7 @@ private Q_SLOTS:
     void selectorArrangesWindows() {
         Sim("a", Args("PXR-8", "Bench A", "80000001", "1,2"));
         Sim("b", Args("PXR-8", "Bench B", "80000002", "1,3"));
-        Start();
-        auto dlg = Search();
-        ConnectAll(*dlg);
+        auto dlg = StartConnected();
         dlg->reject();
         m_frame->UpdateCommands();
         CDialogTopDevicePane* pane = m_frame->DevicePane();
@@ -247,9 +246,7 @@ private Q_SLOTS:
     void selectorArrangesAfterAMaximisedRecord() {
         Sim("a", Args("PXR-8", "Bench A", "80000001", "1,2"));
         Sim("b", Args("PXR-8", "Bench B", "80000002", "1,3"));
-        Start();
-        auto dlg = Search();
-        ConnectAll(*dlg);
+        auto dlg = StartConnected();
         dlg->reject();
         m_frame->UpdateCommands();
         const QString record = m_dir->filePath(QStringLiteral("data/flow_small.p8d"));
@@ -290,9 +287,7 @@ private Q_SLOTS:
         QFETCH(QList<int>, expected);
         Sim("a", Args("PXR-8", "Bench A", "80000001", "1,2,3,4"));
         Sim("b", Args("PXR-8", "Bench B", "80000002", "1,3"));
-        Start();
-        auto dlg = Search();
-        ConnectAll(*dlg);
+        auto dlg = StartConnected();
         dlg->reject();
         m_frame->UpdateCommands();
         CDialogTopDevicePane* pane = m_frame->DevicePane();
@@ -336,9 +331,7 @@ private Q_SLOTS:
 
     void informationDialog() {
         Sim("k", Args("PXR2K", "Bench K", "20000002"));
-        Start();
-        auto dlg = Search();
-        ConnectAll(*dlg);
+        auto dlg = StartConnected();
         CDeviceInfoDlg info(*m_app->Device(1));
         QSignalSpy filled(&info, &CDeviceInfoDlg::Filled);
         QVERIFY(filled.wait(20000));
@@ -355,9 +348,7 @@ private Q_SLOTS:
 
     void silentAnalyzerGivesCommunicationError() {
         Sim("k", Args("PXR2K", "Bench K", "20000002"));
-        Start();
-        auto dlg = Search();
-        ConnectAll(*dlg);
+        auto dlg = StartConnected();
         // Unplugged after connecting: every request fails at once.
         m_sims.clear();
         CDeviceInfoDlg info(*m_app->Device(1));
@@ -373,9 +364,7 @@ private Q_SLOTS:
     void informationDialogLetsGoOfASilentAnalyzer() {
         Sim("k", Args("PXR2K", "Bench K", "20000002") << "--do"
                                                       << "after LOG silence on");
-        Start();
-        auto dlg = Search();
-        ConnectAll(*dlg);
+        auto dlg = StartConnected();
         QVERIFY(m_app->Device(1));
         auto info = std::make_unique<CDeviceInfoDlg>(*m_app->Device(1));
         QTRY_VERIFY_WITH_TIMEOUT(
@@ -433,9 +422,7 @@ private Q_SLOTS:
 
     void disconnectDuringATestIsRefused() {
         Sim("a", Args("PXR-8", "Bench A", "80000001", "1"));
-        Start();
-        auto dlg = Search();
-        ConnectAll(*dlg);
+        auto dlg = StartConnected();
         m_app->StartedFlags[0][0] = true;
         dlg->ReadyList()->setCurrentItem(dlg->ReadyList()->topLevelItem(0));
         dlg->DisconnectSelected();
@@ -456,9 +443,7 @@ private Q_SLOTS:
     void unpluggedAnalyzerIsShownLostAndReconnects() {
         Sim("a", Args("PXR-8", "Bench A", "80000001", "1,3"));
         Sim("b", Args("PXR2K", "Bench K", "20000002"));
-        Start();
-        auto dlg = Search();
-        ConnectAll(*dlg);
+        auto dlg = StartConnected();
         QCOMPARE(m_app->ConnectedCount, 2);
         ChannelWindow* window1 = m_frame->ChannelWindowAt(1, 1);
         ChannelWindow* window3 = m_frame->ChannelWindowAt(1, 3);
@@ -521,9 +506,7 @@ private Q_SLOTS:
     // search finds it as new.
     void lostAnalyzerDisconnectsAndIsFoundAgain() {
         Sim("a", Args("PXR-8", "Bench A", "80000001", "1"));
-        Start();
-        auto dlg = Search();
-        ConnectAll(*dlg);
+        auto dlg = StartConnected();
         m_sims.clear(); // unplugged
         QTRY_VERIFY_WITH_TIMEOUT(m_app->Device(1)->IsLost(), 5000);
         Sim("a", Args("PXR-8", "Bench A", "80000001", "1"));
