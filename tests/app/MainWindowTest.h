@@ -15,12 +15,24 @@
 #include <QSize>
 #include <QTemporaryDir>
 
+#include <functional>
 #include <memory>
+
+// A scripted prompter that also lets a test look at the screen while a
+// question is up.
+class WatchingPrompter : public ScriptedPrompter {
+public:
+    std::function<void(const QString&)> onQuestion;
+    bool Question(const QString& text, Icon icon = Icon::Default) override {
+        if (onQuestion) onQuestion(text);
+        return ScriptedPrompter::Question(text, icon);
+    }
+};
 
 class MainWindowTest : public QObject {
 protected:
     std::unique_ptr<QTemporaryDir> m_dir;
-    ScriptedPrompter m_prompter;
+    WatchingPrompter m_prompter;
     std::unique_ptr<CRivuletrixApp> m_app;
     std::unique_ptr<CMainFrame> m_frame;
 
@@ -38,7 +50,7 @@ protected:
         return MakeWorkingFolder(m_dir->path());
     }
     void UseScriptedPrompter() {
-        m_prompter = ScriptedPrompter();
+        m_prompter = WatchingPrompter();
         SetPrompter(&m_prompter);
     }
     QString DataFolder() const { return m_dir->filePath(QStringLiteral("data")); }
