@@ -122,7 +122,6 @@ private:
     bool m_busy = false;
 };
 
-// A prompter that lets the test look at the windows while a question is up.
 } // namespace
 
 class TestGuiRuns : public BenchWindowTest {
