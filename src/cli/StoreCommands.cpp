@@ -20,6 +20,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <optional>
 
 namespace {
 
@@ -62,6 +63,33 @@ QString DataFolder(const QStringList& args, const AppSettings& settings) {
     return folder.isEmpty() ? settings.GetDataPath() : folder;
 }
 
+// Rebuild progress on standard output, unreadable files on standard error.
+RebuildCallbacks PrintedProgress() {
+    RebuildCallbacks cb;
+    cb.onFile = [](int n, const QString& file) {
+        cli::Print(QStringLiteral("Adding file %1 (%2) to the index.\n").arg(n).arg(file).toUtf8());
+    };
+    cb.onUnreadable = [](const QString& file, const QString& error) {
+        std::fprintf(stderr, "rivuletrix-cli: cannot read %s: %s\n", qPrintable(file),
+                     qPrintable(error));
+    };
+    return cb;
+}
+
+// 0 when the rebuilt rows were stored; otherwise the old rows stay and the
+// failure is told.
+int ReportRebuild(const RebuildResult& r, const QString& index) {
+    if (!r.ran) return cli::Fail(QStringLiteral("the %1 could not be rebuilt").arg(index));
+    if (!r.stored)
+        return cli::Fail(QStringLiteral("%1 could not be rebuilt: its rows could not be stored "
+                                        "(%2). The index keeps its previous rows.")
+                             .arg(QStringLiteral("The ") + index, r.error));
+    cli::Print(QStringLiteral("Index Operation Complete\n\n%1 Files Processed.\n")
+                   .arg(r.filesProcessed)
+                   .toUtf8());
+    return 0;
+}
+
 int RebuildRecords(const QStringList& args, const AppSettings& settings, const QString& folder) {
     RecordIndex index(settings);
     index.SetDataFolder(folder);
@@ -71,24 +99,11 @@ int RebuildRecords(const QStringList& args, const AppSettings& settings, const Q
             QStringLiteral(
                 "Unable to open the database, please make sure the current path is valid.\n%1")
                 .arg(index.LastError()));
-    RebuildCallbacks cb;
-    cb.onFile = [](int n, const QString& file) {
-        cli::Print(QStringLiteral("Adding file %1 (%2) to the index.\n").arg(n).arg(file).toUtf8());
-    };
-    cb.onUnreadable = [](const QString& file, const QString& error) {
-        std::fprintf(stderr, "rivuletrix-cli: cannot read %s: %s\n", qPrintable(file),
-                     qPrintable(error));
-    };
-    const RebuildResult r = index.Rebuild(RecordIndex::RebuildKind::IndexBuild, cb);
-    if (!r.ran) return cli::Fail(QStringLiteral("the records index could not be rebuilt"));
-    // The old rows stay, and so does the request to rebuild.
-    if (!r.stored)
-        return cli::Fail(QStringLiteral("The records index could not be rebuilt: its rows could "
-                                        "not be stored (%1). The index keeps its previous rows.")
-                             .arg(r.error));
-    cli::Print(QStringLiteral("Index Operation Complete\n\n%1 Files Processed.\n")
-                   .arg(r.filesProcessed)
-                   .toUtf8());
+    // On failure the request to rebuild stays too.
+    const int rc =
+        ReportRebuild(index.Rebuild(RecordIndex::RebuildKind::IndexBuild, PrintedProgress()),
+                      QStringLiteral("records index"));
+    if (rc != 0) return rc;
     // The request to rebuild is met, unless another folder was rebuilt.
     if (cli::Option(args, QStringLiteral("--data-folder")).isEmpty())
         settings.WriteSetting(settings::kSection, QStringLiteral("BuildIndex"),
@@ -102,57 +117,54 @@ int RebuildTemplates(const AppSettings& settings, const QString& folder) {
     if (!store.Open())
         return cli::Fail(
             QStringLiteral("Template database not found/corrupted.\n%1").arg(store.LastError()));
-    RebuildCallbacks cb;
-    cb.onFile = [](int n, const QString& file) {
-        cli::Print(QStringLiteral("Adding file %1 (%2) to the index.\n").arg(n).arg(file).toUtf8());
-    };
-    cb.onUnreadable = [](const QString& file, const QString& error) {
-        std::fprintf(stderr, "rivuletrix-cli: cannot read %s: %s\n", qPrintable(file),
-                     qPrintable(error));
-    };
-    const RebuildResult r = store.RebuildTemplateIndex(TemplateStore::RebuildKind::Full, cb);
-    if (!r.ran) return cli::Fail(QStringLiteral("the template index could not be rebuilt"));
-    if (!r.stored)
-        return cli::Fail(QStringLiteral("The template index could not be rebuilt: its rows could "
-                                        "not be stored (%1). The index keeps its previous rows.")
-                             .arg(r.error));
-    cli::Print(QStringLiteral("Index Operation Complete\n\n%1 Files Processed.\n")
-                   .arg(r.filesProcessed)
-                   .toUtf8());
-    return 0;
+    return ReportRebuild(
+        store.RebuildTemplateIndex(TemplateStore::RebuildKind::Full, PrintedProgress()),
+        QStringLiteral("template index"));
 }
 
-int ListRecords(const AppSettings& settings, const QString& folder) {
+// The rows as a JSON list, one object a line.
+template <class Row, class ToJson> QByteArray JsonList(const QList<Row>& rows, ToJson toJson) {
+    QByteArray out = "[";
+    for (qsizetype i = 0; i < rows.size(); ++i) out += (i ? ",\n " : "") + toJson(rows[i]);
+    return out + "]\n";
+}
+
+// Runs use on the records index of folder; fails when it does not open.
+template <class Use>
+int WithRecordIndex(const AppSettings& settings, const QString& folder, Use use) {
     RecordIndex index(settings);
     index.SetDataFolder(folder);
     if (!index.Open())
         return cli::Fail(
             QStringLiteral("cannot open the records index: %1").arg(index.LastError()));
-    QList<RecordListRow> rows;
-    // False for an empty index too: only a server that stopped answering
-    // (its connection cut) is a failure.
-    if (!index.ListRows(rows) && !index.IsOpen())
-        return cli::Fail(
-            QStringLiteral("cannot read the records index: %1").arg(index.ErrorDescription()));
-    QByteArray out = "[";
-    for (qsizetype i = 0; i < rows.size(); ++i) {
-        const RecordListRow& r = rows[i];
-        out += (i ? ",\n " : "") + JsonObjectWriter()
-                                       .Add("ControlNumber", r.controlNumber)
-                                       .Add("TypeofTest", r.typeOfTest)
-                                       .Add("StartDate", r.startDate)
-                                       .Add("StartTime", r.startTime)
-                                       .Add("SetFlowRate", r.setFlowRate)
-                                       .Add("Manufacture", r.manufacture)
-                                       .Add("SerialNumber", r.serialNumber)
-                                       .Add("Model", r.model)
-                                       .Add("TdSerialNum", r.tdSerialNum)
-                                       .Add("InstSerialNum", r.instSerialNum)
-                                       .Add("Filename", r.fileName)
-                                       .Done();
-    }
-    cli::Print(out + "]\n");
-    return 0;
+    return use(index);
+}
+
+int ListRecords(const AppSettings& settings, const QString& folder) {
+    return WithRecordIndex(settings, folder, [](RecordIndex& index) {
+        QList<RecordListRow> rows;
+        // False for an empty index too: only a server that stopped answering
+        // (its connection cut) is a failure.
+        if (!index.ListRows(rows) && !index.IsOpen())
+            return cli::Fail(
+                QStringLiteral("cannot read the records index: %1").arg(index.ErrorDescription()));
+        cli::Print(JsonList(rows, [](const RecordListRow& r) {
+            return JsonObjectWriter()
+                .Add("ControlNumber", r.controlNumber)
+                .Add("TypeofTest", r.typeOfTest)
+                .Add("StartDate", r.startDate)
+                .Add("StartTime", r.startTime)
+                .Add("SetFlowRate", r.setFlowRate)
+                .Add("Manufacture", r.manufacture)
+                .Add("SerialNumber", r.serialNumber)
+                .Add("Model", r.model)
+                .Add("TdSerialNum", r.tdSerialNum)
+                .Add("InstSerialNum", r.instSerialNum)
+                .Add("Filename", r.fileName)
+                .Done();
+        }));
+        return 0;
+    });
 }
 
 int ListTemplates(const AppSettings& settings, const QString& folder) {
@@ -163,44 +175,38 @@ int ListTemplates(const AppSettings& settings, const QString& folder) {
             QStringLiteral("cannot open the template index: %1").arg(store.LastError()));
     QList<TemplateRow> rows;
     store.ListRows(rows);
-    QByteArray out = "[";
-    for (qsizetype i = 0; i < rows.size(); ++i) {
-        const TemplateRow& r = rows[i];
-        out += (i ? ",\n " : "") + JsonObjectWriter()
-                                       .Add("TemplateName", r.name)
-                                       .Add("Inst SerialNumber", r.instSerialNumber)
-                                       .Add("Device Comments", r.deviceComments)
-                                       .Add("No of Steps", r.stepCount)
-                                       .Add("Filename", r.fileName)
-                                       .Done();
-    }
-    cli::Print(out + "]\n");
+    cli::Print(JsonList(rows, [](const TemplateRow& r) {
+        return JsonObjectWriter()
+            .Add("TemplateName", r.name)
+            .Add("Inst SerialNumber", r.instSerialNumber)
+            .Add("Device Comments", r.deviceComments)
+            .Add("No of Steps", r.stepCount)
+            .Add("Filename", r.fileName)
+            .Done();
+    }));
     return 0;
 }
 
 int Find(const AppSettings& settings, const QString& folder, const QString& control) {
-    RecordIndex index(settings);
-    index.SetDataFolder(folder);
-    if (!index.Open())
-        return cli::Fail(
-            QStringLiteral("cannot open the records index: %1").arg(index.LastError()));
-    EquipmentDetails d;
-    if (!index.FindEquipment(control, d)) {
-        cli::Print("{\"Found\": false}\n");
-        return 1;
-    }
-    cli::Print(JsonObjectWriter()
-                   .Add("Found", QByteArray("true"))
-                   .Add("ControlNumber", d.controlNumber)
-                   .Add("Operator", d.operatorName)
-                   .Add("Manufacture", d.manufacture)
-                   .Add("Model", d.model)
-                   .Add("SerialNumber", d.serialNumber)
-                   .Add("Location", d.location)
-                   .Add("Comments", d.comments)
-                   .Done() +
-               "\n");
-    return 0;
+    return WithRecordIndex(settings, folder, [&control](RecordIndex& index) {
+        EquipmentDetails d;
+        if (!index.FindEquipment(control, d)) {
+            cli::Print("{\"Found\": false}\n");
+            return 1;
+        }
+        cli::Print(JsonObjectWriter()
+                       .Add("Found", QByteArray("true"))
+                       .Add("ControlNumber", d.controlNumber)
+                       .Add("Operator", d.operatorName)
+                       .Add("Manufacture", d.manufacture)
+                       .Add("Model", d.model)
+                       .Add("SerialNumber", d.serialNumber)
+                       .Add("Location", d.location)
+                       .Add("Comments", d.comments)
+                       .Done() +
+                   "\n");
+        return 0;
+    });
 }
 
 int Migrate(const QStringList& args, const AppSettings& settings) {
@@ -278,39 +284,43 @@ QByteArray TemplateJson(const Template& t) {
         .Done();
 }
 
-// A JSON number that is a whole 32-bit integer.
-bool JsonInt(const QJsonObject& o, const char* key, int32_t& out, QString& error) {
+// Reads key when the object has it (absent, out keeps its value); take
+// gives the value, or nothing when it is of the wrong kind.
+template <class T, class Take>
+bool JsonField(const QJsonObject& o, const char* key, T& out, QString& error, const char* mustBe,
+               Take take) {
     const QJsonValue v = o.value(QLatin1String(key));
     if (v.isUndefined()) return true;
-    const double d = v.toDouble(std::nan(""));
-    if (!v.isDouble() || d != std::floor(d) || d < -2147483648.0 || d > 2147483647.0) {
-        error = QStringLiteral("\"%1\" must be a whole number").arg(QLatin1String(key));
+    const std::optional<T> value = take(v);
+    if (!value) {
+        error = QStringLiteral("\"%1\" must be %2").arg(QLatin1String(key), QLatin1String(mustBe));
         return false;
     }
-    out = int32_t(d);
+    out = *value;
     return true;
+}
+
+// A JSON number that is a whole 32-bit integer.
+bool JsonInt(const QJsonObject& o, const char* key, int32_t& out, QString& error) {
+    return JsonField(
+        o, key, out, error, "a whole number", [](const QJsonValue& v) -> std::optional<int32_t> {
+            const double d = v.toDouble(std::nan(""));
+            if (!v.isDouble() || d != std::floor(d) || d < -2147483648.0 || d > 2147483647.0)
+                return std::nullopt;
+            return int32_t(d);
+        });
 }
 
 bool JsonDouble(const QJsonObject& o, const char* key, double& out, QString& error) {
-    const QJsonValue v = o.value(QLatin1String(key));
-    if (v.isUndefined()) return true;
-    if (!v.isDouble()) {
-        error = QStringLiteral("\"%1\" must be a number").arg(QLatin1String(key));
-        return false;
-    }
-    out = v.toDouble();
-    return true;
+    return JsonField(o, key, out, error, "a number", [](const QJsonValue& v) {
+        return v.isDouble() ? std::optional<double>(v.toDouble()) : std::nullopt;
+    });
 }
 
 bool JsonText(const QJsonObject& o, const char* key, QString& out, QString& error) {
-    const QJsonValue v = o.value(QLatin1String(key));
-    if (v.isUndefined()) return true;
-    if (!v.isString()) {
-        error = QStringLiteral("\"%1\" must be text").arg(QLatin1String(key));
-        return false;
-    }
-    out = v.toString();
-    return true;
+    return JsonField(o, key, out, error, "text", [](const QJsonValue& v) {
+        return v.isString() ? std::optional<QString>(v.toString()) : std::nullopt;
+    });
 }
 
 bool TemplateFromJson(const QByteArray& bytes, Template& t, QString& error) {

@@ -80,26 +80,23 @@ CADORecordset::~CADORecordset() {
 // ---- errors ----
 
 void CADORecordset::RecordError(uint32_t code, const QString& description, const QString& source) {
-    const QString text =
-        QStringLiteral("CADORecordset Error\n\tCode = %1\n\tCode meaning = %2\n\tSource = %3\n\t"
-                       "Description = %4\n")
-            .arg(code, 8, 16, QLatin1Char('0'))
-            .arg(adoerr::CodeMeaning(code),
-                 source.isEmpty() ? QStringLiteral("CADORecordset") : source, description);
-    m_lastErrorText = QStringLiteral("Query = ") + m_source + QLatin1Char('\n') + text;
-    m_lastError = code;
-    qCDebug(lcStore).noquote() << "\n" + m_lastErrorText;
+    KeepError(code, adoerr::CodeMeaning(code),
+              source.isEmpty() ? QStringLiteral("CADORecordset") : source, description);
 }
 
 void CADORecordset::RecordSqlError(const QSqlError& e) {
-    const uint32_t code = adoerr::CodeOf(e);
+    KeepError(adoerr::CodeOf(e), e.driverText(),
+              m_db && m_db->IsServer() ? QStringLiteral("QPSQL") : QStringLiteral("QSQLITE"),
+              e.databaseText());
+}
+
+void CADORecordset::KeepError(uint32_t code, const QString& meaning, const QString& source,
+                              const QString& description) {
     const QString text =
         QStringLiteral("CADORecordset Error\n\tCode = %1\n\tCode meaning = %2\n\tSource = %3\n\t"
                        "Description = %4\n")
             .arg(code, 8, 16, QLatin1Char('0'))
-            .arg(e.driverText(),
-                 m_db && m_db->IsServer() ? QStringLiteral("QPSQL") : QStringLiteral("QSQLITE"),
-                 e.databaseText());
+            .arg(meaning, source, description);
     m_lastErrorText = QStringLiteral("Query = ") + m_source + QLatin1Char('\n') + text;
     m_lastError = code;
     qCDebug(lcStore).noquote() << "\n" + m_lastErrorText;
@@ -369,6 +366,21 @@ CADORecordset::Cell CADORecordset::CellAt(const Row& row, int column) const {
     return c;
 }
 
+QVariant CADORecordset::CellValue(const Cell& c) {
+    switch (c.tag) {
+    case 1:
+        return c.i;
+    case 2:
+        return c.d;
+    case 3:
+        return QString::fromUtf8(c.p, c.len);
+    case 4:
+        return QByteArray(c.p, c.len);
+    default:
+        return {};
+    }
+}
+
 // The value as the table keeps it: integer affinity for number columns,
 // date-times as sortable text, empty text as NULL.
 QVariant CADORecordset::StorageValue(int column, const QVariant& v) const {
@@ -532,6 +544,18 @@ bool CADORecordset::CurrentRowRequired(const char* operation) {
     return true;
 }
 
+int CADORecordset::FieldRequired(const QString& column, const char* operation) {
+    const int col = ColumnIndex(column);
+    if (col < 0) {
+        qCDebug(lcStore).noquote()
+            << QStringLiteral("\nCADORecordset::%1-: m_pRecordset->Fields->GetItem(lpFieldName) "
+                              "NULL failure.")
+                   .arg(QLatin1String(operation));
+        RecordError(adoerr::kItemNotFound, QStringLiteral("No column '%1'.").arg(column));
+    }
+    return col;
+}
+
 QString CADORecordset::CellText(const Cell& c, ColType type, const QString& dateFormat,
                                 bool* ok) const {
     *ok = true;
@@ -571,17 +595,11 @@ QString CADORecordset::CellText(const Cell& c, ColType type, const QString& date
 bool CADORecordset::GetFieldValue(const QString& column, QString& value,
                                   const QString& dateFormat) {
     value.clear();
-    if (!CurrentRowRequired(
-            "GetFieldValue(LPCTSTR lpFieldName, CString& strValue, CString strDateFormat)"))
-        return false;
-    const int col = ColumnIndex(column);
-    if (col < 0) {
-        qCDebug(lcStore)
-            << "\nCADORecordset::GetFieldValue(LPCTSTR lpFieldName, CString& strValue, "
-               "CString strDateFormat)-: m_pRecordset->Fields->GetItem(lpFieldName) NULL failure.";
-        RecordError(adoerr::kItemNotFound, QStringLiteral("No column '%1'.").arg(column));
-        return false;
-    }
+    static const char* const operation =
+        "GetFieldValue(LPCTSTR lpFieldName, CString& strValue, CString strDateFormat)";
+    if (!CurrentRowRequired(operation)) return false;
+    const int col = FieldRequired(column, operation);
+    if (col < 0) return false;
     bool ok = true;
     value = CellText(CellAt(m_rows[m_pos], col), m_columns[col].type, dateFormat, &ok);
     if (!ok)
@@ -592,14 +610,10 @@ bool CADORecordset::GetFieldValue(const QString& column, QString& value,
 
 bool CADORecordset::GetFieldValue(const QString& column, int& value) {
     value = 0;
-    if (!CurrentRowRequired("GetFieldValue(LPCTSTR lpFieldName, int& nValue)")) return false;
-    const int col = ColumnIndex(column);
-    if (col < 0) {
-        qCDebug(lcStore) << "\nCADORecordset::GetFieldValue(LPCTSTR lpFieldName, int& nValue)-: "
-                            "m_pRecordset->Fields->GetItem(lpFieldName) NULL failure.";
-        RecordError(adoerr::kItemNotFound, QStringLiteral("No column '%1'.").arg(column));
-        return false;
-    }
+    static const char* const operation = "GetFieldValue(LPCTSTR lpFieldName, int& nValue)";
+    if (!CurrentRowRequired(operation)) return false;
+    const int col = FieldRequired(column, operation);
+    if (col < 0) return false;
     const Cell c = CellAt(m_rows[m_pos], col);
     constexpr qint64 lo = std::numeric_limits<int>::min(), hi = std::numeric_limits<int>::max();
     qint64 v = 0;
@@ -646,10 +660,14 @@ bool CADORecordset::AddNew() {
         return false;
     }
     if (m_editMode != dbEditNone) CancelUpdate();
+    StartEdit(dbEditNew);
+    return true;
+}
+
+void CADORecordset::StartEdit(int mode) {
     m_pending = QVector<QVariant>(m_columns.size());
     m_pendingSet = QVector<bool>(m_columns.size(), false);
-    m_editMode = dbEditNew;
-    return true;
+    m_editMode = mode;
 }
 
 bool CADORecordset::CancelUpdate() {
@@ -663,36 +681,24 @@ bool CADORecordset::CancelUpdate() {
     return true;
 }
 
-namespace {
-bool PutPrecheck(int editMode, bool hasRow) {
-    return editMode != CADORecordset::dbEditNone || hasRow;
-}
-} // namespace
-
-bool CADORecordset::PutFieldValue(const QString& column, const QString& value) {
-    QVariant v;
-    if (!value.isEmpty()) v = value;
-    const int col = ColumnIndex(column);
-    if (!m_open || !m_isTable || !PutPrecheck(m_editMode, HasCurrentRow())) {
+// The write every PutFieldValue ends in: the value waits, in the form the
+// table keeps, until Update.
+bool CADORecordset::PutValue(const QString& column, const QVariant& value) {
+    if (!m_open || !m_isTable || (m_editMode == dbEditNone && !HasCurrentRow())) {
         RecordError(m_open ? adoerr::kNoCurrentRecord : adoerr::kObjectClosed,
                     QStringLiteral("No row to write to."));
         return false;
     }
-    if (col < 0) {
-        qCDebug(lcStore)
-            << "\nCADORecordset::PutFieldValue(LPCTSTR lpFieldName, _variant_t vtFld)-: "
-               "m_pRecordset->Fields->GetItem(lpFieldName) NULL failure.";
-        RecordError(adoerr::kItemNotFound, QStringLiteral("No column '%1'.").arg(column));
-        return false;
-    }
-    if (m_editMode == dbEditNone) {
-        m_pending = QVector<QVariant>(m_columns.size());
-        m_pendingSet = QVector<bool>(m_columns.size(), false);
-        m_editMode = dbEdit;
-    }
-    m_pending[col] = StorageValue(col, v);
+    const int col = FieldRequired(column, "PutFieldValue(LPCTSTR lpFieldName, _variant_t vtFld)");
+    if (col < 0) return false;
+    if (m_editMode == dbEditNone) StartEdit(dbEdit);
+    m_pending[col] = StorageValue(col, value);
     m_pendingSet[col] = true;
     return true;
+}
+
+bool CADORecordset::PutFieldValue(const QString& column, const QString& value) {
+    return PutValue(column, value.isEmpty() ? QVariant() : QVariant(value));
 }
 
 bool CADORecordset::PutFieldValue(const QString& column, int value) {
@@ -703,26 +709,7 @@ bool CADORecordset::PutFieldValue(const QString& column, int value) {
             QStringLiteral("%1 does not fit the 16-bit column '%2'.").arg(value).arg(column));
         return false;
     }
-    if (!m_open || !m_isTable || !PutPrecheck(m_editMode, HasCurrentRow())) {
-        RecordError(m_open ? adoerr::kNoCurrentRecord : adoerr::kObjectClosed,
-                    QStringLiteral("No row to write to."));
-        return false;
-    }
-    if (col < 0) {
-        qCDebug(lcStore)
-            << "\nCADORecordset::PutFieldValue(LPCTSTR lpFieldName, _variant_t vtFld)-: "
-               "m_pRecordset->Fields->GetItem(lpFieldName) NULL failure.";
-        RecordError(adoerr::kItemNotFound, QStringLiteral("No column '%1'.").arg(column));
-        return false;
-    }
-    if (m_editMode == dbEditNone) {
-        m_pending = QVector<QVariant>(m_columns.size());
-        m_pendingSet = QVector<bool>(m_columns.size(), false);
-        m_editMode = dbEdit;
-    }
-    m_pending[col] = QVariant(qint64(value));
-    m_pendingSet[col] = true;
-    return true;
+    return PutValue(column, QVariant(qint64(value)));
 }
 
 bool CADORecordset::PutFieldValue(const QString& column, const QDateTime& value) {
@@ -731,27 +718,7 @@ bool CADORecordset::PutFieldValue(const QString& column, const QDateTime& value)
                     QStringLiteral("Invalid date-time for '%1'.").arg(column));
         return false;
     }
-    const int col = ColumnIndex(column);
-    if (!m_open || !m_isTable || !PutPrecheck(m_editMode, HasCurrentRow())) {
-        RecordError(m_open ? adoerr::kNoCurrentRecord : adoerr::kObjectClosed,
-                    QStringLiteral("No row to write to."));
-        return false;
-    }
-    if (col < 0) {
-        qCDebug(lcStore)
-            << "\nCADORecordset::PutFieldValue(LPCTSTR lpFieldName, _variant_t vtFld)-: "
-               "m_pRecordset->Fields->GetItem(lpFieldName) NULL failure.";
-        RecordError(adoerr::kItemNotFound, QStringLiteral("No column '%1'.").arg(column));
-        return false;
-    }
-    if (m_editMode == dbEditNone) {
-        m_pending = QVector<QVariant>(m_columns.size());
-        m_pendingSet = QVector<bool>(m_columns.size(), false);
-        m_editMode = dbEdit;
-    }
-    m_pending[col] = StorageValue(col, QVariant(value));
-    m_pendingSet[col] = true;
-    return true;
+    return PutValue(column, QVariant(value));
 }
 
 bool CADORecordset::Update() {
@@ -812,30 +779,14 @@ bool CADORecordset::Update() {
         int b = 0;
         for (int c : cols) q.bindValue(b++, m_pending[c]);
         q.bindValue(b, m_rows[m_pos].rowid);
-        if (!q.exec()) {
-            RecordSqlError(q.lastError());
-            q.finish();
-            return false;
-        }
-        q.finish();
+        if (!ExecAndFinish(q)) return false;
         Row& row = m_rows[m_pos];
         QByteArray packed;
         for (int i = 0; i < m_columns.size(); ++i) {
             if (m_pendingSet[i])
                 AppendPacked(packed, m_pending[i]);
-            else {
-                const Cell c = CellAt(row, i);
-                QVariant v;
-                if (c.tag == 1)
-                    v = c.i;
-                else if (c.tag == 2)
-                    v = c.d;
-                else if (c.tag == 3)
-                    v = QString::fromUtf8(c.p, c.len);
-                else if (c.tag == 4)
-                    v = QByteArray(c.p, c.len);
-                AppendPacked(packed, v);
-            }
+            else
+                AppendPacked(packed, CellValue(CellAt(row, i)));
         }
         row.packed = packed;
     }
@@ -843,6 +794,13 @@ bool CADORecordset::Update() {
     m_pendingSet.clear();
     m_editMode = dbEditNone;
     return true;
+}
+
+bool CADORecordset::ExecAndFinish(QSqlQuery& q) {
+    const bool done = q.exec();
+    if (!done) RecordSqlError(q.lastError());
+    q.finish();
+    return done;
 }
 
 bool CADORecordset::Delete() {
@@ -854,12 +812,7 @@ bool CADORecordset::Delete() {
     if (m_editMode != dbEditNone) CancelUpdate();
     QSqlQuery& q = Prepared(QStringLiteral("DELETE FROM %1 WHERE rowid=?").arg(QuotedTable()));
     q.bindValue(0, m_rows[m_pos].rowid);
-    if (!q.exec()) {
-        RecordSqlError(q.lastError());
-        q.finish();
-        return false;
-    }
-    q.finish();
+    if (!ExecAndFinish(q)) return false;
     m_rows[m_pos].deleted = true;
     m_rows[m_pos].packed = QByteArray();
     m_positionOfRowid.remove(m_rows[m_pos].rowid);

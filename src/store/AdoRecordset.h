@@ -121,11 +121,14 @@ private:
 
     void RecordError(uint32_t code, const QString& description, const QString& source = {});
     void RecordSqlError(const class QSqlError& e);
+    void KeepError(uint32_t code, const QString& meaning, const QString& source,
+                   const QString& description);
     bool Load(QString sql, bool table);
     bool HasCurrentRow() const;
     bool IsDeletedCurrent() const;
     int ColumnIndex(const QString& name) const;
     Cell CellAt(const Row& row, int column) const;
+    static QVariant CellValue(const Cell& c);
     static void AppendPacked(QByteArray& out, const QVariant& v);
     QVariant StorageValue(int column, const QVariant& v) const;
     QString CellText(const Cell& c, ColType type, const QString& dateFormat, bool* ok) const;
@@ -136,6 +139,13 @@ private:
     bool FindScan(int column, const QString& value, int direction);
     bool FindSql(int column, const QString& value, int direction);
     bool CurrentRowRequired(const char* operation);
+    // The column's index; -1, with the error kept, when there is none.
+    int FieldRequired(const QString& column, const char* operation);
+    void StartEdit(int mode);
+    bool PutValue(const QString& column, const QVariant& value);
+    // Runs a prepared statement and frees its result; false, with the error
+    // kept, when it failed.
+    bool ExecAndFinish(QSqlQuery& q);
     QSqlQuery& Prepared(const QString& sql);
     QString QuotedTable() const;
 

@@ -3,7 +3,6 @@
 #include "ServerRowsLoader.h"
 
 #include "base/AppSettings.h"
-#include "base/DataFolder.h"
 
 #include <QLocale>
 #include <QRegularExpression>
@@ -95,24 +94,15 @@ QDateTime ParseDateTime(const QString& text, bool dayFirst) {
 RecordIndex::RecordIndex(const AppSettings& settings) : m_settings(settings) {}
 
 QString RecordIndex::SeedFolder() const {
-    return m_seedFolder.isEmpty() ? m_settings.WorkingDir() : m_seedFolder;
+    return StoreTable::SeedFolderOf(m_settings, m_seedFolder);
 }
 
 QString RecordIndex::DataFolder() const {
-    return m_dataFolder.isEmpty() ? m_settings.GetDataPath() : m_dataFolder;
+    return StoreTable::DataFolderOf(m_settings, m_dataFolder);
 }
 
 bool RecordIndex::Open() {
-    m_table.SetServer(m_settings.IndexServer());
-    // An index file is never made where the data folder is not (yet).
-    if (!OnServer()) {
-        const QString problem = DataFolderProblem(m_settings, m_dataFolder);
-        if (!problem.isEmpty()) {
-            m_table.RefuseOpen(problem);
-            return false;
-        }
-    }
-    if (!m_table.Open(DataFolder(), SeedFolder())) return false;
+    if (!m_table.OpenFor(m_settings, m_dataFolder, m_seedFolder)) return false;
     if (OnServer() && m_startupFinished) AddQueuedRows();
     return true;
 }
@@ -294,38 +284,25 @@ bool RecordIndex::FindServerEquipment(const QString& controlNumber, EquipmentDet
 bool RecordIndex::ListRows(QList<RecordListRow>& rows) {
     rows.clear();
     if (OnServer()) return ListServerRows(rows);
-    CADORecordset* rs = m_table.Recordset();
-    // An empty table, not merely a cursor left before the first row: every
-    // operation places the cursor itself.
-    if (!rs || !rs->IsOpen() || (rs->IsBof() && rs->IsEof())) return false;
-    const int count = rs->GetRecordCount();
-    if (count == 0) return false;
-    rows.reserve(count);
-    rs->MoveFirst();
-    for (int i = 0; i < count; ++i) {
-        if (rs->IsEof()) return false; // the count was too high
-        RecordListRow r;
-        rs->GetFieldValue(QStringLiteral("ControlNumber"), r.controlNumber);
-        rs->GetFieldValue(QStringLiteral("TypeofTest"), r.typeOfTest);
-        rs->GetFieldValue(QStringLiteral("StartDate"), r.startDate);
-        rs->GetFieldValue(QStringLiteral("StartTime"), r.startTime);
-        rs->GetFieldValue(QStringLiteral("SetFlowRate"), r.setFlowRate);
-        rs->GetFieldValue(QStringLiteral("Manufacture"), r.manufacture);
-        rs->GetFieldValue(QStringLiteral("SerialNumber"), r.serialNumber);
-        rs->GetFieldValue(QStringLiteral("Model"), r.model);
-        rs->GetFieldValue(QStringLiteral("TdSerialNum"), r.tdSerialNum);
-        rs->GetFieldValue(QStringLiteral("InstSerialNum"), r.instSerialNum);
-        rs->GetFieldValue(QStringLiteral("Filename"), r.fileName);
-        rows.append(r);
-        rs->MoveNext();
-    }
-    return true;
+    return m_table.ReadEveryRow(rows, [](CADORecordset& rs, RecordListRow& r) {
+        rs.GetFieldValue(QStringLiteral("ControlNumber"), r.controlNumber);
+        rs.GetFieldValue(QStringLiteral("TypeofTest"), r.typeOfTest);
+        rs.GetFieldValue(QStringLiteral("StartDate"), r.startDate);
+        rs.GetFieldValue(QStringLiteral("StartTime"), r.startTime);
+        rs.GetFieldValue(QStringLiteral("SetFlowRate"), r.setFlowRate);
+        rs.GetFieldValue(QStringLiteral("Manufacture"), r.manufacture);
+        rs.GetFieldValue(QStringLiteral("SerialNumber"), r.serialNumber);
+        rs.GetFieldValue(QStringLiteral("Model"), r.model);
+        rs.GetFieldValue(QStringLiteral("TdSerialNum"), r.tdSerialNum);
+        rs.GetFieldValue(QStringLiteral("InstSerialNum"), r.instSerialNum);
+        rs.GetFieldValue(QStringLiteral("Filename"), r.fileName);
+    });
 }
 
 bool RecordIndex::FindEquipment(const QString& controlNumber, EquipmentDetails& details) {
     if (OnServer()) return FindServerEquipment(controlNumber, details);
+    if (!m_table.HoldsRows()) return false;
     CADORecordset* rs = m_table.Recordset();
-    if (!rs || !rs->IsOpen() || (rs->IsBof() && rs->IsEof())) return false;
     // From the last row backward: the latest row added with that number.
     rs->MoveLast();
     const bool found =
@@ -363,14 +340,7 @@ bool RecordIndex::DeleteRow(const QString& column, const QString& value) {
                deleted.toInt() == 1;
     }
     Open();
-    CADORecordset* rs = m_table.Recordset();
-    // An empty table, not merely a cursor left before the first row: every
-    // operation places the cursor itself.
-    if (!rs || !rs->IsOpen() || (rs->IsBof() && rs->IsEof())) return false;
-    rs->MoveFirst();
-    if (!rs->Find(CADORecordset::Criterion(column, value), CADORecordset::searchForward))
-        return false;
-    return rs->Delete();
+    return m_table.DeleteFirst(column, value);
 }
 
 QString RecordIndex::NormaliseStartDate(const QString& d) {

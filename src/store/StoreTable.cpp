@@ -30,6 +30,35 @@ bool StoreTable::Open(const QString& dataFolder, const QString& seedFolder) {
     return ok;
 }
 
+QString StoreTable::DataFolderOf(const AppSettings& settings, const QString& dataFolder) {
+    return dataFolder.isEmpty() ? settings.GetDataPath() : dataFolder;
+}
+
+QString StoreTable::SeedFolderOf(const AppSettings& settings, const QString& seedFolder) {
+    return seedFolder.isEmpty() ? settings.WorkingDir() : seedFolder;
+}
+
+bool StoreTable::OpenFor(const AppSettings& settings, const QString& dataFolder,
+                         const QString& seedFolder) {
+    SetServer(settings.IndexServer());
+    if (!OnServer()) {
+        const QString problem = DataFolderProblem(settings, dataFolder);
+        if (!problem.isEmpty()) {
+            RefuseOpen(problem);
+            return false;
+        }
+    }
+    return Open(DataFolderOf(settings, dataFolder), SeedFolderOf(settings, seedFolder));
+}
+
+bool StoreTable::DeleteFirst(const QString& column, const QString& value) {
+    if (!HoldsRows()) return false;
+    m_rs->MoveFirst();
+    if (!m_rs->Find(CADORecordset::Criterion(column, value), CADORecordset::searchForward))
+        return false;
+    return m_rs->Delete();
+}
+
 bool StoreTable::OpenTable(const QString& dataFolder, const QString& seedFolder) {
     if (m_rs) m_rs->Close();
     if (OnServer()) return OpenServerTable();

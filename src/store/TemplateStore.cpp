@@ -3,7 +3,6 @@
 #include "RebuildAside.h"
 #include "StoreTrace.h"
 #include "base/AppSettings.h"
-#include "base/DataFolder.h"
 #include "base/Prompter.h"
 
 #include <QDir>
@@ -31,23 +30,15 @@ bool IsPlainFileName(const QString& name) {
 TemplateStore::TemplateStore(const AppSettings& settings) : m_settings(settings) {}
 
 QString TemplateStore::SeedFolder() const {
-    return m_seedFolder.isEmpty() ? m_settings.WorkingDir() : m_seedFolder;
+    return StoreTable::SeedFolderOf(m_settings, m_seedFolder);
 }
 
 QString TemplateStore::DataFolder() const {
-    return m_dataFolder.isEmpty() ? m_settings.GetDataPath() : m_dataFolder;
+    return StoreTable::DataFolderOf(m_settings, m_dataFolder);
 }
 
 bool TemplateStore::Open() {
-    m_table.SetServer(m_settings.IndexServer());
-    if (!m_table.OnServer()) {
-        const QString problem = DataFolderProblem(m_settings, m_dataFolder);
-        if (!problem.isEmpty()) {
-            m_table.RefuseOpen(problem);
-            return false;
-        }
-    }
-    return m_table.Open(DataFolder(), SeedFolder());
+    return m_table.OpenFor(m_settings, m_dataFolder, m_seedFolder);
 }
 
 int TemplateStore::GetCount() {
@@ -84,37 +75,17 @@ bool TemplateStore::AddRowTo(CADORecordset* rs, const TemplateRow& row) {
 
 bool TemplateStore::ListRows(QList<TemplateRow>& rows) {
     rows.clear();
-    CADORecordset* rs = m_table.Recordset();
-    // An empty table, not merely a cursor left before the first row: every
-    // operation places the cursor itself.
-    if (!rs || !rs->IsOpen() || (rs->IsBof() && rs->IsEof())) return false;
-    const int count = rs->GetRecordCount();
-    if (count == 0) return false;
-    rows.reserve(count);
-    rs->MoveFirst();
-    for (int i = 0; i < count; ++i) {
-        if (rs->IsEof()) return false; // the count was too high
-        TemplateRow r;
-        rs->GetFieldValue(kColName, r.name);
-        rs->GetFieldValue(kColSerial, r.instSerialNumber);
-        rs->GetFieldValue(kColComments, r.deviceComments);
-        rs->GetFieldValue(kColSteps, r.stepCount);
-        rs->GetFieldValue(kColFile, r.fileName);
-        rows.append(r);
-        rs->MoveNext();
-    }
-    return true;
+    return m_table.ReadEveryRow(rows, [](CADORecordset& rs, TemplateRow& r) {
+        rs.GetFieldValue(kColName, r.name);
+        rs.GetFieldValue(kColSerial, r.instSerialNumber);
+        rs.GetFieldValue(kColComments, r.deviceComments);
+        rs.GetFieldValue(kColSteps, r.stepCount);
+        rs.GetFieldValue(kColFile, r.fileName);
+    });
 }
 
 bool TemplateStore::DeleteRow(const QString& column, const QString& value) {
-    CADORecordset* rs = m_table.Recordset();
-    // An empty table, not merely a cursor left before the first row: every
-    // operation places the cursor itself.
-    if (!rs || !rs->IsOpen() || (rs->IsBof() && rs->IsEof())) return false;
-    rs->MoveFirst();
-    if (!rs->Find(CADORecordset::Criterion(column, value), CADORecordset::searchForward))
-        return false;
-    return rs->Delete();
+    return m_table.DeleteFirst(column, value);
 }
 
 QString TemplateStore::TemplateFilePath(const QString& fileName) const {

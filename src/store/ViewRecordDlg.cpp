@@ -1,6 +1,7 @@
 #include "ViewRecordDlg.h"
 
 #include "DataFolderForOpening.h"
+#include "ListSearch.h"
 #include "RecordIndex.h"
 #include "RecordListModel.h"
 #include "ServerRowsLoader.h"
@@ -12,16 +13,12 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QGroupBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
-#include <QItemSelection>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTableView>
-#include <QVBoxLayout>
 #include <algorithm>
 
 const int CViewRecordDlg::kColumnWidths[] = {25, 100, 100, 115, 100, 100, 100, 100, 100, 100, 100};
@@ -35,11 +32,7 @@ CViewRecordDlg::CViewRecordDlg(RecordIndex& index, const AppSettings& settings,
       m_cancelButton(new QPushButton(QStringLiteral("Cancel"))),
       m_delete(new QPushButton(QStringLiteral("Delete"))), m_loading(new QLabel) {
     setWindowTitle(QStringLiteral("Test Records"));
-    const QString searchTip = QStringLiteral("Searches for the given control no.");
-    m_search->setToolTip(searchTip);
-    m_searchButton->setToolTip(searchTip);
     m_ok->setToolTip(QStringLiteral("Opens the selected record."));
-    m_search->installEventFilter(this);
 
     m_list->setModel(m_model);
     m_list->setShowGrid(true);
@@ -64,13 +57,10 @@ CViewRecordDlg::CViewRecordDlg(RecordIndex& index, const AppSettings& settings,
     connect(m_list, &QTableView::doubleClicked, this,
             [this](const QModelIndex& i) { OnDoubleClicked(i.row()); });
 
-    auto* searchRow = new QHBoxLayout;
-    searchRow->addWidget(new QLabel(QStringLiteral("Search by Control Number")));
-    searchRow->addWidget(m_search, 1);
-    searchRow->addWidget(m_searchButton);
-    auto* group = new QGroupBox(QStringLiteral("Test Records"));
-    auto* groupLayout = new QVBoxLayout(group);
-    groupLayout->addWidget(m_list);
+    const auto* search = new ListSearch(
+        m_list, m_search, m_searchButton, RecordListModel::ControlNo,
+        [this](const QString& text) { return m_model->Matches(text); },
+        QStringLiteral("Searches for the given control no."));
     auto* buttons = new QHBoxLayout;
     m_loading->hide();
     buttons->addWidget(m_loading);
@@ -79,14 +69,10 @@ CViewRecordDlg::CViewRecordDlg(RecordIndex& index, const AppSettings& settings,
         b->setAutoDefault(false);
         buttons->addWidget(b);
     }
-    auto* layout = new QVBoxLayout(this);
-    layout->addLayout(searchRow);
-    layout->addWidget(group, 1);
-    layout->addLayout(buttons);
+    LayOutBrowser(this, search->MakeRow(QStringLiteral("Search by Control Number")),
+                  QStringLiteral("Test Records"), m_list, buttons);
     resize(1000, 480);
 
-    connect(m_search, &QLineEdit::textChanged, this, &CViewRecordDlg::OnSearchTyped);
-    connect(m_searchButton, &QPushButton::clicked, this, &CViewRecordDlg::OnSearchButton);
     connect(m_ok, &QPushButton::clicked, this, &CViewRecordDlg::OnOk);
     connect(m_cancelButton, &QPushButton::clicked, this, &QDialog::reject);
     connect(m_delete, &QPushButton::clicked, this, &CViewRecordDlg::OnDelete);
@@ -175,14 +161,6 @@ void CViewRecordDlg::ReportEmptyFlowRates() {
             QStringLiteral("Please rebuild the database index before accessing the test records."));
 }
 
-bool CViewRecordDlg::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == m_search && event->type() == QEvent::KeyPress) {
-        const int key = static_cast<QKeyEvent*>(event)->key();
-        if (key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Escape) return true;
-    }
-    return QDialog::eventFilter(watched, event);
-}
-
 void CViewRecordDlg::OnHeaderClicked(int section) {
     if (section == RecordListModel::Tick) return;
     QApplication::setOverrideCursor(Qt::WaitCursor);
@@ -191,30 +169,6 @@ void CViewRecordDlg::OnHeaderClicked(int section) {
     header->setSortIndicatorShown(true);
     header->setSortIndicator(section, order);
     QApplication::restoreOverrideCursor();
-}
-
-void CViewRecordDlg::OnSearchTyped(const QString& text) {
-    const QList<int> rows = m_model->Matches(text);
-    if (!rows.isEmpty()) m_list->scrollTo(m_model->index(rows.first(), RecordListModel::ControlNo));
-    m_search->setFocus();
-}
-
-void CViewRecordDlg::OnSearchButton() {
-    const QString text = m_search->text();
-    if (text.isEmpty()) return;
-    const QList<int> rows = m_model->Matches(text);
-    // Runs of neighbouring rows become one range of the selection.
-    QItemSelection selection;
-    const int last = RecordListModel::ColumnCount - 1;
-    for (qsizetype i = 0; i < rows.size();) {
-        qsizetype j = i;
-        while (j + 1 < rows.size() && rows[j + 1] == rows[j] + 1) ++j;
-        selection.select(m_model->index(rows[i], 0), m_model->index(rows[j], last));
-        i = j + 1;
-    }
-    m_list->selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect);
-    if (!rows.isEmpty()) m_list->scrollTo(m_model->index(rows.first(), RecordListModel::ControlNo));
-    m_list->setFocus();
 }
 
 void CViewRecordDlg::OnOk() {

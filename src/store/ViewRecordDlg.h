@@ -38,17 +38,12 @@ public:
     // Column widths of the list, in pixels.
     static const int kColumnWidths[];
 
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override;
-
 private:
     void Fill();
     void LoadServerRows();
     void ServerRowsLoaded(const QString& error);
     void ReportEmptyFlowRates();
     void OnHeaderClicked(int section);
-    void OnSearchTyped(const QString& text);
-    void OnSearchButton();
     void OnOk();
     void OnDoubleClicked(int row);
     void OnDelete();

@@ -1,6 +1,7 @@
 #include "ViewTemplateDlg.h"
 
 #include "DataFolderForOpening.h"
+#include "ListSearch.h"
 #include "SortArrowStyle.h"
 #include "TemplateCreateDlg.h"
 #include "TemplateListModel.h"
@@ -11,16 +12,11 @@
 #include <QApplication>
 #include <QFile>
 #include <QFileInfo>
-#include <QGroupBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
-#include <QItemSelection>
-#include <QKeyEvent>
-#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTableView>
-#include <QVBoxLayout>
 
 CViewTemplateDlg::CViewTemplateDlg(TemplateStore& store, const AppSettings& settings,
                                    QWidget* parent)
@@ -33,15 +29,11 @@ CViewTemplateDlg::CViewTemplateDlg(TemplateStore& store, const AppSettings& sett
       m_create(new QPushButton(QStringLiteral("Create"))),
       m_ok(new QPushButton(QStringLiteral("Ok"))) {
     setWindowTitle(QStringLiteral("Template"));
-    const QString searchTip = QStringLiteral("Searches for given template name.");
-    m_search->setToolTip(searchTip);
-    m_searchButton->setToolTip(searchTip);
     m_ok->setToolTip(QStringLiteral("Closes the dialog"));
     m_create->setToolTip(QStringLiteral("Creates new template."));
     m_unselectAll->setToolTip(QStringLiteral("Deselects all the templates."));
     m_delete->setToolTip(QStringLiteral("Deletes the selected template."));
     m_selectAll->setToolTip(QStringLiteral("Selects all the templates"));
-    m_search->installEventFilter(this);
 
     m_list->setModel(m_model);
     m_list->setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -65,26 +57,19 @@ CViewTemplateDlg::CViewTemplateDlg(TemplateStore& store, const AppSettings& sett
     connect(m_model, &TemplateListModel::TicksChanged, this,
             [this] { m_create->setEnabled(!m_model->AnyTicked()); });
 
-    auto* searchRow = new QHBoxLayout;
-    searchRow->addWidget(new QLabel(QStringLiteral("Search by Template Name")));
-    searchRow->addWidget(m_search, 1);
-    searchRow->addWidget(m_searchButton);
-    auto* group = new QGroupBox(QStringLiteral("Template"));
-    auto* groupLayout = new QVBoxLayout(group);
-    groupLayout->addWidget(m_list);
+    const auto* search = new ListSearch(
+        m_list, m_search, m_searchButton, TemplateListModel::TemplateName,
+        [this](const QString& text) { return m_model->Matches(text); },
+        QStringLiteral("Searches for given template name."));
     auto* buttons = new QHBoxLayout;
     for (QPushButton* b : {m_selectAll, m_unselectAll, m_delete, m_create, m_ok}) {
         b->setAutoDefault(false);
         buttons->addWidget(b);
     }
-    auto* layout = new QVBoxLayout(this);
-    layout->addLayout(searchRow);
-    layout->addWidget(group, 1);
-    layout->addLayout(buttons);
+    LayOutBrowser(this, search->MakeRow(QStringLiteral("Search by Template Name")),
+                  QStringLiteral("Template"), m_list, buttons);
     resize(480, 400);
 
-    connect(m_search, &QLineEdit::textChanged, this, &CViewTemplateDlg::OnSearchTyped);
-    connect(m_searchButton, &QPushButton::clicked, this, &CViewTemplateDlg::OnSearchButton);
     connect(m_selectAll, &QPushButton::clicked, this, [this] { m_model->SetAllTicked(true); });
     connect(m_unselectAll, &QPushButton::clicked, this, [this] { m_model->SetAllTicked(false); });
     connect(m_delete, &QPushButton::clicked, this, &CViewTemplateDlg::OnDelete);
@@ -119,41 +104,12 @@ void CViewTemplateDlg::Fill() {
     m_list->horizontalHeader()->setSortIndicatorShown(false);
 }
 
-bool CViewTemplateDlg::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == m_search && event->type() == QEvent::KeyPress) {
-        const int key = static_cast<QKeyEvent*>(event)->key();
-        if (key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Escape) return true;
-    }
-    return QDialog::eventFilter(watched, event);
-}
-
 void CViewTemplateDlg::OnHeaderClicked(int section) {
     if (section == TemplateListModel::Tick) return;
     m_list->clearSelection();
     const Qt::SortOrder order = m_model->SortByClick(TemplateListModel::Column(section));
     m_list->horizontalHeader()->setSortIndicatorShown(true);
     m_list->horizontalHeader()->setSortIndicator(section, order);
-}
-
-void CViewTemplateDlg::OnSearchTyped(const QString& text) {
-    const QList<int> rows = m_model->Matches(text);
-    if (!rows.isEmpty())
-        m_list->scrollTo(m_model->index(rows.first(), TemplateListModel::TemplateName));
-    m_search->setFocus();
-}
-
-void CViewTemplateDlg::OnSearchButton() {
-    const QString text = m_search->text();
-    if (text.isEmpty()) return;
-    QItemSelection selection;
-    const QList<int> rows = m_model->Matches(text);
-    for (int r : rows)
-        selection.select(m_model->index(r, 0),
-                         m_model->index(r, TemplateListModel::ColumnCount - 1));
-    m_list->selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect);
-    if (!rows.isEmpty())
-        m_list->scrollTo(m_model->index(rows.first(), TemplateListModel::TemplateName));
-    m_list->setFocus();
 }
 
 void CViewTemplateDlg::OnCreate() {

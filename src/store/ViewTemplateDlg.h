@@ -27,16 +27,11 @@ public:
     QPushButton* CreateButton() const { return m_create; }
     QPushButton* OkButton() const { return m_ok; }
 
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override;
-
 private:
     // False when the requested rebuild failed (and was reported).
     bool Rebuild();
     void Fill();
     void OnHeaderClicked(int section);
-    void OnSearchTyped(const QString& text);
-    void OnSearchButton();
     void OnCreate();
     void OnDoubleClicked(int row);
     void OnDelete();

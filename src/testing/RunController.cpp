@@ -271,6 +271,17 @@ void RunController::CopyParameters() {
     m_doc.Comments = eq.comments;
     const QString& model = device->DeviceModel;
     const auto ms = [](int h, int m) { return uint32_t(h) * 3600000u + uint32_t(m) * 60000u; };
+    // Flow and PCA tests stop alike: on volume, time, either or both.
+    const auto volumeOrTimeStop = [&ms](const auto& block) {
+        StopConditions stop;
+        stop.onVolume = block.stopOnVolume;
+        stop.volume = uint32_t(std::trunc(block.stopVolume * 10000.0));
+        stop.onTime = block.stopOnTime;
+        stop.time = ms(block.stopHours, block.stopMinutes);
+        stop.first = block.firstCondition;
+        stop.both = block.bothConditions;
+        return stop;
+    };
     Stop = StopConditions{};
     // Only a Flow test takes a tolerance of its own; the others have the
     // default, whatever an earlier test in this window overrode.
@@ -282,12 +293,7 @@ void RunController::CopyParameters() {
         const FlowBlock& f = setup.flow;
         m_doc.SetFlowRate = f.setFlowRate;
         m_doc.SetVolume = f.totalVolume;
-        Stop.onVolume = f.stopOnVolume;
-        Stop.volume = uint32_t(std::trunc(f.stopVolume * 10000.0));
-        Stop.onTime = f.stopOnTime;
-        Stop.time = ms(f.stopHours, f.stopMinutes);
-        Stop.first = f.firstCondition;
-        Stop.both = f.bothConditions;
+        Stop = volumeOrTimeStop(f);
         ToleranceOverride = f.toleranceOverride;
         Tolerance = f.tolerance;
         // The test's tolerance is what its lines, key and index row show.
@@ -322,12 +328,7 @@ void RunController::CopyParameters() {
         m_doc.SetFlowRate = p.basalRate;
         m_doc.SetVolume = p.totalVolume;
         m_doc.SetPcaVolume = p.bolusVolume;
-        Stop.onVolume = p.stopOnVolume;
-        Stop.volume = uint32_t(std::trunc(p.stopVolume * 10000.0));
-        Stop.onTime = p.stopOnTime;
-        Stop.time = ms(p.stopHours, p.stopMinutes);
-        Stop.first = p.firstCondition;
-        Stop.both = p.bothConditions;
+        Stop = volumeOrTimeStop(p);
         AutoStart = p.autoStart;
         break;
     }
@@ -501,6 +502,10 @@ void RunController::CancelSetup(bool ask) {
         TemplateAfterEnd();
     }
     m_tpl.stepContinues = false;
+    ReturnToIdle();
+}
+
+void RunController::ReturnToIdle() {
     AbandonTemplateRun();
     AutoStart = false;
     if (!m_keepResults) ResetDocument();
@@ -606,12 +611,7 @@ void RunController::ContinueEndTest() {
     // "Save and Exit" closes the record even when the step was cancelled.
     if (m_tpl.active && (!cancelled || m_tpl.closeRun) && TemplateAfterEnd())
         return; // the next step is set up
-    AbandonTemplateRun();
-    AutoStart = false;
-    if (!m_keepResults) ResetDocument();
-    SetState(State::Idle);
-    Q_EMIT ViewsChanged();
-    Q_EMIT TestFinished();
+    ReturnToIdle();
 }
 
 void RunController::ReadAnalyzerIdentity() {

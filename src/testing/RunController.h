@@ -184,6 +184,9 @@ private:
     bool StartTemplateRun();
     // Ends the template run without anything more to save.
     void AbandonTemplateRun();
+    // The run is over: a template run left unfinished is dropped, the results
+    // go unless they are kept, and the views and the shell hear of it.
+    void ReturnToIdle();
     void TemplateEndStep();
     // A step whose section could not be written: kept, and the run ends.
     void KeepFailedStep(int ranIndex);

@@ -4,6 +4,7 @@
 // where there is one, else the menu item). The visible effect is checked:
 // the picture changes and the check mark follows, or the entry is disabled.
 #include "../view/SyntheticRecords.h"
+#include "MainWindowTest.h"
 
 #include "app/ChannelWindow.h"
 #include "app/MainFrame.h"
@@ -40,42 +41,15 @@ QByteArray RecordOf(const QString& type) {
 
 Q_DECLARE_METATYPE(Effect)
 
-class TestChannelCommands : public QObject {
+class TestChannelCommands : public MainWindowTest {
     Q_OBJECT
-
-    std::unique_ptr<QTemporaryDir> m_dir;
-    ScriptedPrompter m_prompter;
-    std::unique_ptr<CRivuletrixApp> m_app;
-    std::unique_ptr<CMainFrame> m_frame;
 
 private Q_SLOTS:
     void init() {
-        m_dir = std::make_unique<QTemporaryDir>();
-        const QString settingsDir = m_dir->filePath(QStringLiteral("settings"));
-        QDir().mkpath(settingsDir);
-        QDir().mkpath(m_dir->filePath(QStringLiteral("data")));
-        QFile loc(m_dir->filePath(QStringLiteral("RivuletrixIniFilePath.ini")));
-        QVERIFY(loc.open(QIODevice::WriteOnly));
-        loc.write("[INIFilePath]\r\nINIFilePathWin7=" + settingsDir.toUtf8() + "\r\n");
-        loc.close();
-        QFile ini(settingsDir + QStringLiteral("/RivuletrixApp.ini"));
-        QVERIFY(ini.open(QIODevice::WriteOnly));
-        ini.write(
-            "[Default Parameters]\r\nPathType=2\r\nCustomPath=" + m_dir->filePath("data").toUtf8() +
-            "\r\nGraphLineWidth=1\r\nDefaultPressureUnit=mmHg\r\n");
-        ini.close();
-        m_prompter = ScriptedPrompter();
-        SetPrompter(&m_prompter);
-        m_app = std::make_unique<CRivuletrixApp>(m_dir->path());
-        m_frame = std::make_unique<CMainFrame>(*m_app);
-        m_frame->resize(1600, 1000);
-        m_frame->show();
+        QVERIFY(NewWorkingFolder("GraphLineWidth=1\r\nDefaultPressureUnit=mmHg\r\n"));
+        Start({1600, 1000});
     }
-    void cleanup() {
-        m_frame.reset();
-        m_app.reset();
-        SetPrompter(nullptr);
-    }
+    void cleanup() { Close(); }
 
     void commandReachesTheActiveChannelWindow_data() {
         QTest::addColumn<QString>("type");

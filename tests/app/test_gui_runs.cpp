@@ -6,9 +6,8 @@
 // RIVULETRIX_SCREENSHOTS=DIR keeps a picture of the main window in the middle
 // of each run.
 #include "../CountColour.h"
-#include "../link/SimProcess.h"
 #include "../testing/RunFixture.h"
-#include "ConnectThroughManager.h"
+#include "BenchWindowTest.h"
 
 #include "app/ChannelWindow.h"
 #include "app/DevicePane.h"
@@ -123,50 +122,33 @@ private:
     bool m_busy = false;
 };
 
-// A prompter that lets the test look at the windows while a question is up.
-class WatchingPrompter : public ScriptedPrompter {
-public:
-    std::function<void(const QString&)> onQuestion;
-    bool Question(const QString& text, Icon icon = Icon::Default) override {
-        if (onQuestion) onQuestion(text);
-        return ScriptedPrompter::Question(text, icon);
-    }
-};
-
 } // namespace
 
-class TestGuiRuns : public QObject {
+class TestGuiRuns : public BenchWindowTest {
     Q_OBJECT
 
-    std::unique_ptr<QTemporaryDir> m_dir;
-    WatchingPrompter m_prompter;
-    std::unique_ptr<SimProcess> m_sim;
-    std::unique_ptr<CRivuletrixApp> m_app;
-    std::unique_ptr<CMainFrame> m_frame;
     std::unique_ptr<ModalHand> m_hand;
     // Print jobs the print question led to, each printed to a PDF file.
     int m_printJobs = 0;
     QString PrintedPdf() const { return m_dir->filePath(QStringLiteral("printed.pdf")); }
 
+    // Bench A, a PXR-8 of one channel, with more simulator arguments.
+    static QStringList BenchA(const QStringList& more = {}) {
+        return QStringList{"--model",  "PXR-8",    "--name",     "Bench A",
+                           "--serial", "80001234", "--channels", "1"} +
+               more;
+    }
+    // A sample every period ms of analyzer time, that time running accel
+    // times as fast, primed in 300 ms, the channel following profile.
+    static QStringList Paced(const char* period, const char* accel, const char* profile) {
+        return {"--sample-period", period, "--accel",   accel,
+                "--prime-delay",   "300",  "--profile", profile};
+    }
+    // Started and connected with the first channel window maximized.
     void Bench(const QStringList& simArgs) {
-        m_sim = std::make_unique<SimProcess>(QStringLiteral("gui"), simArgs);
-        QVERIFY(m_sim->Ok());
-        qputenv("RIVULETRIX_PORTS", m_sim->Link().toLocal8Bit());
-        m_app = std::make_unique<CRivuletrixApp>(m_dir->path());
-        m_app->StartingUp = true;
-        m_frame = std::make_unique<CMainFrame>(*m_app);
-        // The start-up steps of the program's main.
-        m_app->StartupSettings();
-        m_app->Initialised = true;
-        m_app->Records().SetStartupFinished(true);
-        m_app->StartingUp = false;
-        m_frame->resize(1400, 900);
-        m_frame->show();
-        auto dlg = SearchAnalyzers(*m_app, *m_frame);
-        ConnectAllFound(*dlg);
-        dlg->close();
-        QTRY_VERIFY_WITH_TIMEOUT(m_frame->ChannelWindowAt(1, 1), 10000);
-        m_frame->ChannelWindowAt(1, 1)->showMaximized();
+        BenchWindowTest::Bench(simArgs);
+        if (ChannelWindow* w = m_frame ? m_frame->ChannelWindowAt(1, 1) : nullptr)
+            w->showMaximized();
     }
     ChannelWindow& Window(int channel = 1) { return *m_frame->ChannelWindowAt(1, channel); }
     CRivuletrixDoc& Doc() { return *Window().Document(); }
@@ -306,6 +288,11 @@ class TestGuiRuns : public QObject {
             page->Check(SetupCheck::StopVolume)->click();
             Type(page->Edit(SetupField::FlowStopVolume), stopMl);
         };
+        SetUpAndStart(channel);
+    }
+    // Setup Test, the sheet filled by m_hand, then Start Test, all from the
+    // channel window's toolbar.
+    void SetUpAndStart(int channel = 1) {
         Press(cmd::SetupTest, channel);
         QVERIFY2(!m_hand->sheetRefused, qPrintable(m_prompter.messages.join(QLatin1Char('|'))));
         Press(cmd::StartTest, channel);
@@ -362,11 +349,8 @@ private Q_SLOTS:
         if (!SimProcess::Available()) QSKIP("pxr-sim not built");
     }
     void init() {
-        m_dir = std::make_unique<QTemporaryDir>();
-        QVERIFY(MakeWorkingFolder(m_dir->path()));
-        m_prompter = WatchingPrompter();
+        QVERIFY(NewRunFolder());
         m_prompter.SetDefaultAnswer(true); // save
-        SetPrompter(&m_prompter);
         m_hand = std::make_unique<ModalHand>();
         // The print dialog: the user prints to a PDF file.
         m_printJobs = 0;
@@ -378,34 +362,15 @@ private Q_SLOTS:
         };
     }
     void cleanup() {
-        if (m_app)
-            for (FoundAnalyzer r : m_app->Scanner().Ready())
-                if (r.connected) m_app->DisconnectAnalyzer(r.slot, r);
+        CloseBench();
         printing::ResetHooks();
         m_hand.reset();
-        m_frame.reset();
-        m_app.reset();
-        m_sim.reset();
-        SetPrompter(nullptr);
     }
 
     void flowTestStopsOnVolume() {
-        Bench({"--model", "PXR-8", "--name", "Bench A", "--serial", "80001234", "--channels", "1",
-               "--sample-period", "200", "--accel", "30", "--prime-delay", "300", "--profile",
-               "1:flow,noise=0.02"});
-        m_hand->fill = [](CSetupSheet& sheet) {
-            sheet.Tabs()->setCurrentIndex(0);
-            CSetupPage* page = sheet.Page(SetupPage::Flow);
-            Type(page->EquipmentEdit(0), QStringLiteral("GUI-F1"));
-            Type(page->EquipmentEdit(1), QStringLiteral("AB"));
-            Type(page->Edit(SetupField::FlowSetRate), QStringLiteral("300"));
-            page->Check(SetupCheck::StopVolume)->click();
-            Type(page->Edit(SetupField::FlowStopVolume), QStringLiteral("2"));
-        };
-        Press(cmd::SetupTest);
+        Bench(BenchA(Paced("200", "30", "1:flow,noise=0.02")));
+        StartFlow(QStringLiteral("GUI-F1"), QStringLiteral("2"));
         QCOMPARE(m_hand->sheetsShown, 1);
-        QVERIFY2(!m_hand->sheetRefused, qPrintable(m_prompter.messages.join(QLatin1Char('|'))));
-        Press(cmd::StartTest);
         CheckLiveGraph({"Average Flow", "Delivered Volume", "Set Flow Rate"},
                        {qRgb(0, 0, 255), qRgb(0, 223, 0)});
         KeepScreenshot("live-flow");
@@ -430,11 +395,10 @@ private Q_SLOTS:
     // stop and is saved with the samples of both connections.
     void unpluggedRunReconnectsInItsSlot() {
         const QString moved = m_dir->filePath(QStringLiteral("moved-port"));
-        Bench({"--model", "PXR-8", "--name", "Bench A", "--serial", "80001234", "--channels", "1",
-               "--sample-period", "1000", "--accel", "10", "--prime-delay", "300", "--profile",
-               "1:flow,noise=0.02", "--do",
-               QStringLiteral("after RUN; after 40 samples unplug; after 1500ms replug %1")
-                   .arg(moved)});
+        Bench(BenchA(Paced("1000", "10", "1:flow,noise=0.02")
+                     << "--do"
+                     << QStringLiteral("after RUN; after 40 samples unplug; after 1500ms replug %1")
+                            .arg(moved)));
         qputenv("RIVULETRIX_PORTS", (m_sim->Link() + QLatin1Char(':') + moved).toLocal8Bit());
         ChannelWindow* window = &Window();
         StartFlow(QStringLiteral("GUI-U1"), QStringLiteral("9"));
@@ -474,9 +438,9 @@ private Q_SLOTS:
     // A test whose analyzer is lost and stays away is saved with what
     // arrived: End Test from the toolbar, Yes to the save.
     void lostAnalyzersTestIsSavedWithWhatArrived() {
-        Bench({"--model", "PXR-8", "--name", "Bench A", "--serial", "80001234", "--channels", "1",
-               "--sample-period", "1000", "--accel", "10", "--prime-delay", "300", "--profile",
-               "1:flow,noise=0.02", "--do", "after RUN; after 25 samples unplug"});
+        Bench(BenchA(Paced("1000", "10", "1:flow,noise=0.02")
+                     << "--do"
+                     << "after RUN; after 25 samples unplug"));
         StartFlow(QStringLiteral("GUI-U2"), QStringLiteral("50"));
         WaitLostWithEverySample();
         const int arrived = Samples();
@@ -496,27 +460,13 @@ private Q_SLOTS:
     // the analyzer's newest record is not the test's, so nothing is deleted.
     void restartedAnalyzerNoLongerRunsTheTest() {
         const QString moved = m_dir->filePath(QStringLiteral("moved-port"));
-        Bench({"--model",
-               "PXR-8",
-               "--name",
-               "Bench A",
-               "--serial",
-               "80001234",
-               "--channels",
-               "1",
-               "--sample-period",
-               "1000",
-               "--accel",
-               "10",
-               "--prime-delay",
-               "300",
-               "--preset-records",
-               "2",
-               "--profile",
-               "1:flow,noise=0.02",
-               "--do",
-               QStringLiteral("after RUN; after 30 samples unplug; restart; after 1500ms replug %1")
-                   .arg(moved)});
+        Bench(BenchA(
+            Paced("1000", "10", "1:flow,noise=0.02")
+            << "--preset-records"
+            << "2"
+            << "--do"
+            << QStringLiteral("after RUN; after 30 samples unplug; restart; after 1500ms replug %1")
+                   .arg(moved)));
         qputenv("RIVULETRIX_PORTS", (m_sim->Link() + QLatin1Char(':') + moved).toLocal8Bit());
         StartFlow(QStringLiteral("GUI-R1"), QStringLiteral("50"));
         WaitLostWithEverySample();
@@ -663,21 +613,8 @@ private Q_SLOTS:
     // A saved test found again as a user does: File > Open > Records, the
     // record ticked in the browser, OK; its window shows the record.
     void savedRecordOpensThroughFileOpenRecords() {
-        Bench({"--model", "PXR-8", "--name", "Bench A", "--serial", "80001234", "--channels", "1",
-               "--sample-period", "200", "--accel", "30", "--prime-delay", "300", "--profile",
-               "1:flow,noise=0.02"});
-        m_hand->fill = [](CSetupSheet& sheet) {
-            sheet.Tabs()->setCurrentIndex(0);
-            CSetupPage* page = sheet.Page(SetupPage::Flow);
-            Type(page->EquipmentEdit(0), QStringLiteral("GUI-R1"));
-            Type(page->EquipmentEdit(1), QStringLiteral("AB"));
-            Type(page->Edit(SetupField::FlowSetRate), QStringLiteral("300"));
-            page->Check(SetupCheck::StopVolume)->click();
-            Type(page->Edit(SetupField::FlowStopVolume), QStringLiteral("1"));
-        };
-        Press(cmd::SetupTest);
-        QVERIFY2(!m_hand->sheetRefused, qPrintable(m_prompter.messages.join(QLatin1Char('|'))));
-        Press(cmd::StartTest);
+        Bench(BenchA(Paced("200", "30", "1:flow,noise=0.02")));
+        StartFlow(QStringLiteral("GUI-R1"), QStringLiteral("1"));
         const QString path = EndAndSave();
         QVERIFY(!path.isEmpty());
 
@@ -708,9 +645,7 @@ private Q_SLOTS:
     // End and its save question; the saved record, opened through
     // File > Open > Records, comes up in front and shows its curve too.
     void trumpetCurveOfATwoHourRun() {
-        Bench({"--model", "PXR-8", "--name", "Bench A", "--serial", "80001234", "--channels", "1",
-               "--sample-period", "1000", "--accel", "720", "--prime-delay", "300", "--profile",
-               "1:flow,noise=20,error=-1.5"});
+        Bench(BenchA(Paced("1000", "720", "1:flow,noise=20,error=-1.5")));
         m_hand->fill = [](CSetupSheet& sheet) {
             sheet.Tabs()->setCurrentIndex(0);
             CSetupPage* page = sheet.Page(SetupPage::Flow);
@@ -721,9 +656,7 @@ private Q_SLOTS:
             Type(page->Edit(SetupField::FlowHours), QStringLiteral("2"));
             Type(page->Edit(SetupField::FlowMinutes), QStringLiteral("5"));
         };
-        Press(cmd::SetupTest);
-        QVERIFY2(!m_hand->sheetRefused, qPrintable(m_prompter.messages.join(QLatin1Char('|'))));
-        Press(cmd::StartTest);
+        SetUpAndStart();
         QVERIFY(QTest::qWaitFor([&] { return Doc().Run.autoStopped; }, 60000));
         QCOMPARE(Window().Run()->LastStop(), RunController::StopReason::Time);
 
@@ -778,9 +711,7 @@ private Q_SLOTS:
     }
 
     void occlusionTestStopsOnTime() {
-        Bench({"--model", "PXR-8", "--name", "Bench A", "--serial", "80001234", "--channels", "1",
-               "--sample-period", "500", "--accel", "60", "--prime-delay", "300", "--profile",
-               "1:occlusion,ramp=4,peak=450"});
+        Bench(BenchA(Paced("500", "60", "1:occlusion,ramp=4,peak=450")));
         m_hand->fill = [](CSetupSheet& sheet) {
             sheet.Tabs()->setCurrentIndex(1);
             CSetupPage* page = sheet.Page(SetupPage::Occlusion);
@@ -791,9 +722,7 @@ private Q_SLOTS:
             Type(page->Edit(SetupField::OcclusionHours), QStringLiteral("0"));
             Type(page->Edit(SetupField::OcclusionMinutes), QStringLiteral("3"));
         };
-        Press(cmd::SetupTest);
-        QVERIFY2(!m_hand->sheetRefused, qPrintable(m_prompter.messages.join(QLatin1Char('|'))));
-        Press(cmd::StartTest);
+        SetUpAndStart();
         CheckLiveGraph({"Pressure"}, {});
         KeepScreenshot("live-occlusion");
         const QString path = EndAndSave();
@@ -808,9 +737,8 @@ private Q_SLOTS:
     }
 
     void pcaTestWithBoluses() {
-        Bench({"--model", "PXR-8", "--name", "Bench A", "--serial", "80001234", "--channels", "1",
-               "--sample-period", "500", "--accel", "60", "--prime-delay", "300", "--profile",
-               "1:pca,rate=50,bolus=0.5,bolus-rate=300,every=120,first=30,noise=0"});
+        Bench(BenchA(Paced("500", "60",
+                           "1:pca,rate=50,bolus=0.5,bolus-rate=300,every=120,first=30,noise=0")));
         m_hand->fill = [](CSetupSheet& sheet) {
             sheet.Tabs()->setCurrentIndex(2);
             CSetupPage* page = sheet.Page(SetupPage::Pca);
@@ -824,9 +752,7 @@ private Q_SLOTS:
             Type(page->Edit(SetupField::PcaHours), QStringLiteral("0"));
             Type(page->Edit(SetupField::PcaMinutes), QStringLiteral("8"));
         };
-        Press(cmd::SetupTest);
-        QVERIFY2(!m_hand->sheetRefused, qPrintable(m_prompter.messages.join(QLatin1Char('|'))));
-        Press(cmd::StartTest);
+        SetUpAndStart();
         QTRY_VERIFY_WITH_TIMEOUT(Doc().ElapsedTicks(Doc().StoredCount() - 1) > 240000u, 30000);
         CheckLiveGraph({"PCA /Dual Flow", "Bolus / Secondary Start"}, {});
         KeepScreenshot("live-pca");
@@ -845,7 +771,7 @@ private Q_SLOTS:
     }
     void closingOffersUnsavedResults() {
         QFETCH(bool, disconnect);
-        Bench({"--model", "PXR-8", "--name", "Bench A", "--serial", "80001234", "--channels", "1"});
+        Bench(BenchA());
         Doc().Modified = true; // as after a save that failed
         // The data folder becomes a file: the save fails again.
         const QString data = m_dir->filePath(QStringLiteral("data"));
@@ -872,9 +798,7 @@ private Q_SLOTS:
     }
 
     void templateRunThroughTheNextStepDialog() {
-        Bench({"--model", "PXR-8", "--name", "Bench A", "--serial", "80001234", "--channels", "1",
-               "--sample-period", "500", "--accel", "60", "--prime-delay", "300", "--profile",
-               "1:noise=0"});
+        Bench(BenchA(Paced("500", "60", "1:noise=0")));
         Template t;
         t.name = QStringLiteral("Ward Round");
         t.steps[0] = {TemplateStep::Flow, 0.5, TemplateStep::Ml, 300, 5, 0, 30};
@@ -953,8 +877,7 @@ private Q_SLOTS:
     // An analyzer that goes silent after the setup: the technician is told,
     // End Test cancels the setup, and the program may close again.
     void silentAnalyzerSetupIsCancelled() {
-        Bench({"--model", "PXR-8", "--name", "Bench A", "--serial", "80001234", "--channels", "1",
-               "--do", "after 1 START silence on"});
+        Bench(BenchA({"--do", "after 1 START silence on"}));
         m_hand->fill = [](CSetupSheet& sheet) {
             sheet.Tabs()->setCurrentIndex(0);
             CSetupPage* page = sheet.Page(SetupPage::Flow);
@@ -982,9 +905,7 @@ private Q_SLOTS:
     // channel window says so on its title and its status line, one message
     // gives the reason, and the test runs to its stop and is saved.
     void journalTroubleShowsOnTheChannelWindow() {
-        Bench({"--model", "PXR-8", "--name", "Bench A", "--serial", "80001234", "--channels", "1",
-               "--sample-period", "200", "--accel", "30", "--prime-delay", "300", "--profile",
-               "1:flow,noise=0.02"});
+        Bench(BenchA(Paced("200", "30", "1:flow,noise=0.02")));
         const QString folder = m_app->JournalFolder();
         QDir(folder).removeRecursively();
         QFile blocker(folder);

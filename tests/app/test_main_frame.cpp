@@ -3,6 +3,7 @@
 // start-up, the information dialog and the close guard.
 #include "../link/SimProcess.h"
 #include "ConnectThroughManager.h"
+#include "MainWindowTest.h"
 
 #include "app/AnalyzerPoll.h"
 #include "app/ChannelWindow.h"
@@ -55,13 +56,9 @@ QStringList Args(const char* model, const char* name, const char* serial,
 
 } // namespace
 
-class TestMainFrame : public QObject {
+class TestMainFrame : public MainWindowTest {
     Q_OBJECT
 
-    std::unique_ptr<QTemporaryDir> m_dir;
-    ScriptedPrompter m_prompter;
-    std::unique_ptr<CRivuletrixApp> m_app;
-    std::unique_ptr<CMainFrame> m_frame;
     std::vector<std::unique_ptr<SimProcess>> m_sims;
 
     void Sim(const QString& name, const QStringList& args) {
@@ -75,12 +72,16 @@ class TestMainFrame : public QObject {
     }
     void Start() {
         qputenv("RIVULETRIX_PORTS", Ports().toLocal8Bit());
-        m_app = std::make_unique<CRivuletrixApp>(m_dir->path());
-        m_frame = std::make_unique<CMainFrame>(*m_app);
-        m_frame->resize(1400, 900);
-        m_frame->show();
+        MainWindowTest::Start({1400, 900});
     }
     std::unique_ptr<CManageConnectionDlg> Search() { return SearchAnalyzers(*m_app, *m_frame); }
+    // Started, with every analyzer found connected; the manager stays open.
+    std::unique_ptr<CManageConnectionDlg> StartConnected() {
+        Start();
+        auto dlg = Search();
+        ConnectAll(*dlg);
+        return dlg;
+    }
     void ConnectAll(CManageConnectionDlg& dlg) { ConnectAllFound(dlg); }
     QString Setting(const QString& section, const QString& key) {
         QString value;
@@ -92,32 +93,10 @@ private Q_SLOTS:
     void initTestCase() {
         if (!SimProcess::Available()) QSKIP("pxr-sim not built");
     }
-    void init() {
-        m_dir = std::make_unique<QTemporaryDir>();
-        const QString settingsDir = m_dir->filePath(QStringLiteral("settings"));
-        QDir().mkpath(settingsDir);
-        QDir().mkpath(m_dir->filePath(QStringLiteral("data")));
-        QFile loc(m_dir->filePath(QStringLiteral("RivuletrixIniFilePath.ini")));
-        QVERIFY(loc.open(QIODevice::WriteOnly));
-        loc.write("[INIFilePath]\r\nINIFilePathWin7=" + settingsDir.toUtf8() + "\r\n");
-        loc.close();
-        QFile ini(settingsDir + QStringLiteral("/RivuletrixApp.ini"));
-        QVERIFY(ini.open(QIODevice::WriteOnly));
-        ini.write("[Default Parameters]\r\nPathType=2\r\nCustomPath=" +
-                  m_dir->filePath("data").toUtf8() + "\r\nGraphLineWidth=1\r\n");
-        ini.close();
-        m_prompter = ScriptedPrompter();
-        SetPrompter(&m_prompter);
-    }
+    void init() { QVERIFY(NewWorkingFolder("GraphLineWidth=1\r\n")); }
     void cleanup() {
-        if (m_app) {
-            for (FoundAnalyzer r : m_app->Scanner().Ready())
-                if (r.connected) m_app->DisconnectAnalyzer(r.slot, r);
-        }
-        m_frame.reset();
-        m_app.reset();
+        Close();
         m_sims.clear();
-        SetPrompter(nullptr);
     }
 
     void searchListsEachAnalyzerOnce() {
@@ -140,9 +119,7 @@ private Q_SLOTS:
     void connectOpensChannelWindowsAndSavesSerials() {
         Sim("a", Args("PXR-8", "Bench A", "80000001", "1,2,4"));
         Sim("k", Args("PXR2K", "Bench K", "20000002"));
-        Start();
-        auto dlg = Search();
-        ConnectAll(*dlg);
+        auto dlg = StartConnected();
         QCOMPARE(m_app->ConnectedCount, 2);
         QCOMPARE(Titles(*m_frame), (QStringList{"Channel 1 Bench A", "Channel 1 Bench K",
                                                 "Channel 2 Bench A", "Channel 4 Bench A"}));
@@ -192,9 +169,7 @@ private Q_SLOTS:
     void batteryLowShowsItsNotice() {
         Sim("k", Args("PXR2K", "Bench K", "20000002") << "--battery"
                                                       << "L");
-        Start();
-        auto dlg = Search();
-        ConnectAll(*dlg);
+        auto dlg = StartConnected();
         CDevice* device = m_app->Device(1);
         QVERIFY(device);
         QVERIFY(m_frame->PollRunning());
@@ -208,9 +183,7 @@ private Q_SLOTS:
     void emptyBatteryIsNoLongerPolled() {
         Sim("k", Args("PXR2K", "Bench K", "20000002") << "--battery"
                                                       << "S");
-        Start();
-        auto dlg = Search();
-        ConnectAll(*dlg);
+        auto dlg = StartConnected();
         CDevice* device = m_app->Device(1);
         QVERIFY(device);
         QTRY_COMPARE_WITH_TIMEOUT((m_app->Poll().Poll(), char(device->BatteryState)), 'S', 8000);
@@ -242,9 +215,7 @@ private Q_SLOTS:
     void selectorArrangesWindows() {
         Sim("a", Args("PXR-8", "Bench A", "80000001", "1,2"));
         Sim("b", Args("PXR-8", "Bench B", "80000002", "1,3"));
-        Start();
-        auto dlg = Search();
-        ConnectAll(*dlg);
+        auto dlg = StartConnected();
         dlg->reject();
         m_frame->UpdateCommands();
         CDialogTopDevicePane* pane = m_frame->DevicePane();
@@ -275,9 +246,7 @@ private Q_SLOTS:
     void selectorArrangesAfterAMaximisedRecord() {
         Sim("a", Args("PXR-8", "Bench A", "80000001", "1,2"));
         Sim("b", Args("PXR-8", "Bench B", "80000002", "1,3"));
-        Start();
-        auto dlg = Search();
-        ConnectAll(*dlg);
+        auto dlg = StartConnected();
         dlg->reject();
         m_frame->UpdateCommands();
         const QString record = m_dir->filePath(QStringLiteral("data/flow_small.p8d"));
@@ -318,9 +287,7 @@ private Q_SLOTS:
         QFETCH(QList<int>, expected);
         Sim("a", Args("PXR-8", "Bench A", "80000001", "1,2,3,4"));
         Sim("b", Args("PXR-8", "Bench B", "80000002", "1,3"));
-        Start();
-        auto dlg = Search();
-        ConnectAll(*dlg);
+        auto dlg = StartConnected();
         dlg->reject();
         m_frame->UpdateCommands();
         CDialogTopDevicePane* pane = m_frame->DevicePane();
@@ -364,9 +331,7 @@ private Q_SLOTS:
 
     void informationDialog() {
         Sim("k", Args("PXR2K", "Bench K", "20000002"));
-        Start();
-        auto dlg = Search();
-        ConnectAll(*dlg);
+        auto dlg = StartConnected();
         CDeviceInfoDlg info(*m_app->Device(1));
         QSignalSpy filled(&info, &CDeviceInfoDlg::Filled);
         QVERIFY(filled.wait(20000));
@@ -383,9 +348,7 @@ private Q_SLOTS:
 
     void silentAnalyzerGivesCommunicationError() {
         Sim("k", Args("PXR2K", "Bench K", "20000002"));
-        Start();
-        auto dlg = Search();
-        ConnectAll(*dlg);
+        auto dlg = StartConnected();
         // Unplugged after connecting: every request fails at once.
         m_sims.clear();
         CDeviceInfoDlg info(*m_app->Device(1));
@@ -401,9 +364,7 @@ private Q_SLOTS:
     void informationDialogLetsGoOfASilentAnalyzer() {
         Sim("k", Args("PXR2K", "Bench K", "20000002") << "--do"
                                                       << "after LOG silence on");
-        Start();
-        auto dlg = Search();
-        ConnectAll(*dlg);
+        auto dlg = StartConnected();
         QVERIFY(m_app->Device(1));
         auto info = std::make_unique<CDeviceInfoDlg>(*m_app->Device(1));
         QTRY_VERIFY_WITH_TIMEOUT(
@@ -461,9 +422,7 @@ private Q_SLOTS:
 
     void disconnectDuringATestIsRefused() {
         Sim("a", Args("PXR-8", "Bench A", "80000001", "1"));
-        Start();
-        auto dlg = Search();
-        ConnectAll(*dlg);
+        auto dlg = StartConnected();
         m_app->StartedFlags[0][0] = true;
         dlg->ReadyList()->setCurrentItem(dlg->ReadyList()->topLevelItem(0));
         dlg->DisconnectSelected();
@@ -484,9 +443,7 @@ private Q_SLOTS:
     void unpluggedAnalyzerIsShownLostAndReconnects() {
         Sim("a", Args("PXR-8", "Bench A", "80000001", "1,3"));
         Sim("b", Args("PXR2K", "Bench K", "20000002"));
-        Start();
-        auto dlg = Search();
-        ConnectAll(*dlg);
+        auto dlg = StartConnected();
         QCOMPARE(m_app->ConnectedCount, 2);
         ChannelWindow* window1 = m_frame->ChannelWindowAt(1, 1);
         ChannelWindow* window3 = m_frame->ChannelWindowAt(1, 3);
@@ -549,9 +506,7 @@ private Q_SLOTS:
     // search finds it as new.
     void lostAnalyzerDisconnectsAndIsFoundAgain() {
         Sim("a", Args("PXR-8", "Bench A", "80000001", "1"));
-        Start();
-        auto dlg = Search();
-        ConnectAll(*dlg);
+        auto dlg = StartConnected();
         m_sims.clear(); // unplugged
         QTRY_VERIFY_WITH_TIMEOUT(m_app->Device(1)->IsLost(), 5000);
         Sim("a", Args("PXR-8", "Bench A", "80000001", "1"));

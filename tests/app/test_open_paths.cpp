@@ -3,6 +3,7 @@
 // dialog before start-up has finished, the recent-file entries and records
 // dropped on the window.
 #include "../testing/RunFixture.h"
+#include "MainWindowTest.h"
 
 #include "app/ChannelWindow.h"
 #include "app/DefaultParametersDlg.h"
@@ -72,28 +73,12 @@ QAction* MenuEntry(QMainWindow& frame, int id) {
 
 } // namespace
 
-class TestOpenPaths : public QObject {
+class TestOpenPaths : public MainWindowTest {
     Q_OBJECT
 
-    std::unique_ptr<QTemporaryDir> m_dir;
-    ScriptedPrompter m_prompter;
-    std::unique_ptr<CRivuletrixApp> m_app;
-    std::unique_ptr<CMainFrame> m_frame;
     QString m_data;
 
-    void Start(bool initialised = true) {
-        m_app = std::make_unique<CRivuletrixApp>(m_dir->path());
-        m_app->StartingUp = true;
-        m_frame = std::make_unique<CMainFrame>(*m_app);
-        if (initialised) {
-            m_app->StartupSettings();
-            m_app->Initialised = true;
-            m_app->Records().SetStartupFinished(true);
-        }
-        m_app->StartingUp = false;
-        m_frame->resize(1200, 800);
-        m_frame->show();
-    }
+    void Start(bool initialised = true) { StartAsMain({1200, 800}, initialised); }
     QString CopyRecord(const QString& name) {
         const QString path = m_data + QLatin1Char('/') + name;
         QFile::copy(QStringLiteral(RX_TEST_DATA "/records/flow_small.p8d"), path);
@@ -115,17 +100,10 @@ class TestOpenPaths : public QObject {
 
 private Q_SLOTS:
     void init() {
-        m_dir = std::make_unique<QTemporaryDir>();
-        QVERIFY(MakeWorkingFolder(m_dir->path()));
-        m_data = m_dir->filePath(QStringLiteral("data"));
-        m_prompter = ScriptedPrompter();
-        SetPrompter(&m_prompter);
+        QVERIFY(NewRunFolder());
+        m_data = DataFolder();
     }
-    void cleanup() {
-        m_frame.reset();
-        m_app.reset();
-        SetPrompter(nullptr);
-    }
+    void cleanup() { Close(); }
 
     // Build Index from the File menu, then the records it indexed are
     // listed under File > Open > Records.

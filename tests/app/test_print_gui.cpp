@@ -4,6 +4,7 @@
 // file, so every page goes through the real printing path into a real PDF.
 #include "../SmallTmpfs.h"
 #include "../view/SyntheticRecords.h"
+#include "MainWindowTest.h"
 
 #include "app/ChannelWindow.h"
 #include "app/MainFrame.h"
@@ -44,13 +45,9 @@ QStringList PdfPages(const QString& pdf) {
 
 } // namespace
 
-class TestPrintGui : public QObject {
+class TestPrintGui : public MainWindowTest {
     Q_OBJECT
 
-    std::unique_ptr<QTemporaryDir> m_dir;
-    ScriptedPrompter m_prompter;
-    std::unique_ptr<CRivuletrixApp> m_app;
-    std::unique_ptr<CMainFrame> m_frame;
     int m_printDialogs = 0;
     QString m_printTo;
 
@@ -85,26 +82,8 @@ private Q_SLOTS:
             QSKIP("pdftotext (poppler-utils) is not installed");
     }
     void init() {
-        m_dir = std::make_unique<QTemporaryDir>();
-        const QString settingsDir = m_dir->filePath(QStringLiteral("settings"));
-        QDir().mkpath(settingsDir);
-        QDir().mkpath(m_dir->filePath(QStringLiteral("data")));
-        QFile loc(m_dir->filePath(QStringLiteral("RivuletrixIniFilePath.ini")));
-        QVERIFY(loc.open(QIODevice::WriteOnly));
-        loc.write("[INIFilePath]\r\nINIFilePathWin7=" + settingsDir.toUtf8() + "\r\n");
-        loc.close();
-        QFile ini(settingsDir + QStringLiteral("/RivuletrixApp.ini"));
-        QVERIFY(ini.open(QIODevice::WriteOnly));
-        ini.write(
-            "[Default Parameters]\r\nPathType=2\r\nCustomPath=" + m_dir->filePath("data").toUtf8() +
-            "\r\nGraphLineWidth=1\r\nReportHeader1=Clinical Physics\r\n");
-        ini.close();
-        m_prompter = ScriptedPrompter();
-        SetPrompter(&m_prompter);
-        m_app = std::make_unique<CRivuletrixApp>(m_dir->path());
-        m_frame = std::make_unique<CMainFrame>(*m_app);
-        m_frame->resize(1400, 900);
-        m_frame->show();
+        QVERIFY(NewWorkingFolder("GraphLineWidth=1\r\nReportHeader1=Clinical Physics\r\n"));
+        Start({1400, 900});
         QVERIFY(QTest::qWaitForWindowExposed(m_frame.get()));
         // The print dialog: the user picks "Print to File (PDF)".
         m_printDialogs = 0;
@@ -121,9 +100,7 @@ private Q_SLOTS:
     }
     void cleanup() {
         printing::ResetHooks();
-        m_frame.reset();
-        m_app.reset();
-        SetPrompter(nullptr);
+        Close();
     }
 
     // The table through the View menu: header first, the last row at once

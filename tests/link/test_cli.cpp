@@ -1,30 +1,20 @@
 // rivuletrix-cli probe, info and records against simulated analyzers.
+#include "../ProcessRun.h"
 #include "SimProcess.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 
 namespace {
-struct Run {
-    int code = -1;
-    QByteArray out, err;
-};
-Run Cli(const QStringList& args, const QByteArray& ports = {}) {
-    QProcess p;
+using clitest::Result;
+
+Result Cli(const QStringList& args, const QByteArray& ports = {}) {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("RIVULETRIX_PORTS", QString::fromLocal8Bit(ports));
-    p.setProcessEnvironment(env);
-    p.start(QStringLiteral(RX_BINARY_DIR "/src/cli/rivuletrix-cli"), args);
-    Run r;
-    if (!p.waitForFinished(60000)) return r;
-    r.code = p.exitCode();
-    r.out = p.readAllStandardOutput();
-    r.err = p.readAllStandardError();
-    return r;
+    return clitest::Cli(args, {}, {}, env);
 }
 } // namespace
 
@@ -43,8 +33,8 @@ private Q_SLOTS:
         SimProcess b("b", {"--model", "PXR2K", "--name", "Bench B", "--serial", "20005678"});
         QVERIFY(a.Ok() && b.Ok());
         // No ports named: the scan of the program, with RIVULETRIX_PORTS.
-        const Run r = Cli({"probe"}, (a.Link() + ':' + b.Link()).toLocal8Bit());
-        QCOMPARE(r.code, 0);
+        const Result r = Cli({"probe"}, (a.Link() + ':' + b.Link()).toLocal8Bit());
+        QCOMPARE(r.exitCode, 0);
         const QJsonArray list = QJsonDocument::fromJson(r.out).array();
         QCOMPARE(list.size(), 2);
         const QJsonObject first = list[0].toObject();
@@ -56,7 +46,7 @@ private Q_SLOTS:
         QCOMPARE(first["kind"].toInt(), 2);
         QCOMPARE(list[1].toObject()["model"].toString(), QStringLiteral("PXR2K"));
         // Named ports only.
-        const Run one = Cli({"probe", b.Link()});
+        const Result one = Cli({"probe", b.Link()});
         QCOMPARE(QJsonDocument::fromJson(one.out).array().size(), 1);
     }
 
@@ -64,8 +54,8 @@ private Q_SLOTS:
         SimProcess a("a", {"--model", "PXR2K", "--name", "Bench B", "--serial", "20005678",
                            "--firmware", "3.01"});
         QVERIFY(a.Ok());
-        const Run r = Cli({"info", a.Link()});
-        QCOMPARE(r.code, 0);
+        const Result r = Cli({"info", a.Link()});
+        QCOMPARE(r.exitCode, 0);
         const QJsonObject o = QJsonDocument::fromJson(r.out).object();
         QCOMPARE(o["P2"].toString(), QStringLiteral("PXR2K"));
         QCOMPARE(o["P5"].toString(), QStringLiteral("Bench B"));
@@ -75,19 +65,19 @@ private Q_SLOTS:
         QCOMPARE(ch.size(), 4);
         QVERIFY(!ch[0].toObject()["serial"].toString().isEmpty());
         for (int i = 1; i < 4; ++i) QCOMPARE(ch[i].toString(), QStringLiteral("Not Connected"));
-        QVERIFY(Cli({"info", "/nonexistent/tty"}).code != 0);
+        QVERIFY(Cli({"info", "/nonexistent/tty"}).exitCode != 0);
     }
 
     void records() {
         SimProcess a("a", {"--preset-records", "4"});
         QVERIFY(a.Ok());
-        Run r = Cli({"records", a.Link()});
-        QCOMPARE(r.code, 0);
+        Result r = Cli({"records", a.Link()});
+        QCOMPARE(r.exitCode, 0);
         QCOMPARE(r.out.trimmed(), QByteArray("4"));
         QTemporaryDir dir;
         const QString out = dir.filePath("rec4.p8d");
         r = Cli({"records", a.Link(), "--get", "4", "--out", out});
-        QCOMPARE(r.code, 0);
+        QCOMPARE(r.exitCode, 0);
         QFile f(out);
         QVERIFY(f.open(QIODevice::ReadOnly));
         const QByteArray data = f.readAll();

@@ -1,28 +1,16 @@
 // rivuletrix-cli record ... on the fixture records.
+#include "../ProcessRun.h"
+
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 
 namespace {
 
-struct Result {
-    int exitCode = -1;
-    QByteArray out, err;
-};
-
-Result Cli(const QStringList& args) {
-    QProcess p;
-    p.start(QStringLiteral(RX_BINARY_DIR "/src/cli/rivuletrix-cli"), args);
-    Result r;
-    if (!p.waitForFinished(60000)) return r;
-    r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    r.out = p.readAllStandardOutput();
-    r.err = p.readAllStandardError();
-    return r;
-}
+using clitest::Cli;
+using clitest::Result;
 
 QString Fixture(const char* name) {
     return QStringLiteral(RX_TEST_DATA "/records/") + QLatin1String(name);

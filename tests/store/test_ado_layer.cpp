@@ -35,6 +35,24 @@ class TestAdoLayer : public QObject {
         if (!q.exec(sql) || !q.next()) return {};
         return q.value(0);
     }
+    struct Table {
+        CADODatabase db;
+        CADORecordset rs{&db};
+    };
+    // A new database: sqlFirst run in it, its table T opened, then rows with
+    // the texts in C added through the cursor. Null when any step failed.
+    std::unique_ptr<Table> OpenNewTable(const QStringList& texts = {},
+                                        const QString& sqlFirst = {}) {
+        auto t = std::make_unique<Table>();
+        if (!t->db.Open(CADODatabase::ConnectionStringFor(NewDatabase()))) return nullptr;
+        if (!sqlFirst.isEmpty() && !QSqlQuery(t->db.Connection()).exec(sqlFirst)) return nullptr;
+        if (!t->rs.Open(QStringLiteral("T"), CADORecordset::openTable)) return nullptr;
+        for (const QString& text : texts)
+            if (!t->rs.AddNew() || !t->rs.PutFieldValue(QStringLiteral("C"), text) ||
+                !t->rs.Update())
+                return nullptr;
+        return t;
+    }
     static void AddText(CADORecordset& rs, const QString& value) {
         QVERIFY(rs.AddNew());
         QVERIFY(rs.PutFieldValue(QStringLiteral("C"), value));
@@ -78,10 +96,9 @@ private Q_SLOTS:
     }
 
     void emptyTableIsBofAndEof() {
-        CADODatabase db;
-        QVERIFY(db.Open(CADODatabase::ConnectionStringFor(NewDatabase())));
-        CADORecordset rs(&db);
-        QVERIFY(rs.Open(QStringLiteral("T"), CADORecordset::openTable));
+        const auto t = OpenNewTable();
+        QVERIFY(t);
+        auto& [db, rs] = *t;
         QVERIFY(rs.IsBof());
         QVERIFY(rs.IsEof());
         QCOMPARE(rs.GetRecordCount(), 0);
@@ -158,11 +175,10 @@ private Q_SLOTS:
         QFETCH(QString, format);
         QFETCH(QString, text);
         QFETCH(bool, ok);
-        CADODatabase db;
-        QVERIFY(db.Open(CADODatabase::ConnectionStringFor(NewDatabase())));
-        Exec(db, QStringLiteral("INSERT INTO T (%1) VALUES (%2)").arg(column, sqlValue));
-        CADORecordset rs(&db);
-        QVERIFY(rs.Open(QStringLiteral("T"), CADORecordset::openTable));
+        const auto t = OpenNewTable(
+            {}, QStringLiteral("INSERT INTO T (%1) VALUES (%2)").arg(column, sqlValue));
+        QVERIFY(t);
+        auto& [db, rs] = *t;
         QString value = QStringLiteral("stale");
         QCOMPARE(rs.GetFieldValue(column, value, format), ok);
         QCOMPARE(value, text);
@@ -194,11 +210,10 @@ private Q_SLOTS:
         QFETCH(QString, sqlValue);
         QFETCH(int, value);
         QFETCH(bool, ok);
-        CADODatabase db;
-        QVERIFY(db.Open(CADODatabase::ConnectionStringFor(NewDatabase())));
-        Exec(db, QStringLiteral("INSERT INTO T (%1) VALUES (%2)").arg(column, sqlValue));
-        CADORecordset rs(&db);
-        QVERIFY(rs.Open(QStringLiteral("T"), CADORecordset::openTable));
+        const auto t = OpenNewTable(
+            {}, QStringLiteral("INSERT INTO T (%1) VALUES (%2)").arg(column, sqlValue));
+        QVERIFY(t);
+        auto& [db, rs] = *t;
         int v = -1;
         QCOMPARE(rs.GetFieldValue(column, v), ok);
         QCOMPARE(v, value);
@@ -253,11 +268,9 @@ private Q_SLOTS:
     }
 
     void findInBothDirections() {
-        CADODatabase db;
-        QVERIFY(db.Open(CADODatabase::ConnectionStringFor(NewDatabase())));
-        CADORecordset rs(&db);
-        QVERIFY(rs.Open(QStringLiteral("T"), CADORecordset::openTable));
-        for (const char* v : {"A", "B", "A", "C"}) AddText(rs, QLatin1String(v));
+        const auto t = OpenNewTable({"A", "B", "A", "C"});
+        QVERIFY(t);
+        auto& [db, rs] = *t;
         QVector<qint64> marks;
         rs.MoveFirst();
         while (!rs.IsEof()) {
@@ -305,13 +318,9 @@ private Q_SLOTS:
     }
     void quotesInValues() {
         QFETCH(QString, value);
-        CADODatabase db;
-        QVERIFY(db.Open(CADODatabase::ConnectionStringFor(NewDatabase())));
-        CADORecordset rs(&db);
-        QVERIFY(rs.Open(QStringLiteral("T"), CADORecordset::openTable));
-        AddText(rs, QStringLiteral("x"));
-        AddText(rs, value);
-        AddText(rs, QStringLiteral("1"));
+        const auto t = OpenNewTable({QStringLiteral("x"), value, QStringLiteral("1")});
+        QVERIFY(t);
+        auto& [db, rs] = *t;
         rs.MoveFirst();
         QVERIFY(rs.Find(CADORecordset::Criterion(QStringLiteral("C"), value)));
         QString found;
@@ -332,11 +341,9 @@ private Q_SLOTS:
     }
 
     void deleteAllEmptiesTheTable() {
-        CADODatabase db;
-        QVERIFY(db.Open(CADODatabase::ConnectionStringFor(NewDatabase())));
-        CADORecordset rs(&db);
-        QVERIFY(rs.Open(QStringLiteral("T"), CADORecordset::openTable));
-        for (const char* v : {"a", "b", "c"}) AddText(rs, QLatin1String(v));
+        const auto t = OpenNewTable({"a", "b", "c"});
+        QVERIFY(t);
+        auto& [db, rs] = *t;
         QVERIFY(rs.DeleteALL(rs.GetRecordCount()));
         QCOMPARE(rs.GetRecordCount(), 0);
         QCOMPARE(Scalar(db, QStringLiteral("SELECT count(*) FROM T")).toInt(), 0);
@@ -347,11 +354,9 @@ private Q_SLOTS:
     }
 
     void deletedRowStaysCurrentUntilMoved() {
-        CADODatabase db;
-        QVERIFY(db.Open(CADODatabase::ConnectionStringFor(NewDatabase())));
-        CADORecordset rs(&db);
-        QVERIFY(rs.Open(QStringLiteral("T"), CADORecordset::openTable));
-        for (const char* v : {"a", "b", "c"}) AddText(rs, QLatin1String(v));
+        const auto t = OpenNewTable({"a", "b", "c"});
+        QVERIFY(t);
+        auto& [db, rs] = *t;
         rs.MoveFirst();
         rs.MoveNext();
         QVERIFY(rs.Delete());
@@ -381,11 +386,9 @@ private Q_SLOTS:
     }
 
     void backwardSearchFindsTheLatestRowAfterRowidReuse() {
-        CADODatabase db;
-        QVERIFY(db.Open(CADODatabase::ConnectionStringFor(NewDatabase())));
-        CADORecordset rs(&db);
-        QVERIFY(rs.Open(QStringLiteral("T"), CADORecordset::openTable));
-        for (const char* v : {"a", "b", "c"}) AddText(rs, QLatin1String(v));
+        const auto t = OpenNewTable({"a", "b", "c"});
+        QVERIFY(t);
+        auto& [db, rs] = *t;
         rs.MoveLast();
         QVERIFY(rs.Delete());
         rs.MovePrevious();
@@ -403,11 +406,9 @@ private Q_SLOTS:
     }
 
     void countByHandStartsFromTheFirstRow() {
-        CADODatabase db;
-        QVERIFY(db.Open(CADODatabase::ConnectionStringFor(NewDatabase())));
-        CADORecordset rs(&db);
-        QVERIFY(rs.Open(QStringLiteral("T"), CADORecordset::openTable));
-        for (const char* v : {"a", "b", "c"}) AddText(rs, QLatin1String(v));
+        const auto t = OpenNewTable({"a", "b", "c"});
+        QVERIFY(t);
+        auto& [db, rs] = *t;
         rs.SetEngineCountUnknown(true);
         rs.MoveLast();
         rs.MoveNext(); // at the end

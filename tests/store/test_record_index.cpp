@@ -47,7 +47,20 @@ class TestRecordIndex : public QObject {
         return out;
     }
 
-    static QVariantList RawRow(const QString& dbPath, int index) {
+    // A working folder with the seeds, and its records index (not yet open).
+    struct SeededIndex {
+        StoreTestEnv env;
+        RecordIndex index{*env.settings};
+        explicit SeededIndex(bool startupFinished = false) {
+            env.CopySeeds();
+            index.SetStartupFinished(startupFinished);
+        }
+    };
+
+    // Row number index of the data folder's records index, read past the
+    // program's own code.
+    static QVariantList RawRow(const StoreTestEnv& env, int index) {
+        const QString dbPath = env.dataDir + QStringLiteral("/RX_Records.accdb");
         QVariantList out;
         {
             QSqlDatabase db =
@@ -79,9 +92,8 @@ class TestRecordIndex : public QObject {
 
 private Q_SLOTS:
     void openRestoresTheSeedWithoutOverwriting() {
-        StoreTestEnv env;
-        env.CopySeeds();
-        RecordIndex index(*env.settings);
+        SeededIndex seeded;
+        auto& [env, index] = seeded;
         QVERIFY(index.Open());
         QVERIFY(index.IsOpen());
         QVERIFY(index.AddRow(Row(QStringLiteral("A1"), QStringLiteral("a.p8d"))));
@@ -168,9 +180,8 @@ private Q_SLOTS:
     }
 
     void addRowWritesEveryColumnInOrder() {
-        StoreTestEnv env;
-        env.CopySeeds();
-        RecordIndex index(*env.settings);
+        SeededIndex seeded;
+        auto& [env, index] = seeded;
         QVERIFY(index.Open());
         RecordIndexRow r;
         QStringList texts;
@@ -208,7 +219,7 @@ private Q_SLOTS:
         r.setVolume = t("100.000000");
         r.setBasalFlowRate = t("0.000000");
         QVERIFY(index.AddRow(r));
-        const QVariantList raw = RawRow(env.dataDir + QStringLiteral("/RX_Records.accdb"), 0);
+        const QVariantList raw = RawRow(env, 0);
         QCOMPARE(raw.size(), 30);
         QVariantList expected;
         for (int i = 0; i < 4; ++i) expected << texts[i];
@@ -242,9 +253,8 @@ private Q_SLOTS:
     }
 
     void findEquipmentTakesTheLatestRow() {
-        StoreTestEnv env;
-        env.CopySeeds();
-        RecordIndex index(*env.settings);
+        SeededIndex seeded;
+        auto& [env, index] = seeded;
         QVERIFY(index.Open());
         EquipmentDetails d;
         QVERIFY(!index.FindEquipment(QStringLiteral("A12"), d)); // empty index
@@ -277,9 +287,8 @@ private Q_SLOTS:
     }
 
     void deleteRowReopensFirst() {
-        StoreTestEnv env;
-        env.CopySeeds();
-        RecordIndex index(*env.settings);
+        SeededIndex seeded;
+        auto& [env, index] = seeded;
         QVERIFY(index.Open());
         QVERIFY(index.AddRow(Row(QStringLiteral("A"), QStringLiteral("a.p8d"))));
         {
@@ -334,7 +343,7 @@ private Q_SLOTS:
         index.SetStartupFinished(true);
         QVERIFY(index.IndexRecord(doc, QStringLiteral("r.p8d"), QStringLiteral("P-100")));
 
-        const QVariantList raw = RawRow(env.dataDir + QStringLiteral("/RX_Records.accdb"), 0);
+        const QVariantList raw = RawRow(env, 0);
         QCOMPARE(raw.size(), 30);
         QCOMPARE(raw[0].toString(), expected[0]);
         QCOMPARE(raw[1].toString(), expected[1]);
@@ -358,10 +367,8 @@ private Q_SLOTS:
     }
 
     void templateRecordIsTypeT() {
-        StoreTestEnv env;
-        env.CopySeeds();
-        RecordIndex index(*env.settings);
-        index.SetStartupFinished(true);
+        SeededIndex seeded(true);
+        auto& [env, index] = seeded;
         QVERIFY(index.Open());
         CRivuletrixDoc doc;
         doc.ReadRecordBytes("N2 Tpl\r\n", 8);
@@ -462,10 +469,8 @@ private Q_SLOTS:
         QFETCH(int, kind);
         QFETCH(QStringList, files);
         QFETCH(QStringList, progress);
-        StoreTestEnv env;
-        env.CopySeeds();
-        RecordIndex index(*env.settings);
-        index.SetStartupFinished(true);
+        SeededIndex seeded(true);
+        auto& [env, index] = seeded;
         QVERIFY(index.Open());
         for (int i = 0; i < 3; ++i)
             QVERIFY(index.AddRow(Row(QStringLiteral("stale"), QStringLiteral("gone.p8d"))));
@@ -505,9 +510,7 @@ private Q_SLOTS:
                 QCOMPARE(row.controlNumber, QStringLiteral("zzUNKNOWN"));
         // Rows carry the "FlowTolerance" setting, as a record read for its
         // window does.
-        for (int i = 0; i < files.size(); ++i)
-            QCOMPARE(RawRow(env.dataDir + QStringLiteral("/RX_Records.accdb"), i).value(24).toInt(),
-                     7);
+        for (int i = 0; i < files.size(); ++i) QCOMPARE(RawRow(env, i).value(24).toInt(), 7);
     }
 
     void buildNeedsAnOpenIndex() {

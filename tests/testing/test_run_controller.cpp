@@ -37,6 +37,12 @@ class TestRunController : public QObject {
         QCOMPARE(m_app->ConnectAnalyzer(1, record), 1);
         m_poll.start(200);
     }
+    // Bench A, a PXR-8 of one channel, with more simulator arguments.
+    static QStringList BenchA(const QStringList& more = {}) {
+        return QStringList{"--model",  "PXR-8",    "--name",     "Bench A",
+                           "--serial", "80000001", "--channels", "1"} +
+               more;
+    }
     RunController& Run(int channel = 1) { return *m_host.channels.at(10 + channel).run; }
     CRivuletrixDoc& Doc(int channel = 1) { return *m_host.channels.at(10 + channel).doc; }
 
@@ -72,6 +78,21 @@ class TestRunController : public QObject {
         row.fileName = fileName;
         row.stepCount = t.stepCount;
         QVERIFY(store.AddRow(row));
+    }
+
+    // A template of two like Flow steps of ml at rate ml/h, ticked on the
+    // Template page for control; the next-step question is answered choice.
+    void OfferTwoFlowSteps(const QString& name, double ml, double rate, const QString& control,
+                           RunController::NextChoice choice) {
+        Template t;
+        t.name = name;
+        t.steps[0] = t.steps[1] = {TemplateStep::Flow, ml, TemplateStep::Ml, rate, 5, 0, 30};
+        t.stepCount = 2;
+        AddTemplate(t, name.toLower() + QStringLiteral(".p8t"));
+        m_sheet.setup = TemplateSetup(name, control);
+        Run().ChooseNextStep = [choice](const RunController::NextStepInfo&, bool&) {
+            return choice;
+        };
     }
 
     static ChannelSetup Flow(double rate, double stopMl, int hours, int minutes, bool onVolume,
@@ -135,12 +156,12 @@ private Q_SLOTS:
     void runGoesOnAcrossAReplug() {
         const QString moved = m_dir->filePath(QStringLiteral("moved"));
         qputenv("RIVULETRIX_PORTS", moved.toLocal8Bit());
-        Connect({"--model", "PXR-8", "--name", "Bench A", "--serial", "80000001", "--channels", "1",
-                 "--sample-period", "100", "--accel", "5", "--profile",
-                 "1:flow,noise=0.5,rate=300,samples=600", "--do",
-                 QStringLiteral("after RUN; after 100 samples hold; unplug; after 500ms replug %1; "
-                                "after LOG resume")
-                     .arg(moved)});
+        Connect(BenchA(
+            {"--sample-period", "100", "--accel", "5", "--profile",
+             "1:flow,noise=0.5,rate=300,samples=600", "--do",
+             QStringLiteral("after RUN; after 100 samples hold; unplug; after 500ms replug %1; "
+                            "after LOG resume")
+                 .arg(moved)}));
         m_sheet.setup = Flow(300, 0, 0, 0, false, false);
         m_prompter.SetDefaultAnswer(true); // save
         SetupAndStart();
@@ -172,9 +193,8 @@ private Q_SLOTS:
     void flowStopsOnTheFirstSampleAboveTheVolume() {
         // 600 ml/h in 100 ms samples: 1.67 ml a second, 10 ml after 6 s of
         // analyzer time.
-        Connect({"--model", "PXR-8", "--name", "Bench A", "--serial", "80000001", "--channels", "1",
-                 "--sample-period", "100", "--accel", "10", "--profile",
-                 "1:flow,noise=0,rate=600"});
+        Connect(BenchA(
+            {"--sample-period", "100", "--accel", "10", "--profile", "1:flow,noise=0,rate=600"}));
         m_sheet.setup = Flow(600, 10, 0, 0, true, false);
         m_prompter.SetDefaultAnswer(true); // save; there is no print to ask about
         SetupAndStart();
@@ -214,9 +234,8 @@ private Q_SLOTS:
     }
 
     void timeStopAtSixtyMinutes() {
-        Connect({"--model", "PXR-8", "--name", "Bench A", "--serial", "80000001", "--channels", "1",
-                 "--sample-period", "7000", "--accel", "3600", "--profile",
-                 "1:flow,noise=0,rate=5"});
+        Connect(BenchA(
+            {"--sample-period", "7000", "--accel", "3600", "--profile", "1:flow,noise=0,rate=5"}));
         m_sheet.setup = Flow(5, 0, 1, 0, false, true);
         SetupAndStart();
         QTRY_VERIFY_WITH_TIMEOUT(Doc().Run.autoStopped, 20000);
@@ -228,9 +247,8 @@ private Q_SLOTS:
 
     void bothConditionsNeedBoth() {
         // 180 ml/h: 12 ml at 4 minutes; the stop waits for 5 minutes.
-        Connect({"--model", "PXR-8", "--name", "Bench A", "--serial", "80000001", "--channels", "1",
-                 "--sample-period", "1000", "--accel", "120", "--profile",
-                 "1:flow,noise=0,rate=180"});
+        Connect(BenchA(
+            {"--sample-period", "1000", "--accel", "120", "--profile", "1:flow,noise=0,rate=180"}));
         m_sheet.setup = Flow(180, 10, 0, 5, false, false, true);
         SetupAndStart();
         QTRY_VERIFY_WITH_TIMEOUT(Doc().Run.autoStopped, 20000);
@@ -242,8 +260,7 @@ private Q_SLOTS:
 
     void cancelBeforeAnyData() {
         // Priming never ends: the test is set up and started, but no data.
-        Connect({"--model", "PXR-8", "--name", "Bench A", "--serial", "80000001", "--channels", "1",
-                 "--autostart-delay", "60000"});
+        Connect(BenchA({"--autostart-delay", "60000"}));
         ChannelSetup s = Flow(10, 0, 0, 0, false, false);
         s.flow.autoStart = 1;
         m_sheet.setup = s;
@@ -368,9 +385,9 @@ private Q_SLOTS:
     void newestRecordDeletedOnlyWhenItIsTheTests() {
         QFETCH(QString, fault);
         QFETCH(QString, delrec);
-        Connect({"--model", "PXR-8", "--name", "Bench A", "--serial", "80000001", "--channels", "1",
-                 "--sample-period", "100", "--accel", "10", "--preset-records", "3", "--profile",
-                 "1:flow,noise=0", "--do", "after RUN; after 20 samples " + fault});
+        Connect(
+            BenchA({"--sample-period", "100", "--accel", "10", "--preset-records", "3", "--profile",
+                    "1:flow,noise=0", "--do", "after RUN; after 20 samples " + fault}));
         m_prompter.SetDefaultAnswer(true);
         m_sheet.setup = Flow(60, 0, 0, 0, false, false);
         QSignalSpy finished(&Run(), &RunController::TestFinished);
@@ -416,9 +433,8 @@ private Q_SLOTS:
     // A record saved but not taken by the records index: the technician is
     // told that the browser will miss it until a rebuild.
     void indexFailureIsReported() {
-        Connect({"--model", "PXR-8", "--name", "Bench A", "--serial", "80000001", "--channels", "1",
-                 "--sample-period", "100", "--accel", "10", "--profile",
-                 "1:flow,noise=0,rate=600"});
+        Connect(BenchA(
+            {"--sample-period", "100", "--accel", "10", "--profile", "1:flow,noise=0,rate=600"}));
         m_sheet.setup = Flow(600, 1, 0, 0, true, false);
         m_prompter.SetDefaultAnswer(true);
         SetupAndStart();
@@ -457,9 +473,8 @@ private Q_SLOTS:
             m_app->WriteSetting(settings::kSection, QStringLiteral("IndexServer"), server.Uri()));
         m_app->Records().Close();
         QVERIFY(m_app->Records().Open());
-        Connect({"--model", "PXR-8", "--name", "Bench A", "--serial", "80000001", "--channels", "1",
-                 "--sample-period", "100", "--accel", "10", "--profile",
-                 "1:flow,noise=0,rate=600"});
+        Connect(BenchA(
+            {"--sample-period", "100", "--accel", "10", "--profile", "1:flow,noise=0,rate=600"}));
         m_sheet.setup = Flow(600, 1, 0, 0, true, false);
         m_prompter.SetDefaultAnswer(true);
         SetupAndStart();
@@ -524,9 +539,8 @@ private Q_SLOTS:
     }
 
     void pcaWithBoluses() {
-        Connect({"--model", "PXR-8", "--name", "Bench A", "--serial", "80000001", "--channels", "1",
-                 "--sample-period", "500", "--accel", "60", "--profile",
-                 "1:pca,noise=0,rate=2,bolus=0.5,bolus-rate=100,every=60,first=20"});
+        Connect(BenchA({"--sample-period", "500", "--accel", "60", "--profile",
+                        "1:pca,noise=0,rate=2,bolus=0.5,bolus-rate=100,every=60,first=20"}));
         ChannelSetup s;
         s.equipment.typeIndex = 3;
         s.equipment.controlNumber = QStringLiteral("PCA-1");
@@ -577,8 +591,7 @@ private Q_SLOTS:
     }
 
     void templateRunWithRepeatAndSaveAndExit() {
-        Connect({"--model", "PXR-8", "--name", "Bench A", "--serial", "80000001", "--channels", "1",
-                 "--sample-period", "500", "--accel", "60", "--profile", "1:noise=0"});
+        Connect(BenchA({"--sample-period", "500", "--accel", "60", "--profile", "1:noise=0"}));
         // Four steps; the run stops with "Save and Exit" after the third.
         Template t;
         t.name = QStringLiteral("Night Check");
@@ -656,8 +669,7 @@ private Q_SLOTS:
     }
     void lostAnalyzerTestIsSaved() {
         QFETCH(QString, scenario);
-        Connect({"--model", "PXR-8", "--name", "Bench A", "--serial", "80000001", "--channels", "1",
-                 "--sample-period", "100", "--do", scenario});
+        Connect(BenchA({"--sample-period", "100", "--do", scenario}));
         m_sheet.setup = Flow(100, 0, 1, 0, false, true);
         SetupAndStart();
         QTRY_VERIFY_WITH_TIMEOUT(m_app->Device(1)->IsLost(), 30000);
@@ -780,8 +792,7 @@ private Q_SLOTS:
         const auto journalMessages = [this] {
             return m_prompter.messages.filter(QStringLiteral("journal")).size();
         };
-        Connect({"--model", "PXR-8", "--name", "Bench A", "--serial", "80000001", "--channels", "1",
-                 "--sample-period", "100", "--accel", "10"});
+        Connect(BenchA({"--sample-period", "100", "--accel", "10"}));
         m_sheet.setup = Flow(100, 0, 1, 0, false, true);
         SetupAndStart();
         QTRY_VERIFY_WITH_TIMEOUT(!Run().JournalProblem().isEmpty(), 10000);
@@ -837,9 +848,8 @@ private Q_SLOTS:
     }
 
     void failedSaveKeepsTheResults() {
-        Connect({"--model", "PXR-8", "--name", "Bench A", "--serial", "80000001", "--channels", "1",
-                 "--sample-period", "100", "--accel", "10", "--profile",
-                 "1:flow,noise=0,rate=600"});
+        Connect(BenchA(
+            {"--sample-period", "100", "--accel", "10", "--profile", "1:flow,noise=0,rate=600"}));
         m_sheet.setup = Flow(600, 2, 0, 0, true, false);
         SetupAndStart();
         QTRY_VERIFY_WITH_TIMEOUT(Doc().Run.autoStopped, 20000);
@@ -889,8 +899,8 @@ private Q_SLOTS:
         QFETCH(bool, overriddenFlowFirst);
         QFETCH(char, type);
         QFETCH(int, tolerance);
-        Connect({"--model", "PXR-8", "--name", "Bench A", "--serial", "80000001", "--channels", "1",
-                 "--sample-period", "100", "--accel", "30", "--profile", "1:noise=0,rate=600"});
+        Connect(
+            BenchA({"--sample-period", "100", "--accel", "30", "--profile", "1:noise=0,rate=600"}));
         m_prompter.SetDefaultAnswer(true);
         ChannelSetup flow = Flow(600, 1, 0, 0, true, false);
         flow.flow.toleranceOverride = true;
@@ -940,22 +950,11 @@ private Q_SLOTS:
     // A template step that cannot be written stays in the window, the
     // analyzer keeps its copy, and the run ends; saved later on closing.
     void failedStepSaveKeepsTheStep() {
-        Connect({"--model", "PXR-8", "--name", "Bench A", "--serial", "80000001", "--channels", "1",
-                 "--sample-period", "500", "--accel", "60", "--profile", "1:noise=0"});
-        Template t;
-        t.name = QStringLiteral("Kept");
-        t.steps[0] = {TemplateStep::Flow, 0.5, TemplateStep::Ml, 300, 5, 0, 30};
-        t.steps[1] = {TemplateStep::Flow, 0.5, TemplateStep::Ml, 300, 5, 0, 30};
-        t.stepCount = 2;
-        AddTemplate(t, QStringLiteral("kept.p8t"));
-        m_sheet.setup = TemplateSetup(t.name, QStringLiteral("TPL-6"));
-        Run().ChooseNextStep = [](const RunController::NextStepInfo&, bool&) {
-            return RunController::NextChoice::NextStep;
-        };
+        Connect(BenchA({"--sample-period", "500", "--accel", "60", "--profile", "1:noise=0"}));
+        OfferTwoFlowSteps(QStringLiteral("Kept"), 0.5, 300, QStringLiteral("TPL-6"),
+                          RunController::NextChoice::NextStep);
         QSignalSpy finished(&Run(), &RunController::TestFinished);
-        Run().OnSetupTest();
-        QTRY_VERIFY_WITH_TIMEOUT(Run().StartEnabled(), 10000);
-        Run().OnStartTest();
+        SetupAndStart();
         QTRY_VERIFY_WITH_TIMEOUT(Doc().Run.autoStopped, 20000);
         QTest::qWait(300);
         const QString data = m_dir->filePath(QStringLiteral("data"));
@@ -1004,8 +1003,7 @@ private Q_SLOTS:
                   std::pair{"NetworkPathDrive", data}})
                 QVERIFY(m_app->WriteSetting(settings::kSection, QLatin1String(key), value));
         }
-        Connect(
-            {"--model", "PXR-8", "--name", "Bench A", "--serial", "80000001", "--channels", "1"});
+        Connect(BenchA());
         if (mountPoint)
             fs->Unmount();
         else
@@ -1024,8 +1022,7 @@ private Q_SLOTS:
     // Each template step's header is its own: a Flow step after a PCA step
     // has no basal rate.
     void templateStepHeaderIsItsOwn() {
-        Connect({"--model", "PXR-8", "--name", "Bench A", "--serial", "80000001", "--channels", "1",
-                 "--sample-period", "500", "--accel", "60", "--profile", "1:noise=0"});
+        Connect(BenchA({"--sample-period", "500", "--accel", "60", "--profile", "1:noise=0"}));
         Template t;
         t.name = QStringLiteral("Mixed");
         t.steps[0] = {TemplateStep::Pca, 0.2, TemplateStep::Ml, 300, 5, 0, 30};
@@ -1088,8 +1085,7 @@ private Q_SLOTS:
 
     // Two templates of one name: the run takes the file of the row ticked.
     void templateRunTakesTheTickedFile() {
-        Connect(
-            {"--model", "PXR-8", "--name", "Bench A", "--serial", "80000001", "--channels", "1"});
+        Connect(BenchA());
         Template flow, occlusion;
         flow.name = occlusion.name = QStringLiteral("Same");
         flow.steps[0] = {TemplateStep::Flow, 1, TemplateStep::Ml, 100, 5, 0, 30};
@@ -1107,22 +1103,11 @@ private Q_SLOTS:
     // "Save and Exit" whose record file has gone meanwhile: the error, and
     // no new file made in its place.
     void saveAndExitWithoutItsFile() {
-        Connect({"--model", "PXR-8", "--name", "Bench A", "--serial", "80000001", "--channels", "1",
-                 "--sample-period", "500", "--accel", "60", "--profile", "1:noise=0"});
-        Template t;
-        t.name = QStringLiteral("Gone");
-        t.steps[0] = {TemplateStep::Flow, 0.2, TemplateStep::Ml, 300, 5, 0, 30};
-        t.steps[1] = {TemplateStep::Flow, 0.2, TemplateStep::Ml, 300, 5, 0, 30};
-        t.stepCount = 2;
-        AddTemplate(t, QStringLiteral("gone.p8t"));
-        m_sheet.setup = TemplateSetup(t.name, QStringLiteral("TPL-4"));
-        Run().ChooseNextStep = [](const RunController::NextStepInfo&, bool&) {
-            return RunController::NextChoice::SaveAndExit;
-        };
+        Connect(BenchA({"--sample-period", "500", "--accel", "60", "--profile", "1:noise=0"}));
+        OfferTwoFlowSteps(QStringLiteral("Gone"), 0.2, 300, QStringLiteral("TPL-4"),
+                          RunController::NextChoice::SaveAndExit);
         QSignalSpy finished(&Run(), &RunController::TestFinished);
-        Run().OnSetupTest();
-        QTRY_VERIFY_WITH_TIMEOUT(Run().StartEnabled(), 10000);
-        Run().OnStartTest();
+        SetupAndStart();
         QTRY_VERIFY_WITH_TIMEOUT(Doc().Run.autoStopped, 20000);
         Run().OnEndTest();
         const QString path = Run().LastSavedPath();
@@ -1137,23 +1122,12 @@ private Q_SLOTS:
     // End Test before any data, "Save and Exit", then Yes to the cancel
     // question: the record of the steps kept is still closed and indexed.
     void saveAndExitThenCancelClosesTheRecord() {
-        Connect({"--model", "PXR-8", "--name", "Bench A", "--serial", "80000001", "--channels", "1",
-                 "--sample-period", "60000", "--profile", "1:noise=0"});
-        Template t;
-        t.name = QStringLiteral("Short");
-        t.steps[0] = {TemplateStep::Flow, 5, TemplateStep::Ml, 100, 5, 0, 30};
-        t.steps[1] = {TemplateStep::Flow, 5, TemplateStep::Ml, 100, 5, 0, 30};
-        t.stepCount = 2;
-        AddTemplate(t, QStringLiteral("short.p8t"));
-        m_sheet.setup = TemplateSetup(t.name, QStringLiteral("TPL-5"));
-        Run().ChooseNextStep = [](const RunController::NextStepInfo&, bool&) {
-            return RunController::NextChoice::SaveAndExit;
-        };
+        Connect(BenchA({"--sample-period", "60000", "--profile", "1:noise=0"}));
+        OfferTwoFlowSteps(QStringLiteral("Short"), 5, 100, QStringLiteral("TPL-5"),
+                          RunController::NextChoice::SaveAndExit);
         m_prompter.SetDefaultAnswer(true); // cancel: Yes
         QSignalSpy finished(&Run(), &RunController::TestFinished);
-        Run().OnSetupTest();
-        QTRY_VERIFY_WITH_TIMEOUT(Run().StartEnabled(), 10000);
-        Run().OnStartTest();
+        SetupAndStart();
         QTRY_VERIFY_WITH_TIMEOUT(Run().EndEnabled(), 5000);
         // No to the cancel question leaves the step running, End Test on.
         m_prompter.QueueAnswer(false);

@@ -30,6 +30,15 @@ inline std::unique_ptr<CDevice> Connect(const SimProcess& sim) {
     return dev;
 }
 
+// A simulator started with args and a device connected to it; dev is null
+// when either failed.
+struct ConnectedSim {
+    SimProcess sim;
+    std::unique_ptr<CDevice> dev;
+    explicit ConnectedSim(const QStringList& args)
+        : sim(QStringLiteral("pxr"), args), dev(sim.Ok() ? Connect(sim) : nullptr) {}
+};
+
 // Runs a download on its worker thread and waits for it.
 inline ImportDownload::Result Download(CDevice& dev, ImportDownload::Mode mode,
                                        const QString& target, const QList<int>& items = {}) {

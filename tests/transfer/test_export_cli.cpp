@@ -1,5 +1,6 @@
 // rivuletrix-cli export against a simulated analyzer: JSON of what was sent,
 // errors on standard error with a non-zero exit.
+#include "../ProcessRun.h"
 #include "../link/SimProcess.h"
 
 #include "records/Template.h"
@@ -7,25 +8,12 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 
 namespace {
-struct Run {
-    int code = -1;
-    QByteArray out, err;
-};
-Run Cli(const QStringList& args) {
-    QProcess p;
-    p.start(QStringLiteral(RX_BINARY_DIR "/src/cli/rivuletrix-cli"), args);
-    Run r;
-    if (!p.waitForFinished(60000)) return r;
-    r.code = p.exitCode();
-    r.out = p.readAllStandardOutput();
-    r.err = p.readAllStandardError();
-    return r;
-}
+using clitest::Cli;
+using clitest::Result;
 void WriteFile(const QString& path, const QByteArray& bytes) {
     QFile f(path);
     QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
@@ -71,9 +59,9 @@ private Q_SLOTS:
         QFETCH(QString, stderrHas);
         SimProcess sim("s", {});
         QVERIFY(sim.Ok());
-        const Run r = Cli(QStringList{"export", "templates", sim.Link()} + names +
-                          QStringList{"--data-folder", m_dir.path()});
-        QCOMPARE(r.code == 0, ok);
+        const Result r = Cli(QStringList{"export", "templates", sim.Link()} + names +
+                             QStringList{"--data-folder", m_dir.path()});
+        QCOMPARE(r.exitCode == 0, ok);
         if (!stderrHas.isEmpty()) QVERIFY2(r.err.contains(stderrHas.toUtf8()), r.err);
         const QJsonObject json = QJsonDocument::fromJson(r.out).object();
         QCOMPARE(json["templates"].toVariant().toStringList(), sent);
@@ -84,8 +72,8 @@ private Q_SLOTS:
     void manual() {
         SimProcess sim("s", {"--manual-out", m_dir.filePath("manual.out")});
         QVERIFY(sim.Ok());
-        const Run r = Cli({"export", "manual", sim.Link(), m_dir.filePath("manual.p8i")});
-        QCOMPARE(r.code, 0);
+        const Result r = Cli({"export", "manual", sim.Link(), m_dir.filePath("manual.p8i")});
+        QCOMPARE(r.exitCode, 0);
         QCOMPARE(QJsonDocument::fromJson(r.out).object()["bytes"].toInt(), 28);
         QFile back(m_dir.filePath("manual.out"));
         QTRY_VERIFY_WITH_TIMEOUT(back.exists() && back.size() == 28, 5000);
@@ -95,8 +83,8 @@ private Q_SLOTS:
     void missingNotesFile() {
         SimProcess sim("s", {});
         QVERIFY(sim.Ok());
-        const Run r = Cli({"export", "notes", sim.Link(), m_dir.filePath("nothere.p8u")});
-        QVERIFY(r.code != 0);
+        const Result r = Cli({"export", "notes", sim.Link(), m_dir.filePath("nothere.p8u")});
+        QVERIFY(r.exitCode != 0);
         QVERIFY2(r.err.contains("nothere.p8u"), r.err);
         QTest::qWait(300);
         QVERIFY(sim.Received().filter("SETUSERNOTES").isEmpty());
@@ -117,8 +105,8 @@ private Q_SLOTS:
         QFETCH(QString, stderrHas);
         SimProcess sim("s", simArgs);
         QVERIFY(sim.Ok());
-        const Run r = Cli({"export", "manual", sim.Link(), m_dir.filePath("manual.p8i")});
-        QVERIFY(r.code != 0);
+        const Result r = Cli({"export", "manual", sim.Link(), m_dir.filePath("manual.p8i")});
+        QVERIFY(r.exitCode != 0);
         QVERIFY2(r.err.contains(stderrHas.toUtf8()), r.err);
         QTest::qWait(300);
         QVERIFY(sim.Received().filter("UMSETINSTRUCT").isEmpty());

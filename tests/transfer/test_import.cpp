@@ -94,10 +94,9 @@ private Q_SLOTS:
         QFETCH(QList<int>, ticked);
         QFETCH(bool, remove);
         QFETCH(QList<int>, deletes);
-        SimProcess sim("pxr", {"--preset-records", "5"});
-        QVERIFY(sim.Ok());
-        auto dev = Connect(sim);
-        QVERIFY(dev);
+        ConnectedSim bench({"--preset-records", "5"});
+        QVERIFY(bench.dev);
+        auto& [sim, dev] = bench;
         ImportDownload::Result r = Download(*dev, Mode::Records, Staging());
         QVERIFY(r.ok);
         QCOMPARE(r.count, 5);
@@ -168,10 +167,9 @@ private Q_SLOTS:
     // that record is reported with its file name, stays listed and on the
     // analyzer; the next one is deleted under its right number.
     void failedCopyKeepsRecord() {
-        SimProcess sim("pxr", {"--preset-records", "4"});
-        QVERIFY(sim.Ok());
-        auto dev = Connect(sim);
-        QVERIFY(dev);
+        ConnectedSim bench({"--preset-records", "4"});
+        QVERIFY(bench.dev);
+        auto& [sim, dev] = bench;
         ImportDownload::Result r = Download(*dev, Mode::Records, Staging());
         QCOMPARE(r.records.size(), 4);
         QList<ImportedRecord> entries = r.records;
@@ -196,10 +194,9 @@ private Q_SLOTS:
     // file is not replaced, the new one is stored under its name with a
     // digest, and it may then go from the analyzer.
     void sameNameDifferentRecordKeepsBoth() {
-        SimProcess sim("pxr", {"--preset-records", "3"});
-        QVERIFY(sim.Ok());
-        auto dev = Connect(sim);
-        QVERIFY(dev);
+        ConnectedSim bench({"--preset-records", "3"});
+        QVERIFY(bench.dev);
+        auto& [sim, dev] = bench;
         ImportDownload::Result r = Download(*dev, Mode::Records, Staging());
         QCOMPARE(r.records.size(), 3);
         QList<ImportedRecord> entries = r.records;
@@ -226,10 +223,9 @@ private Q_SLOTS:
     // record is kept on the PC, and no further record is deleted, since
     // the analyzer's numbering is no longer known.
     void unconfirmedDeletionStopsDeleting() {
-        SimProcess sim("pxr", {"--preset-records", "5", "--drop", "ERASED:1"});
-        QVERIFY(sim.Ok());
-        auto dev = Connect(sim);
-        QVERIFY(dev);
+        ConnectedSim bench({"--preset-records", "5", "--drop", "ERASED:1"});
+        QVERIFY(bench.dev);
+        auto& [sim, dev] = bench;
         ImportDownload::Result r = Download(*dev, Mode::Records, Staging());
         QCOMPARE(r.records.size(), 5);
         QList<ImportedRecord> entries = r.records;
@@ -271,10 +267,9 @@ private Q_SLOTS:
         QFETCH(QList<int>, imported);
         QFETCH(int, failed);
         QFETCH(bool, lost);
-        SimProcess sim("pxr", QStringList{"--preset-records", "3"} + simArgs);
-        QVERIFY(sim.Ok());
-        auto dev = Connect(sim);
-        QVERIFY(dev);
+        ConnectedSim bench(QStringList{"--preset-records", "3"} + simArgs);
+        QVERIFY(bench.dev);
+        auto& [sim, dev] = bench;
         const ImportDownload::Result r = Download(*dev, Mode::Records, Staging());
         QVERIFY(r.ok);
         QList<int> numbers;
@@ -313,12 +308,11 @@ private Q_SLOTS:
         QFETCH(QString, pause);
         QFETCH(bool, remove);
         QFETCH(QList<int>, imported);
-        SimProcess sim("pxr", {"--preset-records", "4", "--do",
-                               // The four reference downloads first; the import's record 2 pauses.
-                               "after 4 GETREC stall after 10 GETREC lines for " + pause});
-        QVERIFY(sim.Ok());
-        auto dev = Connect(sim);
-        QVERIFY(dev);
+        ConnectedSim bench({"--preset-records", "4", "--do",
+                            // The four reference downloads first; the import's record 2 pauses.
+                            "after 4 GETREC stall after 10 GETREC lines for " + pause});
+        QVERIFY(bench.dev);
+        auto& [sim, dev] = bench;
         const QList<QByteArray> before = AnalyzerRecords(*dev); // GETREC 1..4
         QCOMPARE(before.size(), 4);
         const ImportDownload::Result r = Download(*dev, Mode::Records, Staging(), {2, 3, 4});
@@ -358,10 +352,9 @@ private Q_SLOTS:
     void fullDataFolder() {
         QFETCH(bool, copyThere);
         RX_SMALL_TMPFS(fs, 256 * 1024);
-        SimProcess sim("pxr", {"--preset-records", "2"});
-        QVERIFY(sim.Ok());
-        auto dev = Connect(sim);
-        QVERIFY(dev);
+        ConnectedSim bench({"--preset-records", "2"});
+        QVERIFY(bench.dev);
+        auto& [sim, dev] = bench;
         const QList<QByteArray> before = AnalyzerRecords(*dev);
         ImportDownload::Result r = Download(*dev, Mode::Records, Staging());
         QCOMPARE(r.records.size(), 2);
@@ -400,10 +393,9 @@ private Q_SLOTS:
     // Cancel between items: the record in progress finishes, no further one
     // starts.
     void cancelBetweenItems() {
-        SimProcess sim("pxr", {"--preset-records", "4"});
-        QVERIFY(sim.Ok());
-        auto dev = Connect(sim);
-        QVERIFY(dev);
+        ConnectedSim bench({"--preset-records", "4"});
+        QVERIFY(bench.dev);
+        auto& [sim, dev] = bench;
         ImportDownload job(*dev, Mode::Records, Staging());
         connect(
             &job, &ImportDownload::ItemStarted, &job,
@@ -444,10 +436,9 @@ private Q_SLOTS:
         QFETCH(bool, fallback);
         const QString file = m_env->tmp.path() + "/odd.p8d";
         StoreTestEnv::Write(file, RecordText(tdSerial, h18));
-        SimProcess sim("pxr", {"--record-file", file});
-        QVERIFY(sim.Ok());
-        auto dev = Connect(sim);
-        QVERIFY(dev);
+        ConnectedSim bench({"--record-file", file});
+        QVERIFY(bench.dev);
+        auto& [sim, dev] = bench;
         ImportDownload::Result r = Download(*dev, Mode::Records, Staging());
         QCOMPARE(r.records.size(), 1);
         QCOMPARE(r.records[0].tdSerial, QString::fromLatin1(tdSerial));
@@ -474,10 +465,9 @@ private Q_SLOTS:
     // characters made plain), indexed; an existing one is kept when the user
     // says No.
     void templates() {
-        SimProcess sim("pxr", {"--preset-templates", "2"});
-        QVERIFY(sim.Ok());
-        auto dev = Connect(sim);
-        QVERIFY(dev);
+        ConnectedSim bench({"--preset-templates", "2"});
+        QVERIFY(bench.dev);
+        auto& [sim, dev] = bench;
         Template odd;
         odd.name = QStringLiteral("a/b");
         odd.deviceComments = QStringLiteral("odd");
@@ -512,10 +502,9 @@ private Q_SLOTS:
     void notes() {
         const QString notes = m_env->tmp.path() + "/analyzer-notes.txt";
         StoreTestEnv::Write(notes, QByteArray("First line\nSecond, with comma\n"));
-        SimProcess sim("pxr", {"--notes", notes});
-        QVERIFY(sim.Ok());
-        auto dev = Connect(sim);
-        QVERIFY(dev);
+        ConnectedSim bench({"--notes", notes});
+        QVERIFY(bench.dev);
+        auto& [sim, dev] = bench;
         const QString out = m_env->tmp.path() + "/saved.p8u";
         StoreTestEnv::Write(out, QByteArray("previous notes"));
         const ImportDownload::Result r = Download(*dev, Mode::Notes, out);
@@ -526,10 +515,9 @@ private Q_SLOTS:
 
     // A notes download that never ends leaves the old file as it was.
     void notesKeepOldFileOnFailure() {
-        SimProcess sim("pxr", {"--drop", "UNEND"});
-        QVERIFY(sim.Ok());
-        auto dev = Connect(sim);
-        QVERIFY(dev);
+        ConnectedSim bench({"--drop", "UNEND"});
+        QVERIFY(bench.dev);
+        auto& [sim, dev] = bench;
         const QString out = m_env->tmp.path() + "/saved.p8u";
         StoreTestEnv::Write(out, QByteArray("previous notes"));
         const ImportDownload::Result r = Download(*dev, Mode::Notes, out);
@@ -600,10 +588,9 @@ private Q_SLOTS:
     }
 
     void emptyAnalyzer() {
-        SimProcess sim("pxr", {});
-        QVERIFY(sim.Ok());
-        auto dev = Connect(sim);
-        QVERIFY(dev);
+        ConnectedSim bench(QStringList{});
+        QVERIFY(bench.dev);
+        auto& [sim, dev] = bench;
         ImportDownload::Result r = Download(*dev, Mode::Records, Staging());
         QVERIFY(r.ok);
         QCOMPARE(r.count, 0);

@@ -2,8 +2,7 @@
 // analyzer: Import from the Control menu, GetList and Import on the records
 // page with deletion, the templates page with a look at one template, the
 // user notes saved to a file, and Close.
-#include "../app/ConnectThroughManager.h"
-#include "../link/SimProcess.h"
+#include "../app/BenchWindowTest.h"
 #include "../testing/RunFixture.h"
 
 #include "app/MainFrame.h"
@@ -70,32 +69,9 @@ private:
 
 } // namespace
 
-class TestImportGui : public QObject {
+class TestImportGui : public BenchWindowTest {
     Q_OBJECT
-    std::unique_ptr<QTemporaryDir> m_dir;
-    ScriptedPrompter m_prompter;
-    std::unique_ptr<SimProcess> m_sim;
-    std::unique_ptr<CRivuletrixApp> m_app;
-    std::unique_ptr<CMainFrame> m_frame;
 
-    void Bench(const QStringList& simArgs) {
-        m_sim = std::make_unique<SimProcess>(QStringLiteral("gui"), simArgs);
-        QVERIFY(m_sim->Ok());
-        qputenv("RIVULETRIX_PORTS", m_sim->Link().toLocal8Bit());
-        m_app = std::make_unique<CRivuletrixApp>(m_dir->path());
-        m_app->StartingUp = true;
-        m_frame = std::make_unique<CMainFrame>(*m_app);
-        m_app->StartupSettings();
-        m_app->Initialised = true;
-        m_app->Records().SetStartupFinished(true);
-        m_app->StartingUp = false;
-        m_frame->show();
-        auto dlg = SearchAnalyzers(*m_app, *m_frame);
-        ConnectAllFound(*dlg);
-        dlg->close();
-        QTRY_VERIFY_WITH_TIMEOUT(m_frame->ChannelWindowAt(1, 1), 10000);
-    }
-    QString Data() const { return m_dir->path() + QStringLiteral("/data"); }
     // Import from the Control menu, as the user picks it.
     void TriggerImport() {
         QAction* action = m_frame->Action(cmd::Import);
@@ -108,21 +84,8 @@ private Q_SLOTS:
     void initTestCase() {
         if (!SimProcess::Available()) QSKIP("pxr-sim not built");
     }
-    void init() {
-        m_dir = std::make_unique<QTemporaryDir>();
-        QVERIFY(MakeWorkingFolder(m_dir->path()));
-        m_prompter = ScriptedPrompter();
-        SetPrompter(&m_prompter);
-    }
-    void cleanup() {
-        if (m_app)
-            for (FoundAnalyzer r : m_app->Scanner().Ready())
-                if (r.connected) m_app->DisconnectAnalyzer(r.slot, r);
-        m_frame.reset();
-        m_app.reset();
-        m_sim.reset();
-        SetPrompter(nullptr);
-    }
+    void init() { QVERIFY(NewRunFolder()); }
+    void cleanup() { CloseBench(); }
 
     void importEverything() {
         const QString analyzerNotes = m_dir->filePath("analyzer-notes.txt");
@@ -241,7 +204,7 @@ private Q_SLOTS:
 
         // Records 2 and 3 are in the data folder and the index, and gone from
         // the analyzer (deleted as 2, then 2 again).
-        const QStringList files = QDir(Data()).entryList({"RXr_*.p8d"}, QDir::Files);
+        const QStringList files = QDir(DataFolder()).entryList({"RXr_*.p8d"}, QDir::Files);
         QCOMPARE(files.size(), 2);
         QStringList deletes;
         for (const QString& line : m_sim->Received())
@@ -251,7 +214,7 @@ private Q_SLOTS:
         QCOMPARE(m_prompter.defaultNo,
                  QStringList{"Do you want to delete the Imported Records from the PXR ?"});
         QCOMPARE(m_app->Records().GetCount(), 2);
-        QCOMPARE(QDir(Data()).entryList({"RXt_*.p8t"}, QDir::Files),
+        QCOMPARE(QDir(DataFolder()).entryList({"RXt_*.p8t"}, QDir::Files),
                  (QStringList{"RXt_SimTemplate1.p8t", "RXt_SimTemplate2.p8t"}));
         QList<TemplateRow> rows;
         QVERIFY(m_app->Templates().ListRows(rows));

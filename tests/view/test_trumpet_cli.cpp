@@ -1,7 +1,7 @@
 // The trumpet curve's numbers from rivuletrix-cli: `trumpet --json` and the
 // table on the PDF trumpet page, both checked against a small evaluation of
 // the records written here, and the records that give no curve.
-#include "ProcessRun.h"
+#include "../ProcessRun.h"
 #include "SyntheticRecords.h"
 
 #include <QFile>
@@ -20,9 +20,9 @@
 
 namespace {
 
-using viewtest::Cli;
-using viewtest::Result;
-using viewtest::Run;
+using clitest::Cli;
+using clitest::Result;
+using clitest::Run;
 
 // A Flow record at rate ml/h with the given sample times (ms); volumes
 // follow the rate with relative noise; codes(i) may mark samples 'C'.

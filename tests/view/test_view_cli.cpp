@@ -1,8 +1,8 @@
 // rivuletrix-cli render and report on synthetic records: PNG and PDF
 // output, options, the data table as CSV, and the errors of records that
 // cannot be drawn.
+#include "../ProcessRun.h"
 #include "../SmallTmpfs.h"
-#include "ProcessRun.h"
 #include "SyntheticRecords.h"
 
 #include <QFile>
@@ -14,8 +14,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-using viewtest::Cli;
-using viewtest::Result;
+using clitest::Cli;
+using clitest::Result;
 
 class TestViewCli : public QObject {
     Q_OBJECT

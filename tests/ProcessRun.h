@@ -1,12 +1,13 @@
 #pragma once
 
-// A program run to its end, for the command-line tests of the view.
+// A program run to its end, for the command-line tests.
 #include <QByteArray>
 #include <QProcess>
+#include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
 
-namespace viewtest {
+namespace clitest {
 
 struct Result {
     int exitCode = -1;
@@ -14,9 +15,12 @@ struct Result {
 };
 
 // stdoutFile: standard output goes to that file (a full disk, /dev/full).
+// exitCode is -1 when the program crashed or did not end within two minutes.
 inline Result Run(const QString& program, const QStringList& args, const QString& workDir = {},
-                  const QString& stdoutFile = {}) {
+                  const QString& stdoutFile = {},
+                  const QProcessEnvironment& env = QProcessEnvironment::systemEnvironment()) {
     QProcess p;
+    p.setProcessEnvironment(env);
     if (!workDir.isEmpty()) p.setWorkingDirectory(workDir);
     if (!stdoutFile.isEmpty()) p.setStandardOutputFile(stdoutFile);
     p.start(program, args);
@@ -28,9 +32,12 @@ inline Result Run(const QString& program, const QStringList& args, const QString
     return r;
 }
 
+// rivuletrix-cli of this build.
 inline Result Cli(const QStringList& args, const QString& workDir = {},
-                  const QString& stdoutFile = {}) {
-    return Run(QStringLiteral(RX_BINARY_DIR "/src/cli/rivuletrix-cli"), args, workDir, stdoutFile);
+                  const QString& stdoutFile = {},
+                  const QProcessEnvironment& env = QProcessEnvironment::systemEnvironment()) {
+    return Run(QStringLiteral(RX_BINARY_DIR "/src/cli/rivuletrix-cli"), args, workDir, stdoutFile,
+               env);
 }
 
-} // namespace viewtest
+} // namespace clitest
