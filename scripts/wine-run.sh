@@ -12,14 +12,19 @@ kit=${RX_WIN_KIT:-$top/build-win-kit/qt-6.4.2-mingw64}
 export WINEPREFIX=${WINEPREFIX:-$top/build-win/wineprefix}
 export WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
-export WINEPATH="$(winepath -w "$kit/bin" 2>/dev/null)"
-export QT_PLUGIN_PATH="$(winepath -w "$kit/plugins" 2>/dev/null)"
-# The offscreen platform does not quit under Wine; a display does.
-[ "${QT_QPA_PLATFORM:-}" = offscreen ] && export QT_QPA_PLATFORM=windows
 if [ ! -d "$WINEPREFIX" ]; then
     mkdir -p "$WINEPREFIX"
     wineboot -i >/dev/null 2>&1
 fi
+# RX_WINE_BARE=1: an installed program, with only what lies beside it.
+if [ -z "${RX_WINE_BARE:-}" ]; then
+    export WINEPATH="$(winepath -w "$kit/bin" 2>/dev/null)"
+    export QT_PLUGIN_PATH="$(winepath -w "$kit/plugins" 2>/dev/null)"
+else
+    unset WINEPATH QT_PLUGIN_PATH
+fi
+# The offscreen platform does not quit under Wine; a display does.
+[ "${QT_QPA_PLATFORM:-}" = offscreen ] && export QT_QPA_PLATFORM=windows
 prog=$1
 shift
 case "$(basename "$prog")" in
