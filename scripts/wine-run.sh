@@ -24,7 +24,8 @@ else
     unset WINEPATH QT_PLUGIN_PATH
 fi
 # The offscreen platform does not quit under Wine; a display does.
-[ "${QT_QPA_PLATFORM:-}" = offscreen ] && export QT_QPA_PLATFORM=windows
+# (Without DPI awareness: Wine lacks the calls Qt makes for it.)
+[ "${QT_QPA_PLATFORM:-}" = offscreen ] && export QT_QPA_PLATFORM=windows:dpiawareness=0
 prog=$1
 shift
 case "$(basename "$prog")" in
