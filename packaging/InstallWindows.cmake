@@ -69,6 +69,10 @@ set(CPACK_NSIS_DISPLAY_NAME "Rivuletrix ${PROJECT_VERSION}")
 set(CPACK_NSIS_PACKAGE_NAME "Rivuletrix")
 set(CPACK_NSIS_MENU_LINKS "manual/index.html" "Rivuletrix Manual")
 set(CPACK_NSIS_ENABLE_UNINSTALL_BEFORE_INSTALL ON)
+# A 64-bit installer for a 64-bit program: it installs into the 64-bit
+# Program Files, and runs where only 64-bit programs do (Wine without wine32).
+set(CPACK_NSIS_DEFINES "Target amd64-unicode")
+set(CPACK_NSIS_INSTALL_ROOT "$PROGRAMFILES64")
 set(CPACK_NSIS_MODIFY_PATH OFF)
 set(CPACK_GENERATOR NSIS ZIP)
 include(CPack)

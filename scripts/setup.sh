@@ -116,6 +116,7 @@ windows)
         -DRIVULETRIX_BENCH=OFF -DRIVULETRIX_FUZZ=OFF \
         -DCMAKE_CROSSCOMPILING_EMULATOR="$top/scripts/wine-run.sh"
     (cd build-win && cpack -G NSIS >/dev/null && cpack -G ZIP >/dev/null && ls -l rivuletrix-*-win64.*)
+    bash "$top/tests/win/installer_under_wine.sh" build-win/rivuletrix-*-win64.exe
     (cd build-win && ctest --output-on-failure -j "$jobs" -LE soak)
     # The serial path: the Linux simulator on a pseudo-terminal as a COM port
     # of the Wine prefix, the Windows CLI against it, its record against the
