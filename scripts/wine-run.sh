@@ -11,7 +11,8 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 kit=${RX_WIN_KIT:-$top/build-win-kit/qt-6.4.2-mingw64}
 export WINEPREFIX=${WINEPREFIX:-$top/build-win/wineprefix}
 export WINEDEBUG=${WINEDEBUG:--all}
-export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
+# No debugger: a crash ends the program at once instead of waiting on it.
+export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=;winedbg.exe=d}
 if [ ! -d "$WINEPREFIX" ]; then
     mkdir -p "$WINEPREFIX"
     wineboot -i >/dev/null 2>&1
