@@ -1,6 +1,11 @@
 # Installing the program and making a Debian package of it:
 #   cmake --install build [--prefix /usr]      (DESTDIR= for a staging root)
 #   (cd build && cpack -G DEB)
+if(WIN32)
+    # The Windows installer and ZIP: everything in one folder.
+    include(${CMAKE_CURRENT_LIST_DIR}/InstallWindows.cmake)
+    return()
+endif()
 include(GNUInstallDirs)
 
 set(RX_SHARE ${CMAKE_INSTALL_DATADIR}/rivuletrix)

@@ -2,16 +2,15 @@
 #include "app/MainFrame.h"
 #include "app/MessageBoxPrompter.h"
 #include "app/RivuletrixApp.h"
+#include "app/SingleInstance.h"
 #include "app/Startup.h"
 #include "app/WorkingFolder.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QFileInfo>
-#include <QLockFile>
 #include <QMessageBox>
 #include <QScreen>
-#include <QStandardPaths>
 #include <QTextStream>
 #include <QTimer>
 
@@ -37,13 +36,9 @@ int main(int argc, char** argv) {
     MessageBoxPrompter prompter;
     SetPrompter(&prompter);
 
-    // One instance per user session.
-    QString runtime = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
-    if (runtime.isEmpty()) runtime = QDir::tempPath();
-    QLockFile lock(runtime +
-                   QStringLiteral("/RIVULETRIX-088FA840-B10D-11D3-BC36-006067709674.lock"));
-    lock.setStaleLockTime(0);
-    if (!lock.tryLock(0)) {
+    const SingleInstance instance(
+        QStringLiteral("RIVULETRIX-088FA840-B10D-11D3-BC36-006067709674"));
+    if (!instance.First()) {
         ThePrompter().Message(QStringLiteral("Application is already running"));
         return 0;
     }

@@ -103,6 +103,12 @@ int AppSettings::IntSetting(const QString& key) const {
 }
 
 QString AppSettings::PublicFolder() {
+#ifdef Q_OS_WIN
+    // The machine's public folder (C:\Users\Public): every technician of a
+    // bench PC sees the same settings and records.
+    const QString pub = qEnvironmentVariable("PUBLIC");
+    if (!pub.isEmpty()) return QDir::fromNativeSeparators(pub) + QStringLiteral("/Rivuletrix");
+#endif
     return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
            QStringLiteral("/Rivuletrix");
 }

@@ -1,5 +1,7 @@
 #include "SafeFileName.h"
 
+#include <QStringList>
+
 namespace safename {
 
 bool IsForbidden(QChar c) {
@@ -57,6 +59,19 @@ QString FitUtf8(const QString& s, int budget) {
     return s.left(i);
 }
 
+// Windows keeps these names for devices, whatever follows a dot: a file
+// "COM1.p8d" would open the serial port.
+bool IsDeviceName(const QString& name) {
+    const QString stem = name.section(QLatin1Char('.'), 0, 0).trimmed().toUpper();
+    static const QStringList kDevices = {QStringLiteral("CON"),    QStringLiteral("PRN"),
+                                         QStringLiteral("AUX"),    QStringLiteral("NUL"),
+                                         QStringLiteral("CONIN$"), QStringLiteral("CONOUT$")};
+    if (kDevices.contains(stem)) return true;
+    return stem.size() == 4 &&
+           (stem.startsWith(QLatin1String("COM")) || stem.startsWith(QLatin1String("LPT"))) &&
+           stem[3] >= QLatin1Char('1') && stem[3] <= QLatin1Char('9');
+}
+
 } // namespace
 
 QString Name(const QString& prefix, const QString& text, const QString& suffix) {
@@ -64,7 +79,8 @@ QString Name(const QString& prefix, const QString& text, const QString& suffix) 
     const int budget = kMaxNameBytes - Utf8Bytes(prefix) - Utf8Bytes(suffix);
     if (Utf8Bytes(middle) > budget) middle = FitUtf8(middle, budget < 0 ? 0 : budget);
     QString name = prefix + middle + suffix;
-    if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String(".."))
+    if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String("..") ||
+        IsDeviceName(name))
         name = QString(QChar(kReplacement)) + name;
     // Windows drops trailing dots and blanks, which would make another name.
     while (name.endsWith(QLatin1Char('.')) || name.endsWith(QLatin1Char(' ')))
@@ -76,6 +92,7 @@ bool IsSafe(const QString& name) {
     if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String("..")) return false;
     if (Utf8Bytes(name) > kMaxNameBytes) return false;
     if (name.endsWith(QLatin1Char('.')) || name.endsWith(QLatin1Char(' '))) return false;
+    if (IsDeviceName(name)) return false;
     return Part(name) == name;
 }
 

@@ -23,8 +23,8 @@ QString Part(const QString& text);
 
 // A whole file name: prefix + Part(text) + suffix, with the text cut so that
 // the name fits kMaxNameBytes, and a name that would be empty, "." or ".."
-// (or end in a dot or blank, which Windows drops) made safe with the
-// replacement character. prefix and suffix are the program's own.
+// (or end in a dot or blank, which Windows drops, or be a Windows device name
+// such as CON or COM1.txt) made safe with the replacement character. prefix and suffix are the program's own.
 QString Name(const QString& prefix, const QString& text, const QString& suffix);
 
 // True when name is one plain component that Name() could have produced.

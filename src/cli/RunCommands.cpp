@@ -1,6 +1,7 @@
 // rivuletrix-cli run: a whole test on one channel without a screen, driven by
 // the same run controller as the channel windows.
 #include "CliCommand.h"
+#include "Interrupts.h"
 
 #include "app/AnalyzerPoll.h"
 #include "app/HeadlessChannelHost.h"
@@ -24,66 +25,17 @@
 #include <QSet>
 #include <QTimer>
 
-#include <QSocketNotifier>
-
 #include <algorithm>
-#include <cerrno>
 #include <csignal>
 #include <cstdio>
-#include <fcntl.h>
 #include <map>
 #include <memory>
-#include <unistd.h>
 
 namespace {
 
 // Each server call has its own limit of seconds; this only bounds a long
 // queue of them at the exit.
 constexpr int kIndexingWaitMs = 120000;
-
-// SIGINT and SIGTERM reach the event loop through a pipe: the handler only
-// writes the signal number, which is all it may safely do.
-int g_signalPipe[2] = {-1, -1};
-
-void OnSignal(int sig) {
-    const int saved = errno;
-    const char c = char(sig);
-    [[maybe_unused]] const ssize_t n = ::write(g_signalPipe[1], &c, 1);
-    errno = saved;
-}
-
-// Installs the handlers for the life of the object; the previous ones come back.
-class SignalPipe {
-public:
-    SignalPipe() {
-        if (::pipe2(g_signalPipe, O_NONBLOCK | O_CLOEXEC) != 0) return;
-        struct sigaction sa = {};
-        sa.sa_handler = OnSignal;
-        sigemptyset(&sa.sa_mask);
-        sa.sa_flags = SA_RESTART;
-        sigaction(SIGINT, &sa, &m_oldInt);
-        sigaction(SIGTERM, &sa, &m_oldTerm);
-        m_ok = true;
-    }
-    ~SignalPipe() {
-        if (!m_ok) return;
-        sigaction(SIGINT, &m_oldInt, nullptr);
-        sigaction(SIGTERM, &m_oldTerm, nullptr);
-        ::close(g_signalPipe[0]);
-        ::close(g_signalPipe[1]);
-        g_signalPipe[0] = g_signalPipe[1] = -1;
-    }
-    int ReadFd() const { return m_ok ? g_signalPipe[0] : -1; }
-    // The signal that arrived, 0 for none.
-    static int Take() {
-        char c = 0;
-        return ::read(g_signalPipe[0], &c, 1) == 1 ? int(c) : 0;
-    }
-
-private:
-    bool m_ok = false;
-    struct sigaction m_oldInt = {}, m_oldTerm = {};
-};
 
 const QStringList kValueOptions = {
     "--channel",        "--type",      "--rate",         "--volume",       "--stop-volume",
@@ -484,23 +436,18 @@ int RunTest(const QStringList& args) {
 
     // Ctrl+C or SIGTERM at any point: the tests end on the analyzers, which
     // keep the records of what ran.
-    SignalPipe signals;
+    Interrupts interrupts;
     int interruptedBy = 0;
-    std::unique_ptr<QSocketNotifier> onSignal;
-    if (signals.ReadFd() >= 0) {
-        onSignal = std::make_unique<QSocketNotifier>(signals.ReadFd(), QSocketNotifier::Read);
-        QObject::connect(onSignal.get(), &QSocketNotifier::activated, [&] {
-            const int sig = SignalPipe::Take();
-            if (sig == 0 || interruptedBy != 0) return;
-            interruptedBy = sig;
-            for (const auto& r : runs)
-                if (CDevice* d = app.Device(r->slot); d && !d->IsLost())
-                    d->SendEND(r->channel - 1);
-                else
-                    r->lost = true;
-            QCoreApplication::exit(128 + sig);
-        });
-    }
+    QObject::connect(&interrupts, &Interrupts::Arrived, [&](int sig) {
+        if (interruptedBy != 0) return;
+        interruptedBy = sig;
+        for (const auto& r : runs)
+            if (CDevice* d = app.Device(r->slot); d && !d->IsLost())
+                d->SendEND(r->channel - 1);
+            else
+                r->lost = true;
+        QCoreApplication::exit(128 + sig);
+    });
     const auto allDone = [&] {
         return std::all_of(runs.begin(), runs.end(),
                            [](const auto& r) { return r->phase == Phase::Done; });
@@ -538,7 +485,7 @@ int RunTest(const QStringList& args) {
                       .arg(kIndexingWaitMs / 1000));
     step.stop();
     poll.stop();
-    onSignal.reset();
+    QObject::disconnect(&interrupts, nullptr, nullptr, nullptr);
     // Read before the disconnect below closes the channels and their
     // controllers.
     for (const auto& r : runs) {
@@ -573,13 +520,14 @@ int RunTest(const QStringList& args) {
         ChannelRun& r = *owned;
         QString error;
         if (r.lost)
-            error = QStringLiteral("the analyzer on %1 was lost during the test on channel %2; "
-                                   "%3")
-                        .arg(r.port)
-                        .arg(r.channel)
-                        .arg(r.path.isEmpty() || r.kept
-                                 ? QStringLiteral("what arrived was not saved")
-                                 : QStringLiteral("what arrived was saved to %1").arg(r.path));
+            error =
+                QStringLiteral("the analyzer on %1 was lost during the test on channel %2; "
+                               "%3")
+                    .arg(r.port)
+                    .arg(r.channel)
+                    .arg(r.path.isEmpty() || r.kept ? QStringLiteral("what arrived was not saved")
+                                                    : QStringLiteral("what arrived was saved to %1")
+                                                          .arg(QDir::toNativeSeparators(r.path)));
         else if (r.silent)
             error = QStringLiteral("the analyzer on %1 stopped answering; the test set up on "
                                    "channel %2 was cancelled")

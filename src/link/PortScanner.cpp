@@ -8,6 +8,10 @@
 #include <QSerialPortInfo>
 #include <QThread>
 
+#ifdef Q_OS_WIN
+#include "link/WinComPort.h"
+#endif
+
 #include <algorithm>
 #include <functional>
 
@@ -16,7 +20,7 @@ namespace {
 // The probe's view of a port: paced writes, reads that take what has arrived.
 class ProbeIo {
 public:
-    explicit ProbeIo(QSerialPort& port) : m_port(port) {}
+    explicit ProbeIo(AnalyzerPort& port) : m_port(port) {}
 
     void Send(const QByteArray& bytes) {
         QThread::msleep(50);
@@ -69,7 +73,7 @@ private:
             TrafficLog::Instance().Append(m_port.portName(), TrafficLog::Direction::Received,
                                           b.constData(), size_t(b.size()));
     }
-    QSerialPort& m_port;
+    AnalyzerPort& m_port;
 };
 
 // The first frame that begins with prefix, or -1.
@@ -138,7 +142,7 @@ void PortScanner::ScanPorts(const QStringList& ports) {
 }
 
 void PortScanner::ProbeOne(const QString& portName) {
-    QSerialPort port;
+    AnalyzerPort port;
     if (OpenPort(port, portName, LineProfile::Probe) != 0) return;
     {
         std::lock_guard lock(m_mutex);
@@ -152,7 +156,7 @@ QString PortScanner::Locate(const QString& serialNumber, const QStringList& skip
     const QString wanted = serialNumber.trimmed();
     for (const QString& name : Ports()) {
         if (skip.contains(name)) continue;
-        QSerialPort port;
+        AnalyzerPort port;
         if (OpenPort(port, name, LineProfile::Probe) != 0) continue;
         if (ProbeSerialNumber(port).trimmed() != wanted) continue;
         std::lock_guard lock(m_mutex);
@@ -163,7 +167,7 @@ QString PortScanner::Locate(const QString& serialNumber, const QStringList& skip
     return {};
 }
 
-QString PortScanner::ProbeSerialNumber(QSerialPort& port) {
+QString PortScanner::ProbeSerialNumber(AnalyzerPort& port) {
     ProbeIo io(port);
     io.Discard();
     io.Send("[GETSN,0]\r\n");
@@ -172,7 +176,7 @@ QString PortScanner::ProbeSerialNumber(QSerialPort& port) {
     return reply.isEmpty() ? QString() : SerialText(reply);
 }
 
-std::optional<FoundAnalyzer> PortScanner::ProbePort(QSerialPort& port) {
+std::optional<FoundAnalyzer> PortScanner::ProbePort(AnalyzerPort& port) {
     ProbeIo io(port);
     FoundAnalyzer found;
     found.portName = port.portName();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "link/FoundAnalyzer.h"
+#include "link/SerialTransport.h"
 
 #include <QList>
 #include <QString>
@@ -8,8 +9,6 @@
 
 #include <mutex>
 #include <optional>
-
-class QSerialPort;
 
 // Finds analyzers: lists the candidate ports, probes each and keeps two
 // lists, the found list (found, not yet added) and the ready list (added for
@@ -35,7 +34,7 @@ public:
     // the middle of a test (left running by a program that ended) is found
     // too: its measurement lines are passed over while the replies are
     // looked for.
-    std::optional<FoundAnalyzer> ProbePort(QSerialPort& port);
+    std::optional<FoundAnalyzer> ProbePort(AnalyzerPort& port);
     // A port where nothing at all arrives within the settle time holds no
     // analyzer; one that sends, but not the reply, is given up at the limit.
     static constexpr int kParamsSettleMs = 100;
@@ -51,7 +50,7 @@ public:
     QString Locate(const QString& serialNumber, const QStringList& skip = {});
     // The serial number an analyzer on the open port reports, or empty.
     // Closes the port.
-    QString ProbeSerialNumber(QSerialPort& port);
+    QString ProbeSerialNumber(AnalyzerPort& port);
     static constexpr int kSerialProbeMs = 1000;
 
     // Removes the found records of that kind that were not added.

@@ -8,11 +8,20 @@
 #include <QSerialPort>
 #include <QTimer>
 
+#ifdef Q_OS_WIN
+#include "link/WinComPort.h"
+#endif
+
 #include <thread>
 
 Q_LOGGING_CATEGORY(lcLink, "rivuletrix.trace.link", QtWarningMsg)
 
-int OpenPort(QSerialPort& port, const QString& name, LineProfile profile) {
+#ifdef Q_OS_WIN
+int OpenPort(AnalyzerPort& port, const QString& name, LineProfile profile) {
+    return port.Open(name, profile);
+}
+#else
+int OpenPort(AnalyzerPort& port, const QString& name, LineProfile profile) {
     if (name.isEmpty()) return 16;
     port.setPortName(name);
     if (!port.open(QIODevice::ReadWrite)) return 16;
@@ -32,6 +41,7 @@ int OpenPort(QSerialPort& port, const QString& name, LineProfile profile) {
     if (result != 0) port.close();
     return result;
 }
+#endif
 
 void TransportWorker::Pump() {
     m_t.Pump();
@@ -68,7 +78,7 @@ int SerialTransport::Open(const QString& portName) {
 
 void SerialTransport::ThreadMain(std::promise<int>& opened) {
     QEventLoop loop;
-    QSerialPort port;
+    AnalyzerPort port;
     QTimer pace;
     TransportWorker worker(*this);
     pace.setSingleShot(true);
@@ -83,6 +93,14 @@ void SerialTransport::ThreadMain(std::promise<int>& opened) {
     m_pace = &pace;
     m_lastWrite = std::chrono::steady_clock::now();
     QObject::connect(&pace, &QTimer::timeout, &worker, [this] { Pump(); });
+#ifdef Q_OS_WIN
+    // The reader polls every millisecond; a failed read ends it.
+    QTimer poll;
+    poll.setTimerType(Qt::PreciseTimer);
+    m_poll = &poll;
+    QObject::connect(&poll, &QTimer::timeout, &worker, [this] { OnReadyRead(); });
+    poll.start(1);
+#else
     QObject::connect(&port, &QSerialPort::readyRead, &worker, [this] { OnReadyRead(); });
     // A failed read ends the reader: on Linux an unplugged USB bridge reports
     // a resource error, a closed pseudo-terminal a read error.
@@ -95,6 +113,7 @@ void SerialTransport::ThreadMain(std::promise<int>& opened) {
                              qCDebug(lcLink) << "SerialTransport: port error" << m_portName << e
                                              << m_port->errorString();
                      });
+#endif
     {
         std::lock_guard lock(m_mutex);
         m_worker = &worker;
@@ -108,6 +127,9 @@ void SerialTransport::ThreadMain(std::promise<int>& opened) {
     m_loop = nullptr;
     m_port = nullptr;
     m_pace = nullptr;
+#ifdef Q_OS_WIN
+    m_poll = nullptr;
+#endif
 }
 
 quint64 SerialTransport::Write(const QByteArray& bytes) {
@@ -159,6 +181,12 @@ void SerialTransport::Pump() {
 void SerialTransport::OnReadyRead() {
     if (!m_port) return;
     const QByteArray data = m_port->readAll();
+#ifdef Q_OS_WIN
+    if (m_port->Failed()) {
+        OnLost(m_port->errorString());
+        return;
+    }
+#endif
     if (data.isEmpty()) return;
     TrafficLog::Instance().Append(m_portName, TrafficLog::Direction::Received, data.constData(),
                                   size_t(data.size()));
@@ -180,10 +208,15 @@ void SerialTransport::OnLost(const QString& reason) {
     qCDebug(lcLink) << "SerialTransport: port lost" << m_portName << reason;
     // Stop reading at once: no frame of this port is dispatched any more.
     // The port itself is closed once Qt has left its notifier.
+#ifdef Q_OS_WIN
+    m_poll->stop();
+    m_port->close();
+#else
     QObject::disconnect(m_port, nullptr, nullptr, nullptr);
     QTimer::singleShot(0, m_port, [this] {
         if (m_port) m_port->close();
     });
+#endif
     if (m_onLost) m_onLost(reason);
 }
 
@@ -215,7 +248,11 @@ void SerialTransport::DrainAndClose() {
         m_written.notify_all();
     }
     if (m_port->bytesToWrite() > 0) m_port->waitForBytesWritten(1000);
+#ifdef Q_OS_WIN
+    m_poll->stop();
+#else
     QObject::disconnect(m_port, nullptr, nullptr, nullptr);
+#endif
     m_port->close();
 }
 

@@ -14,9 +14,18 @@
 #include <thread>
 
 class QEventLoop;
-class QSerialPort;
 class QTimer;
 class SerialTransport;
+
+// The port the probe and the transport drive: Qt's serial port, or on
+// Windows a port that polls the Windows serial API (WinComPort.h).
+#ifdef Q_OS_WIN
+class WinComPort;
+using AnalyzerPort = WinComPort;
+#else
+class QSerialPort;
+using AnalyzerPort = QSerialPort;
+#endif
 
 // The I/O thread's end of a transport: other threads only post data-free
 // wake-ups to it (the data itself goes through the transport's mutex).
@@ -37,9 +46,9 @@ private:
 enum class LineProfile { Probe, Connection };
 
 // Open result codes: 0 open and configured; 1 buffers or clearing failed;
-// 2 timeouts failed (not used on this platform); 4 line settings failed;
-// 8 invalid handle; 16 the port cannot be opened.
-int OpenPort(QSerialPort& port, const QString& name, LineProfile profile);
+// 2 timeouts failed (Windows only); 4 line settings failed; 8 invalid handle;
+// 16 the port cannot be opened.
+int OpenPort(AnalyzerPort& port, const QString& name, LineProfile profile);
 
 // One connected analyzer's port, owned by its own I/O thread. Reads are event
 // driven and handed to the chunk handler on that thread; writes are queued
@@ -86,9 +95,12 @@ private:
     QString m_portName;
 
     std::thread m_thread;
-    TransportWorker* m_worker = nullptr;               // lives on the I/O thread; under m_mutex
-    QEventLoop* m_loop = nullptr;                      // I/O thread only
-    QSerialPort* m_port = nullptr;                     // I/O thread only
+    TransportWorker* m_worker = nullptr; // lives on the I/O thread; under m_mutex
+    QEventLoop* m_loop = nullptr;        // I/O thread only
+    AnalyzerPort* m_port = nullptr;      // I/O thread only
+#ifdef Q_OS_WIN
+    QTimer* m_poll = nullptr; // the reader's 1 ms poll; I/O thread only
+#endif
     QTimer* m_pace = nullptr;                          // I/O thread only
     std::chrono::steady_clock::time_point m_lastWrite; // I/O thread only
 

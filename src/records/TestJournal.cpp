@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <chrono>
@@ -14,11 +15,31 @@
 #ifdef Q_OS_WIN
 #include <fcntl.h>
 #include <io.h>
-#include <sys/stat.h>
+#include <windows.h>
 #else
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
+#endif
+
+#ifdef Q_OS_WIN
+namespace {
+// The writer's lock is one byte far past anything written: Windows locks are
+// mandatory, so a lock on the data would stop recovery from reading it.
+constexpr DWORD kLockOffsetHigh = 0x100;
+
+HANDLE OpenShared(const QString& path, DWORD access, DWORD disposition) {
+    return CreateFileW(reinterpret_cast<const wchar_t*>(QDir::toNativeSeparators(path).utf16()),
+                       access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                       disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+bool LockWriter(HANDLE h) {
+    OVERLAPPED at = {};
+    at.OffsetHigh = kLockOffsetHigh;
+    return LockFileEx(h, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at) != 0;
+}
+} // namespace
 #endif
 
 namespace journal {
@@ -220,7 +241,16 @@ QStringList List(const QString& journalFolder) {
 
 Claim::Claim(const QString& path) {
 #ifdef Q_OS_WIN
-    m_held = QFileInfo::exists(path);
+    // A lock through a handle of its own: it conflicts with the writer's even
+    // in the same process. The handle goes with the descriptor.
+    const HANDLE h = OpenShared(path, GENERIC_READ, OPEN_EXISTING);
+    if (h == INVALID_HANDLE_VALUE) return;
+    m_fd = _open_osfhandle(intptr_t(h), _O_RDONLY);
+    if (m_fd < 0) {
+        CloseHandle(h);
+        return;
+    }
+    m_held = LockWriter(h);
 #else
     m_fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
     // A lock of its own open file: it conflicts with the writer's even in the
@@ -230,7 +260,9 @@ Claim::Claim(const QString& path) {
 }
 
 Claim::~Claim() {
-#ifndef Q_OS_WIN
+#ifdef Q_OS_WIN
+    if (m_fd >= 0) _close(m_fd);
+#else
     if (m_fd >= 0) ::close(m_fd);
 #endif
 }
@@ -246,15 +278,37 @@ bool InUse(const QString& path) {
 namespace {
 
 #ifdef Q_OS_WIN
+QString SystemError() {
+    return qt_error_string(int(GetLastError()));
+}
+QString DiskFull() {
+    return qt_error_string(ERROR_DISK_FULL);
+}
+HANDLE Handle(int fd) {
+    return reinterpret_cast<HANDLE>(_get_osfhandle(fd));
+}
 int OpenFile(const QString& path) {
-    return _wopen(reinterpret_cast<const wchar_t*>(QDir::toNativeSeparators(path).utf16()),
-                  _O_WRONLY | _O_CREAT | _O_TRUNC | _O_BINARY, _S_IREAD | _S_IWRITE);
+    const HANDLE h = OpenShared(path, GENERIC_WRITE, OPEN_ALWAYS);
+    if (h == INVALID_HANDLE_VALUE) return -1;
+    // Held until the file is closed or the process dies: recovery leaves a
+    // journal alone while its test runs, and no second writer truncates it.
+    if (!LockWriter(h) || !SetEndOfFile(h)) {
+        const DWORD why = GetLastError();
+        CloseHandle(h);
+        SetLastError(why);
+        return -1;
+    }
+    const int fd = _open_osfhandle(intptr_t(h), _O_WRONLY | _O_BINARY);
+    if (fd < 0) CloseHandle(h);
+    return fd;
 }
 long WriteSome(int fd, const char* p, size_t n) {
-    return _write(fd, p, unsigned(n));
+    DWORD done = 0;
+    if (!WriteFile(Handle(fd), p, DWORD(std::min<size_t>(n, 1u << 30)), &done, nullptr)) return -1;
+    return long(done);
 }
-void SyncFile(int fd) {
-    _commit(fd);
+bool SyncFile(int fd) {
+    return FlushFileBuffers(Handle(fd)) != 0;
 }
 void CloseFile(int fd) {
     _close(fd);
@@ -272,18 +326,27 @@ int OpenFile(const QString& path) {
     }
     return fd;
 }
+QString SystemError() {
+    return qt_error_string(errno);
+}
+QString DiskFull() {
+    return qt_error_string(ENOSPC);
+}
 long WriteSome(int fd, const char* p, size_t n) {
     long r;
     do r = long(::write(fd, p, n));
     while (r < 0 && errno == EINTR);
     return r;
 }
-void SyncFile(int fd) {
+bool SyncFile(int fd) {
+    int r;
 #if defined(Q_OS_LINUX)
-    ::fdatasync(fd);
+    do r = ::fdatasync(fd);
 #else
-    ::fsync(fd);
+    do r = ::fsync(fd);
 #endif
+    while (r != 0 && errno == EINTR);
+    return r == 0;
 }
 void CloseFile(int fd) {
     ::close(fd);
@@ -308,8 +371,9 @@ bool TestJournal::Open(const QString& path, const QByteArray& header, QString* e
     m_pendingHeader.clear();
     m_owed = QByteArray(journal::kMagic, qsizetype(journal::kMagicSize));
     m_owed += journal::HeaderFrame(header);
-    const QString problem = WriteOwed();
-    if (problem.isEmpty()) SyncFile(m_fd);
+    QString problem = WriteOwed();
+    m_unsynced = false;
+    if (problem.isEmpty()) problem = MakeDurable();
     m_problem = problem;
     if (!problem.isEmpty()) {
         ++m_failures;
@@ -385,7 +449,7 @@ QString TestJournal::WriteOwed() {
         m_fd = OpenFile(m_path);
         if (m_fd < 0)
             return QStringLiteral("The test journal %1 cannot be created: %2")
-                .arg(shown, qt_error_string(errno));
+                .arg(shown, SystemError());
     }
     qsizetype done = 0;
     QString problem;
@@ -393,7 +457,7 @@ QString TestJournal::WriteOwed() {
         const long n = WriteSome(m_fd, m_owed.constData() + done, size_t(m_owed.size() - done));
         if (n <= 0) {
             problem = QStringLiteral("The test journal %1 cannot be written: %2")
-                          .arg(shown, qt_error_string(n < 0 ? errno : ENOSPC));
+                          .arg(shown, n < 0 ? SystemError() : DiskFull());
             break;
         }
         done += n;
@@ -402,6 +466,14 @@ QString TestJournal::WriteOwed() {
     // only ever grows by the bytes owed, in order.
     m_owed.remove(0, done);
     return problem;
+}
+
+QString TestJournal::MakeDurable() {
+    if (m_fd < 0) return {};
+    m_unsynced = !SyncFile(m_fd);
+    if (!m_unsynced) return {};
+    return QStringLiteral("The test journal %1 cannot be made durable: %2")
+        .arg(QDir::toNativeSeparators(m_path), SystemError());
 }
 
 void TestJournal::Run() {
@@ -422,10 +494,12 @@ void TestJournal::Run() {
         if (!header.isEmpty()) m_owed += journal::HeaderFrame(header);
         if (!samples.empty()) m_owed += journal::SamplesFrame(samples.data(), samples.size());
         QString problem;
-        if (!m_owed.isEmpty()) {
+        if (!m_owed.isEmpty() || m_unsynced) {
             problem = WriteOwed();
-            // At most once a second: the wait above paces this loop.
-            if (m_fd >= 0) SyncFile(m_fd);
+            // At most once a second: the wait above paces this loop. What
+            // part was written is made durable even when the rest failed.
+            const QString synced = MakeDurable();
+            if (problem.isEmpty()) problem = synced;
         }
         lock.lock();
         if (!problem.isEmpty()) ++m_failures;

@@ -98,7 +98,7 @@ private:
 
 // Writes one journal off the calling thread. Append is cheap and may be called
 // from any thread; a writer thread frames what has piled up, writes it and
-// makes it durable (fdatasync) at most once a second.
+// makes it durable (fdatasync; FlushFileBuffers on Windows) at most once a second.
 //
 // A journal that cannot be written (its folder cannot be made, the disk is
 // full) does not stop the test: what is owed to the file is kept and written
@@ -144,11 +144,14 @@ private:
     // Writes what is owed to the file (opening it first if need be); the
     // reason when some of it stays owed.
     QString WriteOwed();
+    // Empty when what was written is on the disk; otherwise why not.
+    QString MakeDurable();
 
     QString m_path;
     bool m_active = false;
-    int m_fd = -1;     // writer thread only while it runs
-    QByteArray m_owed; // bytes not yet in the file; writer thread only
+    int m_fd = -1;           // writer thread only while it runs
+    QByteArray m_owed;       // bytes not yet in the file; writer thread only
+    bool m_unsynced = false; // a sync failed: the next round tries again
     std::function<void(const QString&)> m_onProblem;
     std::thread m_thread;
     mutable std::mutex m_mutex;

@@ -2,6 +2,7 @@
 
 #include "StoreTrace.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QSqlDriver>
@@ -256,9 +257,10 @@ bool CADODatabase::OpenConnection() {
     }
     const QString path = DataSource();
     if (path.isEmpty() || !QFileInfo(path).isFile()) {
-        RecordError(adoerr::kFileNotFound, adoerr::CodeMeaning(adoerr::kFileNotFound),
-                    QStringLiteral("CADODatabase"),
-                    QStringLiteral("Could not find file '%1'.").arg(path));
+        RecordError(
+            adoerr::kFileNotFound, adoerr::CodeMeaning(adoerr::kFileNotFound),
+            QStringLiteral("CADODatabase"),
+            QStringLiteral("Could not find file '%1'.").arg(QDir::toNativeSeparators(path)));
         return false;
     }
     QSqlDatabase db = Connection();

@@ -32,7 +32,9 @@
 
 #include <functional>
 #include <memory>
+#ifndef Q_OS_WIN
 #include <unistd.h>
+#endif
 
 namespace {
 
@@ -514,6 +516,7 @@ private Q_SLOTS:
         Start("PathType=2\r\nDefaultPressureUnit=mmHg\r\n");
         QFile::setPermissions(SettingsFile(),
                               QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther);
+#ifndef Q_OS_WIN
         if (geteuid() == 0) {
             // Permissions do not stop root; the immutable flag does.
             if (QProcess::execute(QStringLiteral("chattr"),
@@ -521,6 +524,7 @@ private Q_SLOTS:
                 QSKIP("running as root without chattr");
             m_immutable = SettingsFile();
         }
+#endif
         const QByteArray before = [&] {
             QFile f(SettingsFile());
             return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();

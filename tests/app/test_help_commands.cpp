@@ -93,6 +93,9 @@ private Q_SLOTS:
     // Where no browser takes the manual, it opens in a help window of the
     // program's own.
     void manualOpensInHelpWindowWithoutBrowser() {
+        // Windows hands every file to its shell, so a browser is always there.
+        if (QGuiApplication::platformName() != QLatin1String("offscreen"))
+            QSKIP("the platform opens files itself: no machine without a browser to play");
         QDesktopServices::unsetUrlHandler(QStringLiteral("file")); // offscreen has no browser
         QDir().mkpath(m_dir->filePath(QStringLiteral("manual")));
         QFile page(m_dir->filePath(QStringLiteral("manual/index.html")));

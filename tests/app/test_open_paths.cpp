@@ -2,7 +2,7 @@
 // File menu's Records, Templates and Build Index entries, the plain file
 // dialog before start-up has finished, the recent-file entries and records
 // dropped on the window.
-#include "../testing/RunFixture.h"
+#include "../WorkingFolder.h"
 #include "MainWindowTest.h"
 
 #include "app/ChannelWindow.h"
@@ -11,6 +11,7 @@
 #include "app/RecentFiles.h"
 #include "app/Startup.h"
 #include "app/WorkingFolder.h"
+#include "base/Prompter.h"
 #include "base/CommandIds.h"
 #include "records/Template.h"
 #include "store/BuildIndexDlg.h"
@@ -33,6 +34,7 @@
 #include <QMimeData>
 #include <QPushButton>
 #include <QTest>
+#include <QTimer>
 
 #include <functional>
 #include <memory>

@@ -2,12 +2,15 @@
 // program's own start: accepted (record file, index row, record window),
 // declined and kept for the next start, declined and discarded, a damaged
 // journal, and a journal whose test still runs.
-#include "../testing/RunFixture.h"
+#include "../WorkingFolder.h"
 
 #include "app/ChannelWindow.h"
 #include "app/MainFrame.h"
 #include "app/Startup.h"
 #include "app/WorkingFolder.h"
+#include "base/Prompter.h"
+#include "records/RivuletrixDoc.h"
+#include "store/RecordIndex.h"
 #include "records/TestJournal.h"
 
 #include <QMdiArea>

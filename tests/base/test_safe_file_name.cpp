@@ -46,6 +46,27 @@ private Q_SLOTS:
                                           << "a_b";
         QTest::newRow("lone surrogate") << "" << QString(QChar(0xD800)) + QStringLiteral("x") << ""
                                         << "_x";
+        // Windows would open the device, whatever the case or extension.
+        QTest::newRow("device name") << ""
+                                     << "con"
+                                     << ""
+                                     << "_con";
+        QTest::newRow("device name with extension") << ""
+                                                    << "COM1"
+                                                    << ".p8t"
+                                                    << "_COM1.p8t";
+        QTest::newRow("device name before blanks") << ""
+                                                   << "Lpt9 .x"
+                                                   << ""
+                                                   << "_Lpt9 .x";
+        QTest::newRow("longer than a device name") << ""
+                                                   << "COM10"
+                                                   << ".p8t"
+                                                   << "COM10.p8t";
+        QTest::newRow("device name inside") << "RXt_"
+                                            << "NUL"
+                                            << ".p8t"
+                                            << "RXt_NUL.p8t";
         const QString clef = QString::fromUtf16(u"\U0001D11E"); // 4 UTF-8 bytes
         QTest::newRow("pair kept whole at the cut")
             << "" << QString(253, QLatin1Char('a')) + clef << "" << QString(253, QLatin1Char('a'));
@@ -71,7 +92,9 @@ private Q_SLOTS:
             const QString text = QString(QChar(b)) + QStringLiteral("/..") + QChar(b);
             const QString made = safename::Name({}, text, {});
             QVERIFY2(safename::IsSafe(made), qPrintable(QString::number(b)));
-            QCOMPARE(QFileInfo(folder.filePath(made)).absolutePath(), folder.path());
+            // absolutePath: with the drive letter on Windows.
+            QCOMPARE(QFileInfo(folder.filePath(made)).absolutePath(),
+                     QFileInfo(folder.path()).absoluteFilePath());
         }
     }
 
@@ -85,6 +108,7 @@ private Q_SLOTS:
         QTest::newRow("slash") << "a/b" << false;
         QTest::newRow("too long") << QString(256, QLatin1Char('a')) << false;
         QTest::newRow("trailing dot") << "a." << false;
+        QTest::newRow("device") << "aux.p8d" << false;
     }
     void isSafe() {
         QFETCH(QString, name);

@@ -110,7 +110,9 @@ private Q_SLOTS:
         QTest::newRow("new chain") << "new/deeper/data";
         QTest::newRow("semicolon") << "data;2026";
         QTest::newRow("key-like") << "a; Data Source=elsewhere";
+#ifndef Q_OS_WIN // no quotes in Windows names
         QTest::newRow("quote") << "the \"lab\" data";
+#endif
         QTest::newRow("trailing blank") << "data ";
     }
     void opensInAnyDataFolder() {
@@ -480,6 +482,10 @@ private Q_SLOTS:
                             RecordFile({{6, "OLD"}, {19, "PXR-7"}}));
         StoreTestEnv::Write(env.dataDir + QStringLiteral("/notes.p8u"), RecordFile());
         // Listed by the folder, but it cannot be opened.
+#ifdef Q_OS_WIN
+        if (RecordIndex::RebuildKind(kind) == RecordIndex::RebuildKind::IndexBuild)
+            QSKIP("a dangling link is a readable shortcut file on Windows");
+#endif
         QVERIFY(QFile::link(env.dataDir + QStringLiteral("/nowhere"),
                             env.dataDir + QStringLiteral("/bad.p8d")));
         // Readable, but not a record: never a row, whatever the rebuild.
