@@ -3,6 +3,7 @@
 #include "CliCommand.h"
 
 #include "base/AppSettings.h"
+#include "base/CheckedSaveFile.h"
 #include "records/Template.h"
 #include "store/IndexMigration.h"
 #include "store/RecordIndex.h"
@@ -389,12 +390,10 @@ int TemplateCommand(const QStringList& args) {
         QString error;
         if (!TemplateFromJson(in.readAll(), t, error))
             return cli::Fail(QStringLiteral("bad template: %1").arg(error));
-        // A script's file is exactly the template: no tail of an older file.
-        QFile out(path);
-        const QByteArray bytes = templatefile::Encode(t);
-        if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
-            out.write(bytes) != bytes.size() || !out.flush())
-            return cli::Fail(QStringLiteral("cannot write %1: %2").arg(path, out.errorString()));
+        // A script's file is exactly the template, and replaces an older one
+        // only once whole and read back: a full disk keeps the older file.
+        if (!checkedfile::Write(path, templatefile::Encode(t), &error))
+            return cli::Fail(QStringLiteral("cannot write %1: %2").arg(path, error));
         return 0;
     }
     return cli::Fail(QStringLiteral("template: unknown action %1").arg(pos[0]));

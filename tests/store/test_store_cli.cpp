@@ -1,3 +1,4 @@
+#include "../SmallTmpfs.h"
 #include "StoreTestEnv.h"
 #include "records/RivuletrixDoc.h"
 #include "records/Template.h"
@@ -98,6 +99,32 @@ private Q_SLOTS:
         QVERIFY(r.code > 0);
         QVERIFY(!r.err.isEmpty());
         QVERIFY(!QFile::exists(env.dataDir + QStringLiteral("/out.p8t")));
+    }
+
+    // A template written onto a full disk fails, says why and leaves the
+    // older file of that name as it was.
+    void templateWriteOnAFullDiskKeepsTheOldFile() {
+        RX_SMALL_TMPFS(fs, 64 * 1024);
+        StoreTestEnv env;
+        const Run show =
+            Cli({QStringLiteral("template"), QStringLiteral("show"), Fixture()}, env.work);
+        QCOMPARE(show.code, 0);
+        const QString out = fs.Path() + QStringLiteral("/RXt_Ward.p8t");
+        const QByteArray older("an older template");
+        StoreTestEnv::Write(out, older);
+        fs.Fill();
+        const Run write =
+            Cli({QStringLiteral("template"), QStringLiteral("write"), out}, env.work, show.out);
+        QVERIFY(write.code > 0);
+        QVERIFY2(write.err.contains("No space left on device"), write.err.constData());
+        QCOMPARE(StoreTestEnv::Read(out), older);
+        QCOMPARE(QDir(fs.Path()).entryList({"*.p8t", ".*.tmp"}, QDir::Files | QDir::Hidden),
+                 QStringList{"RXt_Ward.p8t"});
+        fs.Free();
+        QCOMPARE(Cli({QStringLiteral("template"), QStringLiteral("write"), out}, env.work, show.out)
+                     .code,
+                 0);
+        QCOMPARE(StoreTestEnv::Read(out), StoreTestEnv::Read(Fixture()));
     }
 
     void indexRebuildListFind() {
